@@ -1,0 +1,106 @@
+// The compiler-wide state of one Forth-to-AVR compile, and the entry points
+// that front ends (the window, the command-line tool, tests) call.
+//
+// Every routine of the compiler is a free function over one `Compiler`
+// object, so each front end and each test owns its own state and nothing is
+// shared between them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "CodeList.h"
+
+namespace mirtolan {
+
+// A failure of the environment (bad VarStart, archive routine missing, an
+// archive entry without its closing line, a file that cannot be read or
+// written). It abandons the compile; problems in the source never raise it.
+class CompileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The lines of the archive file and, beside them, the index that answers
+// `FindArchiveWord` without a scan.
+struct Archive {
+    std::vector<std::string> ArchiveList; // the archive's lines in file order, as read
+    // Folded header line ("$$ NAME", a-z upper-cased) -> position of its first occurrence.
+    std::unordered_map<std::string, std::int64_t> headerIndex;
+    // Header position -> position of the line that closes its body, or -1 when the
+    // body runs to the end of the file.
+    std::unordered_map<std::int64_t, std::int64_t> bodyEnd;
+    std::string fileName; // the file it was loaded from, for error texts
+
+    void clear();
+    // Replaces the content by `lines` and rebuilds the indexes.
+    void assign(std::vector<std::string> lines, std::string from);
+};
+
+struct Compiler {
+    // --- Options (bound to the window's controls, or to command-line flags) ---
+    bool UseZcall = false;     // calls as "Zcall"/"Zjmp" instead of "rcall"/"rjmp"; USEZCALL/USERCALL set it
+    bool IncludeHeader = true; // the listing opens with the four header lines
+    std::string VarStart = "81"; // hexadecimal text of the first variable address, without "$"
+
+    // --- Files ---
+    std::string SourceFileName; // path of the source being compiled; the .asm name derives from it
+    std::string AsmFileName;    // path of the listing file last written (or refused)
+    std::string OutputFile;     // when not empty, the listing is written here instead of AsmFileName's default
+    bool WriteListing = true;   // false: the listing is only built, not saved (command-line "-o -")
+
+    // --- Scanner state ---
+    std::string LineBuf;        // the current line, kept at full length
+    std::int64_t LinePos = 1;   // 1-based position of the next character to examine in LineBuf
+    std::int64_t LineNo = 0;    // 0-based index of the current source line; messages show LineNo + 1
+    bool SourceEnded = false;   // NewLine has moved past the empty line that follows the source
+    const std::vector<std::string>* Source = nullptr; // the source lines of the running compile
+
+    // --- Numbers ---
+    bool DecimalBase = true;    // true: numbers are decimal; false after HEX
+    bool NumberValid = true;    // cleared when the last number conversion failed
+    std::string LastToken;      // the last word the number evaluation consumed
+
+    // --- Control structures ---
+    bool CaseExpected = false;        // the next word of a CASE is a case constant
+    std::int64_t LabelCount = 1;      // next number of an "_L" label
+    std::int64_t CaseLabelCount = 1;  // next number of an "_LC" label
+    std::vector<std::int64_t> CtlStack;  // pending "_L" numbers; slot k (from 1) at index k-1, grows as needed
+    std::int64_t CtlDepth = 1;           // next free slot of CtlStack; 1 means empty, below 1 after an unmatched closer
+    std::vector<std::int64_t> CaseStack; // pending "_LC" numbers of open CASEs, same layout
+    std::int64_t CaseDepth = 1;          // next free slot of CaseStack
+
+    // --- Data memory ---
+    std::int32_t VarNext = 0x81; // next free data-memory address (32-bit, wraps like the target arithmetic)
+
+    // --- Code and outputs ---
+    CodeList ProgramCode;  // the compiled program in source order
+    CodeList LibraryCode;  // archive routines copied in this compile, in order of first use
+    Archive archive;       // the loaded archive file
+    std::vector<std::string> Listing;  // the assembler text: header, banner, filtered code
+    std::vector<std::string> Messages; // problems found in the source, then the two summary lines
+
+    // Run once at the start of a compile so a window can repaint its emptied panes.
+    std::function<void()> ProcessEvents;
+};
+
+// Loads `path` (by default "Mirtolan.arch" in the working directory) into the
+// archive. Throws CompileError naming the file when it cannot be read; the
+// archive is then empty.
+void ReadArchFile(Compiler& c, const std::string& path = "Mirtolan.arch");
+
+// Runs one whole compile of `source` with the options held in `c`. On return
+// `c.Listing`, `c.Messages`, `c.AsmFileName`, `c.VarNext` and `c.UseZcall`
+// hold the results. Throws CompileError when the compile is abandoned; the
+// listing and messages then hold what was produced up to that point.
+void CompileClick(Compiler& c, const std::vector<std::string>& source);
+
+// The messages that a source itself raised: all but the two summary lines of a
+// completed compile.
+std::size_t SourceMessageCount(const Compiler& c);
+
+} // namespace mirtolan

@@ -1,0 +1,64 @@
+// The code generator: colon definitions, the number syntax and the data
+// words, and the control structures. Every routine appends finished
+// assembler lines to ProgramCode at once; there is no syntax tree.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mirtolan {
+
+struct Compiler;
+
+// --- Colon definitions ---
+void CompileColon(Compiler& c);
+void CompileCall(Compiler& c, const std::string& name);
+std::string CallMnemonic(const Compiler& c);
+void CompileLiteral(Compiler& c, std::int32_t value);
+void CompileRet(Compiler& c);
+void EndColon(Compiler& c);
+bool IsProgramWord(const Compiler& c, const std::string& name);
+
+// --- Numbers and data ---
+// The number syntax alone: decimal with an optional sign, or "$", "x", "X",
+// "0x", "0X" and hexadecimal digits. In HEX mode (`decimal` false) the text
+// is read as if prefixed with "$". Empty when the text is no number.
+std::optional<std::int32_t> ParseNumber(std::string_view text, bool decimal);
+std::int32_t ConvertNumber(Compiler& c, const std::string& word);
+std::int32_t EvalNumber(Compiler& c, const std::string& word);
+void DefVariable(Compiler& c);
+void DefConstant(Compiler& c);
+void DefAllot(Compiler& c);
+
+// The value of a character literal: the code of the character after the
+// apostrophe, 0 for the apostrophe alone.
+std::int32_t CharLiteral(const std::string& word);
+
+// --- Control structures ---
+void CompileIf(Compiler& c);
+void CompileElse(Compiler& c);
+void CompileThen(Compiler& c);
+void CompileBegin(Compiler& c);
+void CompileUntil(Compiler& c);
+void CompileAgain(Compiler& c);
+void CompileWhile(Compiler& c);
+void CompileRepeat(Compiler& c);
+void CompileDo(Compiler& c);
+void CompileLoop(Compiler& c);
+void CompilePlusLoop(Compiler& c);
+void CompileLoopEnd(Compiler& c, const std::string& name);
+void CompileCase(Compiler& c);
+void CompileOf(Compiler& c);
+void CompileEndOf(Compiler& c);
+void CompileEndCase(Compiler& c);
+void CompileDefault(Compiler& c);
+void UseRuntimeWord(Compiler& c, const std::string& name);
+
+// The control keyword's operation, or null when `upper` (an upper-cased word)
+// is none of the sixteen.
+using ControlOp = void (*)(Compiler&);
+ControlOp FindControlWord(std::string_view upper);
+
+} // namespace mirtolan

@@ -1,0 +1,101 @@
+#include "Scanner.h"
+
+#include "Compiler.h"
+
+namespace mirtolan {
+
+std::int64_t SourceCount(const Compiler& c) { return c.Source ? std::int64_t(c.Source->size()) : 0; }
+
+const std::string& SourceLine(const Compiler& c, std::int64_t i)
+{
+    static const std::string empty;
+    if (i < 0 || i >= SourceCount(c))
+        return empty;
+    return (*c.Source)[std::size_t(i)];
+}
+
+// LinePos as a 0-based index, or the length when it lies past the end.
+static std::size_t cursor(const Compiler& c)
+{
+    if (c.LinePos < 1)
+        return 0;
+    const auto pos = std::uint64_t(c.LinePos - 1);
+    return pos > c.LineBuf.size() ? c.LineBuf.size() : std::size_t(pos);
+}
+
+std::int64_t skipspace(const Compiler& c)
+{
+    std::size_t i = cursor(c);
+    const std::size_t start = i;
+    while (i < c.LineBuf.size() && IsBlank(c.LineBuf[i]))
+        ++i;
+    return std::int64_t(i - start);
+}
+
+std::string RetrieveWord(const Compiler& c)
+{
+    const std::size_t start = cursor(c);
+    std::size_t i = start;
+    while (i < c.LineBuf.size() && i - start < MaxWordLength && !IsBlank(c.LineBuf[i]))
+        ++i;
+    return c.LineBuf.substr(start, i - start);
+}
+
+void NewLine(Compiler& c)
+{
+    ++c.LineNo;
+    if (c.LineNo > SourceCount(c))
+        c.SourceEnded = true;
+    else
+        c.LineBuf = SourceLine(c, c.LineNo);
+    c.LinePos = 1;
+}
+
+void Qnewline(Compiler& c)
+{
+    if (c.LinePos > std::int64_t(c.LineBuf.size()) && !c.SourceEnded) {
+        NewLine(c);
+        c.LinePos += skipspace(c);
+    }
+}
+
+std::string NextWord(Compiler& c)
+{
+    c.LinePos += skipspace(c);
+    Qnewline(c);
+    std::string w = RetrieveWord(c);
+    c.LinePos += std::int64_t(w.size());
+    return w;
+}
+
+std::string RestOfLine(const Compiler& c) { return c.LineBuf.substr(cursor(c)); }
+
+void Scomment(Compiler& c)
+{
+    std::string text = ";" + RestOfLine(c);
+    // The top-level loop treats a position equal to the length as the end of the line.
+    c.LinePos = std::int64_t(c.LineBuf.size());
+    c.ProgramCode.push_back(std::move(text));
+}
+
+void ColonComment(Compiler& c)
+{
+    std::string text = ";" + RestOfLine(c);
+    NewLine(c);
+    c.ProgramCode.push_back(std::move(text));
+}
+
+void ColonPassThrough(Compiler& c)
+{
+    std::string text = RestOfLine(c);
+    NewLine(c);
+    c.ProgramCode.push_back(std::move(text));
+}
+
+void SkipParenComment(Compiler& c)
+{
+    const std::size_t close = c.LineBuf.find(')', cursor(c));
+    c.LinePos = close == std::string::npos ? std::int64_t(c.LineBuf.size()) + 1 : std::int64_t(close) + 2;
+}
+
+} // namespace mirtolan

@@ -1,0 +1,37 @@
+// The source scanner: the current line, a read position in it, and the
+// routines that hand out blank-delimited words. Looking never moves the
+// position; every caller advances `LinePos` by what it was given.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mirtolan {
+
+struct Compiler;
+
+// A word is kept to this many characters; a longer run of non-blanks is read
+// as several words, as the language has always done.
+inline constexpr std::size_t MaxWordLength = 80;
+
+// Characters of code 0 to 32 separate words; everything above belongs to one.
+inline bool IsBlank(char ch) { return static_cast<unsigned char>(ch) <= 32; }
+
+std::int64_t skipspace(const Compiler& c);
+std::string RetrieveWord(const Compiler& c);
+void NewLine(Compiler& c);
+void Qnewline(Compiler& c);
+std::string NextWord(Compiler& c);
+void Scomment(Compiler& c);
+void ColonComment(Compiler& c);
+void ColonPassThrough(Compiler& c);
+void SkipParenComment(Compiler& c);
+
+// Source line `i`, or the empty line at and past the end of the source.
+const std::string& SourceLine(const Compiler& c, std::int64_t i);
+std::int64_t SourceCount(const Compiler& c);
+
+// The rest of LineBuf from LinePos on (empty when LinePos lies past the end).
+std::string RestOfLine(const Compiler& c);
+
+} // namespace mirtolan

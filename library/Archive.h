@@ -1,0 +1,18 @@
+// The word archive: ready-made assembler routines, one entry a Forth word,
+// copied into the library section on first use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mirtolan {
+
+struct Compiler;
+
+std::int64_t FindArchiveWord(const Compiler& c, const std::string& name);
+void CopyArchiveWord(Compiler& c, std::int64_t position);
+void CopyArchiveWordAndCall(Compiler& c, std::int64_t position);
+bool IsLibraryWord(const Compiler& c, const std::string& name);
+void AddTestIfZero(Compiler& c);
+
+} // namespace mirtolan

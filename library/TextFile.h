@@ -1,0 +1,27 @@
+// Text files as lists of 8-bit lines: read with CR LF, LF or CR line ends,
+// written with CR LF after every line, and always written safely.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mirtolan {
+
+// Splits text at CR LF, LF or CR. A line end at the very end adds no empty line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Reads a whole file; throws CompileError naming the file when it cannot.
+std::string ReadFileBytes(const std::string& path);
+std::vector<std::string> ReadLines(const std::string& path);
+
+// Joins the lines, each followed by CR LF.
+std::string JoinLines(const std::vector<std::string>& lines);
+
+// Writes `bytes` to a temporary file beside `path` and renames it over `path`,
+// so a failed write never leaves a half file or destroys the old one. Throws
+// CompileError naming the file on failure.
+void WriteFileSafely(const std::string& path, std::string_view bytes);
+void WriteLinesSafely(const std::string& path, const std::vector<std::string>& lines);
+
+} // namespace mirtolan
