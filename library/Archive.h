@@ -15,4 +15,7 @@ void CopyArchiveWordAndCall(Compiler& c, std::int64_t position);
 bool IsLibraryWord(const Compiler& c, const std::string& name);
 void AddTestIfZero(Compiler& c);
 
+// Abandons the compile because the archive lacks a routine it needs.
+[[noreturn]] void MissingArchiveWord(const Compiler& c, const std::string& name);
+
 } // namespace mirtolan

@@ -1,0 +1,148 @@
+// Colon definitions: the label line, the dispatch of every body word, calls,
+// literal pushes, and the tail call or return that closes the definition.
+#include "DefColon.h"
+
+#include <cstdio>
+
+#include "Archive.h"
+#include "Compiler.h"
+#include "Messages.h"
+#include "Scanner.h"
+
+namespace mirtolan {
+
+std::string CallMnemonic(const Compiler& c) { return c.UseZcall ? "Zcall" : "rcall"; }
+
+void CompileCall(Compiler& c, const std::string& name) { c.ProgramCode.push_back("\t" + CallMnemonic(c) + "\t" + name); }
+
+// A literal in HEX mode is written as at least four upper-case digits of its
+// 32-bit two's complement, so a negative value shows all eight.
+static std::string literalText(const Compiler& c, std::int32_t value)
+{
+    if (c.DecimalBase)
+        return std::to_string(value);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(static_cast<std::uint32_t>(value)));
+    return buf;
+}
+
+void CompileLiteral(Compiler& c, std::int32_t value)
+{
+    c.ProgramCode.push_back("\tldi\tFtmp1," + literalText(c, value));
+    // A case constant is only loaded: OF compares it with the selector in Ftmp2.
+    if (!c.CaseExpected)
+        c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+}
+
+void CompileRet(Compiler& c) { c.ProgramCode.push_back("\tret"); }
+
+bool IsProgramWord(const Compiler& c, const std::string& name) { return c.ProgramCode.containsLabel(name + ":"); }
+
+std::int32_t CharLiteral(const std::string& word)
+{
+    return word.size() < 2 ? 0 : static_cast<unsigned char>(word[1]);
+}
+
+// The call mnemonics a final line may carry (upper-cased, as read from
+// characters 2 to 6) and the jump that replaces each.
+struct TailJump {
+    const char* call;
+    const char* jump;
+};
+constexpr TailJump TailJumps[] = {{"RCALL", "rjmp"}, {"ZCALL", "Zjmp"}};
+constexpr std::size_t MnemonicFrom = 1, MnemonicLength = 5;
+
+void EndColon(Compiler& c)
+{
+    const std::string last = c.ProgramCode.back();
+    const char* jump = nullptr;
+    // A line written by a control word (the label THEN leaves) is never a call.
+    if (last.empty() || last[0] != '_') {
+        const std::string mnemonic = FoldCase(last.substr(std::min(MnemonicFrom, last.size()), MnemonicLength));
+        for (const auto& t : TailJumps)
+            if (mnemonic == t.call)
+                jump = t.jump;
+    }
+    if (jump)
+        c.ProgramCode.replace(c.ProgramCode.size() - 1, last.substr(0, 1) + jump + last.substr(MnemonicFrom + MnemonicLength));
+    else
+        CompileRet(c);
+    if (c.CaseExpected) {
+        LineMessage(c, "EndCase missing ");
+        c.CaseExpected = false;
+    }
+}
+
+// The number branch of the dispatch. `word` becomes the last word the number
+// evaluation consumed, which may be the operand of a byte operator.
+static void compileNumber(Compiler& c, std::string& word)
+{
+    const std::int32_t value = EvalNumber(c, word);
+    word = c.LastToken;
+    if (c.NumberValid)
+        CompileLiteral(c, value);
+    else if (c.LastToken != ";") // the closing word fails as a number, silently
+        NotDefined(c, c.LastToken);
+}
+
+// One body word, by the fixed order: control words, comment and pass-through
+// words, program words, library words, archive words, character literals,
+// numbers.
+static void dispatch(Compiler& c, std::string& word)
+{
+    if (ControlOp op = FindControlWord(FoldCase(word))) {
+        op(c);
+        return;
+    }
+    if (word == "\\\\") {
+        ColonComment(c);
+        return;
+    }
+    if (word == "$") {
+        ColonPassThrough(c);
+        return;
+    }
+    if (word == "(") {
+        SkipParenComment(c);
+        return;
+    }
+    if (!c.CaseExpected) {
+        if (IsProgramWord(c, word) || IsLibraryWord(c, word)) {
+            CompileCall(c, word);
+            return;
+        }
+        const std::int64_t position = FindArchiveWord(c, word);
+        if (position >= 0) {
+            CopyArchiveWordAndCall(c, position);
+            return;
+        }
+    }
+    if (word[0] == '\'') {
+        CompileLiteral(c, CharLiteral(word));
+        return;
+    }
+    compileNumber(c, word);
+}
+
+void CompileColon(Compiler& c)
+{
+    c.CaseExpected = false;
+    c.CtlDepth = 1;
+    c.CaseDepth = 1;
+    const std::string name = NextWord(c);
+    c.ProgramCode.push_back(name + ":");
+    c.LinePos += 1; // steps over the blank that ends the name
+    bool finished = false;
+    do {
+        c.NumberValid = true;
+        std::string word = NextWord(c);
+        if (!word.empty())
+            dispatch(c, word);
+        finished = word == ";";
+    } while (!finished && !c.SourceEnded);
+    if (c.CtlDepth != 1 || c.CaseDepth != 1)
+        CondNotMatched(c);
+    EndColon(c);
+}
+
+} // namespace mirtolan

@@ -1,0 +1,180 @@
+// The number syntax, the byte operators, and the top-level data words
+// CONSTANT, VARIABLE and ALLOT.
+#include <limits>
+
+#include "Compiler.h"
+#include "DefColon.h"
+#include "Messages.h"
+#include "Scanner.h"
+
+namespace mirtolan {
+
+static int hexDigit(char ch)
+{
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    if (ch >= 'A' && ch <= 'F')
+        return ch - 'A' + 10;
+    if (ch >= 'a' && ch <= 'f')
+        return ch - 'a' + 10;
+    return -1;
+}
+
+// One or more hexadecimal digits whose value fits in 32 bits; values from
+// 80000000 up are taken as negative, in two's complement.
+static std::optional<std::int32_t> parseHex(std::string_view digits)
+{
+    if (digits.empty())
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (char ch : digits) {
+        const int d = hexDigit(ch);
+        if (d < 0)
+            return std::nullopt;
+        value = value * 16 + std::uint64_t(d);
+        if (value > std::numeric_limits<std::uint32_t>::max())
+            return std::nullopt;
+    }
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+static std::optional<std::int32_t> parseDecimal(std::string_view text)
+{
+    bool negative = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return std::nullopt;
+    // The magnitude may reach 2147483648 only for a negative number.
+    const std::int64_t limit = negative ? std::int64_t(1) << 31 : (std::int64_t(1) << 31) - 1;
+    std::int64_t value = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9')
+            return std::nullopt;
+        value = value * 10 + (ch - '0');
+        if (value > limit)
+            return std::nullopt;
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+// Prefixes that introduce a hexadecimal number, longest first so "0x" wins over "0".
+constexpr std::string_view HexPrefixes[] = {"0x", "0X", "$", "x", "X"};
+
+static std::optional<std::int32_t> parseNumberText(std::string_view text)
+{
+    for (std::string_view prefix : HexPrefixes)
+        if (text.substr(0, prefix.size()) == prefix)
+            return parseHex(text.substr(prefix.size()));
+    return parseDecimal(text);
+}
+
+std::optional<std::int32_t> ParseNumber(std::string_view text, bool decimal)
+{
+    // HEX mode reads the word as if "$" stood in front, so only bare
+    // hexadecimal digits are numbers there.
+    if (!decimal)
+        return parseHex(text);
+    return parseNumberText(text);
+}
+
+std::int32_t ConvertNumber(Compiler& c, const std::string& word)
+{
+    const auto value = ParseNumber(word, c.DecimalBase);
+    if (!value) {
+        c.NumberValid = false;
+        return 0;
+    }
+    return *value;
+}
+
+// The byte operators and what each makes of its operand.
+struct ByteOperator {
+    const char* name;
+    std::int32_t (*apply)(std::int32_t);
+};
+// Integer division truncates toward zero, then the low 8 bits remain.
+static std::int32_t highByte(std::int32_t v) { return (v / 256) & 0xFF; }
+static std::int32_t lowByte(std::int32_t v) { return v & 0xFF; }
+constexpr ByteOperator ByteOperators[] = {
+    {"(HIGH)", highByte}, {"(H)", highByte}, {"(LOW)", lowByte}, {"(L)", lowByte}};
+
+std::int32_t EvalNumber(Compiler& c, const std::string& word)
+{
+    const std::string upper = FoldCase(word);
+    for (const auto& op : ByteOperators) {
+        if (upper == op.name) {
+            const std::string operand = NextWord(c);
+            const std::int32_t v = ConvertNumber(c, operand);
+            c.LastToken = operand;
+            return op.apply(v);
+        }
+    }
+    c.LastToken = word;
+    return ConvertNumber(c, word);
+}
+
+// Reads the name after VARIABLE or CONSTANT and writes its label line. The
+// extra step over the blank that ends the name mirrors CompileColon.
+static void defineName(Compiler& c)
+{
+    const std::string name = NextWord(c);
+    c.ProgramCode.push_back(name + ":");
+    c.LinePos += 1;
+}
+
+// Gives the word that failed back to the top-level interpreter, which reads
+// it again by its own rules.
+static void giveBack(Compiler& c, const std::string& word) { c.LinePos -= std::int64_t(word.size()); }
+
+void DefVariable(Compiler& c)
+{
+    defineName(c);
+    const std::int32_t address = c.VarNext;
+    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + 1u);
+    // High part first, so the low byte ends on top of the data stack.
+    const std::int32_t high = address / 256, low = address % 256;
+    c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(high));
+    c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+    c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(low));
+    c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+    CompileRet(c);
+}
+
+void DefConstant(Compiler& c)
+{
+    defineName(c);
+    const std::string valueWord = NextWord(c);
+    c.NumberValid = true;
+    std::int32_t value = 0;
+    if (!valueWord.empty() && valueWord[0] == '\'')
+        value = CharLiteral(valueWord);
+    else
+        value = EvalNumber(c, valueWord);
+    if (!c.NumberValid) {
+        ConstExpected(c, c.LastToken);
+        giveBack(c, c.LastToken);
+        value = 0;
+    }
+    // Constants are written in decimal whatever the number base.
+    c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(value));
+    c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+    CompileRet(c);
+}
+
+void DefAllot(Compiler& c)
+{
+    std::int32_t count = 1;
+    const std::string word = NextWord(c);
+    if (const auto value = ParseNumber(word, c.DecimalBase)) {
+        count = *value;
+    } else {
+        ConstExpected(c, word);
+        giveBack(c, word);
+    }
+    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + static_cast<std::uint32_t>(count));
+}
+
+} // namespace mirtolan

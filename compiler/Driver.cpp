@@ -1,0 +1,135 @@
+// The compile driver and the top-level word interpreter.
+#include <array>
+#include <string_view>
+
+#include "Compiler.h"
+#include "DefColon.h"
+#include "Messages.h"
+#include "Output.h"
+#include "Scanner.h"
+
+namespace mirtolan {
+
+void ProcCompile(Compiler& c);
+
+namespace {
+
+void setHex(Compiler& c) { c.DecimalBase = false; }
+void setDecimal(Compiler& c) { c.DecimalBase = true; }
+void setZcall(Compiler& c) { c.UseZcall = true; }
+void setRcall(Compiler& c) { c.UseZcall = false; }
+
+struct TopLevelWord {
+    std::string_view word;
+    bool exact; // compared as written, else upper-cased
+    void (*action)(Compiler&);
+};
+// In the order they are tested; the first match wins.
+constexpr std::array<TopLevelWord, 10> TopLevelWords{{
+    {":", true, CompileColon},
+    {"HEX", false, setHex},
+    {"DECIMAL", false, setDecimal},
+    {"VARIABLE", false, DefVariable},
+    {"CONSTANT", false, DefConstant},
+    {"ALLOT", false, DefAllot},
+    {"\\\\", true, Scomment},
+    {"USEZCALL", false, setZcall},
+    {"USERCALL", false, setRcall},
+    {"(", true, SkipParenComment},
+}};
+
+void dispatchTopLevel(Compiler& c, const std::string& word)
+{
+    if (word.empty())
+        return;
+    const std::string upper = FoldCase(word);
+    for (const auto& t : TopLevelWords) {
+        if ((t.exact ? word : upper) == t.word) {
+            t.action(c);
+            return;
+        }
+    }
+    NotDefined(c, word);
+}
+
+bool isPassThrough(const std::string& line) { return !line.empty() && line[0] == '$'; }
+
+// Shorter lines are never compiled at top level.
+constexpr std::size_t MinTopLevelLine = 2;
+
+} // namespace
+
+void ProcCompile(Compiler& c)
+{
+    for (;;) {
+        // A single character left at the very end of a line is not read.
+        while (std::int64_t(c.LineBuf.size()) > c.LinePos) {
+            c.LinePos += skipspace(c);
+            const std::string word = RetrieveWord(c);
+            c.LinePos += std::int64_t(word.size());
+            dispatchTopLevel(c, word);
+        }
+        if (c.LineNo >= SourceCount(c))
+            return;
+        NewLine(c);
+        if (isPassThrough(c.LineBuf)) {
+            --c.LineNo; // the driver loads this line again and copies it through
+            return;
+        }
+    }
+}
+
+std::size_t SourceMessageCount(const Compiler& c)
+{
+    constexpr std::size_t SummaryLines = 2; // "Compile Completed" and the variable end
+    return c.Messages.size() >= SummaryLines ? c.Messages.size() - SummaryLines : 0;
+}
+
+void CompileClick(Compiler& c, const std::vector<std::string>& source)
+{
+    c.Messages.clear();
+    c.Listing.clear();
+    c.SourceEnded = false;
+    if (c.ProcessEvents)
+        c.ProcessEvents();
+    c.LibraryCode.clear();
+    c.ProgramCode.clear();
+    c.Source = &source;
+    // The code lists live for one compile only, whichever way it ends.
+    struct Release {
+        Compiler& c;
+        ~Release()
+        {
+            c.ProgramCode.clear();
+            c.LibraryCode.clear();
+            c.Source = nullptr;
+        }
+    } release{c};
+
+    if (c.IncludeHeader)
+        AddHead(c);
+    c.DecimalBase = true;
+    c.LineNo = 0;
+    const auto start = ParseNumber("$" + c.VarStart, true);
+    if (!start)
+        throw CompileError("'$" + c.VarStart + "' is not a valid hexadecimal number for the variable start");
+    c.VarNext = *start;
+    c.LabelCount = 1;
+    c.CaseLabelCount = 1;
+
+    while (c.LineNo < SourceCount(c)) {
+        c.LineBuf = SourceLine(c, c.LineNo);
+        if (c.LineBuf.size() >= MinTopLevelLine) {
+            if (isPassThrough(c.LineBuf)) {
+                c.ProgramCode.push_back(c.LineBuf.substr(1));
+            } else {
+                c.LinePos = 1;
+                ProcCompile(c);
+            }
+        }
+        ++c.LineNo;
+    }
+    Finishes(c);
+}
+
+} // namespace mirtolan
