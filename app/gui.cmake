@@ -1,0 +1,25 @@
+# The window. Built only where Qt 6 Widgets is installed; everything else
+# (the compiler, the command-line tool, their tests) builds without it.
+find_package(Qt6 COMPONENTS Widgets QUIET)
+if(NOT Qt6Widgets_FOUND)
+  message(STATUS "Qt 6 Widgets not found: the window (mirtolan) is not built")
+  return()
+endif()
+
+set(CMAKE_AUTOMOC ON)
+
+# The window's code as a library, so the window tests drive the same code.
+add_library(mirtolan_window STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/Main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Main.h
+  ${CMAKE_CURRENT_LIST_DIR}/SourceEditor.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SourceEditor.h
+  ${CMAKE_CURRENT_LIST_DIR}/Settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Settings.h
+)
+target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(mirtolan_window PUBLIC mirtolan_core Qt6::Widgets)
+
+add_executable(mirtolan ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+target_link_libraries(mirtolan PRIVATE mirtolan_window)
+target_compile_definitions(mirtolan PRIVATE MIRTOLAN_VERSION="${PROJECT_VERSION}")

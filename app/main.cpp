@@ -1,0 +1,18 @@
+// Program entry: one window; a file named on the command line is opened as
+// if it had been chosen in the Open dialog.
+#include <QApplication>
+#include <QStringList>
+
+#include "Main.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("mirtolan"));
+    QApplication::setApplicationVersion(QStringLiteral(MIRTOLAN_VERSION));
+
+    TForm1 Form1;
+    const QStringList args = QApplication::arguments();
+    if (args.size() > 1) Form1.OpenFile(args.at(1));
+    Form1.show();
+    return app.exec();
+}
