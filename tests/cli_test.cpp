@@ -1,0 +1,150 @@
+// The command-line tool as scripts see it: exit status, standard error, files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "test_support.h"
+
+using namespace mirtolan::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs mirtolanc in `dir` with the arguments (already shell-quoted where needed).
+CliRun mirtolanc(const std::string& dir, const std::string& args)
+{
+    const std::string outFile = dir + "/.stdout", errFile = dir + "/.stderr";
+    const std::string cmd = "cd '" + dir + "' && '" MIRTOLANC_PATH "' " + args + " >'" + outFile + "' 2>'" + errFile + "'";
+    const int raw = std::system(cmd.c_str());
+    CliRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadFile(outFile);
+    r.err = ReadFile(errFile);
+    fs::remove(outFile);
+    fs::remove(errFile);
+    return r;
+}
+
+const std::string Archive = "$$ _TestIfZero\r\n\ttst\tFtmp1\r\n$$ DUP\n\tld\tFtmp1,Y\n\tst\t-Y,Ftmp1\r$\n";
+
+std::string project(const std::string& source)
+{
+    const std::string dir = ScratchDir();
+    WriteFile(dir + "/Mirtolan.arch", Archive);
+    WriteFile(dir + "/prog.4th", source);
+    return dir;
+}
+
+int lineCount(const std::string& text) { return int(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(Cli, CleanCompileWritesTheAsmBesideTheSource)
+{
+    const std::string dir = project(": a dup ;\n");
+    const CliRun r = mirtolanc(dir, "prog.4th");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Compile Completed\nVariable end: $0080\n");
+    const std::string asmText = ReadFile(dir + "/prog.asm");
+    EXPECT_EQ(asmText.substr(0, 31), "; Mirtolan compiler Apr. 2001\r\n");
+    EXPECT_NE(asmText.find("\r\nDUP:\r\n\tld\tFtmp1,Y\r\n\tst\t-Y,Ftmp1\r\n\tret\r\n_TestIfZero:\r\n"), std::string::npos);
+    EXPECT_EQ(asmText.substr(asmText.size() - 15), "a:\r\n\trjmp\tDUP\r\n");
+}
+
+TEST(Cli, MessagesGiveStatusOne)
+{
+    const std::string dir = project(": a frob ;\nTHEN\n");
+    const CliRun r = mirtolanc(dir, "--no-header --zcall --varbeg 1A0 prog.4th");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Not defined frob ,Line 1\nNot defined THEN ,Line 2\nCompile Completed\nVariable end: $019F\n");
+    EXPECT_EQ(ReadFile(dir + "/prog.asm").substr(0, 8), ";*******");
+}
+
+TEST(Cli, OutputOptions)
+{
+    const std::string dir = project(": a dup ;\n");
+    CliRun r = mirtolanc(dir, "-o - prog.4th");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(fs::exists(dir + "/prog.asm"));
+    EXPECT_EQ(r.out.substr(r.out.size() - 15), "a:\r\n\trjmp\tDUP\r\n");
+    r = mirtolanc(dir, "-o other.s prog.4th");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(fs::exists(dir + "/other.s"));
+    r = mirtolanc(dir, "--output=third.s - < prog.4th");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ReadFile(dir + "/third.s"), ReadFile(dir + "/other.s"));
+}
+
+TEST(Cli, ArchiveIsFoundExplicitlyOrShipped)
+{
+    const std::string dir = project(": a dup ;\n");
+    fs::rename(dir + "/Mirtolan.arch", dir + "/mine.arch");
+    EXPECT_EQ(mirtolanc(dir, "--archive mine.arch prog.4th").status, 0);
+    // Without one in the working directory, the archive shipped with the tool is used when there is one.
+    const CliRun r = mirtolanc(dir, "prog.4th");
+    const bool shipped = fs::exists(fs::path(MIRTOLANC_PATH).parent_path() / "../share/mirtolan/Mirtolan.arch");
+    EXPECT_EQ(r.status == 2, !shipped) << r.err;
+}
+
+TEST(Cli, AbandonedCompilesWriteNothingAndSayWhy)
+{
+    const struct {
+        const char* name;
+        std::string archive;
+        std::string source;
+        std::string args;
+        std::string cause;
+    } cases[] = {
+        {"bad varbeg", Archive, ": a ;", "--varbeg xyz prog.4th", "'$xyz'"},
+        {"missing archive", "", ": a ;", "--archive none.arch prog.4th", "none.arch"},
+        {"no _TestIfZero", "$$ DUP\n$\n", ": a ;", "prog.4th", "_TestIfZero"},
+        {"no DO", Archive, ": a DO ;", "prog.4th", "DO"},
+        {"unclosed entry", "$$ _TestIfZero\n\ttst\n", ": a ;", "prog.4th", "_TestIfZero"},
+        {"unreadable source", Archive, ": a ;", "absent.4th", "absent.4th"},
+        {"unwritable output", Archive, ": a ;", "-o no/such/dir/out.asm prog.4th", "no/such/dir/out.asm"},
+        {"unknown option", Archive, ": a ;", "--frobnicate prog.4th", "--frobnicate"},
+        {"no source", Archive, ": a ;", "", "SOURCE"},
+    };
+    for (const auto& tc : cases) {
+        const std::string dir = ScratchDir();
+        if (!tc.archive.empty())
+            WriteFile(dir + "/Mirtolan.arch", tc.archive);
+        WriteFile(dir + "/prog.4th", tc.source);
+        WriteFile(dir + "/prog.asm", "old listing");
+        const CliRun r = mirtolanc(dir, tc.args);
+        EXPECT_EQ(r.status, 2) << tc.name;
+        EXPECT_NE(r.err.find(tc.cause), std::string::npos) << tc.name << ": " << r.err;
+        EXPECT_EQ(r.err.find("Compile Completed"), std::string::npos) << tc.name;
+        EXPECT_EQ(ReadFile(dir + "/prog.asm"), "old listing") << tc.name;
+    }
+}
+
+TEST(Cli, SourceNamedAsmIsNotOverwritten)
+{
+    const std::string dir = project("");
+    WriteFile(dir + "/x.asm", ": a ;\n");
+    const CliRun r = mirtolanc(dir, "x.asm");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(lineCount(r.err), 1);
+    EXPECT_EQ(ReadFile(dir + "/x.asm"), ": a ;\n");
+}
+
+TEST(Cli, HelpAndVersion)
+{
+    const std::string dir = ScratchDir();
+    CliRun r = mirtolanc(dir, "--help");
+    EXPECT_EQ(r.status, 0);
+    for (const char* flag : {"--archive", "--zcall", "--no-header", "--varbeg", "-o", "--version", "Exit status"})
+        EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
+    r = mirtolanc(dir, "--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("mirtolanc ", 0), 0u);
+}
+
+} // namespace

@@ -1,0 +1,86 @@
+#include "test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "TextFile.h"
+
+namespace mirtolan::test {
+
+const Lines& TestArchive()
+{
+    static const Lines archive{
+        "$$ _TestIfZero", "\tld\tFtmp1,Y+", "\ttst\tFtmp1",
+        "$$ DO", "\tnop ; do",
+        "$$ LOOP", "\tnop ; loop",
+        "$$ +LOOP", "\tnop ; +loop",
+        "$$ DUP", "\tld\tFtmp1,Y", "\tst\t-Y,Ftmp1",
+        "$$ DROP", "\tld\tFtmp1,Y+",
+        "$$ 1+", "\tld\tFtmp1,Y", "\tinc\tFtmp1", "\tst\tY,Ftmp1",
+        "$",
+    };
+    return archive;
+}
+
+Result Compile(const Lines& source, const Options& options, const Lines& archive)
+{
+    Compiler c;
+    c.archive.assign(archive, "test.arch");
+    c.UseZcall = options.zcall;
+    c.IncludeHeader = options.header;
+    c.VarStart = options.varStart;
+    c.SourceFileName = "test.4th";
+    c.WriteListing = false;
+    Result r;
+    try {
+        CompileClick(c, source);
+    } catch (const CompileError& e) {
+        r.error = e.what();
+    }
+    r.listing = c.Listing;
+    r.messages = c.Messages;
+    r.useZcall = c.UseZcall;
+    r.varNext = c.VarNext;
+    // The library section ends with the _TestIfZero routine, whose body in
+    // the test archives holds no "\tret" of its own.
+    std::size_t i = 0;
+    while (i < r.listing.size() && r.listing[i] != "_TestIfZero:")
+        ++i;
+    std::size_t end = i;
+    while (end < r.listing.size() && r.listing[end] != "\tret")
+        ++end;
+    const std::size_t bannerEnd = std::min<std::size_t>(r.listing.size(), (options.header ? 4 : 0) + 3);
+    if (end < r.listing.size()) {
+        r.library.assign(r.listing.begin() + std::ptrdiff_t(bannerEnd), r.listing.begin() + std::ptrdiff_t(i));
+        r.program.assign(r.listing.begin() + std::ptrdiff_t(end + 1), r.listing.end());
+    }
+    return r;
+}
+
+std::string ScratchDir()
+{
+    static int counter = 0;
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("mirtolan-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+} // namespace mirtolan::test

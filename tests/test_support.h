@@ -1,0 +1,41 @@
+// Runs whole compiles in memory for the tests: source lines and options in,
+// listing sections and messages out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Compiler.h"
+
+namespace mirtolan::test {
+
+using Lines = std::vector<std::string>;
+
+struct Options {
+    bool zcall = false;
+    bool header = false;
+    std::string varStart = "81";
+};
+
+struct Result {
+    Lines listing;  // the whole listing
+    Lines library;  // the routines copied before _TestIfZero
+    Lines program;  // the program section, after the _TestIfZero routine
+    Lines messages; // every message, the two summary lines included
+    std::string error; // the CompileError text when the compile was abandoned
+    bool useZcall = false;
+    std::int32_t varNext = 0;
+};
+
+// An archive with a two-line _TestIfZero, DO, LOOP, +LOOP, DUP, DROP and 1+.
+const Lines& TestArchive();
+
+Result Compile(const Lines& source, const Options& options = {}, const Lines& archive = TestArchive());
+
+// A fresh, empty directory under the system's temporary directory.
+std::string ScratchDir();
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+} // namespace mirtolan::test
