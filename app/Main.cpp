@@ -180,7 +180,9 @@ void TForm1::buildWindow() {
     connect(Source, &SourceEditor::sourceFileDropped, this, &TForm1::OpenFileAsking);
     connect(Source->document(), &QTextDocument::modificationChanged, this, &QWidget::setWindowModified);
 
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setStyleHint(QFont::TypeWriter); // where no monospace family is installed, ask for one by kind
+    fixed.setFixedPitch(true);
     Source->setFont(fixed);
     AsmTxt = new QPlainTextEdit(this);
     AsmTxt->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Drives the real executable from outside, as a user would: under Xvfb,
+# `mirtolan FILE` opens FILE, F9 compiles it and writes the .asm beside it,
+# Ctrl+Q closes the window and writes the six settings keys.
+set -euo pipefail
+exe=${1:?usage: drive_window.sh path/to/mirtolan}
+if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
+  echo "xvfb-run and xdotool are needed; skipped"
+  exit 77
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The layout of an installed tree: bin/ with the program (and so its settings
+# file), share/mirtolan/ with the archive it falls back to.
+mkdir -p "$work/bin" "$work/share/mirtolan" "$work/src" "$work/cwd"
+cp "$exe" "$work/bin/mirtolan"
+printf '$$ DUP\r\n\tld\tFtmp1,Y\r\n\tst\t-Y,Ftmp1\r\n$$ _TestIfZero\r\n\tld\tFtmp1,Y+\r\n\ttst\tFtmp1\r\n$\r\n' \
+  > "$work/share/mirtolan/Mirtolan.arch"
+printf ': twice dup dup ;\r\n' > "$work/src/drive.4th"
+
+cat > "$work/inside.sh" <<'INNER'
+set -euo pipefail
+work=$1
+cd "$work/cwd"
+unset QT_QPA_PLATFORM
+"$work/bin/mirtolan" "$work/src/drive.4th" &
+pid=$!
+wid=$(timeout 30 xdotool search --sync --name 'drive\.4th')
+wid=${wid%%$'\n'*}
+xdotool windowfocus --sync "$wid"
+sleep 0.5
+xdotool key F9
+for _ in $(seq 50); do [ -f "$work/src/drive.asm" ] && break; sleep 0.2; done
+[ -f "$work/src/drive.asm" ] || { echo "F9 wrote no drive.asm"; kill "$pid"; exit 1; }
+xdotool key ctrl+q
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+if kill -0 "$pid" 2>/dev/null; then echo "Ctrl+Q did not close the window"; kill "$pid"; exit 1; fi
+wait "$pid"
+INNER
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/inside.sh" "$work"
+
+grep -q $'^twice:\r$' "$work/src/drive.asm" || { echo "drive.asm lacks the definition"; exit 1; }
+ini="$work/bin/mirtolan.INI"
+[ -f "$ini" ] || { echo "no settings file written"; exit 1; }
+for key in Header Zcall dir VarBeg Top Left; do
+  grep -q "^$key=" "$ini" || { echo "settings lack $key"; cat "$ini"; exit 1; }
+done
+echo "window driven: opened, compiled, closed"

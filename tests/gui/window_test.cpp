@@ -1,0 +1,571 @@
+// Drives the real window: open through the dialog's code path, edit,
+// compile, answer the questions through the message hook, close; then look
+// at the panes, the .asm file, the source on disk and the settings file.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include <memory>
+
+#include "Main.h"
+#include "Settings.h"
+#include "SourceEditor.h"
+#include "TextFile.h"
+
+using namespace mirtolan;
+
+namespace {
+
+// A small archive in the file's own format: one word and the routine that
+// every compile needs at its end.
+const QByteArray TestArchive = "$$ DUP\r\n\tld\tFtmp1,Y\r\n\tst\t-Y,Ftmp1\r\n"
+                               "$$ _TestIfZero\r\n\tld\tFtmp1,Y+\r\n\ttst\tFtmp1\r\n$\r\n";
+
+// What the window asked and told, and what the test answers.
+struct Dialogs {
+    QList<QMessageBox::StandardButton> answers;
+    QStringList questions;
+    QList<QMessageBox::StandardButtons> questionButtons;
+    QStringList errors;
+    QString openPath;
+    QString savePath;
+};
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
+    return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QStringList PaneLines(const QPlainTextEdit* pane) {
+    QStringList out;
+    for (const std::string& l : DocumentLines(*pane->document())) out << QString::fromLatin1(l.c_str());
+    return out;
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir root_;
+    QString bin_, work_, files_;
+    std::shared_ptr<Dialogs> d_;
+
+    std::unique_ptr<TForm1> makeForm(const QString& exeDir = QString()) {
+        FormEnvironment env;
+        auto d = d_;
+        env.message = [d](QWidget*, FormEnvironment::Box kind, const QString& text, QMessageBox::StandardButtons b) {
+            if (kind == FormEnvironment::Box::Error) {
+                d->errors << text;
+                return QMessageBox::Ok;
+            }
+            d->questions << text;
+            d->questionButtons << b;
+            return d->answers.isEmpty() ? QMessageBox::Cancel : d->answers.takeFirst();
+        };
+        env.openFileName = [d](QWidget*, const QString&, const QString&) { return d->openPath; };
+        env.saveFileName = [d](QWidget*, const QString&, const QString&) { return d->savePath; };
+        env.exeDir = exeDir.isEmpty() ? bin_ : exeDir;
+        env.exeName = QStringLiteral("mirtolan");
+        env.xdgConfigHome = root_.path() + "/xdg";
+        env.home = root_.path() + "/home";
+        return std::make_unique<TForm1>(env);
+    }
+    QString ini() const { return bin_ + "/mirtolan.INI"; }
+    QString sourceFile(const QString& name, const QByteArray& text) {
+        const QString path = files_ + "/" + name;
+        WriteAll(path, text);
+        return path;
+    }
+    // Opens through the Open menu item, with the dialog answering `path`.
+    void openViaDialog(TForm1& form, const QString& path) {
+        d_->openPath = path;
+        form.Open1Click();
+    }
+    void typeAtEnd(TForm1& form, const QString& text) {
+        QTextCursor cur = form.Source->textCursor();
+        cur.movePosition(QTextCursor::End);
+        form.Source->setTextCursor(cur);
+        const QStringList parts = text.split('\n');
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            if (i > 0) QTest::keyClick(form.Source, Qt::Key_Return);
+            QTest::keyClicks(form.Source, parts[i]);
+        }
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(root_.isValid());
+        bin_ = root_.path() + "/bin";
+        work_ = root_.path() + "/work";
+        files_ = root_.path() + "/files";
+        QVERIFY(QDir().mkpath(bin_) && QDir().mkpath(work_) && QDir().mkpath(files_));
+        WriteAll(work_ + "/Mirtolan.arch", TestArchive);
+        QVERIFY(QDir::setCurrent(work_)); // the archive is read from the working directory
+    }
+
+    void init() {
+        d_ = std::make_shared<Dialogs>();
+        QFile::remove(ini());
+    }
+
+    void firstStartWithoutSettings() {
+        auto form = makeForm();
+        QVERIFY2(d_->errors.isEmpty(), qPrintable(d_->errors.join('\n')));
+        QCOMPARE(form->windowTitle(), QString("Mirtolan compiler , Version 1.3[*]"));
+        QVERIFY(form->CheckBox1->isChecked());
+        QVERIFY(!form->Zcall->isChecked());
+        QCOMPARE(form->EdVarBeg->text(), QString("81"));
+        QCOMPARE(form->LastDir(), std::string("c:"));
+        QCOMPARE(form->pos(), QPoint(80, 80));
+        QCOMPARE(form->Compile->text(), QString("Compile"));
+        QCOMPARE(form->Compile->toolTip(), QString("compile"));
+        QCOMPARE(form->SpeedButton1->toolTip(), QString("open file"));
+        QCOMPARE(form->Zcall->text(), QString("Use Zcall"));
+        QCOMPARE(form->CheckBox1->text(), QString("Include Header"));
+        QCOMPARE(form->VarBeg->text(), QString("VarBeg $"));
+        QCOMPARE(form->Label1->text(), QString("Errors, Compile Messages"));
+        QVERIFY(form->Label1->font().bold());
+        QCOMPARE(form->Button1->text(), QString("Filt"));
+        form->show();
+        QVERIFY(!form->Button1->isVisible());
+        QCOMPARE(form->AsmTxt->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QVERIFY(form->AsmTxt->font().fixedPitch());
+        form->Button1Click(); // nothing to filter outside a compile, and no harm done
+        QVERIFY(d_->errors.isEmpty());
+
+        QVERIFY(form->close());
+        QCOMPARE(ReadAll(ini()), QByteArray("[Compile]\r\nHeader=1\r\nZcall=0\r\ndir=c:\r\nVarBeg=81\r\n"
+                                            "[FormPosi]\r\nTop=80\r\nLeft=80\r\n"));
+    }
+
+    void settingsAtStart_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("header");
+        QTest::addColumn<bool>("zcall");
+        QTest::addColumn<QString>("varBeg");
+        QTest::addColumn<QPoint>("pos");
+        QTest::newRow("Header 2 is on") << QByteArray("[Compile]\r\nHeader=2\r\n") << true << false << "81" << QPoint(80, 80);
+        QTest::newRow("Header 0x0 is off") << QByteArray("[Compile]\r\nHeader=0x0\r\n") << false << false << "81" << QPoint(80, 80);
+        QTest::newRow("Header yes is the default") << QByteArray("[Compile]\r\nHeader=yes\r\n") << true << false << "81" << QPoint(80, 80);
+        QTest::newRow("Top abc is 80") << QByteArray("[FormPosi]\r\nTop=abc\r\nLeft=$20\r\n") << true << false << "81" << QPoint(32, 80);
+        QTest::newRow("names in any case") << QByteArray("[COMPILE]\nzcall=1\nvarbeg=1A0\n[formposi]\nTOP=0x30\n") << true << true << "1A0" << QPoint(80, 48);
+        QTest::newRow("empty VarBeg stays empty") << QByteArray("[Compile]\r\nVarBeg=\r\n") << true << false << "" << QPoint(80, 80);
+    }
+    void settingsAtStart() {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, header);
+        QFETCH(bool, zcall);
+        QFETCH(QString, varBeg);
+        QFETCH(QPoint, pos);
+        WriteAll(ini(), file);
+        auto form = makeForm();
+        QCOMPARE(form->CheckBox1->isChecked(), header);
+        QCOMPARE(form->Zcall->isChecked(), zcall);
+        QCOMPARE(form->EdVarBeg->text(), varBeg);
+        QCOMPARE(form->pos(), pos);
+    }
+
+    void offScreenPositionComesBack() {
+        WriteAll(ini(), "[FormPosi]\r\nTop=-5000\r\nLeft=90000\r\n");
+        auto form = makeForm();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(screen.contains(form->pos()), qPrintable(QString("%1,%2").arg(form->pos().x()).arg(form->pos().y())));
+    }
+
+    void closeKeepsForeignLinesAndWritesAllKeys() {
+        WriteAll(ini(), "; my notes\r\n[Compile]\r\nzcall=1\r\nTheme=dark\r\n\r\n[Other]\r\nx=1\r\n");
+        auto form = makeForm();
+        form->EdVarBeg->setText("A0");
+        form->CheckBox1->setChecked(false);
+        form->move(100, 120);
+        QVERIFY(form->close());
+        QCOMPARE(ReadAll(ini()), QByteArray("; my notes\r\n[Compile]\r\nZcall=1\r\nTheme=dark\r\nHeader=0\r\n"
+                                            "dir=c:\r\nVarBeg=A0\r\n\r\n[Other]\r\nx=1\r\n"
+                                            "[FormPosi]\r\nTop=120\r\nLeft=100\r\n"));
+    }
+
+    void compileDisabledBeforeOpen() {
+        auto form = makeForm();
+        QVERIFY(!form->Compile->isEnabled());
+        QVERIFY(!form->CompileAction->isEnabled());
+        form->show();
+        QTest::keyClicks(form->Source, ": two 2 ;");
+        QVERIFY(form->Source->document()->isModified());
+        QTest::keyClick(form.get(), Qt::Key_F9);
+        form->CompileClick();
+        QVERIFY(d_->questions.isEmpty());
+        QVERIFY(form->AsmTxt->toPlainText().isEmpty());
+        QVERIFY(form->ErrorMemo->toPlainText().isEmpty());
+        QVERIFY(!QFile::exists(work_ + "/.asm"));
+        d_->answers << QMessageBox::No; // close: discard the typed text
+        QVERIFY(form->close());
+    }
+
+    void openEditCompileAnswerYes() {
+        const QString src = sourceFile("yes.4th", ": two 2 ;\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        QVERIFY(form->Compile->isEnabled());
+        QCOMPARE(form->Source->toPlainText(), QString(": two 2 ;"));
+        QCOMPARE(form->windowTitle(), QString("yes.4th[*] - Mirtolan compiler , Version 1.3"));
+        QCOMPARE(form->LastDir(), files_.toStdString());
+        QVERIFY(!form->isWindowModified());
+
+        typeAtEnd(*form, "\n: four dup ;");
+        QVERIFY(form->isWindowModified());
+        d_->answers << QMessageBox::Yes;
+        form->CompileClick();
+        QCOMPARE(d_->questions, QStringList{"Save change befor compile?"});
+        QCOMPARE(d_->questionButtons.value(0), QMessageBox::Yes | QMessageBox::No);
+        QVERIFY2(d_->errors.isEmpty(), qPrintable(d_->errors.join('\n')));
+        QCOMPARE(ReadAll(src), QByteArray(": two 2 ;\r\n: four dup ;\r\n"));
+        QVERIFY(!form->isWindowModified());
+
+        const QStringList listing = PaneLines(form->AsmTxt);
+        QCOMPARE(listing.value(0), QString("; Mirtolan compiler Apr. 2001"));
+        QVERIFY(listing.contains("two:"));
+        QVERIFY(listing.contains("four:"));
+        QVERIFY(listing.contains("DUP:"));
+        const QString asmFile = files_ + "/yes.asm";
+        QCOMPARE(ReadAll(asmFile), (listing.join("\r\n") + "\r\n").toLatin1());
+        QCOMPARE(PaneLines(form->ErrorMemo), (QStringList{"Compile Completed", "Variable end: $0080"}));
+        QVERIFY2(form->statusBar()->currentMessage().startsWith("Compiled 2 lines, 0 messages, wrote " + asmFile),
+                 qPrintable(form->statusBar()->currentMessage()));
+
+        // Unedited since: no question, and the header option is read again.
+        form->CheckBox1->setChecked(false);
+        form->CompileClick();
+        QCOMPARE(d_->questions.size(), 1);
+        QCOMPARE(PaneLines(form->AsmTxt).value(0), QString(";*******************************"));
+        QVERIFY(form->close());
+        QVERIFY(ReadAll(ini()).contains("dir=" + files_.toLatin1() + "\r\n"));
+    }
+
+    void answerNoLeavesTheFile() {
+        const QString src = sourceFile("no.4th", ": two 2 ;\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        typeAtEnd(*form, "\n: three 3 ;");
+        d_->answers << QMessageBox::No;
+        form->CompileClick();
+        QCOMPARE(d_->questions.size(), 1);
+        QCOMPARE(ReadAll(src), QByteArray(": two 2 ;\r\n"));
+        QVERIFY(PaneLines(form->AsmTxt).contains("three:")); // the edited text is what got compiled
+        QVERIFY(ReadAll(files_ + "/no.asm").contains("three:\r\n"));
+        form->CompileClick();
+        QCOMPARE(d_->questions.size(), 1); // not asked again until the next edit
+        typeAtEnd(*form, " ");
+        d_->answers << QMessageBox::No;
+        form->CompileClick();
+        QCOMPARE(d_->questions.size(), 2);
+        QVERIFY(form->close()); // the mark is clear, so closing does not ask
+        QCOMPARE(d_->questions.size(), 2);
+        QCOMPARE(ReadAll(src), QByteArray(": two 2 ;\r\n"));
+    }
+
+    void failedSaveStopsTheCompile() {
+        QTemporaryDir gone;
+        const QString src = gone.path() + "/lost.4th";
+        WriteAll(src, ": two 2 ;\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        d_->answers << QMessageBox::No;
+        typeAtEnd(*form, " ");
+        form->CompileClick(); // leaves a listing in the panes
+        const QString listing = form->AsmTxt->toPlainText();
+        QVERIFY(!listing.isEmpty());
+        QVERIFY(gone.remove()); // the folder vanishes: the save cannot be written
+        typeAtEnd(*form, "\n: three 3 ;");
+        d_->answers << QMessageBox::Yes;
+        form->CompileClick();
+        QCOMPARE(d_->errors.size(), 1);
+        QCOMPARE(form->AsmTxt->toPlainText(), listing); // the compile never started
+        QVERIFY(form->Source->document()->isModified());
+        d_->answers << QMessageBox::No;
+        form->CompileClick();
+        QCOMPARE(d_->questions.size(), 3); // asked again
+        d_->answers << QMessageBox::Cancel;
+        QVERIFY(form->close()); // nothing unsaved after the No
+    }
+
+    void useZcallInTheSourceStays() {
+        const QString src = sourceFile("z.4th", "USEZCALL\r\n: four dup dup ;\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        QVERIFY(!form->Zcall->isChecked());
+        form->CompileClick();
+        QVERIFY(form->Zcall->isChecked());
+        QVERIFY(PaneLines(form->AsmTxt).contains("\tZjmp\tdup"));
+        QVERIFY(form->close());
+        QVERIFY(ReadAll(ini()).contains("Zcall=1\r\n"));
+        auto again = makeForm();
+        QVERIFY(again->Zcall->isChecked());
+    }
+
+    void badVarStartIsReported() {
+        const QString src = sourceFile("var.4th", "VARIABLE x\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        form->EdVarBeg->setText("8 1");
+        form->CompileClick();
+        QCOMPARE(d_->errors.size(), 1);
+        QVERIFY2(d_->errors[0].contains("$8 1"), qPrintable(d_->errors[0]));
+        QVERIFY(form->ErrorMemo->toPlainText().isEmpty());
+        QVERIFY(!QFile::exists(files_ + "/var.asm"));
+        QVERIFY(form->statusBar()->currentMessage().startsWith("Compile abandoned"));
+        form->EdVarBeg->setText("1A0");
+        form->CompileClick();
+        QCOMPARE(PaneLines(form->ErrorMemo).value(1), QString("Variable end: $01A0"));
+    }
+
+    void openingAnotherFileAsksAboutEdits() {
+        const QString first = sourceFile("first.4th", ": one 1 ;\r\n");
+        const QString second = sourceFile("second.4th", ": two 2 ;\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, first);
+        typeAtEnd(*form, " \\\\ edited");
+        d_->answers << QMessageBox::Cancel;
+        openViaDialog(*form, second);
+        QCOMPARE(form->Source->toPlainText(), QString(": one 1 ; \\\\ edited"));
+        QCOMPARE(form->State().SourceFileName, first.toStdString());
+
+        d_->answers << QMessageBox::No;
+        openViaDialog(*form, second);
+        QCOMPARE(form->Source->toPlainText(), QString(": two 2 ;"));
+        QCOMPARE(ReadAll(first), QByteArray(": one 1 ;\r\n"));
+
+        typeAtEnd(*form, " ( edited )");
+        d_->answers << QMessageBox::Yes;
+        openViaDialog(*form, first);
+        QCOMPARE(ReadAll(second), QByteArray(": two 2 ; ( edited )\r\n"));
+        QCOMPARE(form->Source->toPlainText(), QString(": one 1 ;"));
+        QCOMPARE(d_->questionButtons.value(2), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+
+        // A file that cannot be read changes nothing.
+        d_->openPath = files_ + "/absent.4th";
+        form->SpeedButton1Click();
+        QCOMPARE(d_->errors.size(), 1);
+        QCOMPARE(form->State().SourceFileName, first.toStdString());
+        QCOMPARE(form->Source->toPlainText(), QString(": one 1 ;"));
+    }
+
+    void closingAsksAboutEdits() {
+        const QString src = sourceFile("close.4th", ": one 1 ;\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        typeAtEnd(*form, "\n: two 2 ;");
+        d_->answers << QMessageBox::Cancel;
+        QVERIFY(!form->close());
+        QVERIFY(!QFile::exists(ini()));
+        d_->answers << QMessageBox::Yes;
+        QVERIFY(form->close());
+        QCOMPARE(ReadAll(src), QByteArray(": one 1 ;\r\n: two 2 ;\r\n"));
+        QVERIFY(QFile::exists(ini()));
+    }
+
+    void latin1BytesRoundTrip() {
+        QByteArray bytes;
+        for (int b = 0; b < 256; ++b)
+            if (b != '\r' && b != '\n') bytes.append(char(b));
+        const QString src = sourceFile("bytes.4th", bytes + "\r\n\\\\ \xe9t\xe9\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        QCOMPARE(form->Source->document()->blockCount(), 2);
+        typeAtEnd(*form, "\n");
+        d_->answers << QMessageBox::Yes;
+        form->CompileClick();
+        QCOMPARE(ReadAll(src), bytes + "\r\n\\\\ \xe9t\xe9\r\n\r\n");
+        QVERIFY(ReadAll(files_ + "/bytes.asm").contains("; \xe9t\xe9\r\n"));
+        QVERIFY(PaneLines(form->AsmTxt).contains(QString::fromLatin1("; \xe9t\xe9")));
+    }
+
+    void doubleClickOnMessageGoesToLine() {
+        const QString src = sourceFile("msg.4th", ": one 1 ;\r\n\r\nbogus\r\n: two 2 ;\r\n");
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        openViaDialog(*form, src);
+        form->CompileClick();
+        QCOMPARE(PaneLines(form->ErrorMemo).value(0), QString("Not defined bogus ,Line 3"));
+        QCOMPARE(form->Source->textCursor().blockNumber(), 0);
+        const QRect first = form->ErrorMemo->cursorRect(QTextCursor(form->ErrorMemo->document()->firstBlock()));
+        QTest::mouseDClick(form->ErrorMemo->viewport(), Qt::LeftButton, Qt::NoModifier, first.center());
+        QCOMPARE(form->Source->textCursor().blockNumber(), 2);
+
+        QVERIFY(form->GoToMessageLine("Conditional not matched. Line 4"));
+        QCOMPARE(form->Source->textCursor().blockNumber(), 3);
+        QVERIFY(form->GoToMessageLine("EndCase missing  ,Line 99")); // past the end: the last line
+        QCOMPARE(form->Source->textCursor().blockNumber(), 3);
+        QVERIFY(!form->GoToMessageLine("Compile Completed"));
+        QVERIFY(!form->GoToMessageLine("x ,Line 99999999999999999999"));
+    }
+
+    void keyboardOpenCompileFindQuit() {
+        const QString src = sourceFile("keys.4th", ": one 1 ;\r\n: two one one ;\r\n: three two one ;\r\n");
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        d_->openPath = src;
+        QTest::keyClick(form.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(form->State().SourceFileName, src.toStdString());
+        QTest::keyClick(form.get(), Qt::Key_F9);
+        QVERIFY(QFile::exists(files_ + "/keys.asm"));
+
+        QTest::keyClick(form.get(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(form->FindBar->isVisible());
+        QTest::keyClicks(form->FindText, "one");
+        QTest::keyClick(form->FindText, Qt::Key_Return);
+        QCOMPARE(form->Source->textCursor().blockNumber(), 0);
+        QTest::keyClick(form.get(), Qt::Key_F3);
+        QCOMPARE(form->Source->textCursor().blockNumber(), 1);
+        QTest::keyClick(form.get(), Qt::Key_F3);
+        QTest::keyClick(form.get(), Qt::Key_F3);
+        QCOMPARE(form->Source->textCursor().blockNumber(), 2);
+        QTest::keyClick(form.get(), Qt::Key_F3); // wraps to the top
+        QCOMPARE(form->Source->textCursor().blockNumber(), 0);
+        QTest::keyClick(form.get(), Qt::Key_F3, Qt::ShiftModifier); // and back round the other way
+        QCOMPARE(form->Source->textCursor().blockNumber(), 2);
+        QCOMPARE(form->Source->textCursor().selectedText(), QString("one"));
+
+        form->Source->setFocus();
+        QTest::keyClick(form->Source, Qt::Key_End);
+        QTest::keyClicks(form->Source, " ");
+        QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(ReadAll(src), QByteArray(": one 1 ;\r\n: two one one ;\r\n: three two one ; \r\n"));
+        QTest::keyClick(form.get(), Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!form->isVisible());
+        QVERIFY(d_->questions.isEmpty());
+        const QByteArray settings = ReadAll(ini());
+        for (const char* key : {"Header=", "Zcall=", "dir=", "VarBeg=", "Top=", "Left="})
+            QVERIFY2(settings.contains(QByteArray("\r\n") + key), key);
+    }
+
+    void recentFilesAreKept() {
+        WriteAll(ini(), "[Compile]\r\nHeader=1\r\n");
+        QStringList opened;
+        {
+            auto form = makeForm();
+            QVERIFY(form->RecentFiles().isEmpty());
+            for (int i = 1; i <= 9; ++i) {
+                opened.prepend(sourceFile(QString("r%1.4th").arg(i), ": w ;\r\n"));
+                openViaDialog(*form, opened.first());
+            }
+            openViaDialog(*form, opened.at(3)); // opened again: moves to the top, not in twice
+            opened.move(3, 0);
+            QCOMPARE(form->RecentFiles(), opened.mid(0, 8));
+            QCOMPARE(form->Recent1->actions().size(), 8);
+            QVERIFY(form->close());
+        }
+        const QByteArray settings = ReadAll(ini());
+        QVERIFY(settings.contains("[Recent]\r\nFile1=" + opened.at(0).toLatin1() + "\r\n"));
+        QVERIFY(settings.contains("File8=" + opened.at(7).toLatin1() + "\r\n"));
+        QVERIFY(!settings.contains("File9="));
+        auto again = makeForm();
+        QCOMPARE(again->RecentFiles(), opened.mid(0, 8));
+        again->Recent1->actions().at(2)->trigger();
+        QCOMPARE(again->State().SourceFileName, opened.at(2).toStdString());
+    }
+
+    void droppedFileOpens() {
+        const QString src = sourceFile("drop.4th", ": dropped ;\r\n");
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(src)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form.get(), &drop);
+        QCOMPARE(form->State().SourceFileName, src.toStdString());
+
+        // Onto the source pane: the file opens instead of its name being pasted.
+        const QString other = sourceFile("drop2.4TH", ": other ;\r\n");
+        QMimeData mime2;
+        mime2.setUrls({QUrl::fromLocalFile(other)});
+        mime2.setText(other);
+        QDragEnterEvent enterPane(QPoint(5, 5), Qt::CopyAction, &mime2, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->Source->viewport(), &enterPane);
+        QVERIFY(enterPane.isAccepted());
+        QDropEvent onPane(QPointF(5, 5), Qt::CopyAction, &mime2, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->Source->viewport(), &onPane);
+        QCOMPARE(form->Source->toPlainText(), QString(": other ;"));
+
+        QMimeData notForth;
+        notForth.setUrls({QUrl::fromLocalFile(files_ + "/picture.png")});
+        QVERIFY(DroppedSourceFile(&notForth).isEmpty());
+    }
+
+    void shippedArchiveAndNoArchive() {
+        // No archive in the working directory: the one beside bin/ in share/mirtolan is used.
+        QTemporaryDir tree;
+        const QString exeDir = tree.path() + "/bin";
+        QDir().mkpath(exeDir);
+        WriteAll(tree.path() + "/share/mirtolan/Mirtolan.arch", TestArchive);
+        QTemporaryDir empty;
+        QVERIFY(QDir::setCurrent(empty.path()));
+        const QString src = sourceFile("arch.4th", ": four dup ;\r\n");
+        {
+            auto form = makeForm(exeDir);
+            QVERIFY2(d_->errors.isEmpty(), qPrintable(d_->errors.join('\n')));
+            openViaDialog(*form, src);
+            form->CompileClick();
+            QVERIFY(PaneLines(form->AsmTxt).contains("DUP:"));
+        }
+        // Neither: reported at start, the window opens and compiles fail with a report.
+        {
+            auto form = makeForm(empty.path() + "/bin");
+            QCOMPARE(d_->errors.size(), 1);
+            QVERIFY2(d_->errors[0].contains("Mirtolan.arch"), qPrintable(d_->errors[0]));
+            openViaDialog(*form, src);
+            form->CompileClick();
+            QCOMPARE(d_->errors.size(), 2);
+            QVERIFY(!form->ErrorMemo->toPlainText().contains("Compile Completed"));
+        }
+        QVERIFY(QDir::setCurrent(work_));
+    }
+
+    void settingsInConfigDirWhenExeDirIsNotWritable() {
+        const QString exeDir = root_.path() + "/readonly-bin"; // does not exist, so it cannot be written
+        const QString expected = root_.path() + "/xdg/mirtolan/mirtolan.INI";
+        QFile::remove(expected);
+        {
+            auto form = makeForm(exeDir);
+            QCOMPARE(QString::fromStdString(form->SettingsPath()), expected);
+            form->EdVarBeg->setText("C0");
+            QVERIFY(form->close());
+        }
+        QVERIFY(ReadAll(expected).contains("VarBeg=C0\r\n"));
+        QVERIFY(d_->errors.isEmpty());
+        auto again = makeForm(exeDir);
+        QCOMPARE(again->EdVarBeg->text(), QString("C0"));
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
