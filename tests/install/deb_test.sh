@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Packs the build as a .deb, unpacks it into a scratch root and runs the
+# installed compiler there, away from the source and build trees.
+set -euo pipefail
+build=$1 source=$2 gui=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/pkg/*.deb | head -n 1)
+[ -f "$deb" ] || fail "no .deb built"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+[[ $depends == *libc6* ]] || fail "Depends lacks libc6"
+[[ $depends == *libstdc++6* ]] || fail "Depends lacks libstdc++6"
+if [ "$gui" = gui ]; then
+  [[ $depends == *libqt6widgets6* ]] || fail "Depends lacks Qt 6 Widgets"
+fi
+
+root="$work/root"
+dpkg -x "$deb" "$root"
+expect=(usr/bin/mirtolanc usr/share/mirtolan/Mirtolan.arch usr/share/mirtolan/4thHead.asm
+        usr/share/mirtolan/m328p/4thHead.asm usr/share/mirtolan/examples/blink.4th
+        usr/share/man/man1/mirtolanc.1.gz)
+if [ "$gui" = gui ]; then
+  expect+=(usr/bin/mirtolan usr/share/applications/mirtolan.desktop usr/share/icons/hicolor/scalable/apps/mirtolan.svg)
+fi
+for f in "${expect[@]}"; do
+  [ -e "$root/$f" ] || fail "package lacks $f"
+done
+gzip -t "$root/usr/share/man/man1/mirtolanc.1.gz" || fail "man page is not gzip"
+
+# The installed tool finds the installed archive when the working directory has none.
+mkdir "$work/proj"
+cp "$source/examples/blink.4th" "$work/proj/"
+(cd "$work/proj" && "$root/usr/bin/mirtolanc" blink.4th) || fail "installed mirtolanc failed on blink.4th"
+[ -s "$work/proj/blink.asm" ] || fail "no blink.asm written"
+grep -q '^_TestIfZero:' "$work/proj/blink.asm" || fail "listing lacks the archive's _TestIfZero"
+
+if command -v avra >/dev/null 2>&1; then
+  cp "$root/usr/share/mirtolan/4thHead.asm" "$work/proj/"
+  (cd "$work/proj" && avra blink.asm >"$work/avra.log" 2>&1) || { cat "$work/avra.log"; fail "avra could not assemble the listing"; }
+  [ -s "$work/proj/blink.hex" ] || fail "avra wrote no hex file"
+fi
