@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -188,6 +189,10 @@ void TForm1::buildWindow() {
     AsmTxt->setLineWrapMode(QPlainTextEdit::NoWrap);
     AsmTxt->setFont(fixed);
     AsmTxt->setAcceptDrops(false); // a dropped file goes to the window, not into the listing
+    // Assembler text is laid out with tabs at every eighth column.
+    const qreal tabStop = 8 * QFontMetricsF(fixed).horizontalAdvance(QLatin1Char(' '));
+    Source->setTabStopDistance(tabStop);
+    AsmTxt->setTabStopDistance(tabStop);
 
     Label1 = new QLabel(QStringLiteral("Errors, Compile Messages"), this);
     QFont bold = Label1->font();
