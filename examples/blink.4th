@@ -1,0 +1,15 @@
+\\ Blink for the ATmega32: toggles pin PB0 about every half second at 8 MHz.
+\\ Wire an LED with a resistor from PB0 to ground.
+\\ The I/O registers appear in data memory at their I/O address plus $20,
+\\ and an address goes on the stack as two cells, high byte first. The
+\\ names must differ from the register names of the device definitions,
+\\ such as PORTB, since the assembler knows those already (in any case).
+HEX
+: LEDPORT 0 38 ;
+: LEDDDR 0 37 ;
+DECIMAL
+
+: wait ( about 120 ms at 8 MHz ) 200 0 DO 250 0 DO LOOP LOOP ;
+: pause wait wait wait wait ;
+: toggle LEDPORT C@ 1 XOR LEDPORT C! ;
+: main 1 LEDDDR C! BEGIN toggle pause AGAIN ;
