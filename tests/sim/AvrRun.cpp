@@ -30,8 +30,16 @@ struct AvrDeleter {
 };
 using AvrPtr = std::unique_ptr<avr_t, AvrDeleter>;
 
+// free_ihex_chunks of simavr 1.6 frees the chunks' data but not the array
+// itself, so both are released here.
 struct ChunksDeleter {
-    void operator()(ihex_chunk_t* chunks) const { free_ihex_chunks(chunks); }
+    int count = 0;
+    void operator()(ihex_chunk_t* chunks) const
+    {
+        for (int i = 0; i < count; ++i)
+            std::free(chunks[i].data);
+        std::free(chunks);
+    }
 };
 
 std::uint16_t word16(const avr_t& avr, std::uint16_t low)
@@ -43,7 +51,7 @@ bool loadHex(avr_t& avr, const std::string& file, std::string& error)
 {
     ihex_chunk_t* raw = nullptr;
     const int count = read_ihex_chunks(file.c_str(), &raw);
-    std::unique_ptr<ihex_chunk_t, ChunksDeleter> chunks(raw);
+    std::unique_ptr<ihex_chunk_t, ChunksDeleter> chunks(raw, ChunksDeleter{count});
     if (count <= 0) {
         error = "cannot read the hex file " + file;
         return false;
