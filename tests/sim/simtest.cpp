@@ -8,6 +8,10 @@
 //
 // Case file: "### name" starts a case; its source lines follow; lines that
 // begin with ">>> " set what the case expects (see ParseDirective).
+//
+//   mirtolan_simtest --coverage --archive FILE [--source-dir DIR] CASEFILE
+//
+// checks instead that the cases use every word of the archive.
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,8 +23,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "AvrRun.h"
@@ -54,6 +60,7 @@ struct Case {
 
 struct Options {
     std::string compiler, archive, headerDir, mcu, device, varbeg, work, sourceDir, only, group, caseFile;
+    bool coverage = false; // only check that the cases use every archive word
 };
 
 std::vector<std::string> splitWords(const std::string& text)
@@ -321,6 +328,55 @@ std::string runCase(const Case& c, const Options& o)
     return failures;
 }
 
+std::string upper(std::string text)
+{
+    for (char& ch : text)
+        if (ch >= 'a' && ch <= 'z')
+            ch = char(ch - 'a' + 'A');
+    return text;
+}
+
+// Every word of the archive must be used by some case, so that a new entry
+// cannot ship untested. Returns the number of unused words.
+int reportUncoveredWords(const std::string& archivePath, const std::vector<Case>& cases, const std::string& sourceDir)
+{
+    std::ifstream in(archivePath);
+    if (!in) {
+        std::cerr << "cannot read " << archivePath << "\n";
+        return 1;
+    }
+    std::set<std::string> used;
+    auto addWords = [&](const std::string& line) {
+        for (const auto& w : splitWords(line))
+            used.insert(upper(w));
+    };
+    for (const auto& c : cases) {
+        for (const auto& l : c.source)
+            addWords(l);
+        if (!c.sourceFile.empty()) {
+            std::ifstream src(fs::path(sourceDir) / c.sourceFile);
+            for (std::string l; std::getline(src, l);)
+                addWords(l);
+        }
+    }
+    constexpr std::string_view Header = "$$ ";
+    int missing = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind(Header, 0) != 0)
+            continue;
+        const std::string name = line.substr(Header.size());
+        // IF, UNTIL and WHILE call it without naming it.
+        const bool implicit = name == "_TestIfZero";
+        if (!implicit && !used.count(upper(name))) {
+            std::cout << "no case uses the archive word " << name << "\n";
+            ++missing;
+        }
+    }
+    return missing;
+}
+
 bool parseOptions(int argc, char** argv, Options& o)
 {
     const std::vector<std::pair<std::string, std::string*>> table{
@@ -338,10 +394,16 @@ bool parseOptions(int argc, char** argv, Options& o)
             }
         if (matched)
             continue;
+        if (arg == "--coverage") {
+            o.coverage = true;
+            continue;
+        }
         if (!o.caseFile.empty() || arg.rfind("--", 0) == 0)
             return false;
         o.caseFile = arg;
     }
+    if (o.coverage)
+        return !o.archive.empty() && !o.caseFile.empty();
     return !o.compiler.empty() && !o.headerDir.empty() && !o.mcu.empty() && !o.device.empty() &&
            !o.varbeg.empty() && !o.work.empty() && !o.caseFile.empty();
 }
@@ -353,12 +415,15 @@ int main(int argc, char** argv)
     Options o;
     if (!parseOptions(argc, argv, o)) {
         std::cerr << "usage: mirtolan_simtest --compiler EXE [--archive FILE] --header-dir DIR --mcu CORE --device NAME"
-                     " --varbeg HEX --work DIR [--source-dir DIR] [--group NAME] [--only CASE] CASEFILE\n";
+                     " --varbeg HEX --work DIR [--source-dir DIR] [--group NAME] [--only CASE] CASEFILE\n"
+                     "       mirtolan_simtest --coverage --archive FILE [--source-dir DIR] CASEFILE\n";
         return 2;
     }
     std::vector<Case> cases;
     if (!readCases(o.caseFile, cases))
         return 2;
+    if (o.coverage)
+        return reportUncoveredWords(o.archive, cases, o.sourceDir) == 0 ? 0 : 1;
     int run = 0, failed = 0;
     for (const auto& c : cases) {
         if (!forDevice(c, o.device) || c.group != o.group || (!o.only.empty() && c.name != o.only))
