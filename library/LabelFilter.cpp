@@ -20,8 +20,13 @@ constexpr std::array<Spelling, 10> SymbolWords{{
     {'-', "minus"}, {'=', "eq"}, {'?', "Qn"}, {'*', "astrsk"}, {'/', "slsh"},
 }};
 
-// Only the first character of a name is spelled out as a digit word.
-constexpr std::array<Spelling, 2> DigitWords{{{'0', "Zero"}, {'1', "One"}}};
+// Only the first character of a name is spelled out as a digit word. Every
+// digit has one: an assembler reads an operand that begins with a digit as a
+// number, so a call of "2DUP" would not assemble if its 2 stayed.
+constexpr std::array<Spelling, 10> DigitWords{{
+    {'0', "Zero"}, {'1', "One"}, {'2', "Two"}, {'3', "Three"}, {'4', "Four"},
+    {'5', "Five"}, {'6', "Six"}, {'7', "Seven"}, {'8', "Eight"}, {'9', "Nine"},
+}};
 
 // The mnemonics whose operand is a label.
 constexpr std::array<std::string_view, 4> CallJumpMnemonics{{"RCALL", "ZCALL", "RJMP", "ZJMP"}};

@@ -35,7 +35,9 @@ TEST(LabelFilter, RewritesLabelsAndCallsOnly)
         {"0=:", "Zeroeq:"},
         {"\trcall\t0=", "\trcall\tZeroeq"},
         {"10+:", "One0pls:"},
-        {"2*:", "2astrsk:"},
+        {"2*:", "Twoastrsk:"},
+        {"\trcall\t2DUP", "\trcall\tTwoDUP"},
+        {"9:", "Nine:"},
         {"C@:", "Cat:"},
         {"+!:", "plsstr:"},
         {"?DUP:", "QnDUP:"},
@@ -85,7 +87,8 @@ TEST(LabelFilter, SpellDigitLooksAtOneCharacter)
 {
     EXPECT_EQ(SpellDigit(1, "01"), "Zero1");
     EXPECT_EQ(SpellDigit(2, "a1b"), "aOneb");
-    EXPECT_EQ(SpellDigit(1, "2x"), "2x");
+    EXPECT_EQ(SpellDigit(1, "2x"), "Twox");
+    EXPECT_EQ(SpellDigit(1, "x2"), "x2");
     EXPECT_EQ(SpellDigit(9, "short"), "short");
 }
 
