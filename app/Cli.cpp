@@ -188,7 +188,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliAbandoned;
     }
     if (toStdout)
-        out << JoinLines(c.Listing) << std::flush;
+        out << c.Listing.text() << std::flush;
     for (const auto& m : c.Messages)
         err << m << "\n";
     return SourceMessageCount(c) == 0 ? CliClean : CliMessages;

@@ -1,5 +1,9 @@
 #include "CodeList.h"
 
+#include <cstring>
+
+#include "Compiler.h"
+
 namespace mirtolan {
 
 static char upper(char ch) { return (ch >= 'a' && ch <= 'z') ? char(ch - 'a' + 'A') : ch; }
@@ -22,53 +26,398 @@ bool SameIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-static bool isLabelShaped(const std::string& line) { return !line.empty() && line.back() == ':'; }
-
-void CodeList::add(const std::string& line)
+// FNV-1a over the folded bytes: cheap for the short names that make up
+// almost every label, and it needs no folded copy of the text.
+std::uint64_t FoldedHash(std::string_view s)
 {
-    if (isLabelShaped(line))
-        ++labels_[FoldCase(line)];
+    constexpr std::uint64_t Offset = 14695981039346656037ull, Prime = 1099511628211ull;
+    std::uint64_t h = Offset;
+    for (char ch : s) {
+        h ^= static_cast<unsigned char>(upper(ch));
+        h *= Prime;
+    }
+    // Spread the high bits into the low ones, which pick the slot.
+    return h ^ (h >> 29);
 }
 
-void CodeList::remove(const std::string& line)
+// ---------------------------------------------------------------- LineList
+
+constexpr char LineEnd[] = {'\r', '\n'};
+constexpr std::size_t LineEndSize = sizeof LineEnd;
+
+LineList::LineList(std::initializer_list<std::string_view> lines)
 {
-    if (!isLabelShaped(line))
-        return;
-    auto it = labels_.find(FoldCase(line));
-    if (it != labels_.end() && --it->second == 0)
-        labels_.erase(it);
+    for (auto l : lines)
+        push_back(l);
 }
 
-void CodeList::push_back(std::string line)
+LineList::LineList(const std::vector<std::string>& lines)
 {
-    add(line);
-    lines_.push_back(std::move(line));
+    for (const auto& l : lines)
+        push_back(l);
 }
 
-void CodeList::replace(std::size_t i, std::string line)
-{
-    remove(lines_.at(i));
-    add(line);
-    lines_[i] = std::move(line);
-}
-
-void CodeList::assign(std::vector<std::string> lines)
+LineList& LineList::operator=(std::initializer_list<std::string_view> lines)
 {
     clear();
-    lines_ = std::move(lines);
-    for (const auto& l : lines_)
-        add(l);
+    for (auto l : lines)
+        push_back(l);
+    return *this;
+}
+
+void LineList::checkRoom(std::size_t more) const
+{
+    if (more > MaxTextBytes - text_.size())
+        throw CompileError("The listing would grow beyond " + std::to_string(MaxTextBytes / (1u << 20)) +
+                           " MiB; the source is too large for one compile");
+}
+
+void LineList::push_back(std::string_view line)
+{
+    checkRoom(line.size() + LineEndSize);
+    starts_.push_back(std::uint32_t(text_.size()));
+    text_.append(line.data(), line.size());
+    text_.append(LineEnd, LineEndSize);
+}
+
+void LineList::push_back(std::initializer_list<std::string_view> pieces)
+{
+    std::size_t total = LineEndSize;
+    for (auto p : pieces) {
+        checkRoom(p.size());
+        total += p.size();
+    }
+    checkRoom(total);
+    starts_.push_back(std::uint32_t(text_.size()));
+    for (auto p : pieces)
+        text_.append(p.data(), p.size());
+    text_.append(LineEnd, LineEndSize);
+}
+
+std::size_t LineList::spanOf(std::size_t i) const
+{
+    const std::size_t next = i + 1 < size() ? starts_[i + 1] : text_.size();
+    return next - starts_[i];
+}
+
+std::string_view LineList::operator[](std::size_t i) const
+{
+    return {text_.data() + starts_[i], spanOf(i) - LineEndSize};
+}
+
+void LineList::replaceBack(std::string_view line)
+{
+    // `line` may point into the text that is cut away, so keep a copy first.
+    const std::string copy(line);
+    text_.truncate(starts_[size() - 1]);
+    starts_.truncate(size() - 1);
+    push_back(copy);
+}
+
+void LineList::replace(std::size_t i, std::string_view line)
+{
+    if (i + 1 == size()) {
+        replaceBack(line);
+        return;
+    }
+    LineList rebuilt;
+    for (std::size_t k = 0; k < size(); ++k)
+        rebuilt.push_back(k == i ? line : (*this)[k]);
+    *this = std::move(rebuilt);
+}
+
+void LineList::prepend(const LineList& front)
+{
+    if (front.empty())
+        return;
+    const std::size_t add = front.text_.size(), lines = front.size();
+    checkRoom(add);
+    const std::size_t oldText = text_.size(), oldLines = size();
+    text_.resize(oldText + add);
+    std::memmove(text_.data() + add, text_.data(), oldText);
+    std::memcpy(text_.data(), front.text_.data(), add);
+    starts_.resize(oldLines + lines);
+    std::memmove(starts_.data() + lines, starts_.data(), oldLines * sizeof(std::uint32_t));
+    for (std::size_t i = 0; i < lines; ++i)
+        starts_[i] = front.starts_[i];
+    for (std::size_t i = lines; i < lines + oldLines; ++i)
+        starts_[i] += std::uint32_t(add);
+}
+
+void LineList::clear()
+{
+    text_.release();
+    starts_.release();
+}
+
+std::vector<std::string> LineList::lines() const
+{
+    std::vector<std::string> out;
+    out.reserve(size());
+    for (auto l : *this)
+        out.emplace_back(l);
+    return out;
+}
+
+bool operator==(const LineList& a, const LineList& b)
+{
+    return a.size() == b.size() && a.text() == b.text() &&
+           std::equal(a.starts_.data(), a.starts_.data() + a.size(), b.starts_.data());
+}
+
+bool operator==(const LineList& a, const std::vector<std::string>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < b.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+void LineList::rewriteCopying(const Rewriter& rewrite)
+{
+    LineList rebuilt;
+    std::string out;
+    for (auto l : *this) {
+        out.clear();
+        rebuilt.push_back(rewrite(l, out) ? std::string_view(out) : l);
+    }
+    *this = std::move(rebuilt);
+}
+
+// Moves the lines [from, to), whose text ends at `end`, by `shift` bytes
+// towards the end, in one move.
+void LineList::moveLines(std::size_t from, std::size_t to, std::size_t end, std::size_t shift)
+{
+    if (from >= to || shift == 0)
+        return;
+    const std::size_t begin = starts_[from];
+    std::memmove(text_.data() + begin + shift, text_.data() + begin, end - begin);
+    for (std::size_t i = from; i < to; ++i)
+        starts_[i] += std::uint32_t(shift);
+}
+
+void LineList::rewriteAll(const Rewriter& rewrite)
+{
+    const std::size_t n = size();
+    std::string out;
+    // First pass: which lines change, how much the text grows, and whether
+    // every line keeps at least its length, which the in-place pass needs.
+    std::vector<bool> changed(n);
+    std::size_t grown = 0, changes = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        out.clear();
+        const std::string_view line = (*this)[i];
+        if (!rewrite(line, out))
+            continue;
+        if (out.size() < line.size()) {
+            rewriteCopying(rewrite);
+            return;
+        }
+        changed[i] = true;
+        ++changes;
+        grown += out.size() - line.size();
+        if (grown > MaxTextBytes)
+            break; // checkRoom below refuses it
+    }
+    if (changes == 0)
+        return;
+    checkRoom(grown);
+    // Second pass, from the last line back: each line moves to a place at or
+    // behind its old one, and only over text that has already been read. The
+    // unchanged lines between two changed ones move together.
+    const std::size_t oldSize = text_.size();
+    text_.resize(oldSize + grown);
+    std::size_t shift = grown; // how far the lines before the current one still have to move
+    std::size_t runEnd = n;    // the unchanged lines [i + 1, runEnd) have not moved yet
+    for (std::size_t i = n; i-- > 0;) {
+        if (!changed[i])
+            continue;
+        // Line runEnd, when there is one, has already moved by `shift`.
+        const std::size_t oldRunEnd = runEnd < n ? std::size_t(starts_[runEnd]) - shift : oldSize;
+        moveLines(i + 1, runEnd, oldRunEnd, shift);
+        runEnd = i;
+        const std::size_t oldStart = starts_[i];
+        // Now line i + 1 has moved by `shift` too; line i's text is untouched.
+        const std::size_t oldNext = i + 1 < n ? std::size_t(starts_[i + 1]) - shift : oldSize;
+        const std::string_view line(text_.data() + oldStart, oldNext - oldStart - LineEndSize);
+        out.clear();
+        rewrite(line, out);
+        shift -= out.size() - line.size();
+        const std::size_t start = oldStart + shift;
+        std::memcpy(text_.data() + start, out.data(), out.size());
+        std::memcpy(text_.data() + start + out.size(), LineEnd, LineEndSize);
+        starts_[i] = std::uint32_t(start);
+    }
+}
+
+// ---------------------------------------------------------------- CodeList
+
+static bool isLabelShaped(std::string_view line) { return !line.empty() && line.back() == ':'; }
+
+// Linear probing over small slots stays within a cache line or two up to
+// this load, and a smaller table misses the cache less often.
+constexpr std::size_t MaxLoadPercent = 70;
+
+std::size_t CodeList::findSlot(std::string_view line, std::uint32_t hash) const
+{
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& s = slots_[i];
+        if (s.line == 0 || (s.hash == hash && SameIgnoringCase(lines_[s.line - 1], line)))
+            return i;
+    }
+}
+
+void CodeList::growIndex()
+{
+    std::vector<Slot> old(slots_.size() < 16 ? 16 : slots_.size() * 2);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& s : old) {
+        if (s.line == 0)
+            continue;
+        std::size_t i = s.hash & mask;
+        while (slots_[i].line != 0)
+            i = (i + 1) & mask;
+        slots_[i] = s;
+    }
+}
+
+void CodeList::add(std::size_t index)
+{
+    const std::string_view line = lines_[index];
+    if (!indexed_ || !isLabelShaped(line))
+        return;
+    if ((used_ + 1) * 100 > slots_.size() * MaxLoadPercent)
+        growIndex();
+    const auto hash = std::uint32_t(FoldedHash(line));
+    Slot& s = slots_[findSlot(line, hash)];
+    if (s.line == 0) {
+        s = Slot{std::uint32_t(index + 1), hash};
+        ++used_;
+    }
+}
+
+// Only the last line is ever removed, and a slot names the first line of its
+// label: if that is the last line, no other line has the label.
+void CodeList::remove(std::size_t index)
+{
+    const std::string_view line = lines_[index];
+    if (!indexed_ || !isLabelShaped(line) || slots_.empty())
+        return;
+    const std::size_t i = findSlot(line, std::uint32_t(FoldedHash(line)));
+    if (slots_[i].line == index + 1)
+        eraseSlot(i);
+}
+
+// Backward-shift deletion keeps every probe run unbroken without tombstones.
+void CodeList::eraseSlot(std::size_t i)
+{
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t j = (i + 1) & mask; slots_[j].line != 0; j = (j + 1) & mask) {
+        const std::size_t home = slots_[j].hash & mask;
+        // Entry j may fill the hole at i unless its home lies cyclically in (i, j].
+        const bool homeBetween = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+        if (!homeBetween) {
+            slots_[i] = slots_[j];
+            i = j;
+        }
+    }
+    slots_[i] = Slot{};
+    --used_;
+}
+
+void CodeList::rebuildIndex()
+{
+    slots_.clear();
+    used_ = 0;
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        add(i);
+}
+
+void CodeList::push_back(std::string_view line)
+{
+    lines_.push_back(line);
+    add(lines_.size() - 1);
+}
+
+void CodeList::push_back(std::initializer_list<std::string_view> pieces)
+{
+    lines_.push_back(pieces);
+    add(lines_.size() - 1);
+}
+
+void CodeList::replaceBack(std::string_view line)
+{
+    remove(lines_.size() - 1);
+    lines_.replaceBack(line);
+    add(lines_.size() - 1);
+}
+
+void CodeList::replace(std::size_t i, std::string_view line)
+{
+    if (i + 1 == lines_.size()) {
+        replaceBack(line);
+        return;
+    }
+    lines_.replace(i, line);
+    rebuildIndex();
+}
+
+void CodeList::prepend(const LineList& front)
+{
+    lines_.prepend(front);
+    rebuildIndex();
+}
+
+void CodeList::rewriteAll(const LineList::Rewriter& rewrite)
+{
+    lines_.rewriteAll(rewrite);
+    rebuildIndex();
+}
+
+void CodeList::assign(const std::vector<std::string>& lines)
+{
+    clear();
+    for (const auto& l : lines)
+        push_back(l);
 }
 
 void CodeList::clear()
 {
     lines_.clear();
-    labels_.clear();
+    slots_ = {};
+    used_ = 0;
+    indexed_ = true;
+}
+
+void CodeList::dropIndex()
+{
+    slots_ = {};
+    used_ = 0;
+    indexed_ = false;
 }
 
 bool CodeList::containsLabel(std::string_view line) const
 {
-    return labels_.count(FoldCase(line)) != 0;
+    if (!indexed_) {
+        for (auto l : lines_)
+            if (SameIgnoringCase(l, line))
+                return true;
+        return false;
+    }
+    if (slots_.empty())
+        return false;
+    return slots_[findSlot(line, std::uint32_t(FoldedHash(line)))].line != 0;
+}
+
+LineList CodeList::take()
+{
+    LineList out = std::move(lines_);
+    clear();
+    return out;
 }
 
 } // namespace mirtolan

@@ -1,12 +1,21 @@
-// An ordered list of assembler lines with a case-folded index of its label
-// lines, so that "is NAME: a line of this list" costs one hash lookup instead
-// of a scan over the whole list.
+// Line lists for the generated code and the listing, stored compactly: one
+// text buffer that holds every line followed by CR LF (exactly the bytes of
+// the .asm file) and the start of each line. A listing of a large program has
+// millions of short lines; as separate strings they would take five times the
+// memory of their text, and joining them for the file would copy them again.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <initializer_list>
+#include <iterator>
+#include <new>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <type_traits>
 #include <vector>
 
 namespace mirtolan {
@@ -17,31 +26,232 @@ std::string FoldCase(std::string_view s);
 // Whole-line comparison that ignores the case of a to z only.
 bool SameIgnoringCase(std::string_view a, std::string_view b);
 
+// A growable array of plain values kept in malloc'd memory. Growing uses
+// realloc, which moves a large block by remapping its pages instead of
+// copying them, so growth never holds the old and the new block at once.
+template <class T>
+class PodBuffer {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    PodBuffer() = default;
+    PodBuffer(const PodBuffer& o) { append(o.data_, o.size_); }
+    PodBuffer(PodBuffer&& o) noexcept : data_(o.data_), size_(o.size_), capacity_(o.capacity_)
+    {
+        o.data_ = nullptr;
+        o.size_ = o.capacity_ = 0;
+    }
+    PodBuffer& operator=(PodBuffer o) noexcept
+    {
+        swap(o);
+        return *this;
+    }
+    ~PodBuffer() { std::free(data_); }
+
+    void swap(PodBuffer& o) noexcept
+    {
+        std::swap(data_, o.data_);
+        std::swap(size_, o.size_);
+        std::swap(capacity_, o.capacity_);
+    }
+    T* data() { return data_; }
+    const T* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+
+    // Makes room for `n` values in all; throws std::bad_alloc when it cannot.
+    void reserve(std::size_t n)
+    {
+        if (n <= capacity_)
+            return;
+        if (n > SIZE_MAX / sizeof(T))
+            throw std::bad_alloc();
+        void* p = std::realloc(data_, n * sizeof(T));
+        if (!p)
+            throw std::bad_alloc();
+        data_ = static_cast<T*>(p);
+        capacity_ = n;
+    }
+    // Sets the size; new values are left unset.
+    void resize(std::size_t n)
+    {
+        grow(n);
+        size_ = n;
+    }
+    void append(const T* p, std::size_t n)
+    {
+        if (n == 0)
+            return;
+        if (n > SIZE_MAX - size_)
+            throw std::bad_alloc();
+        grow(size_ + n);
+        std::copy(p, p + n, data_ + size_);
+        size_ += n;
+    }
+    void push_back(T v) { append(&v, 1); }
+    void truncate(std::size_t n)
+    {
+        if (n < size_)
+            size_ = n;
+    }
+    void release()
+    {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = capacity_ = 0;
+    }
+
+private:
+    // Doubling keeps appends amortised constant.
+    void grow(std::size_t n)
+    {
+        if (n <= capacity_)
+            return;
+        std::size_t want = capacity_ < 16 ? 16 : capacity_;
+        while (want < n)
+            want = want > SIZE_MAX / 2 ? n : want * 2;
+        reserve(want);
+    }
+
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+class LineList {
+public:
+    // Line starts are 32-bit, which bounds the text of one list; a compile
+    // whose listing would grow past it is abandoned with a CompileError.
+    static constexpr std::size_t MaxTextBytes = UINT32_MAX;
+
+    LineList() = default;
+    LineList(std::initializer_list<std::string_view> lines);
+    LineList(const std::vector<std::string>& lines);
+    LineList& operator=(std::initializer_list<std::string_view> lines);
+
+    void push_back(std::string_view line);
+    // Appends one line made of `pieces`, without building it first.
+    void push_back(std::initializer_list<std::string_view> pieces);
+    void emplace_back(std::string_view line) { push_back(line); }
+    // Replaces the last line (which must exist).
+    void replaceBack(std::string_view line);
+    // Replaces line `i`. Costs time in proportion to the text behind it, so
+    // it suits single edits, not rewriting every line.
+    void replace(std::size_t i, std::string_view line);
+    // Puts the lines of `front` before the current ones.
+    void prepend(const LineList& front);
+    void clear();
+
+    std::size_t size() const { return starts_.size(); }
+    bool empty() const { return starts_.size() == 0; }
+    std::string_view operator[](std::size_t i) const;
+    std::string_view back() const { return (*this)[size() - 1]; }
+    // Every line followed by CR LF: the bytes of the file.
+    std::string_view text() const { return {text_.data(), text_.size()}; }
+
+    std::vector<std::string> lines() const;
+    operator std::vector<std::string>() const { return lines(); }
+
+    // Rewrites every line through `rewrite(line, out)`, which returns true
+    // and fills `out` (given empty) when the line changes. Works in place,
+    // without a second copy of the text, as long as no line gets shorter.
+    using Rewriter = std::function<bool(std::string_view line, std::string& out)>;
+    void rewriteAll(const Rewriter& rewrite);
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::string_view;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = std::string_view;
+        const_iterator(const LineList* l, std::size_t i) : list_(l), i_(i) {}
+        std::string_view operator*() const { return (*list_)[i_]; }
+        const_iterator& operator++()
+        {
+            ++i_;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            auto old = *this;
+            ++i_;
+            return old;
+        }
+        bool operator==(const const_iterator& o) const { return i_ == o.i_; }
+        bool operator!=(const const_iterator& o) const { return i_ != o.i_; }
+
+    private:
+        const LineList* list_;
+        std::size_t i_;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+
+    friend bool operator==(const LineList& a, const LineList& b);
+    friend bool operator==(const LineList& a, const std::vector<std::string>& b);
+
+private:
+    // Length of line `i` with its CR LF.
+    std::size_t spanOf(std::size_t i) const;
+    void checkRoom(std::size_t more) const;
+    void rewriteCopying(const Rewriter& rewrite);
+    void moveLines(std::size_t from, std::size_t to, std::size_t end, std::size_t shift);
+
+    PodBuffer<char> text_;
+    PodBuffer<std::uint32_t> starts_;
+};
+
+// The code lists of a compile: a line list with a case-folded index of its
+// label lines, so that "is NAME: a line of this list" costs one hash lookup
+// instead of a scan over the whole list.
 class CodeList {
 public:
-    void push_back(std::string line);
-    // Replaces line `i`, keeping the index true.
-    void replace(std::size_t i, std::string line);
-    void assign(std::vector<std::string> lines);
+    void push_back(std::string_view line);
+    void push_back(std::initializer_list<std::string_view> pieces);
+    void replaceBack(std::string_view line);
+    // Replaces line `i`; see LineList::replace for its cost.
+    void replace(std::size_t i, std::string_view line);
+    void prepend(const LineList& front);
+    void rewriteAll(const LineList::Rewriter& rewrite);
+    void assign(const std::vector<std::string>& lines);
     void clear();
+    // Ends the lookups: the index is dropped and no longer kept.
+    void dropIndex();
 
     // True when some line equals `line` ignoring the case of a to z. Only lines
     // that end in ":" are indexed, so `line` must end in ":".
     bool containsLabel(std::string_view line) const;
 
-    const std::string& back() const { return lines_.back(); }
-    const std::string& operator[](std::size_t i) const { return lines_[i]; }
+    std::string_view back() const { return lines_.back(); }
+    std::string operator[](std::size_t i) const { return std::string(lines_[i]); }
     std::size_t size() const { return lines_.size(); }
     bool empty() const { return lines_.empty(); }
-    const std::vector<std::string>& lines() const { return lines_; }
+    std::vector<std::string> lines() const { return lines_.lines(); }
+    const LineList& list() const { return lines_; }
+    // Hands the lines over and leaves this list empty.
+    LineList take();
 
 private:
-    void add(const std::string& line);
-    void remove(const std::string& line);
+    struct Slot {
+        std::uint32_t line = 0; // index of the first line with this label, plus 1; 0 marks a free slot
+        std::uint32_t hash = 0; // low half of the label's hash, to skip most comparisons
+    };
+    void add(std::size_t index);
+    void remove(std::size_t index);
+    std::size_t findSlot(std::string_view line, std::uint32_t hash) const;
+    void eraseSlot(std::size_t i);
+    void growIndex();
+    void rebuildIndex();
 
-    std::vector<std::string> lines_;
-    // Folded label line -> how many lines of the list fold to it.
-    std::unordered_map<std::string, std::size_t> labels_;
+    LineList lines_;
+    std::vector<Slot> slots_; // open addressing, linear probing; size a power of 2
+    std::size_t used_ = 0;
+    bool indexed_ = true;
 };
+
+// Hashes the text with a to z folded to upper case.
+std::uint64_t FoldedHash(std::string_view s);
 
 } // namespace mirtolan

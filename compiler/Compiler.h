@@ -81,7 +81,7 @@ struct Compiler {
     CodeList ProgramCode;  // the compiled program in source order
     CodeList LibraryCode;  // archive routines copied in this compile, in order of first use
     Archive archive;       // the loaded archive file
-    std::vector<std::string> Listing;  // the assembler text: header, banner, filtered code
+    LineList Listing;                  // the assembler text: header, banner, filtered code
     std::vector<std::string> Messages; // problems found in the source, then the two summary lines
 
     // Run once at the start of a compile so a window can repaint its emptied panes.

@@ -11,9 +11,9 @@
 
 namespace mirtolan {
 
-std::string CallMnemonic(const Compiler& c) { return c.UseZcall ? "Zcall" : "rcall"; }
+std::string_view CallMnemonic(const Compiler& c) { return c.UseZcall ? "Zcall" : "rcall"; }
 
-void CompileCall(Compiler& c, const std::string& name) { c.ProgramCode.push_back("\t" + CallMnemonic(c) + "\t" + name); }
+void CompileCall(Compiler& c, const std::string& name) { c.ProgramCode.push_back({"\t", CallMnemonic(c), "\t", name}); }
 
 // A literal in HEX mode is written as at least four upper-case digits of its
 // 32-bit two's complement, so a negative value shows all eight.
@@ -28,7 +28,7 @@ static std::string literalText(const Compiler& c, std::int32_t value)
 
 void CompileLiteral(Compiler& c, std::int32_t value)
 {
-    c.ProgramCode.push_back("\tldi\tFtmp1," + literalText(c, value));
+    c.ProgramCode.push_back({"\tldi\tFtmp1,", literalText(c, value)});
     // A case constant is only loaded: OF compares it with the selector in Ftmp2.
     if (!c.CaseExpected)
         c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
@@ -54,7 +54,7 @@ constexpr std::size_t MnemonicFrom = 1, MnemonicLength = 5;
 
 void EndColon(Compiler& c)
 {
-    const std::string last = c.ProgramCode.back();
+    const std::string last(c.ProgramCode.back());
     const char* jump = nullptr;
     // A line written by a control word (the label THEN leaves) is never a call.
     if (last.empty() || last[0] != '_') {
@@ -64,7 +64,7 @@ void EndColon(Compiler& c)
                 jump = t.jump;
     }
     if (jump)
-        c.ProgramCode.replace(c.ProgramCode.size() - 1, last.substr(0, 1) + jump + last.substr(MnemonicFrom + MnemonicLength));
+        c.ProgramCode.replaceBack(last.substr(0, 1) + jump + last.substr(MnemonicFrom + MnemonicLength));
     else
         CompileRet(c);
     if (c.CaseExpected) {
@@ -90,7 +90,7 @@ static void compileNumber(Compiler& c, std::string& word)
 // numbers.
 static void dispatch(Compiler& c, std::string& word)
 {
-    if (ControlOp op = FindControlWord(FoldCase(word))) {
+    if (ControlOp op = FindControlWord(word)) {
         op(c);
         return;
     }

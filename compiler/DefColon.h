@@ -15,7 +15,7 @@ struct Compiler;
 // --- Colon definitions ---
 void CompileColon(Compiler& c);
 void CompileCall(Compiler& c, const std::string& name);
-std::string CallMnemonic(const Compiler& c);
+std::string_view CallMnemonic(const Compiler& c);
 void CompileLiteral(Compiler& c, std::int32_t value);
 void CompileRet(Compiler& c);
 void EndColon(Compiler& c);
@@ -59,6 +59,7 @@ void UseRuntimeWord(Compiler& c, const std::string& name);
 // The control keyword's operation, or null when `upper` (an upper-cased word)
 // is none of the sixteen.
 using ControlOp = void (*)(Compiler&);
-ControlOp FindControlWord(std::string_view upper);
+// The operation of a control word, matched in any letter case; null for other words.
+ControlOp FindControlWord(std::string_view word);
 
 } // namespace mirtolan

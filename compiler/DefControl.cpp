@@ -2,6 +2,7 @@
 // the branch or label that uses it and leaves the number on a stack; the
 // closing word takes it back and writes the matching label or branch.
 #include <array>
+#include <charconv>
 
 #include "Archive.h"
 #include "Compiler.h"
@@ -32,10 +33,18 @@ std::int64_t getSlot(const std::vector<std::int64_t>& stack, std::int64_t slot)
     return stack[std::size_t(slot - 1)];
 }
 
-std::string L(std::int64_t n) { return "_L" + std::to_string(n); }
-std::string LC(std::int64_t n) { return "_LC" + std::to_string(n); }
+// The decimal text of a label number, made without allocating.
+class Num {
+public:
+    explicit Num(std::int64_t n) : size_(std::size_t(std::to_chars(buf_, buf_ + sizeof buf_, n).ptr - buf_)) {}
+    operator std::string_view() const { return {buf_, size_}; }
 
-void emit(Compiler& c, std::string line) { c.ProgramCode.push_back(std::move(line)); }
+private:
+    char buf_[24]; // room for any 64-bit number and its sign
+    std::size_t size_;
+};
+
+void emit(Compiler& c, std::initializer_list<std::string_view> pieces) { c.ProgramCode.push_back(pieces); }
 
 // Writes slot CtlDepth with the next label number and returns it. The caller
 // appends its lines, then calls `pushed` to raise the counters.
@@ -65,7 +74,7 @@ std::optional<std::int64_t> pop(Compiler& c, bool report)
 
 void testIfZero(Compiler& c, const char* keyword)
 {
-    emit(c, "\t" + CallMnemonic(c) + "\t_TestIfZero \t; " + keyword);
+    c.ProgramCode.push_back({"\t", CallMnemonic(c), "\t_TestIfZero \t; ", keyword});
 }
 
 } // namespace
@@ -84,17 +93,17 @@ void CompileIf(Compiler& c)
 {
     const auto n = beginPush(c);
     testIfZero(c, "IF");
-    emit(c, "\tbreq\t" + L(n));
+    emit(c, {"\tbreq\t_L", Num(n)});
     pushed(c);
 }
 
 void CompileElse(Compiler& c)
 {
     const auto n = c.LabelCount;
-    emit(c, "\trjmp\t" + L(n) + "\t\t; ELSE");
+    emit(c, {"\trjmp\t_L", Num(n), "\t\t; ELSE"});
     if (const auto m = pop(c, false)) {
         setSlot(c.CtlStack, c.CtlDepth, n);
-        emit(c, L(*m) + ":");
+        emit(c, {"_L", Num(*m), ":"});
     }
     pushed(c);
 }
@@ -102,13 +111,13 @@ void CompileElse(Compiler& c)
 void CompileThen(Compiler& c)
 {
     if (const auto m = pop(c, true))
-        emit(c, L(*m) + ":\t\t\t\t; THEN");
+        emit(c, {"_L", Num(*m), ":\t\t\t\t; THEN"});
 }
 
 void CompileBegin(Compiler& c)
 {
     const auto n = beginPush(c);
-    emit(c, L(n) + ":\t\t\t\t; BEGIN");
+    emit(c, {"_L", Num(n), ":\t\t\t\t; BEGIN"});
     pushed(c);
 }
 
@@ -116,21 +125,21 @@ void CompileUntil(Compiler& c)
 {
     if (const auto m = pop(c, true)) {
         testIfZero(c, "UNTIL");
-        emit(c, "\tbreq\t" + L(*m));
+        emit(c, {"\tbreq\t_L", Num(*m)});
     }
 }
 
 void CompileAgain(Compiler& c)
 {
     if (const auto m = pop(c, true))
-        emit(c, "\trjmp\t" + L(*m) + "\t\t; AGAIN");
+        emit(c, {"\trjmp\t_L", Num(*m), "\t\t; AGAIN"});
 }
 
 void CompileWhile(Compiler& c)
 {
     const auto n = beginPush(c);
     testIfZero(c, "WHILE");
-    emit(c, "\tbreq\t" + L(n));
+    emit(c, {"\tbreq\t_L", Num(n)});
     pushed(c);
 }
 
@@ -143,15 +152,15 @@ void CompileRepeat(Compiler& c)
     }
     const auto w = getSlot(c.CtlStack, c.CtlDepth + 1);
     const auto b = getSlot(c.CtlStack, c.CtlDepth);
-    emit(c, "\trjmp\t" + L(b) + "\t\t; REPEAT");
-    emit(c, L(w) + ":");
+    emit(c, {"\trjmp\t_L", Num(b), "\t\t; REPEAT"});
+    emit(c, {"_L", Num(w), ":"});
 }
 
 void CompileDo(Compiler& c)
 {
     UseRuntimeWord(c, "DO");
     const auto n = beginPush(c);
-    emit(c, L(n) + ":\t\t\t\t; DO");
+    emit(c, {"_L", Num(n), ":\t\t\t\t; DO"});
     pushed(c);
 }
 
@@ -161,7 +170,7 @@ void CompileLoopEnd(Compiler& c, const std::string& name)
     if (!m)
         return;
     UseRuntimeWord(c, name);
-    emit(c, "\tbrcc\t" + L(*m) + "\t\t; " + name);
+    emit(c, {"\tbrcc\t_L", Num(*m), "\t\t; ", name});
 }
 
 void CompileLoop(Compiler& c) { CompileLoopEnd(c, "LOOP"); }
@@ -172,16 +181,16 @@ void CompileCase(Compiler& c)
     const auto k = c.CaseLabelCount;
     setSlot(c.CaseStack, c.CaseDepth, k);
     c.CaseExpected = true;
-    emit(c, "\tld\tFtmp2,Y+\t; CASE");
+    emit(c, {"\tld\tFtmp2,Y+\t; CASE"});
     ++c.CaseLabelCount;
     ++c.CaseDepth;
 }
 
 void CompileOf(Compiler& c)
 {
-    emit(c, "\tcp\tFtmp1,Ftmp2\t; OF");
+    emit(c, {"\tcp\tFtmp1,Ftmp2\t; OF"});
     const auto n = beginPush(c);
-    emit(c, "\tbrne\t" + L(n));
+    emit(c, {"\tbrne\t_L", Num(n)});
     pushed(c);
     c.CaseExpected = false;
 }
@@ -192,11 +201,11 @@ void CompileEndOf(Compiler& c)
     // label number 0, which no CASE ever gets, and the stray ENDOF is reported.
     const bool caseOpen = c.CaseDepth > 1;
     const auto k = caseOpen ? getSlot(c.CaseStack, c.CaseDepth - 1) : 0;
-    emit(c, "\trjmp\t" + LC(k) + "\t\t; ENDOF");
+    emit(c, {"\trjmp\t_LC", Num(k), "\t\t; ENDOF"});
     if (!caseOpen)
         CondNotMatched(c);
     if (const auto m = pop(c, false))
-        emit(c, L(*m) + ":");
+        emit(c, {"_L", Num(*m), ":"});
     c.CaseExpected = true;
 }
 
@@ -206,7 +215,7 @@ void CompileEndCase(Compiler& c)
     if (c.CaseDepth < 1)
         CondNotMatched(c);
     else
-        emit(c, LC(getSlot(c.CaseStack, c.CaseDepth)) + ":\t\t\t\t; ENDCASE");
+        emit(c, {"_LC", Num(getSlot(c.CaseStack, c.CaseDepth)), ":\t\t\t\t; ENDCASE"});
     c.CaseExpected = false;
 }
 
@@ -217,7 +226,7 @@ void CompileDefault(Compiler& c)
         return;
     }
     c.CaseExpected = false;
-    emit(c, "\t\t\t\t; DEFAULT");
+    emit(c, {"\t\t\t\t; DEFAULT"});
 }
 
 namespace {
@@ -234,10 +243,11 @@ constexpr std::array<ControlWord, 16> ControlWords{{
 }};
 } // namespace
 
-ControlOp FindControlWord(std::string_view upper)
+ControlOp FindControlWord(std::string_view word)
 {
+    // The keywords are upper case, so this is the comparison of the upper-cased word.
     for (const auto& w : ControlWords)
-        if (w.keyword == upper)
+        if (SameIgnoringCase(w.keyword, word))
             return w.op;
     return nullptr;
 }

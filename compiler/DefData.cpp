@@ -103,9 +103,8 @@ constexpr ByteOperator ByteOperators[] = {
 
 std::int32_t EvalNumber(Compiler& c, const std::string& word)
 {
-    const std::string upper = FoldCase(word);
     for (const auto& op : ByteOperators) {
-        if (upper == op.name) {
+        if (SameIgnoringCase(word, op.name)) { // the names are upper case
             const std::string operand = NextWord(c);
             const std::int32_t v = ConvertNumber(c, operand);
             c.LastToken = operand;

@@ -77,10 +77,9 @@ bool IsCallJump(Compiler& c)
     c.LinePos = 2;
     c.LinePos += skipspace(c);
     const std::string mnemonic = RetrieveWord(c);
-    const std::string upper = FoldCase(mnemonic);
     bool known = false;
-    for (auto m : CallJumpMnemonics)
-        known = known || upper == m;
+    for (auto m : CallJumpMnemonics) // upper case, so this compares the upper-cased mnemonic
+        known = known || SameIgnoringCase(mnemonic, m);
     if (!known)
         return false;
     c.LinePos += std::int64_t(mnemonic.size());
@@ -88,33 +87,64 @@ bool IsCallJump(Compiler& c)
     return true;
 }
 
-void FixCallJump(Compiler& c, std::size_t index)
+std::string FixCallJump(Compiler& c)
 {
     const std::string operand = RetrieveWord(c);
     if (operand.empty())
-        return;
+        return c.LineBuf;
     if (wordFor(operand[0], DigitWords))
         c.LineBuf = SpellDigit(c.LinePos, c.LineBuf);
-    c.ProgramCode.replace(index, SpellSymbols(c.LineBuf));
+    return SpellSymbols(c.LineBuf);
 }
 
-void FixLabel(Compiler& c, std::size_t index)
+std::string FixLabel(Compiler& c)
 {
     c.LineBuf = SpellDigit(1, c.LineBuf);
-    c.ProgramCode.replace(index, SpellSymbols(c.LineBuf));
+    return SpellSymbols(c.LineBuf);
+}
+
+namespace {
+
+bool hasSymbol(std::string_view line)
+{
+    for (char ch : line)
+        if (wordFor(ch, SymbolWords))
+            return true;
+    return false;
+}
+
+// Most lines come out of the filter unchanged; telling them apart first
+// saves building their text again.
+bool labelChanges(std::string_view line) { return wordFor(line[0], DigitWords) || hasSymbol(line); }
+
+bool callJumpChanges(const Compiler& c)
+{
+    const std::string operand = RetrieveWord(c);
+    return !operand.empty() && (wordFor(operand[0], DigitWords) || hasSymbol(c.LineBuf));
+}
+
+} // namespace
+
+bool FilterLine(Compiler& c, std::string_view line, std::string& out)
+{
+    // Lines are rewritten at their full length, however long.
+    c.LineBuf.assign(line);
+    if (isLabelLine(c.LineBuf)) {
+        if (!labelChanges(c.LineBuf))
+            return false;
+        out = FixLabel(c);
+        return true;
+    }
+    if (IsCallJump(c) && callJumpChanges(c)) {
+        out = FixCallJump(c);
+        return true;
+    }
+    return false;
 }
 
 void FilterLabels(Compiler& c)
 {
-    const std::size_t count = c.ProgramCode.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        // Lines are rewritten at their full length, however long.
-        c.LineBuf = c.ProgramCode[i];
-        if (isLabelLine(c.LineBuf))
-            FixLabel(c, i);
-        else if (IsCallJump(c))
-            FixCallJump(c, i);
-    }
+    c.ProgramCode.rewriteAll([&c](std::string_view line, std::string& out) { return FilterLine(c, line, out); });
 }
 
 } // namespace mirtolan

@@ -1,20 +1,25 @@
 // Spells Forth names out as legal assembler labels in label lines and in
-// rcall/zcall/rjmp/zjmp lines: a leading 0 or 1 becomes "Zero" or "One", and
-// each of ten symbol characters becomes a short word.
+// rcall/zcall/rjmp/zjmp lines: a leading digit becomes its word ("Zero",
+// "One", "Two", ...), and each of ten symbol characters becomes a short word.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace mirtolan {
 
 struct Compiler;
 
 void FilterLabels(Compiler& c);
+// Filters one line: true, with the rewritten line in `out`, when it changes.
+bool FilterLine(Compiler& c, std::string_view line, std::string& out);
 bool IsCallJump(Compiler& c);
-void FixCallJump(Compiler& c, std::size_t index);
-void FixLabel(Compiler& c, std::size_t index);
+// Both rewrite the line in LineBuf and return the result; FixCallJump expects
+// LinePos where IsCallJump left it.
+std::string FixCallJump(Compiler& c);
+std::string FixLabel(Compiler& c);
 std::string SpellDigit(std::int64_t position, const std::string& text);
 std::string SpellSymbols(const std::string& text);
 

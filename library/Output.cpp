@@ -62,21 +62,21 @@ void Finishes(Compiler& c)
     for (const char* line : BannerLines)
         c.Listing.emplace_back(line);
 
-    std::vector<std::string> joined;
-    joined.reserve(c.LibraryCode.size() + c.ProgramCode.size());
-    joined.insert(joined.end(), c.LibraryCode.lines().begin(), c.LibraryCode.lines().end());
-    joined.insert(joined.end(), c.ProgramCode.lines().begin(), c.ProgramCode.lines().end());
-    c.ProgramCode.assign(std::move(joined));
+    // The lookups are over; joining and filtering work in place on the
+    // program's text, which then becomes the listing without a copy.
+    c.ProgramCode.dropIndex();
+    c.ProgramCode.prepend(c.LibraryCode.list());
     FilterLabels(c);
 
     c.AsmFileName = c.OutputFile.empty() ? FormAsmFileName(c.SourceFileName) : c.OutputFile;
-    c.Listing.insert(c.Listing.end(), c.ProgramCode.lines().begin(), c.ProgramCode.lines().end());
+    c.ProgramCode.prepend(c.Listing);
+    c.Listing = c.ProgramCode.take();
 
     if (c.WriteListing) {
         if (!c.SourceFileName.empty() && sameFile(c.AsmFileName, c.SourceFileName))
             throw CompileError("The listing " + c.AsmFileName +
                                " would overwrite the source itself; rename the source or choose another output file");
-        WriteLinesSafely(c.AsmFileName, c.Listing);
+        WriteFileSafely(c.AsmFileName, c.Listing.text());
     }
     c.Messages.emplace_back("Compile Completed");
     c.Messages.push_back(variableEnd(c.VarNext));
