@@ -245,9 +245,17 @@ constexpr std::array<ControlWord, 16> ControlWords{{
 
 ControlOp FindControlWord(std::string_view word)
 {
-    // The keywords are upper case, so this is the comparison of the upper-cased word.
+    // Every body word passes here, so the word is folded into a small buffer
+    // once and compared with plain comparisons.
+    constexpr std::size_t LongestKeyword = 7; // "ENDCASE", "DEFAULT"
+    if (word.size() > LongestKeyword)
+        return nullptr;
+    char buf[LongestKeyword];
+    for (std::size_t i = 0; i < word.size(); ++i)
+        buf[i] = (word[i] >= 'a' && word[i] <= 'z') ? char(word[i] - 'a' + 'A') : word[i];
+    const std::string_view upper(buf, word.size());
     for (const auto& w : ControlWords)
-        if (SameIgnoringCase(w.keyword, word))
+        if (w.keyword == upper)
             return w.op;
     return nullptr;
 }

@@ -42,7 +42,7 @@ const char* wordFor(char ch, const auto& table)
     return nullptr;
 }
 
-bool isLabelLine(const std::string& line) { return !line.empty() && line[0] != ';' && line.back() == ':'; }
+bool isLabelLine(std::string_view line) { return !line.empty() && line[0] != ';' && line.back() == ':'; }
 
 } // namespace
 
@@ -117,29 +117,51 @@ bool hasSymbol(std::string_view line)
 // saves building their text again.
 bool labelChanges(std::string_view line) { return wordFor(line[0], DigitWords) || hasSymbol(line); }
 
-bool callJumpChanges(const Compiler& c)
+// The same reading as IsCallJump and FixCallJump, straight on the line: true
+// when the line is a call or jump line that the filter rewrites.
+bool callJumpChanges(std::string_view line)
 {
-    const std::string operand = RetrieveWord(c);
-    return !operand.empty() && (wordFor(operand[0], DigitWords) || hasSymbol(c.LineBuf));
+    if (line.size() < MinCallJumpLength || !IsBlank(line[0]))
+        return false;
+    std::size_t i = 1;
+    while (i < line.size() && IsBlank(line[i]))
+        ++i;
+    const std::size_t mnemonicStart = i;
+    while (i < line.size() && i - mnemonicStart < MaxWordLength && !IsBlank(line[i]))
+        ++i;
+    const std::string_view mnemonic = line.substr(mnemonicStart, i - mnemonicStart);
+    bool known = false;
+    for (auto m : CallJumpMnemonics)
+        known = known || SameIgnoringCase(mnemonic, m);
+    if (!known)
+        return false;
+    while (i < line.size() && IsBlank(line[i]))
+        ++i;
+    // No operand: the line stays as it is.
+    if (i >= line.size())
+        return false;
+    return wordFor(line[i], DigitWords) || hasSymbol(line);
 }
 
 } // namespace
 
 bool FilterLine(Compiler& c, std::string_view line, std::string& out)
 {
-    // Lines are rewritten at their full length, however long.
-    c.LineBuf.assign(line);
-    if (isLabelLine(c.LineBuf)) {
-        if (!labelChanges(c.LineBuf))
+    // Most lines come out unchanged; they are told apart without copying them.
+    if (isLabelLine(line)) {
+        if (!labelChanges(line))
             return false;
+        // Lines are rewritten at their full length, however long.
+        c.LineBuf.assign(line);
         out = FixLabel(c);
         return true;
     }
-    if (IsCallJump(c) && callJumpChanges(c)) {
-        out = FixCallJump(c);
-        return true;
-    }
-    return false;
+    if (!callJumpChanges(line))
+        return false;
+    c.LineBuf.assign(line);
+    IsCallJump(c);
+    out = FixCallJump(c);
+    return true;
 }
 
 void FilterLabels(Compiler& c)
