@@ -1,0 +1,6 @@
+: seven 7 ;
+: twice seven seven ;
+: letter 'A twice ;
+HEX
+: ten A seven ;
+: oops frob ;

@@ -1,0 +1,8 @@
+VARIABLE count
+VARIABLE buf ALLOT 9
+CONSTANT limit 200
+HEX
+CONSTANT mask (LOW) 1F0
+CONSTANT bad xyz
+DECIMAL
+: setup (HIGH) 1234 count ;

@@ -1,0 +1,185 @@
+// A listing or settings file that cannot be written leaves the old file and
+// the source as they were, leaves no temporary file behind, and is reported
+// as a failure. The tests run as root in CI, so no failure here relies on
+// file permissions: they use a missing directory, a directory in the way,
+// kernel file systems, and a file size limit that stands in for a full disk.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include "Compiler.h"
+#include "Settings.h"
+#include "test_support.h"
+
+using namespace mirtolan::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Archive = "$$ _TestIfZero\n\ttst\tFtmp1\n$$ DUP\n\tld\tFtmp1,Y\n$\n";
+const std::string Source = ": a DUP ;\n: b a a ;\n";
+
+struct CliRun {
+    int status = -1;
+    std::string err;
+};
+
+// Runs mirtolanc in `dir`; `prefix` is shell text run first in the same shell.
+CliRun mirtolanc(const std::string& dir, const std::string& args, const std::string& prefix = "")
+{
+    const std::string errFile = dir + "/.stderr";
+    const std::string cmd = "cd '" + dir + "' && " + prefix + " '" MIRTOLANC_PATH "' " + args + " >/dev/null 2>'" + errFile + "'";
+    const int raw = std::system(cmd.c_str());
+    CliRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.err = ReadFile(errFile);
+    fs::remove(errFile);
+    return r;
+}
+
+std::vector<std::string> Entries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string project(const std::string& source = Source)
+{
+    const std::string dir = ScratchDir();
+    WriteFile(dir + "/Mirtolan.arch", Archive);
+    WriteFile(dir + "/prog.4th", source);
+    WriteFile(dir + "/prog.asm", "old listing");
+    return dir;
+}
+
+void ExpectFailedCleanly(const CliRun& r, const std::string& dir, const std::string& source, const char* what)
+{
+    EXPECT_EQ(r.status, 2) << what << ": " << r.err;
+    EXPECT_NE(r.err.find("error:"), std::string::npos) << what << ": " << r.err;
+    EXPECT_EQ(r.err.find("Compile Completed"), std::string::npos) << what;
+    EXPECT_EQ(ReadFile(dir + "/prog.4th"), source) << what;
+    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"Mirtolan.arch", "prog.4th", "prog.asm"}))
+        << what << ": a file was left behind";
+}
+
+TEST(FileSafety, UnwritableTargetsFailAndTouchNothing)
+{
+    const struct {
+        const char* name;
+        std::string args;
+    } cases[] = {
+        {"missing directory", "-o no/such/dir/prog.asm prog.4th"},
+        {"target inside a file", "-o prog.4th/x.asm prog.4th"},
+        {"kernel file", "-o /proc/version prog.4th"},
+        {"kernel directory", "-o /proc/mirtolan-test.asm prog.4th"},
+        {"sysfs", "-o /sys/mirtolan-test.asm prog.4th"},
+    };
+    for (const auto& tc : cases) {
+        const std::string dir = project();
+        const CliRun r = mirtolanc(dir, tc.args);
+        ExpectFailedCleanly(r, dir, Source, tc.name);
+        EXPECT_EQ(ReadFile(dir + "/prog.asm"), "old listing") << tc.name;
+    }
+}
+
+TEST(FileSafety, DirectoryInThePlaceOfTheListing)
+{
+    const std::string dir = project();
+    fs::remove(dir + "/prog.asm");
+    fs::create_directory(dir + "/prog.asm");
+    WriteFile(dir + "/prog.asm/keep", "kept");
+    const CliRun r = mirtolanc(dir, "prog.4th");
+    ExpectFailedCleanly(r, dir, Source, "directory");
+    EXPECT_EQ(ReadFile(dir + "/prog.asm/keep"), "kept");
+}
+
+// A file size limit makes the write fail part way, as a full disk would.
+// The shell ignores the signal the limit raises, so the write reports EFBIG.
+TEST(FileSafety, WriteThatRunsOutOfRoomKeepsTheOldListing)
+{
+    std::string big;
+    for (int i = 0; i < 2000; ++i)
+        big += ": w" + std::to_string(i) + " DUP DUP DUP ;\n";
+    const std::string dir = project(big);
+    const CliRun r = mirtolanc(dir, "prog.4th", "trap '' XFSZ; ulimit -f 8;");
+    ExpectFailedCleanly(r, dir, big, "full");
+    EXPECT_NE(r.err.find("prog.asm"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir + "/prog.asm"), "old listing");
+    // With room again the same compile succeeds.
+    EXPECT_EQ(mirtolanc(dir, "prog.4th").status, 0);
+    EXPECT_NE(ReadFile(dir + "/prog.asm"), "old listing");
+}
+
+// Sets a file size limit for this process for the life of the object.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = old_;
+        lim.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int);
+};
+
+TEST(FileSafety, SettingsFileThatCannotBeWrittenStaysAsItWas)
+{
+    const std::string dir = ScratchDir();
+    const std::string path = dir + "/mirtolan.INI";
+    const std::string old = "[Compile]\r\nVarBeg=81\r\n";
+    WriteFile(path, old);
+    mirtolan::IniFile ini;
+    ini.Load(path);
+    ini.WriteString("Compile", "Dir", std::string(64 * 1024, 'd'));
+    {
+        FileSizeLimit limit(4096);
+        EXPECT_THROW(ini.Save(path), mirtolan::CompileError);
+    }
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(Entries(dir), std::vector<std::string>{"mirtolan.INI"});
+    // A directory in the way of the file, and a file in the way of its directory.
+    fs::create_directory(dir + "/as-dir.INI");
+    EXPECT_THROW(ini.Save(dir + "/as-dir.INI"), mirtolan::CompileError);
+    EXPECT_TRUE(fs::is_directory(dir + "/as-dir.INI"));
+    EXPECT_THROW(ini.Save(path + "/inside.INI"), mirtolan::CompileError);
+    EXPECT_EQ(ReadFile(path), old);
+}
+
+TEST(FileSafety, ListingWrittenThroughTheLibraryKeepsTheOldOneOnFailure)
+{
+    const std::string dir = ScratchDir();
+    WriteFile(dir + "/prog.asm", "old listing");
+    mirtolan::Compiler c;
+    c.archive.assign(TestArchive(), "test.arch");
+    c.SourceFileName = dir + "/prog.4th";
+    Lines source;
+    for (int i = 0; i < 1000; ++i)
+        source.push_back(": w" + std::to_string(i) + " DUP DUP ;");
+    {
+        FileSizeLimit limit(4096);
+        EXPECT_THROW(mirtolan::CompileClick(c, source), mirtolan::CompileError);
+    }
+    EXPECT_EQ(ReadFile(dir + "/prog.asm"), "old listing");
+    EXPECT_EQ(Entries(dir), std::vector<std::string>{"prog.asm"});
+    // The listing is complete on screen, but the compile is not reported as completed.
+    EXPECT_GT(c.Listing.size(), 3000u);
+    EXPECT_TRUE(c.Messages.empty());
+}
+
+} // namespace
