@@ -1,12 +1,13 @@
 #include "CodeList.h"
 
 #include <cstring>
+#include <sys/mman.h>
 
 #include "Compiler.h"
 
 namespace mirtolan {
 
-static char upper(char ch) { return (ch >= 'a' && ch <= 'z') ? char(ch - 'a' + 'A') : ch; }
+static char upper(char ch) { return FoldChar(ch); }
 
 std::string FoldCase(std::string_view s)
 {
@@ -14,16 +15,6 @@ std::string FoldCase(std::string_view s)
     for (char& ch : out)
         ch = upper(ch);
     return out;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (upper(a[i]) != upper(b[i]))
-            return false;
-    return true;
 }
 
 // FNV-1a over the folded bytes: cheap for the short names that make up
@@ -39,6 +30,52 @@ std::uint64_t FoldedHash(std::string_view s)
     // Spread the high bits into the low ones, which pick the slot.
     return h ^ (h >> 29);
 }
+
+// Blocks from this size on are mapped directly; smaller ones come from the heap.
+constexpr std::size_t MappedBlock = std::size_t(1) << 20;
+
+#if defined(__linux__) && defined(MREMAP_MAYMOVE)
+static void adviseHugePages(void* p, std::size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, bytes, MADV_HUGEPAGE); // only a hint; a refusal changes nothing
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
+void* GrowBlock(void* old, std::size_t oldBytes, std::size_t newBytes)
+{
+    if (newBytes < MappedBlock)
+        return std::realloc(old, newBytes);
+    void* p = nullptr;
+    if (oldBytes >= MappedBlock) {
+        p = ::mremap(old, oldBytes, newBytes, MREMAP_MAYMOVE);
+    } else {
+        p = ::mmap(nullptr, newBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p != MAP_FAILED && old) {
+            std::memcpy(p, old, oldBytes);
+            std::free(old);
+        }
+    }
+    if (p == MAP_FAILED)
+        return nullptr;
+    adviseHugePages(p, newBytes);
+    return p;
+}
+
+void FreeBlock(void* p, std::size_t bytes)
+{
+    if (bytes >= MappedBlock)
+        ::munmap(p, bytes);
+    else
+        std::free(p);
+}
+#else
+void* GrowBlock(void* old, std::size_t, std::size_t newBytes) { return std::realloc(old, newBytes); }
+void FreeBlock(void* p, std::size_t) { std::free(p); }
+#endif
 
 // ---------------------------------------------------------------- LineList
 

@@ -105,10 +105,18 @@ std::string FixLabel(Compiler& c)
 
 namespace {
 
+// Which of the 256 characters have a symbol word, for the quick test below.
+constexpr std::array<bool, 256> SymbolTable = [] {
+    std::array<bool, 256> t{};
+    for (const auto& s : SymbolWords)
+        t[static_cast<unsigned char>(s.symbol)] = true;
+    return t;
+}();
+
 bool hasSymbol(std::string_view line)
 {
     for (char ch : line)
-        if (wordFor(ch, SymbolWords))
+        if (SymbolTable[static_cast<unsigned char>(ch)])
             return true;
     return false;
 }

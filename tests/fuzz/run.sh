@@ -29,10 +29,12 @@ for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${seconds}s"
   # Inputs stay small: the bad-input tests cover the huge ones, and small
   # inputs let the fuzzer try many more of them.
+  # Parallel jobs write their own logs (fuzz-N.log in $BUILD).
+  parallel=()
+  [ "${JOBS:-1}" -le 1 ] || parallel=(-fork="$JOBS")
   if ! (cd "$build" && ASAN_OPTIONS=detect_leaks=1 "$build/bin/fuzz_$t" \
         -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-        -artifact_prefix="$build/crash-$t-" -print_final_stats=1 \
-        -jobs="${JOBS:-1}" -workers="${JOBS:-1}" \
+        -artifact_prefix="$build/crash-$t-" -print_final_stats=1 "${parallel[@]}" \
         "$build/corpus/$t" "$here/corpus/$t" 2>"$build/fuzz-$t.log"); then
     echo "fuzz_$t FAILED; see $build/fuzz-$t.log and $build/crash-$t-*"
     tail -40 "$build/fuzz-$t.log"
