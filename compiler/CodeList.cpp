@@ -137,6 +137,12 @@ std::size_t LineList::spanOf(std::size_t i) const
     return next - starts_[i];
 }
 
+std::size_t LineList::lineAt(std::size_t start) const
+{
+    const auto* end = starts_.data() + size();
+    return std::size_t(std::upper_bound(starts_.data(), end, std::uint32_t(start)) - starts_.data()) - 1;
+}
+
 std::string_view LineList::operator[](std::size_t i) const
 {
     return {text_.data() + starts_[i], spanOf(i) - LineEndSize};
@@ -212,13 +218,14 @@ bool operator==(const LineList& a, const std::vector<std::string>& b)
     return true;
 }
 
-void LineList::rewriteCopying(const Rewriter& rewrite)
+void LineList::rewriteCopying(const Rewriter& rewrite, std::size_t first)
 {
     LineList rebuilt;
     std::string out;
-    for (auto l : *this) {
+    for (std::size_t i = 0; i < size(); ++i) {
+        const std::string_view l = (*this)[i];
         out.clear();
-        rebuilt.push_back(rewrite(l, out) ? std::string_view(out) : l);
+        rebuilt.push_back(i >= first && rewrite(l, out) ? std::string_view(out) : l);
     }
     *this = std::move(rebuilt);
 }
@@ -235,7 +242,7 @@ void LineList::moveLines(std::size_t from, std::size_t to, std::size_t end, std:
         starts_[i] += std::uint32_t(shift);
 }
 
-void LineList::rewriteAll(const Rewriter& rewrite)
+void LineList::rewriteAll(const Rewriter& rewrite, std::size_t first)
 {
     const std::size_t n = size();
     std::string out;
@@ -243,13 +250,13 @@ void LineList::rewriteAll(const Rewriter& rewrite)
     // every line keeps at least its length, which the in-place pass needs.
     std::vector<bool> changed(n);
     std::size_t grown = 0, changes = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = first; i < n; ++i) {
         out.clear();
         const std::string_view line = (*this)[i];
         if (!rewrite(line, out))
             continue;
         if (out.size() < line.size()) {
-            rewriteCopying(rewrite);
+            rewriteCopying(rewrite, first);
             return;
         }
         changed[i] = true;
@@ -297,12 +304,23 @@ static bool isLabelShaped(std::string_view line) { return !line.empty() && line.
 // this load, and a smaller table misses the cache less often.
 constexpr std::size_t MaxLoadPercent = 70;
 
+static bool hasLineEnd(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+bool CodeList::labelAt(std::size_t start, std::string_view line) const
+{
+    if (!plainLabels_ || hasLineEnd(line))
+        return SameIgnoringCase(lines_[lines_.lineAt(start)], line);
+    const std::string_view text = lines_.text();
+    return start + line.size() + LineEndSize <= text.size() && text[start + line.size()] == '\r' &&
+           text[start + line.size() + 1] == '\n' && SameIgnoringCase(text.substr(start, line.size()), line);
+}
+
 std::size_t CodeList::findSlot(std::string_view line, std::uint32_t hash) const
 {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
-        if (s.line == 0 || (s.hash == hash && SameIgnoringCase(lines_[s.line - 1], line)))
+        if (s.start == 0 || (s.hash == hash && labelAt(s.start - 1, line)))
             return i;
     }
 }
@@ -313,10 +331,10 @@ void CodeList::growIndex()
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {
-        if (s.line == 0)
+        if (s.start == 0)
             continue;
         std::size_t i = s.hash & mask;
-        while (slots_[i].line != 0)
+        while (slots_[i].start != 0)
             i = (i + 1) & mask;
         slots_[i] = s;
     }
@@ -329,10 +347,12 @@ void CodeList::add(std::size_t index)
         return;
     if ((used_ + 1) * 100 > slots_.size() * MaxLoadPercent)
         growIndex();
+    if (plainLabels_ && hasLineEnd(line))
+        plainLabels_ = false;
     const auto hash = std::uint32_t(FoldedHash(line));
     Slot& s = slots_[findSlot(line, hash)];
-    if (s.line == 0) {
-        s = Slot{std::uint32_t(index + 1), hash};
+    if (s.start == 0) {
+        s = Slot{std::uint32_t(lines_.startOf(index) + 1), hash};
         ++used_;
     }
 }
@@ -345,7 +365,7 @@ void CodeList::remove(std::size_t index)
     if (!indexed_ || !isLabelShaped(line) || slots_.empty())
         return;
     const std::size_t i = findSlot(line, std::uint32_t(FoldedHash(line)));
-    if (slots_[i].line == index + 1)
+    if (slots_[i].start == lines_.startOf(index) + 1)
         eraseSlot(i);
 }
 
@@ -353,7 +373,7 @@ void CodeList::remove(std::size_t index)
 void CodeList::eraseSlot(std::size_t i)
 {
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t j = (i + 1) & mask; slots_[j].line != 0; j = (j + 1) & mask) {
+    for (std::size_t j = (i + 1) & mask; slots_[j].start != 0; j = (j + 1) & mask) {
         const std::size_t home = slots_[j].hash & mask;
         // Entry j may fill the hole at i unless its home lies cyclically in (i, j].
         const bool homeBetween = i <= j ? (home > i && home <= j) : (home > i || home <= j);
@@ -370,6 +390,7 @@ void CodeList::rebuildIndex()
 {
     slots_.clear();
     used_ = 0;
+    plainLabels_ = true;
     for (std::size_t i = 0; i < lines_.size(); ++i)
         add(i);
 }
@@ -409,9 +430,9 @@ void CodeList::prepend(const LineList& front)
     rebuildIndex();
 }
 
-void CodeList::rewriteAll(const LineList::Rewriter& rewrite)
+void CodeList::rewriteAll(const LineList::Rewriter& rewrite, std::size_t first)
 {
-    lines_.rewriteAll(rewrite);
+    lines_.rewriteAll(rewrite, first);
     rebuildIndex();
 }
 
@@ -427,6 +448,7 @@ void CodeList::clear()
     lines_.clear();
     slots_ = {};
     used_ = 0;
+    plainLabels_ = true;
     indexed_ = true;
 }
 
@@ -447,7 +469,7 @@ bool CodeList::containsLabel(std::string_view line) const
     }
     if (slots_.empty())
         return false;
-    return slots_[findSlot(line, std::uint32_t(FoldedHash(line)))].line != 0;
+    return slots_[findSlot(line, std::uint32_t(FoldedHash(line)))].start != 0;
 }
 
 LineList CodeList::take()

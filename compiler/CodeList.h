@@ -166,6 +166,9 @@ public:
     bool empty() const { return starts_.size() == 0; }
     std::string_view operator[](std::size_t i) const;
     std::string_view back() const { return (*this)[size() - 1]; }
+    std::size_t startOf(std::size_t i) const { return starts_[i]; }
+    // The line whose text begins at `start` (which must be a line's start).
+    std::size_t lineAt(std::size_t start) const;
     // Every line followed by CR LF: the bytes of the file.
     std::string_view text() const { return {text_.data(), text_.size()}; }
 
@@ -175,8 +178,9 @@ public:
     // Rewrites every line through `rewrite(line, out)`, which returns true
     // and fills `out` (given empty) when the line changes. Works in place,
     // without a second copy of the text, as long as no line gets shorter.
+    // Lines before `first` are left alone.
     using Rewriter = std::function<bool(std::string_view line, std::string& out)>;
-    void rewriteAll(const Rewriter& rewrite);
+    void rewriteAll(const Rewriter& rewrite, std::size_t first = 0);
 
     class const_iterator {
     public:
@@ -215,7 +219,7 @@ private:
     // Length of line `i` with its CR LF.
     std::size_t spanOf(std::size_t i) const;
     void checkRoom(std::size_t more) const;
-    void rewriteCopying(const Rewriter& rewrite);
+    void rewriteCopying(const Rewriter& rewrite, std::size_t first);
     void moveLines(std::size_t from, std::size_t to, std::size_t end, std::size_t shift);
 
     PodBuffer<char> text_;
@@ -233,7 +237,7 @@ public:
     // Replaces line `i`; see LineList::replace for its cost.
     void replace(std::size_t i, std::string_view line);
     void prepend(const LineList& front);
-    void rewriteAll(const LineList::Rewriter& rewrite);
+    void rewriteAll(const LineList::Rewriter& rewrite, std::size_t first = 0);
     void assign(const std::vector<std::string>& lines);
     void clear();
     // Ends the lookups: the index is dropped and no longer kept.
@@ -254,9 +258,13 @@ public:
 
 private:
     struct Slot {
-        std::uint32_t line = 0; // index of the first line with this label, plus 1; 0 marks a free slot
+        // Where the first line with this label starts in the text, plus 1; 0
+        // marks a free slot. Comparing there spares the look-up of the line's
+        // start, which costs a cache miss of its own in a large list.
+        std::uint32_t start = 0;
         std::uint32_t hash = 0; // low half of the label's hash, to skip most comparisons
     };
+    bool labelAt(std::size_t start, std::string_view line) const;
     void add(std::size_t index);
     void remove(std::size_t index);
     std::size_t findSlot(std::string_view line, std::uint32_t hash) const;
@@ -268,6 +276,9 @@ private:
     std::vector<Slot> slots_; // open addressing, linear probing; size a power of 2
     std::size_t used_ = 0;
     bool indexed_ = true;
+    // No indexed label holds a CR or LF of its own, so a label in the text
+    // ends exactly where the next CR LF begins.
+    bool plainLabels_ = true;
 };
 
 // Hashes the text with a to z folded to upper case.

@@ -172,9 +172,11 @@ bool FilterLine(Compiler& c, std::string_view line, std::string& out)
     return true;
 }
 
-void FilterLabels(Compiler& c)
+void FilterLabels(Compiler& c) { FilterLabelsFrom(c, 0); }
+
+void FilterLabelsFrom(Compiler& c, std::size_t first)
 {
-    c.ProgramCode.rewriteAll([&c](std::string_view line, std::string& out) { return FilterLine(c, line, out); });
+    c.ProgramCode.rewriteAll([&c](std::string_view line, std::string& out) { return FilterLine(c, line, out); }, first);
 }
 
 } // namespace mirtolan

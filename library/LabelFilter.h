@@ -13,6 +13,8 @@ namespace mirtolan {
 struct Compiler;
 
 void FilterLabels(Compiler& c);
+// The same, leaving the lines before `first` of ProgramCode alone.
+void FilterLabelsFrom(Compiler& c, std::size_t first);
 // Filters one line: true, with the rewritten line in `out`, when it changes.
 bool FilterLine(Compiler& c, std::string_view line, std::string& out);
 bool IsCallJump(Compiler& c);

@@ -62,14 +62,18 @@ void Finishes(Compiler& c)
     for (const char* line : BannerLines)
         c.Listing.emplace_back(line);
 
-    // The lookups are over; joining and filtering work in place on the
-    // program's text, which then becomes the listing without a copy.
+    // The lookups are over. The program's text becomes the listing without a
+    // copy: the header, the banner and the library go in front of it at
+    // once, and the label filter then runs over the library and program
+    // lines only, in place.
     c.ProgramCode.dropIndex();
-    c.ProgramCode.prepend(c.LibraryCode.list());
-    FilterLabels(c);
+    LineList front = c.Listing;
+    for (auto line : c.LibraryCode.list())
+        front.push_back(line);
+    c.ProgramCode.prepend(front);
+    FilterLabelsFrom(c, c.Listing.size());
 
     c.AsmFileName = c.OutputFile.empty() ? FormAsmFileName(c.SourceFileName) : c.OutputFile;
-    c.ProgramCode.prepend(c.Listing);
     c.Listing = c.ProgramCode.take();
 
     if (c.WriteListing) {

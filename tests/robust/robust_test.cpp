@@ -121,6 +121,15 @@ TEST(HostileDetail, NulBytesSeparateWords)
     EXPECT_EQ(SourceMessages(r), Lines{});
 }
 
+// A label line with line ends inside (only a caller of the library can make
+// one) names no word: lookups compare whole lines.
+TEST(HostileDetail, PassedThroughLineWithLineEndsInside)
+{
+    const Result r = Compile({"$a:\r\nb:", ": x b a ;"});
+    ASSERT_TRUE(Completed(r)) << r.error;
+    EXPECT_EQ(SourceMessages(r), (Lines{"Not defined b ,Line 2", "Not defined a ,Line 2"}));
+}
+
 TEST(HostileDetail, MegabyteLinesAreKeptWhole)
 {
     const std::string big(MiB, 'a');

@@ -1,0 +1,140 @@
+// The compact line lists under the listing: the in-place rewrite, the
+// prepend and the label index must give what plain string lists would.
+#include <gtest/gtest.h>
+
+#include "CodeList.h"
+#include "test_support.h"
+
+using mirtolan::CodeList;
+using mirtolan::LineList;
+using mirtolan::test::Lines;
+
+namespace {
+
+std::string Joined(const Lines& lines)
+{
+    std::string s;
+    for (const auto& l : lines)
+        s += l + "\r\n";
+    return s;
+}
+
+TEST(LineList, RewriteInPlaceAndByCopyGiveTheSame)
+{
+    const Lines before{"a", "", "bb:", "ccc", "\td", "e\r\nf", "ggggg"};
+    const struct {
+        const char* name;
+        bool (*rewrite)(std::string_view, std::string&);
+        Lines after;
+    } cases[] = {
+        {"nothing changes", [](std::string_view, std::string&) { return false; }, before},
+        {"every line grows",
+         [](std::string_view l, std::string& out) { out = std::string(l) + "+"; return true; },
+         {"a+", "+", "bb:+", "ccc+", "\td+", "e\r\nf+", "ggggg+"}},
+        {"some lines grow",
+         [](std::string_view l, std::string& out) {
+             if (l.size() % 2 == 0)
+                 return false;
+             out = "<" + std::string(l) + ">";
+             return true;
+         },
+         {"<a>", "", "<bb:>", "<ccc>", "\td", "e\r\nf", "<ggggg>"}},
+        {"one line shrinks",
+         [](std::string_view l, std::string& out) {
+             if (l != "ccc")
+                 return false;
+             out = "c";
+             return true;
+         },
+         {"a", "", "bb:", "c", "\td", "e\r\nf", "ggggg"}},
+        {"rewritten to itself", [](std::string_view l, std::string& out) { out = l; return true; }, before},
+    };
+    for (const auto& tc : cases) {
+        LineList list(before);
+        list.rewriteAll(tc.rewrite);
+        EXPECT_EQ(list, tc.after) << tc.name;
+        EXPECT_EQ(list.text(), Joined(tc.after)) << tc.name;
+        // Only the lines from `first` on are offered to the rewrite.
+        LineList tail(before);
+        tail.rewriteAll(tc.rewrite, 3);
+        Lines expected(before.begin(), before.begin() + 3);
+        expected.insert(expected.end(), tc.after.begin() + 3, tc.after.end());
+        EXPECT_EQ(tail, expected) << tc.name;
+    }
+}
+
+TEST(LineList, PrependReplaceAndClear)
+{
+    LineList list{"x", "y"};
+    list.prepend(LineList{"1", "22"});
+    EXPECT_EQ(list, (Lines{"1", "22", "x", "y"}));
+    list.replaceBack("last");
+    list.replace(1, "middle");
+    EXPECT_EQ(list, (Lines{"1", "middle", "x", "last"}));
+    EXPECT_EQ(list.text(), "1\r\nmiddle\r\nx\r\nlast\r\n");
+    list.prepend(LineList{});
+    EXPECT_EQ(list.size(), 4u);
+    list.clear();
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(list.text(), "");
+}
+
+TEST(CodeList, LabelIndexFollowsEveryChange)
+{
+    CodeList code;
+    code.push_back("Foo:");
+    code.push_back({"ba", "r:"});
+    code.push_back("\trcall\tfoo");
+    EXPECT_TRUE(code.containsLabel("FOO:"));
+    EXPECT_TRUE(code.containsLabel("bar:"));
+    EXPECT_FALSE(code.containsLabel("ba:"));
+    EXPECT_FALSE(code.containsLabel("\trcall\tfoo"));
+    // The last line replaced by a label and back.
+    code.replaceBack("new:");
+    EXPECT_TRUE(code.containsLabel("NEW:"));
+    code.replaceBack("\tret");
+    EXPECT_FALSE(code.containsLabel("new:"));
+    // A label that stands twice stays known when its last copy goes.
+    code.push_back("foo:");
+    code.replaceBack("\tret");
+    EXPECT_TRUE(code.containsLabel("foo:"));
+    // Lines put in front move every label.
+    code.prepend(LineList{"front:", "x"});
+    EXPECT_TRUE(code.containsLabel("front:"));
+    EXPECT_TRUE(code.containsLabel("bar:"));
+    code.replace(0, "moved:");
+    EXPECT_FALSE(code.containsLabel("front:"));
+    EXPECT_TRUE(code.containsLabel("moved:"));
+}
+
+TEST(CodeList, LabelsWithLineEndsInsideMatchOnlyWhole)
+{
+    CodeList code;
+    code.push_back("a:\r\nb:");
+    code.push_back("c:");
+    EXPECT_FALSE(code.containsLabel("a:"));
+    EXPECT_FALSE(code.containsLabel("b:"));
+    EXPECT_TRUE(code.containsLabel("A:\r\nB:"));
+    EXPECT_TRUE(code.containsLabel("c:"));
+    // A name that spans two lines of the text is no line of the list.
+    CodeList plain;
+    plain.push_back("d:");
+    plain.push_back("e:");
+    EXPECT_FALSE(plain.containsLabel("d:\r\ne:"));
+}
+
+TEST(CodeList, ManyLabelsAndRemovalsKeepTheIndexTrue)
+{
+    CodeList code;
+    for (int i = 0; i < 5000; ++i) {
+        code.push_back("w" + std::to_string(i) + ":");
+        code.push_back("t" + std::to_string(i) + ":");
+        code.replaceBack("\tret"); // every other label is taken back at once
+    }
+    for (int i = 0; i < 5000; i += 7) {
+        EXPECT_TRUE(code.containsLabel("W" + std::to_string(i) + ":")) << i;
+        EXPECT_FALSE(code.containsLabel("t" + std::to_string(i) + ":")) << i;
+    }
+}
+
+} // namespace
