@@ -35,16 +35,6 @@ std::uint64_t FoldedHash(std::string_view s)
 constexpr std::size_t MappedBlock = std::size_t(1) << 20;
 
 #if defined(__linux__) && defined(MREMAP_MAYMOVE)
-static void adviseHugePages(void* p, std::size_t bytes)
-{
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, bytes, MADV_HUGEPAGE); // only a hint; a refusal changes nothing
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
-
 void* GrowBlock(void* old, std::size_t oldBytes, std::size_t newBytes)
 {
     if (newBytes < MappedBlock)
@@ -59,10 +49,7 @@ void* GrowBlock(void* old, std::size_t oldBytes, std::size_t newBytes)
             std::free(old);
         }
     }
-    if (p == MAP_FAILED)
-        return nullptr;
-    adviseHugePages(p, newBytes);
-    return p;
+    return p == MAP_FAILED ? nullptr : p;
 }
 
 void FreeBlock(void* p, std::size_t bytes)
@@ -304,7 +291,13 @@ static bool isLabelShaped(std::string_view line) { return !line.empty() && line.
 // this load, and a smaller table misses the cache less often.
 constexpr std::size_t MaxLoadPercent = 70;
 
-static bool hasLineEnd(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+static bool hasLineEnd(std::string_view s)
+{
+    for (char ch : s)
+        if (ch == '\r' || ch == '\n')
+            return true;
+    return false;
+}
 
 bool CodeList::labelAt(std::size_t start, std::string_view line) const
 {

@@ -39,10 +39,8 @@ inline bool SameIgnoringCase(std::string_view a, std::string_view b)
 }
 
 // Memory for PodBuffer. Large blocks are mapped from the system directly, so
-// that growing one remaps its pages instead of copying them (the heap would
-// copy, and for a moment hold the old and the new block at once), and they
-// are backed by huge pages where the system allows, which spares thousands
-// of page faults when a listing of tens of megabytes is first written.
+// that growing one remaps its pages instead of copying them: the heap would
+// copy, and for a moment hold the old and the new block at once.
 // GrowBlock returns null when there is no memory; the old block then stays.
 void* GrowBlock(void* old, std::size_t oldBytes, std::size_t newBytes);
 void FreeBlock(void* p, std::size_t bytes);
