@@ -179,7 +179,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         c.OutputFile = o.output;
     try {
         ReadArchFile(c, findArchive(o, exeDir));
-        CompileClick(c, o.source == "-" ? SplitLines(readAll(in)) : ReadLines(o.source));
+        CompileSource(c, o.source == "-" ? SplitLineList(readAll(in)) : ReadLineList(o.source));
     } catch (const CompileError& e) {
         err << Program << ": error: " << e.what() << "\n";
         return CliAbandoned;

@@ -58,7 +58,8 @@ struct Compiler {
     std::int64_t LinePos = 1;   // 1-based position of the next character to examine in LineBuf
     std::int64_t LineNo = 0;    // 0-based index of the current source line; messages show LineNo + 1
     bool SourceEnded = false;   // NewLine has moved past the empty line that follows the source
-    const std::vector<std::string>* Source = nullptr; // the source lines of the running compile
+    const std::vector<std::string>* Source = nullptr; // the source lines of the running compile...
+    const LineList* SourceText = nullptr;             // ...or, when set instead, these
 
     // --- Numbers ---
     bool DecimalBase = true;    // true: numbers are decimal; false after HEX
@@ -98,6 +99,9 @@ void ReadArchFile(Compiler& c, const std::string& path = "Mirtolan.arch");
 // hold the results. Throws CompileError when the compile is abandoned; the
 // listing and messages then hold what was produced up to that point.
 void CompileClick(Compiler& c, const std::vector<std::string>& source);
+// CompileClick over a compact line list, which a large source fills with
+// far less memory than separate strings.
+void CompileSource(Compiler& c, const LineList& source);
 
 // The messages that a source itself raised: all but the two summary lines of a
 // completed compile.

@@ -85,7 +85,9 @@ std::size_t SourceMessageCount(const Compiler& c)
     return c.Messages.size() >= SummaryLines ? c.Messages.size() - SummaryLines : 0;
 }
 
-void CompileClick(Compiler& c, const std::vector<std::string>& source)
+namespace {
+
+void compile(Compiler& c, const std::vector<std::string>* lines, const LineList* text)
 {
     c.Messages.clear();
     c.Listing.clear();
@@ -94,7 +96,8 @@ void CompileClick(Compiler& c, const std::vector<std::string>& source)
         c.ProcessEvents();
     c.LibraryCode.clear();
     c.ProgramCode.clear();
-    c.Source = &source;
+    c.Source = lines;
+    c.SourceText = text;
     // The code lists live for one compile only, whichever way it ends.
     struct Release {
         Compiler& c;
@@ -103,6 +106,7 @@ void CompileClick(Compiler& c, const std::vector<std::string>& source)
             c.ProgramCode.clear();
             c.LibraryCode.clear();
             c.Source = nullptr;
+            c.SourceText = nullptr;
         }
     } release{c};
 
@@ -131,5 +135,12 @@ void CompileClick(Compiler& c, const std::vector<std::string>& source)
     }
     Finishes(c);
 }
+
+} // namespace
+
+void CompileClick(Compiler& c, const std::vector<std::string>& source) { compile(c, &source, nullptr); }
+
+void CompileSource(Compiler& c, const LineList& source) { compile(c, nullptr, &source); }
+
 
 } // namespace mirtolan

@@ -4,13 +4,19 @@
 
 namespace mirtolan {
 
-std::int64_t SourceCount(const Compiler& c) { return c.Source ? std::int64_t(c.Source->size()) : 0; }
-
-const std::string& SourceLine(const Compiler& c, std::int64_t i)
+std::int64_t SourceCount(const Compiler& c)
 {
-    static const std::string empty;
+    if (c.SourceText)
+        return std::int64_t(c.SourceText->size());
+    return c.Source ? std::int64_t(c.Source->size()) : 0;
+}
+
+std::string_view SourceLine(const Compiler& c, std::int64_t i)
+{
     if (i < 0 || i >= SourceCount(c))
-        return empty;
+        return {};
+    if (c.SourceText)
+        return (*c.SourceText)[std::size_t(i)];
     return (*c.Source)[std::size_t(i)];
 }
 

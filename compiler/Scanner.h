@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace mirtolan {
 
@@ -28,7 +29,7 @@ void ColonPassThrough(Compiler& c);
 void SkipParenComment(Compiler& c);
 
 // Source line `i`, or the empty line at and past the end of the source.
-const std::string& SourceLine(const Compiler& c, std::int64_t i);
+std::string_view SourceLine(const Compiler& c, std::int64_t i);
 std::int64_t SourceCount(const Compiler& c);
 
 // The rest of LineBuf from LinePos on (empty when LinePos lies past the end).

@@ -11,21 +11,35 @@
 
 namespace mirtolan {
 
-std::vector<std::string> SplitLines(std::string_view text)
+// Calls `line` with each line of the text, split at CR LF, LF or CR.
+template <class Line>
+static void forEachLine(std::string_view text, Line line)
 {
-    std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char ch = text[i];
         if (ch != '\r' && ch != '\n')
             continue;
-        lines.emplace_back(text.substr(start, i - start));
+        line(text.substr(start, i - start));
         if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             ++i;
         start = i + 1;
     }
     if (start < text.size())
-        lines.emplace_back(text.substr(start));
+        line(text.substr(start));
+}
+
+std::vector<std::string> SplitLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    forEachLine(text, [&](std::string_view l) { lines.emplace_back(l); });
+    return lines;
+}
+
+LineList SplitLineList(std::string_view text)
+{
+    LineList lines;
+    forEachLine(text, [&](std::string_view l) { lines.push_back(l); });
     return lines;
 }
 
@@ -54,6 +68,8 @@ std::string ReadFileBytes(const std::string& path)
 }
 
 std::vector<std::string> ReadLines(const std::string& path) { return SplitLines(ReadFileBytes(path)); }
+
+LineList ReadLineList(const std::string& path) { return SplitLineList(ReadFileBytes(path)); }
 
 std::string JoinLines(const std::vector<std::string>& lines)
 {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "CodeList.h"
+
 namespace mirtolan {
 
 // Splits text at CR LF, LF or CR. A line end at the very end adds no empty line.
@@ -14,6 +16,10 @@ std::vector<std::string> SplitLines(std::string_view text);
 // Reads a whole file; throws CompileError naming the file when it cannot.
 std::string ReadFileBytes(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
+
+// The same split into a compact line list.
+LineList SplitLineList(std::string_view text);
+LineList ReadLineList(const std::string& path);
 
 // Joins the lines, each followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);

@@ -183,3 +183,65 @@ TEST(FileSafety, ListingWrittenThroughTheLibraryKeepsTheOldOneOnFailure)
 }
 
 } // namespace
+
+namespace {
+
+// --- Hostile files through the command-line tool ------------------------------
+
+std::string Noise(std::size_t size, std::uint32_t seed)
+{
+    std::string s(size, '\0');
+    for (auto& ch : s) {
+        seed = seed * 1664525u + 1013904223u;
+        ch = char(seed >> 24);
+    }
+    return s;
+}
+
+TEST(CliInput, CrOnlyAndMixedLineEnds)
+{
+    for (const std::string source : {": a DUP ;\r: b a ;\r", ": a DUP ;\n\r\n: b a ;", "\r\r: a DUP ;\r\n\r\n\n: b a ;\n"}) {
+        const std::string dir = project(source);
+        const CliRun r = mirtolanc(dir, "--no-header prog.4th");
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string asmText = ReadFile(dir + "/prog.asm");
+        const std::string tail = "\r\na:\r\n\trjmp\tDUP\r\nb:\r\n\trjmp\ta\r\n";
+        ASSERT_GE(asmText.size(), tail.size());
+        EXPECT_EQ(asmText.substr(asmText.size() - tail.size()), tail);
+    }
+}
+
+TEST(CliInput, EmptyAndBinaryArchives)
+{
+    const struct {
+        const char* name;
+        std::string archive;
+    } cases[] = {
+        {"empty", ""},
+        {"line ends only", "\r\n\n\r"},
+        {"noise", Noise(100000, 7)},
+        {"header name of a megabyte", "$$ " + std::string(1 << 20, 'n') + "\n\tnop\n"},
+    };
+    for (const auto& tc : cases) {
+        const std::string dir = project();
+        WriteFile(dir + "/Mirtolan.arch", tc.archive);
+        const CliRun r = mirtolanc(dir, "prog.4th");
+        // None of these archives has a closed _TestIfZero, so nothing is written.
+        EXPECT_EQ(r.status, 2) << tc.name << ": " << r.err;
+        EXPECT_NE(r.err.find("_TestIfZero"), std::string::npos) << tc.name << ": " << r.err.substr(0, 200);
+        EXPECT_EQ(ReadFile(dir + "/prog.asm"), "old listing") << tc.name;
+    }
+}
+
+TEST(CliInput, BinarySourceIsCompiledAndReported)
+{
+    const std::string source = Noise(1 << 20, 9);
+    const std::string dir = project(source);
+    const CliRun r = mirtolanc(dir, "prog.4th");
+    EXPECT_EQ(r.status, 1) << r.err.substr(0, 200);
+    EXPECT_NE(r.err.find("\nCompile Completed\n"), std::string::npos);
+    EXPECT_NE(ReadFile(dir + "/prog.asm"), "old listing");
+    EXPECT_EQ(ReadFile(dir + "/prog.4th"), source);
+}
+
+} // namespace
