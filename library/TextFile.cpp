@@ -11,65 +11,121 @@
 
 namespace mirtolan {
 
-// Calls `line` with each line of the text, split at CR LF, LF or CR.
-template <class Line>
-static void forEachLine(std::string_view text, Line line)
-{
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char ch = text[i];
-        if (ch != '\r' && ch != '\n')
-            continue;
-        line(text.substr(start, i - start));
-        if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        line(text.substr(start));
-}
-
-std::vector<std::string> SplitLines(std::string_view text)
-{
-    std::vector<std::string> lines;
-    forEachLine(text, [&](std::string_view l) { lines.emplace_back(l); });
-    return lines;
-}
-
-LineList SplitLineList(std::string_view text)
-{
-    LineList lines;
-    forEachLine(text, [&](std::string_view l) { lines.push_back(l); });
-    return lines;
-}
-
 static std::string errorText(int err) { return std::strerror(err); }
 
-std::string ReadFileBytes(const std::string& path)
+// Reads the file block by block, calling `block` with each.
+template <class Block>
+static void readBlocks(const std::string& path, Block block, std::size_t* sizeHint = nullptr)
 {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
         throw CompileError("Cannot open file " + path + ": " + errorText(errno));
-    std::string bytes;
-    // Reading into room of the right size spares the copies of a growing string.
     struct stat st {};
-    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        bytes.reserve(std::size_t(st.st_size));
+    if (sizeHint && ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        *sizeHint = std::size_t(st.st_size);
     char buf[1 << 16];
     std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.append(buf, n);
+    try {
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            block(std::string_view(buf, n));
+    } catch (...) {
+        std::fclose(f);
+        throw;
+    }
     const bool failed = std::ferror(f) != 0;
     const int err = errno;
     std::fclose(f);
     if (failed)
         throw CompileError("Cannot read file " + path + ": " + errorText(err));
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::string bytes;
+    std::size_t size = 0;
+    bool reserved = false;
+    readBlocks(
+        path,
+        [&](std::string_view b) {
+            // Room of the right size spares the copies of a growing string.
+            if (!reserved && size > 0)
+                bytes.reserve(size);
+            reserved = true;
+            bytes.append(b);
+        },
+        &size);
     return bytes;
 }
 
 std::vector<std::string> ReadLines(const std::string& path) { return SplitLines(ReadFileBytes(path)); }
 
-LineList ReadLineList(const std::string& path) { return SplitLineList(ReadFileBytes(path)); }
+// Splits text that arrives in blocks into lines, as SplitLines does: a line
+// may run on from one block into the next, and so may a CR LF.
+class LineSplitter {
+public:
+    void add(std::string_view block)
+    {
+        std::size_t start = 0;
+        if (afterCR_ && !block.empty() && block[0] == '\n')
+            start = 1;
+        afterCR_ = false;
+        for (std::size_t i = start; i < block.size(); ++i) {
+            const char ch = block[i];
+            if (ch != '\r' && ch != '\n')
+                continue;
+            endLine(block.substr(start, i - start));
+            if (ch == '\r') {
+                if (i + 1 == block.size())
+                    afterCR_ = true;
+                else if (block[i + 1] == '\n')
+                    ++i;
+            }
+            start = i + 1;
+        }
+        partial_.append(block.substr(start));
+    }
+    LineList finish()
+    {
+        if (!partial_.empty())
+            lines_.push_back(partial_);
+        partial_.clear();
+        return std::move(lines_);
+    }
+
+private:
+    void endLine(std::string_view tail)
+    {
+        if (partial_.empty()) {
+            lines_.push_back(tail);
+        } else {
+            partial_.append(tail);
+            lines_.push_back(partial_);
+            partial_.clear();
+        }
+    }
+
+    LineList lines_;
+    std::string partial_; // the start of a line whose end has not arrived yet
+    bool afterCR_ = false; // the last block ended in CR, so an LF first in the next one ends no line
+};
+
+LineList SplitLineList(std::string_view text)
+{
+    LineSplitter s;
+    s.add(text);
+    return s.finish();
+}
+
+std::vector<std::string> SplitLines(std::string_view text) { return SplitLineList(text).lines(); }
+
+// Block by block, so a large source is held once, in the list, and never
+// also as one string of the whole file.
+LineList ReadLineList(const std::string& path)
+{
+    LineSplitter s;
+    readBlocks(path, [&](std::string_view b) { s.add(b); });
+    return s.finish();
+}
 
 std::string JoinLines(const std::vector<std::string>& lines)
 {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "CodeList.h"
+#include "TextFile.h"
 #include "test_support.h"
 
 using mirtolan::CodeList;
@@ -134,6 +135,35 @@ TEST(CodeList, ManyLabelsAndRemovalsKeepTheIndexTrue)
     for (int i = 0; i < 5000; i += 7) {
         EXPECT_TRUE(code.containsLabel("W" + std::to_string(i) + ":")) << i;
         EXPECT_FALSE(code.containsLabel("t" + std::to_string(i) + ":")) << i;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Reading a file block by block must split it exactly as splitting the whole
+// text at once, also where a line or a CR LF straddles two blocks.
+TEST(LineList, FileReadInBlocksSplitsLikeTheWholeText)
+{
+    const std::string dir = mirtolan::test::ScratchDir();
+    constexpr std::size_t Block = 1 << 16; // the reader's block size
+    const std::string pieces[] = {"a", "\r", "\n", "\r\n", "bc", "", "\n\r"};
+    std::uint32_t seed = 5;
+    for (int round = 0; round < 40; ++round) {
+        std::string text;
+        while (text.size() < 3 * Block) {
+            seed = seed * 1664525u + 1013904223u;
+            text += pieces[(seed >> 24) % std::size(pieces)];
+        }
+        // Put a line end right at a block edge, each way round.
+        text[Block - 1] = round % 2 ? '\r' : 'x';
+        text[Block] = round % 3 ? '\n' : 'y';
+        text.resize(3 * Block - (round % 4));
+        mirtolan::test::WriteFile(dir + "/t.txt", text);
+        const LineList read = mirtolan::ReadLineList(dir + "/t.txt");
+        ASSERT_EQ(read, mirtolan::SplitLines(text)) << round;
+        ASSERT_EQ(mirtolan::SplitLineList(text), mirtolan::SplitLines(text)) << round;
     }
 }
 
