@@ -89,13 +89,16 @@ void UseRuntimeWord(Compiler& c, const std::string& name)
         MissingArchiveWord(c, name);
 }
 
-void CompileIf(Compiler& c)
+// IF and WHILE: test the flag and branch forward to a label still to come.
+static void compileForwardTest(Compiler& c, const char* keyword)
 {
     const auto n = beginPush(c);
-    testIfZero(c, "IF");
+    testIfZero(c, keyword);
     emit(c, {"\tbreq\t_L", Num(n)});
     pushed(c);
 }
+
+void CompileIf(Compiler& c) { compileForwardTest(c, "IF"); }
 
 void CompileElse(Compiler& c)
 {
@@ -135,13 +138,7 @@ void CompileAgain(Compiler& c)
         emit(c, {"\trjmp\t_L", Num(*m), "\t\t; AGAIN"});
 }
 
-void CompileWhile(Compiler& c)
-{
-    const auto n = beginPush(c);
-    testIfZero(c, "WHILE");
-    emit(c, {"\tbreq\t_L", Num(n)});
-    pushed(c);
-}
+void CompileWhile(Compiler& c) { compileForwardTest(c, "WHILE"); }
 
 void CompileRepeat(Compiler& c)
 {

@@ -69,6 +69,16 @@ std::string ScratchDir()
     return dir.string();
 }
 
+std::string Noise(std::size_t size, std::uint32_t seed)
+{
+    std::string s(size, '\0');
+    for (auto& ch : s) {
+        seed = seed * 1664525u + 1013904223u;
+        ch = char(seed >> 24);
+    }
+    return s;
+}
+
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

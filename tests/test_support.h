@@ -2,6 +2,7 @@
 // listing sections and messages out.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ Result Compile(const Lines& source, const Options& options = {}, const Lines& ar
 std::string ScratchDir();
 
 std::string ReadFile(const std::string& path);
+
+// Deterministic noise: the same bytes on every run, so a failure reproduces.
+std::string Noise(std::size_t size, std::uint32_t seed);
 void WriteFile(const std::string& path, const std::string& bytes);
 
 } // namespace mirtolan::test

@@ -188,15 +188,6 @@ namespace {
 
 // --- Hostile files through the command-line tool ------------------------------
 
-std::string Noise(std::size_t size, std::uint32_t seed)
-{
-    std::string s(size, '\0');
-    for (auto& ch : s) {
-        seed = seed * 1664525u + 1013904223u;
-        ch = char(seed >> 24);
-    }
-    return s;
-}
 
 TEST(CliInput, CrOnlyAndMixedLineEnds)
 {

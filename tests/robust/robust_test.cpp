@@ -14,16 +14,6 @@ namespace {
 
 constexpr std::size_t MiB = 1 << 20;
 
-// Deterministic noise: the same bytes on every run, so a failure reproduces.
-std::string Noise(std::size_t size, std::uint32_t seed)
-{
-    std::string s(size, '\0');
-    for (auto& ch : s) {
-        seed = seed * 1664525u + 1013904223u;
-        ch = char(seed >> 24);
-    }
-    return s;
-}
 
 std::string Repeat(const std::string& piece, std::size_t times)
 {
