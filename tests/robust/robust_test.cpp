@@ -44,6 +44,8 @@ struct HostileSource {
     std::size_t messages; // how many the source raises
 };
 
+void PrintTo(const HostileSource& h, std::ostream* os) { *os << h.name; }
+
 const HostileSource HostileSources[] = {
     {"binary noise", [] { return mirtolan::SplitLines(Noise(MiB, 1)); }, std::size_t(-1)},
     {"noise inside a definition", [] { return mirtolan::SplitLines(": x " + Noise(MiB, 2)); }, std::size_t(-1)},
