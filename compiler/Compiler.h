@@ -58,8 +58,7 @@ struct Compiler {
     std::int64_t LinePos = 1;   // 1-based position of the next character to examine in LineBuf
     std::int64_t LineNo = 0;    // 0-based index of the current source line; messages show LineNo + 1
     bool SourceEnded = false;   // NewLine has moved past the empty line that follows the source
-    const std::vector<std::string>* Source = nullptr; // the source lines of the running compile...
-    const LineList* SourceText = nullptr;             // ...or, when set instead, these
+    const LineList* Source = nullptr; // the source lines of the running compile
 
     // --- Numbers ---
     bool DecimalBase = true;    // true: numbers are decimal; false after HEX

@@ -85,9 +85,7 @@ std::size_t SourceMessageCount(const Compiler& c)
     return c.Messages.size() >= SummaryLines ? c.Messages.size() - SummaryLines : 0;
 }
 
-namespace {
-
-void compile(Compiler& c, const std::vector<std::string>* lines, const LineList* text)
+void CompileSource(Compiler& c, const LineList& source)
 {
     c.Messages.clear();
     c.Listing.clear();
@@ -96,8 +94,7 @@ void compile(Compiler& c, const std::vector<std::string>* lines, const LineList*
         c.ProcessEvents();
     c.LibraryCode.clear();
     c.ProgramCode.clear();
-    c.Source = lines;
-    c.SourceText = text;
+    c.Source = &source;
     // The code lists live for one compile only, whichever way it ends.
     struct Release {
         Compiler& c;
@@ -106,7 +103,6 @@ void compile(Compiler& c, const std::vector<std::string>* lines, const LineList*
             c.ProgramCode.clear();
             c.LibraryCode.clear();
             c.Source = nullptr;
-            c.SourceText = nullptr;
         }
     } release{c};
 
@@ -136,11 +132,6 @@ void compile(Compiler& c, const std::vector<std::string>* lines, const LineList*
     Finishes(c);
 }
 
-} // namespace
-
-void CompileClick(Compiler& c, const std::vector<std::string>& source) { compile(c, &source, nullptr); }
-
-void CompileSource(Compiler& c, const LineList& source) { compile(c, nullptr, &source); }
-
+void CompileClick(Compiler& c, const std::vector<std::string>& source) { CompileSource(c, LineList(source)); }
 
 } // namespace mirtolan

@@ -4,19 +4,12 @@
 
 namespace mirtolan {
 
-std::int64_t SourceCount(const Compiler& c)
-{
-    if (c.SourceText)
-        return std::int64_t(c.SourceText->size());
-    return c.Source ? std::int64_t(c.Source->size()) : 0;
-}
+std::int64_t SourceCount(const Compiler& c) { return c.Source ? std::int64_t(c.Source->size()) : 0; }
 
 std::string_view SourceLine(const Compiler& c, std::int64_t i)
 {
     if (i < 0 || i >= SourceCount(c))
         return {};
-    if (c.SourceText)
-        return (*c.SourceText)[std::size_t(i)];
     return (*c.Source)[std::size_t(i)];
 }
 

@@ -9,13 +9,13 @@ using namespace mirtolan;
 namespace {
 
 struct Scan {
-    std::vector<std::string> source;
+    LineList source;
     Compiler c;
-    explicit Scan(std::vector<std::string> lines) : source(std::move(lines))
+    explicit Scan(const std::vector<std::string>& lines) : source(lines)
     {
         c.Source = &source;
         c.LineNo = 0;
-        c.LineBuf = source.empty() ? "" : source[0];
+        c.LineBuf = source.empty() ? "" : std::string(source[0]);
         c.LinePos = 1;
     }
 };
