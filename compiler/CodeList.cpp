@@ -144,18 +144,6 @@ void LineList::replaceBack(std::string_view line)
     push_back(copy);
 }
 
-void LineList::replace(std::size_t i, std::string_view line)
-{
-    if (i + 1 == size()) {
-        replaceBack(line);
-        return;
-    }
-    LineList rebuilt;
-    for (std::size_t k = 0; k < size(); ++k)
-        rebuilt.push_back(k == i ? line : (*this)[k]);
-    *this = std::move(rebuilt);
-}
-
 void LineList::prepend(const LineList& front)
 {
     if (front.empty())
@@ -405,16 +393,6 @@ void CodeList::replaceBack(std::string_view line)
     remove(lines_.size() - 1);
     lines_.replaceBack(line);
     add(lines_.size() - 1);
-}
-
-void CodeList::replace(std::size_t i, std::string_view line)
-{
-    if (i + 1 == lines_.size()) {
-        replaceBack(line);
-        return;
-    }
-    lines_.replace(i, line);
-    rebuildIndex();
 }
 
 void CodeList::prepend(const LineList& front)

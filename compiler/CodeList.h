@@ -153,9 +153,6 @@ public:
     void emplace_back(std::string_view line) { push_back(line); }
     // Replaces the last line (which must exist).
     void replaceBack(std::string_view line);
-    // Replaces line `i`. Costs time in proportion to the text behind it, so
-    // it suits single edits, not rewriting every line.
-    void replace(std::size_t i, std::string_view line);
     // Puts the lines of `front` before the current ones.
     void prepend(const LineList& front);
     void clear();
@@ -232,8 +229,6 @@ public:
     void push_back(std::string_view line);
     void push_back(std::initializer_list<std::string_view> pieces);
     void replaceBack(std::string_view line);
-    // Replaces line `i`; see LineList::replace for its cost.
-    void replace(std::size_t i, std::string_view line);
     void prepend(const LineList& front);
     void rewriteAll(const LineList::Rewriter& rewrite, std::size_t first = 0);
     void assign(const std::vector<std::string>& lines);

@@ -64,15 +64,14 @@ TEST(LineList, RewriteInPlaceAndByCopyGiveTheSame)
     }
 }
 
-TEST(LineList, PrependReplaceAndClear)
+TEST(LineList, PrependReplaceBackAndClear)
 {
     LineList list{"x", "y"};
     list.prepend(LineList{"1", "22"});
     EXPECT_EQ(list, (Lines{"1", "22", "x", "y"}));
     list.replaceBack("last");
-    list.replace(1, "middle");
-    EXPECT_EQ(list, (Lines{"1", "middle", "x", "last"}));
-    EXPECT_EQ(list.text(), "1\r\nmiddle\r\nx\r\nlast\r\n");
+    EXPECT_EQ(list, (Lines{"1", "22", "x", "last"}));
+    EXPECT_EQ(list.text(), "1\r\n22\r\nx\r\nlast\r\n");
     list.prepend(LineList{});
     EXPECT_EQ(list.size(), 4u);
     list.clear();
@@ -103,9 +102,6 @@ TEST(CodeList, LabelIndexFollowsEveryChange)
     code.prepend(LineList{"front:", "x"});
     EXPECT_TRUE(code.containsLabel("front:"));
     EXPECT_TRUE(code.containsLabel("bar:"));
-    code.replace(0, "moved:");
-    EXPECT_FALSE(code.containsLabel("front:"));
-    EXPECT_TRUE(code.containsLabel("moved:"));
 }
 
 TEST(CodeList, LabelsWithLineEndsInsideMatchOnlyWhole)
