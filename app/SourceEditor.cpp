@@ -56,14 +56,25 @@ private:
 
 } // namespace
 
-QString LinesToText(const std::vector<std::string>& lines) {
+namespace {
+template <class Lines>
+QString joinLatin1(const Lines& lines) {
     QString text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) text += QLatin1Char('\n');
-        text += QString::fromLatin1(lines[i].data(), static_cast<qsizetype>(lines[i].size()));
+    bool first = true;
+    for (std::string_view line : lines) {
+        if (!first) text += QLatin1Char('\n');
+        first = false;
+        text += QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
     }
     return text;
 }
+} // namespace
+
+QString LinesToText(const std::vector<std::string>& lines) { return joinLatin1(lines); }
+
+// The listing is shown straight from its compact storage, without a copy of
+// every line as a string first.
+QString LinesToText(const LineList& lines) { return joinLatin1(lines); }
 
 std::vector<std::string> DocumentLines(const QTextDocument& doc) {
     std::vector<std::string> lines;

@@ -8,7 +8,10 @@
 #include <QTextCharFormat>
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "CodeList.h"
 
 class QMimeData;
 
@@ -16,6 +19,7 @@ namespace mirtolan {
 
 // 8-bit lines are shown byte for byte as Latin-1 characters.
 QString LinesToText(const std::vector<std::string>& lines);
+QString LinesToText(const LineList& lines);
 // The lines of a document; a character outside Latin-1 (only typing can
 // bring one in) becomes "?". An empty document has no lines.
 std::vector<std::string> DocumentLines(const QTextDocument& doc);
