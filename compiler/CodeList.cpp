@@ -89,11 +89,16 @@ LineList& LineList::operator=(std::initializer_list<std::string_view> lines)
     return *this;
 }
 
+[[noreturn]] static void listingTooLarge()
+{
+    throw CompileError("The listing would grow beyond " + std::to_string(LineList::MaxTextBytes / (1u << 20)) +
+                       " MiB; the source is too large for one compile");
+}
+
 void LineList::checkRoom(std::size_t more) const
 {
     if (more > MaxTextBytes - text_.size())
-        throw CompileError("The listing would grow beyond " + std::to_string(MaxTextBytes / (1u << 20)) +
-                           " MiB; the source is too large for one compile");
+        listingTooLarge();
 }
 
 void LineList::push_back(std::string_view line)
@@ -279,21 +284,49 @@ static bool isLabelShaped(std::string_view line) { return !line.empty() && line.
 // this load, and a smaller table misses the cache less often.
 constexpr std::size_t MaxLoadPercent = 70;
 
-static bool hasLineEnd(std::string_view s)
+// Control label numbers may run ahead of the labels seen so far by this
+// much (nested structures place their labels out of order)...
+constexpr std::size_t ControlSlack = 4096;
+// ...and, beyond it, the bit sets stay within this many bits per label
+// placed, so that a source naming a word "_L4000000000" cannot make them huge.
+constexpr std::size_t ControlBitsPerLabel = 8;
+// Longer numbers could overflow; such labels are hashed like any other.
+constexpr std::size_t MaxControlDigits = 18;
+
+bool CodeList::parseControlLabel(std::string_view line, ControlLabel& out)
 {
-    for (char ch : s)
-        if (ch == '\r' || ch == '\n')
-            return true;
-    return false;
+    if (line.size() < 4 || line[0] != '_' || FoldChar(line[1]) != 'L' || line.back() != ':')
+        return false;
+    std::size_t i = 2;
+    out.kind = ControlL;
+    if (FoldChar(line[i]) == 'C') {
+        out.kind = ControlLC;
+        ++i;
+    }
+    const std::string_view digits = line.substr(i, line.size() - 1 - i);
+    // Only the one spelling of each number: "_L07:" is another label than "_L7:".
+    if (digits.empty() || digits.size() > MaxControlDigits || (digits[0] == '0' && digits.size() > 1))
+        return false;
+    std::size_t n = 0;
+    for (char ch : digits) {
+        if (ch < '0' || ch > '9')
+            return false;
+        n = n * 10 + std::size_t(ch - '0');
+    }
+    out.number = n;
+    return true;
 }
 
-bool CodeList::labelAt(std::size_t start, std::string_view line) const
+bool CodeList::controlFits(const ControlLabel& l) const
 {
-    if (!plainLabels_ || hasLineEnd(line))
-        return SameIgnoringCase(lines_[lines_.lineAt(start)], line);
-    const std::string_view text = lines_.text();
-    return start + line.size() + LineEndSize <= text.size() && text[start + line.size()] == '\r' &&
-           text[start + line.size() + 1] == '\n' && SameIgnoringCase(text.substr(start, line.size()), line);
+    return l.number < control_[l.kind].size() || l.number < ControlSlack + ControlBitsPerLabel * controlCount_;
+}
+
+std::string_view CodeList::nameAt(std::uint32_t entry) const
+{
+    std::uint32_t length = 0;
+    std::memcpy(&length, names_.data() + entry, sizeof length);
+    return {names_.data() + entry + sizeof length, length};
 }
 
 std::size_t CodeList::findSlot(std::string_view line, std::uint32_t hash) const
@@ -301,7 +334,7 @@ std::size_t CodeList::findSlot(std::string_view line, std::uint32_t hash) const
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
-        if (s.start == 0 || (s.hash == hash && labelAt(s.start - 1, line)))
+        if (s.name == 0 || (s.hash == hash && SameIgnoringCase(nameAt(s.name - 1), line)))
             return i;
     }
 }
@@ -312,49 +345,74 @@ void CodeList::growIndex()
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {
-        if (s.start == 0)
+        if (s.name == 0)
             continue;
         std::size_t i = s.hash & mask;
-        while (slots_[i].start != 0)
+        while (slots_[i].name != 0)
             i = (i + 1) & mask;
         slots_[i] = s;
     }
 }
 
-void CodeList::add(std::size_t index)
+void CodeList::add(std::size_t index, std::string_view line)
 {
-    const std::string_view line = lines_[index];
     if (!indexed_ || !isLabelShaped(line))
         return;
+    ControlLabel control{};
+    if (parseControlLabel(line, control) && controlFits(control)) {
+        auto& bits = control_[control.kind];
+        if (control.number >= bits.size())
+            bits.resize(control.number + 1);
+        if (!bits[control.number]) {
+            bits[control.number] = true;
+            ++controlCount_;
+            newestEntryLine_ = index;
+        }
+        return;
+    }
     if ((used_ + 1) * 100 > slots_.size() * MaxLoadPercent)
         growIndex();
-    if (plainLabels_ && hasLineEnd(line))
-        plainLabels_ = false;
     const auto hash = std::uint32_t(FoldedHash(line));
     Slot& s = slots_[findSlot(line, hash)];
-    if (s.start == 0) {
-        s = Slot{std::uint32_t(lines_.startOf(index) + 1), hash};
-        ++used_;
-    }
+    if (s.name != 0)
+        return;
+    // The names are part of the listing's text, which stays below 4 GiB.
+    const std::size_t entry = names_.size();
+    const auto length = std::uint32_t(line.size());
+    names_.append(reinterpret_cast<const char*>(&length), sizeof length);
+    names_.append(line.data(), line.size());
+    s = Slot{std::uint32_t(entry + 1), hash};
+    ++used_;
+    newestEntryLine_ = index;
 }
 
-// Only the last line is ever removed, and a slot names the first line of its
-// label: if that is the last line, no other line has the label.
-void CodeList::remove(std::size_t index)
+// Only the last line is ever removed. If its add made the newest entry, no
+// earlier line has its label, and the entry goes; otherwise an earlier line
+// keeps the label in the index.
+void CodeList::remove(std::size_t index, std::string_view line)
 {
-    const std::string_view line = lines_[index];
-    if (!indexed_ || !isLabelShaped(line) || slots_.empty())
+    if (!indexed_ || newestEntryLine_ != index)
         return;
+    newestEntryLine_ = SIZE_MAX;
+    ControlLabel control{};
+    if (parseControlLabel(line, control) && control.number < control_[control.kind].size() &&
+        control_[control.kind][control.number]) {
+        control_[control.kind][control.number] = false;
+        --controlCount_;
+        return;
+    }
     const std::size_t i = findSlot(line, std::uint32_t(FoldedHash(line)));
-    if (slots_[i].start == lines_.startOf(index) + 1)
-        eraseSlot(i);
+    if (slots_[i].name == 0)
+        return;
+    names_.truncate(slots_[i].name - 1); // the newest entry is the last of names_
+    eraseSlot(i);
 }
 
 // Backward-shift deletion keeps every probe run unbroken without tombstones.
 void CodeList::eraseSlot(std::size_t i)
 {
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t j = (i + 1) & mask; slots_[j].start != 0; j = (j + 1) & mask) {
+    for (std::size_t j = (i + 1) & mask; slots_[j].name != 0; j = (j + 1) & mask) {
         const std::size_t home = slots_[j].hash & mask;
         // Entry j may fill the hole at i unless its home lies cyclically in (i, j].
         const bool homeBetween = i <= j ? (home > i && home <= j) : (home > i || home <= j);
@@ -369,30 +427,74 @@ void CodeList::eraseSlot(std::size_t i)
 
 void CodeList::rebuildIndex()
 {
-    slots_.clear();
+    slots_ = {};
     used_ = 0;
-    plainLabels_ = true;
+    names_.release();
+    for (auto& bits : control_)
+        bits = {};
+    controlCount_ = 0;
+    newestEntryLine_ = SIZE_MAX;
+    if (!indexed_)
+        return;
     for (std::size_t i = 0; i < lines_.size(); ++i)
-        add(i);
+        add(i, lines_[i]);
+}
+
+void CodeList::countLine(std::size_t bytes)
+{
+    // A spilled listing obeys the limit of a kept one, so both ways of
+    // compiling accept the same sources.
+    if (bytes > LineList::MaxTextBytes || LineList::MaxTextBytes - bytes < spilledBytes_ + 2)
+        listingTooLarge();
+    spilledBytes_ += bytes + 2;
+    flush();
+    pendingHeld_ = true;
+    ++count_;
 }
 
 void CodeList::push_back(std::string_view line)
 {
+    if (sink_) {
+        countLine(line.size());
+        pending_.assign(line);
+        add(count_ - 1, pending_);
+        return;
+    }
     lines_.push_back(line);
-    add(lines_.size() - 1);
+    add(lines_.size() - 1, lines_.back());
 }
 
 void CodeList::push_back(std::initializer_list<std::string_view> pieces)
 {
+    if (sink_) {
+        std::size_t total = 0;
+        for (auto p : pieces)
+            total += p.size();
+        countLine(total);
+        pending_.clear();
+        for (auto p : pieces)
+            pending_.append(p);
+        add(count_ - 1, pending_);
+        return;
+    }
     lines_.push_back(pieces);
-    add(lines_.size() - 1);
+    add(lines_.size() - 1, lines_.back());
 }
 
 void CodeList::replaceBack(std::string_view line)
 {
-    remove(lines_.size() - 1);
-    lines_.replaceBack(line);
-    add(lines_.size() - 1);
+    const std::size_t last = size() - 1;
+    remove(last, back());
+    if (sink_) {
+        spilledBytes_ -= pending_.size();
+        if (line.size() > LineList::MaxTextBytes - spilledBytes_)
+            listingTooLarge();
+        spilledBytes_ += line.size();
+        pending_.assign(line);
+    } else {
+        lines_.replaceBack(line);
+    }
+    add(last, back());
 }
 
 void CodeList::prepend(const LineList& front)
@@ -414,20 +516,37 @@ void CodeList::assign(const std::vector<std::string>& lines)
         push_back(l);
 }
 
+void CodeList::spillTo(LineSink* sink)
+{
+    if (!empty())
+        throw std::logic_error("CodeList::spillTo on a list that holds lines");
+    sink_ = sink;
+}
+
+void CodeList::flush()
+{
+    if (sink_ && pendingHeld_) {
+        pendingHeld_ = false;
+        sink_->line(pending_);
+    }
+}
+
 void CodeList::clear()
 {
     lines_.clear();
-    slots_ = {};
-    used_ = 0;
-    plainLabels_ = true;
     indexed_ = true;
+    sink_ = nullptr;
+    pending_.clear();
+    pendingHeld_ = false;
+    count_ = 0;
+    spilledBytes_ = 0;
+    rebuildIndex();
 }
 
 void CodeList::dropIndex()
 {
-    slots_ = {};
-    used_ = 0;
     indexed_ = false;
+    rebuildIndex();
 }
 
 bool CodeList::containsLabel(std::string_view line) const
@@ -436,11 +555,15 @@ bool CodeList::containsLabel(std::string_view line) const
         for (auto l : lines_)
             if (SameIgnoringCase(l, line))
                 return true;
-        return false;
+        return pendingHeld_ && SameIgnoringCase(pending_, line);
     }
+    ControlLabel control{};
+    if (parseControlLabel(line, control) && control.number < control_[control.kind].size() &&
+        control_[control.kind][control.number])
+        return true;
     if (slots_.empty())
         return false;
-    return slots_[findSlot(line, std::uint32_t(FoldedHash(line)))].start != 0;
+    return slots_[findSlot(line, std::uint32_t(FoldedHash(line)))].name != 0;
 }
 
 LineList CodeList::take()

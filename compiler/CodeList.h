@@ -221,9 +221,20 @@ private:
     PodBuffer<std::uint32_t> starts_;
 };
 
+// Where a code list in spilling mode sends its lines, one at a time, in order.
+class LineSink {
+public:
+    virtual ~LineSink() = default;
+    virtual void line(std::string_view text) = 0;
+};
+
 // The code lists of a compile: a line list with a case-folded index of its
 // label lines, so that "is NAME: a line of this list" costs one hash lookup
 // instead of a scan over the whole list.
+//
+// A list can also spill: every line but the last (which a tail call may
+// still replace) goes on to a LineSink and is not kept, so a large program
+// need not be held in memory. The index still answers for every line.
 class CodeList {
 public:
     void push_back(std::string_view line);
@@ -236,14 +247,23 @@ public:
     // Ends the lookups: the index is dropped and no longer kept.
     void dropIndex();
 
+    // From now on the lines go on to `sink` (which must outlive the list or
+    // the next clear) instead of being kept. The list must be empty.
+    void spillTo(LineSink* sink);
+    // Hands the held-back last line to the sink as well.
+    void flush();
+    bool spilling() const { return sink_ != nullptr; }
+
     // True when some line equals `line` ignoring the case of a to z. Only lines
     // that end in ":" are indexed, so `line` must end in ":".
     bool containsLabel(std::string_view line) const;
 
-    std::string_view back() const { return lines_.back(); }
+    // The last line; a spilling list answers only while the line is held back.
+    std::string_view back() const { return sink_ ? std::string_view(pending_) : lines_.back(); }
+    std::size_t size() const { return sink_ ? count_ : lines_.size(); }
+    bool empty() const { return size() == 0; }
+    // The kept lines; a spilling list keeps none.
     std::string operator[](std::size_t i) const { return std::string(lines_[i]); }
-    std::size_t size() const { return lines_.size(); }
-    bool empty() const { return lines_.empty(); }
     std::vector<std::string> lines() const { return lines_.lines(); }
     const LineList& list() const { return lines_; }
     // Hands the lines over and leaves this list empty.
@@ -251,27 +271,46 @@ public:
 
 private:
     struct Slot {
-        // Where the first line with this label starts in the text, plus 1; 0
-        // marks a free slot. Comparing there spares the look-up of the line's
-        // start, which costs a cache miss of its own in a large list.
-        std::uint32_t start = 0;
+        std::uint32_t name = 0; // where the label's entry starts in names_, plus 1; 0 marks a free slot
         std::uint32_t hash = 0; // low half of the label's hash, to skip most comparisons
     };
-    bool labelAt(std::size_t start, std::string_view line) const;
-    void add(std::size_t index);
-    void remove(std::size_t index);
+    // The control labels "_L<n>:" and "_LC<n>:" that the compiler makes
+    // outnumber the names of words two to one. They live in bit sets by
+    // number: no hashing, no names kept, and their numbers rise, so the bits
+    // touched are close together.
+    enum ControlKind { ControlL, ControlLC, ControlKinds };
+    struct ControlLabel {
+        ControlKind kind;
+        std::size_t number;
+    };
+    static bool parseControlLabel(std::string_view line, ControlLabel& out);
+    bool controlFits(const ControlLabel& l) const;
+
+    std::string_view nameAt(std::uint32_t entry) const;
+    void add(std::size_t index, std::string_view line);
+    void remove(std::size_t index, std::string_view line);
     std::size_t findSlot(std::string_view line, std::uint32_t hash) const;
     void eraseSlot(std::size_t i);
     void growIndex();
     void rebuildIndex();
+    void countLine(std::size_t bytes);
 
-    LineList lines_;
-    std::vector<Slot> slots_; // open addressing, linear probing; size a power of 2
-    std::size_t used_ = 0;
+    LineList lines_;             // the kept lines: all of them, or none when spilling
+    std::vector<Slot> slots_;    // open addressing, linear probing; size a power of 2
+    std::size_t used_ = 0;       // occupied slots
+    PodBuffer<char> names_;      // the hashed labels, each a 4-byte length and its text
+    std::vector<bool> control_[ControlKinds]; // bit n: some line is that kind's label n
+    std::size_t controlCount_ = 0;            // bits set in control_, which bounds their growth
+    // The line whose add created the newest index entry, so that replacing
+    // the last line can take back exactly what it added; SIZE_MAX for none.
+    std::size_t newestEntryLine_ = SIZE_MAX;
     bool indexed_ = true;
-    // No indexed label holds a CR or LF of its own, so a label in the text
-    // ends exactly where the next CR LF begins.
-    bool plainLabels_ = true;
+
+    LineSink* sink_ = nullptr;   // set while spilling
+    std::string pending_;        // spilling: the last line, held back from the sink
+    bool pendingHeld_ = false;   // spilling: pending_ is a line the sink has not had yet
+    std::size_t count_ = 0;      // spilling: lines pushed in all
+    std::size_t spilledBytes_ = 0; // spilling: text of those lines, with their line ends
 };
 
 // Hashes the text with a to z folded to upper case.
