@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -52,6 +53,11 @@ struct Compiler {
     std::string AsmFileName;    // path of the listing file last written (or refused)
     std::string OutputFile;     // when not empty, the listing is written here instead of AsmFileName's default
     bool WriteListing = true;   // false: the listing is only built, not saved (command-line "-o -")
+    // The program's lines go, filtered, to a scratch file beside the listing
+    // as they are made, instead of being kept, so that a large program needs
+    // little memory (the command-line tool). Listing then keeps only the
+    // lines before the program. Needs WriteListing.
+    bool SpillProgram = false;
 
     // --- Scanner state ---
     std::string LineBuf;        // the current line, kept at full length
@@ -82,6 +88,7 @@ struct Compiler {
     CodeList LibraryCode;  // archive routines copied in this compile, in order of first use
     Archive archive;       // the loaded archive file
     LineList Listing;                  // the assembler text: header, banner, filtered code
+    std::unique_ptr<LineSink> ListingSink; // takes ProgramCode's lines in a spilling compile
     std::vector<std::string> Messages; // problems found in the source, then the two summary lines
 
     // Run once at the start of a compile so a window can repaint its emptied panes.

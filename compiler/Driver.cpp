@@ -102,9 +102,11 @@ void CompileSource(Compiler& c, const LineList& source)
         {
             c.ProgramCode.clear();
             c.LibraryCode.clear();
+            c.ListingSink.reset();
             c.Source = nullptr;
         }
     } release{c};
+    StartListing(c);
 
     if (c.IncludeHeader)
         AddHead(c);

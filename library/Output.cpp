@@ -1,8 +1,11 @@
 #include "Output.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 #include "Archive.h"
 #include "Compiler.h"
@@ -56,11 +59,100 @@ static std::string variableEnd(std::int32_t varNext)
     return std::string("Variable end: $") + buf;
 }
 
+namespace {
+
+// The program's lines on their way to a scratch file beside the listing,
+// filtered for the assembler as they come: the filter reads one line at a
+// time, so it gives the same text now as over the whole listing at the end.
+class ListingSpill final : public LineSink {
+public:
+    explicit ListingSpill(int fd) : fd_(fd) { buffer_.reserve(BufferBytes + 4096); }
+    ~ListingSpill() override { ::close(fd_); }
+
+    void line(std::string_view text) override
+    {
+        filtered_.clear();
+        buffer_.append(FilterLine(scratch_, text, filtered_) ? std::string_view(filtered_) : text);
+        buffer_.append("\r\n");
+        if (buffer_.size() >= BufferBytes)
+            drain();
+    }
+    // Writes what the buffer holds. After a failure the rest of the text is
+    // dropped; the compile goes on, and the failure is reported at its end.
+    void drain()
+    {
+        if (error_ == 0)
+            error_ = WriteAll(fd_, buffer_);
+        buffer_.clear();
+    }
+    int fd() const { return fd_; }
+    int error() const { return error_; }
+
+private:
+    // Large enough that writes cost little, small enough to stay in the cache.
+    static constexpr std::size_t BufferBytes = std::size_t(1) << 16;
+
+    int fd_;
+    int error_ = 0;        // errno of the first failed write, 0 while none failed
+    std::string buffer_;   // filtered lines not yet written
+    std::string filtered_; // one line as the filter rewrites it
+    Compiler scratch_;     // the filter's working line, apart from the scanner's
+};
+
+std::string listingName(const Compiler& c) { return c.OutputFile.empty() ? FormAsmFileName(c.SourceFileName) : c.OutputFile; }
+
+void refuseOverwritingSource(const Compiler& c)
+{
+    if (!c.SourceFileName.empty() && sameFile(c.AsmFileName, c.SourceFileName))
+        throw CompileError("The listing " + c.AsmFileName +
+                           " would overwrite the source itself; rename the source or choose another output file");
+}
+
+void finishSpilled(Compiler& c, ListingSpill& spill)
+{
+    c.ProgramCode.flush();
+    c.ProgramCode.dropIndex();
+    std::string out;
+    for (auto line : c.LibraryCode.list()) {
+        out.clear();
+        c.Listing.push_back(FilterLine(c, line, out) ? std::string_view(out) : line);
+    }
+    c.AsmFileName = listingName(c);
+    refuseOverwritingSource(c);
+    spill.drain();
+    if (spill.error() != 0)
+        throw CompileError("Cannot write file " + c.AsmFileName + ": " + std::strerror(spill.error()));
+    WriteFileSafely(c.AsmFileName, c.Listing.text(), spill.fd());
+}
+
+} // namespace
+
+void StartListing(Compiler& c)
+{
+    if (!c.SpillProgram || !c.WriteListing)
+        return;
+    const int fd = OpenScratchBeside(listingName(c));
+    // Without a scratch file the program is kept in memory; a directory that
+    // refuses it refuses the listing too, and that failure is reported then.
+    if (fd < 0)
+        return;
+    auto spill = std::make_unique<ListingSpill>(fd);
+    c.ProgramCode.spillTo(spill.get());
+    c.ListingSink = std::move(spill);
+}
+
 void Finishes(Compiler& c)
 {
     AddTestIfZero(c);
     for (const char* line : BannerLines)
         c.Listing.emplace_back(line);
+
+    if (auto* spill = dynamic_cast<ListingSpill*>(c.ListingSink.get()); spill && c.ProgramCode.spilling()) {
+        finishSpilled(c, *spill);
+        c.Messages.emplace_back("Compile Completed");
+        c.Messages.push_back(variableEnd(c.VarNext));
+        return;
+    }
 
     // The lookups are over. The program's text becomes the listing without a
     // copy: the header, the banner and the library go in front of it at
@@ -73,13 +165,11 @@ void Finishes(Compiler& c)
     c.ProgramCode.prepend(front);
     FilterLabelsFrom(c, c.Listing.size());
 
-    c.AsmFileName = c.OutputFile.empty() ? FormAsmFileName(c.SourceFileName) : c.OutputFile;
+    c.AsmFileName = listingName(c);
     c.Listing = c.ProgramCode.take();
 
     if (c.WriteListing) {
-        if (!c.SourceFileName.empty() && sameFile(c.AsmFileName, c.SourceFileName))
-            throw CompileError("The listing " + c.AsmFileName +
-                               " would overwrite the source itself; rename the source or choose another output file");
+        refuseOverwritingSource(c);
         WriteFileSafely(c.AsmFileName, c.Listing.text());
     }
     c.Messages.emplace_back("Compile Completed");

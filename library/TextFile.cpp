@@ -141,7 +141,70 @@ std::string JoinLines(const std::vector<std::string>& lines)
     return out;
 }
 
-void WriteFileSafely(const std::string& path, std::string_view bytes)
+int WriteAll(int fd, std::string_view bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += std::size_t(n);
+    }
+    return 0;
+}
+
+// Copies the whole of file `from` to the end of `to`. The kernel copies
+// between files without the bytes passing through this process where it
+// can; elsewhere they go through a buffer.
+static int copyFile(int from, int to)
+{
+    constexpr std::size_t Chunk = std::size_t(1) << 30; // copy_file_range takes at most this much well
+    loff_t offset = 0;
+    bool kernelCopy = true;
+    for (;;) {
+        if (kernelCopy) {
+            const ssize_t n = ::copy_file_range(from, &offset, to, nullptr, Chunk, 0);
+            if (n > 0)
+                continue;
+            if (n == 0)
+                return 0;
+            if (errno == EINTR)
+                continue;
+            // Not between these files (other file systems, an old kernel): copy by hand.
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+                return errno;
+            kernelCopy = false;
+        }
+        char buf[1 << 16];
+        const ssize_t n = ::pread(from, buf, sizeof buf, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return 0;
+        if (const int err = WriteAll(to, std::string_view(buf, std::size_t(n))))
+            return err;
+        offset += n;
+    }
+}
+
+int OpenScratchBeside(const std::string& path)
+{
+    std::string tmp = path + ".tmpXXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0)
+        return -1;
+    // Unnamed at once, it vanishes with the process however the compile ends.
+    ::unlink(tmp.c_str());
+    return fd;
+}
+
+void WriteFileSafely(const std::string& path, std::string_view bytes, int tail)
 {
     const auto fail = [&](int err) { throw CompileError("Cannot write file " + path + ": " + errorText(err)); };
     // The temporary file lies beside the target so the rename stays on one file system.
@@ -160,28 +223,16 @@ void WriteFileSafely(const std::string& path, std::string_view bytes)
         mode &= ~mask;
     }
     ::fchmod(fd, mode);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int err = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            fail(err);
-        }
-        done += std::size_t(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    const int syncErr = errno;
-    if (::close(fd) != 0 || !synced) {
-        const int err = synced ? errno : syncErr;
-        ::unlink(tmp.c_str());
-        fail(err);
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
+    int err = WriteAll(fd, bytes);
+    if (err == 0 && tail >= 0)
+        err = copyFile(tail, fd);
+    if (err == 0 && ::fsync(fd) != 0)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0)
+        err = errno;
+    if (err != 0) {
         ::unlink(tmp.c_str());
         fail(err);
     }

@@ -27,7 +27,15 @@ std::string JoinLines(const std::vector<std::string>& lines);
 // Writes `bytes` to a temporary file beside `path` and renames it over `path`,
 // so a failed write never leaves a half file or destroys the old one. Throws
 // CompileError naming the file on failure.
-void WriteFileSafely(const std::string& path, std::string_view bytes);
+// When `tail` is an open file, its whole content follows `bytes`.
+void WriteFileSafely(const std::string& path, std::string_view bytes, int tail = -1);
 void WriteLinesSafely(const std::string& path, const std::vector<std::string>& lines);
+
+// Writes all of `bytes` to the open file; returns 0, or the errno of the failure.
+int WriteAll(int fd, std::string_view bytes);
+
+// An open scratch file beside `path`, with no name of its own; -1 when the
+// directory refuses one.
+int OpenScratchBeside(const std::string& path);
 
 } // namespace mirtolan

@@ -32,6 +32,20 @@ TEST_P(CompileCase, ProgramAndMessages)
     EXPECT_EQ(r.messages[r.messages.size() - 2], "Compile Completed");
 }
 
+// The command-line tool writes the program as it is made, through a scratch
+// file; its listing must be the one kept in memory, byte for byte.
+TEST_P(CompileCase, SpilledListingIsTheKeptOne)
+{
+    const Case& tc = GetParam();
+    const Result kept = Compile(tc.source, tc.options);
+    Options spilled = tc.options;
+    spilled.spill = true;
+    const Result r = Compile(tc.source, spilled);
+    EXPECT_EQ(r.error, kept.error);
+    EXPECT_EQ(r.listing, kept.listing);
+    EXPECT_EQ(r.messages, kept.messages);
+}
+
 const Lines Push7{"\tldi\tFtmp1,7", "\tst\t-Y,Ftmp1"};
 
 Lines cat(std::initializer_list<Lines> parts)

@@ -32,7 +32,11 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
     c.IncludeHeader = options.header;
     c.VarStart = options.varStart;
     c.SourceFileName = "test.4th";
-    c.WriteListing = false;
+    c.WriteListing = options.spill;
+    c.SpillProgram = options.spill;
+    const std::string dir = options.spill ? ScratchDir() : "";
+    if (options.spill)
+        c.OutputFile = dir + "/test.asm";
     Result r;
     try {
         CompileClick(c, source);
@@ -40,6 +44,11 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
         r.error = e.what();
     }
     r.listing = c.Listing;
+    if (options.spill) {
+        if (r.error.empty())
+            r.listing = SplitLines(ReadFile(c.OutputFile));
+        std::filesystem::remove_all(dir);
+    }
     r.messages = c.Messages;
     r.useZcall = c.UseZcall;
     r.varNext = c.VarNext;

@@ -16,6 +16,9 @@ struct Options {
     bool zcall = false;
     bool header = false;
     std::string varStart = "81";
+    // The program goes through a scratch file into a listing file, as the
+    // command-line tool writes it; the listing is read back from that file.
+    bool spill = false;
 };
 
 struct Result {
