@@ -181,7 +181,13 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         c.OutputFile = o.output;
     try {
         ReadArchFile(c, findArchive(o, exeDir));
-        CompileSource(c, o.source == "-" ? SplitLineList(readAll(in)) : ReadLineList(o.source));
+        if (o.source == "-") {
+            CompileSource(c, SplitLineList(readAll(in)));
+        } else {
+            // Read as the compile goes, so the source is never held whole.
+            FileSource source(o.source);
+            CompileSource(c, source);
+        }
     } catch (const CompileError& e) {
         err << Program << ": error: " << e.what() << "\n";
         return CliAbandoned;

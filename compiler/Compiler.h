@@ -42,6 +42,33 @@ struct Archive {
     void assign(std::vector<std::string> lines, std::string from);
 };
 
+// The lines of a source, handed out as the compile asks for them. It asks in
+// order and steps back at most to the line it asked for last, so a source
+// may be read from its file while the compile goes on.
+class SourceText {
+public:
+    virtual ~SourceText() = default;
+    // Sets `out` to line `i` (0-based); false when the source has no line i.
+    // The view stays valid until the next call.
+    virtual bool line(std::size_t i, std::string_view& out) = 0;
+};
+
+// A source held whole in a line list.
+class LineListSource final : public SourceText {
+public:
+    explicit LineListSource(const LineList& lines) : lines_(lines) {}
+    bool line(std::size_t i, std::string_view& out) override
+    {
+        if (i >= lines_.size())
+            return false;
+        out = lines_[i];
+        return true;
+    }
+
+private:
+    const LineList& lines_;
+};
+
 struct Compiler {
     // --- Options (bound to the window's controls, or to command-line flags) ---
     bool UseZcall = false;     // calls as "Zcall"/"Zjmp" instead of "rcall"/"rjmp"; USEZCALL/USERCALL set it
@@ -64,7 +91,7 @@ struct Compiler {
     std::int64_t LinePos = 1;   // 1-based position of the next character to examine in LineBuf
     std::int64_t LineNo = 0;    // 0-based index of the current source line; messages show LineNo + 1
     bool SourceEnded = false;   // NewLine has moved past the empty line that follows the source
-    const LineList* Source = nullptr; // the source lines of the running compile
+    SourceText* Source = nullptr; // the source lines of the running compile
 
     // --- Numbers ---
     bool DecimalBase = true;    // true: numbers are decimal; false after HEX
@@ -108,6 +135,8 @@ void CompileClick(Compiler& c, const std::vector<std::string>& source);
 // CompileClick over a compact line list, which a large source fills with
 // far less memory than separate strings.
 void CompileSource(Compiler& c, const LineList& source);
+// The same over any source, such as a file read as the compile goes.
+void CompileSource(Compiler& c, SourceText& source);
 
 // The messages that a source itself raised: all but the two summary lines of a
 // completed compile.

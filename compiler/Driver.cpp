@@ -69,7 +69,7 @@ void ProcCompile(Compiler& c)
             c.LinePos += std::int64_t(word.size());
             dispatchTopLevel(c, word);
         }
-        if (c.LineNo >= SourceCount(c))
+        if (!SourceHas(c, c.LineNo))
             return;
         NewLine(c);
         if (isPassThrough(c.LineBuf)) {
@@ -86,6 +86,12 @@ std::size_t SourceMessageCount(const Compiler& c)
 }
 
 void CompileSource(Compiler& c, const LineList& source)
+{
+    LineListSource lines(source);
+    CompileSource(c, lines);
+}
+
+void CompileSource(Compiler& c, SourceText& source)
 {
     c.Messages.clear();
     c.Listing.clear();
@@ -119,7 +125,7 @@ void CompileSource(Compiler& c, const LineList& source)
     c.LabelCount = 1;
     c.CaseLabelCount = 1;
 
-    while (c.LineNo < SourceCount(c)) {
+    while (SourceHas(c, c.LineNo)) {
         c.LineBuf = SourceLine(c, c.LineNo);
         if (c.LineBuf.size() >= MinTopLevelLine) {
             if (isPassThrough(c.LineBuf)) {

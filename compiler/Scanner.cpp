@@ -4,13 +4,18 @@
 
 namespace mirtolan {
 
-std::int64_t SourceCount(const Compiler& c) { return c.Source ? std::int64_t(c.Source->size()) : 0; }
+bool SourceHas(const Compiler& c, std::int64_t i)
+{
+    std::string_view line;
+    return i >= 0 && c.Source && c.Source->line(std::size_t(i), line);
+}
 
 std::string_view SourceLine(const Compiler& c, std::int64_t i)
 {
-    if (i < 0 || i >= SourceCount(c))
+    std::string_view line;
+    if (i < 0 || !c.Source || !c.Source->line(std::size_t(i), line))
         return {};
-    return (*c.Source)[std::size_t(i)];
+    return line;
 }
 
 // LinePos as a 0-based index, or the length when it lies past the end.
@@ -43,7 +48,8 @@ std::string RetrieveWord(const Compiler& c)
 void NewLine(Compiler& c)
 {
     ++c.LineNo;
-    if (c.LineNo > SourceCount(c))
+    // The empty line just past the end is read once; after it the source has ended.
+    if (!SourceHas(c, c.LineNo - 1))
         c.SourceEnded = true;
     else
         c.LineBuf = SourceLine(c, c.LineNo);

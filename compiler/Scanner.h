@@ -30,7 +30,8 @@ void SkipParenComment(Compiler& c);
 
 // Source line `i`, or the empty line at and past the end of the source.
 std::string_view SourceLine(const Compiler& c, std::int64_t i);
-std::int64_t SourceCount(const Compiler& c);
+// True when the source has line `i`.
+bool SourceHas(const Compiler& c, std::int64_t i);
 
 // The rest of LineBuf from LinePos on (empty when LinePos lies past the end).
 std::string RestOfLine(const Compiler& c);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,12 +85,24 @@ public:
         }
         partial_.append(block.substr(start));
     }
-    LineList finish()
+    // The text has ended: a line without a line end is a line too.
+    void end()
     {
         if (!partial_.empty())
             lines_.push_back(partial_);
         partial_.clear();
-        return std::move(lines_);
+    }
+    // Hands over the lines completed so far.
+    LineList take()
+    {
+        LineList out = std::move(lines_);
+        lines_ = LineList();
+        return out;
+    }
+    LineList finish()
+    {
+        end();
+        return take();
     }
 
 private:
@@ -125,6 +138,56 @@ LineList ReadLineList(const std::string& path)
     LineSplitter s;
     readBlocks(path, [&](std::string_view b) { s.add(b); });
     return s.finish();
+}
+
+FileSource::FileSource(const std::string& path) : path_(path), splitter_(std::make_unique<LineSplitter>())
+{
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_)
+        throw CompileError("Cannot open file " + path + ": " + errorText(errno));
+}
+
+FileSource::~FileSource() { std::fclose(file_); }
+
+bool FileSource::readMore()
+{
+    if (ended_)
+        return false;
+    char buf[1 << 16];
+    const std::size_t n = std::fread(buf, 1, sizeof buf, file_);
+    if (n > 0) {
+        splitter_->add(std::string_view(buf, n));
+    } else {
+        if (std::ferror(file_))
+            throw CompileError("Cannot read file " + path_ + ": " + errorText(errno));
+        splitter_->end();
+        ended_ = true;
+    }
+    LineList fresh = splitter_->take();
+    if (!fresh.empty()) {
+        const std::size_t next = base_[1] + held_[1].size();
+        held_[0] = std::move(held_[1]);
+        base_[0] = base_[1];
+        held_[1] = std::move(fresh);
+        base_[1] = next;
+    }
+    return true;
+}
+
+bool FileSource::line(std::size_t i, std::string_view& out)
+{
+    while (i >= base_[1] + held_[1].size())
+        if (!readMore())
+            return false;
+    if (i >= base_[1]) {
+        out = held_[1][i - base_[1]];
+        return true;
+    }
+    if (i >= base_[0] && i - base_[0] < held_[0].size()) {
+        out = held_[0][i - base_[0]];
+        return true;
+    }
+    throw std::logic_error("FileSource: line " + std::to_string(i) + " was asked for after later ones");
 }
 
 std::string JoinLines(const std::vector<std::string>& lines)

@@ -2,11 +2,14 @@
 // written with CR LF after every line, and always written safely.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "CodeList.h"
+#include "Compiler.h"
 
 namespace mirtolan {
 
@@ -20,6 +23,34 @@ std::vector<std::string> ReadLines(const std::string& path);
 // The same split into a compact line list.
 LineList SplitLineList(std::string_view text);
 LineList ReadLineList(const std::string& path);
+
+class LineSplitter;
+
+// A source file read block by block as the compile asks for its lines, so
+// that only the lines around the one being compiled are held in memory.
+class FileSource final : public SourceText {
+public:
+    // Throws CompileError naming the file when it cannot be opened.
+    explicit FileSource(const std::string& path);
+    ~FileSource() override;
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+    // Throws CompileError naming the file when reading fails.
+    bool line(std::size_t i, std::string_view& out) override;
+
+private:
+    // Reads one more block; false when the file had already ended.
+    bool readMore();
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<LineSplitter> splitter_; // splits the blocks, carrying a line over from one to the next
+    // The newest lines read ([1]) and those read before them ([0]), which the
+    // compile may still step back into; base_ is the number of each one's first line.
+    LineList held_[2];
+    std::size_t base_[2] = {0, 0};
+    bool ended_ = false; // the end of the file has been read
+};
 
 // Joins the lines, each followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);

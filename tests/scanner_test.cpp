@@ -10,10 +10,11 @@ namespace {
 
 struct Scan {
     LineList source;
+    LineListSource text{source};
     Compiler c;
     explicit Scan(const std::vector<std::string>& lines) : source(lines)
     {
-        c.Source = &source;
+        c.Source = &text;
         c.LineNo = 0;
         c.LineBuf = source.empty() ? "" : std::string(source[0]);
         c.LinePos = 1;

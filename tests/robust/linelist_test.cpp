@@ -138,6 +138,30 @@ TEST(CodeList, ManyLabelsAndRemovalsKeepTheIndexTrue)
 
 namespace {
 
+// Reads a file through FileSource in the compiler's order: forward, now and
+// then asking again for the line it asked for last or the one before, and
+// past the end.
+Lines ReadAsTheCompilerDoes(const std::string& path, int seed)
+{
+    mirtolan::FileSource source(path);
+    Lines lines;
+    std::string_view line;
+    for (std::size_t i = 0; source.line(i, line); ++i) {
+        lines.emplace_back(line);
+        if ((i + std::size_t(seed)) % 3 == 0) {
+            EXPECT_TRUE(source.line(i, line));
+            EXPECT_EQ(line, lines.back());
+        }
+        if (i > 0 && (i + std::size_t(seed)) % 5 == 0) {
+            EXPECT_TRUE(source.line(i - 1, line));
+            EXPECT_EQ(line, lines[i - 1]);
+        }
+    }
+    EXPECT_FALSE(source.line(lines.size(), line));
+    EXPECT_FALSE(source.line(lines.size() + 1, line));
+    return lines;
+}
+
 // Reading a file block by block must split it exactly as splitting the whole
 // text at once, also where a line or a CR LF straddles two blocks.
 TEST(LineList, FileReadInBlocksSplitsLikeTheWholeText)
@@ -160,7 +184,25 @@ TEST(LineList, FileReadInBlocksSplitsLikeTheWholeText)
         const LineList read = mirtolan::ReadLineList(dir + "/t.txt");
         ASSERT_EQ(read, mirtolan::SplitLines(text)) << round;
         ASSERT_EQ(mirtolan::SplitLineList(text), mirtolan::SplitLines(text)) << round;
+        ASSERT_EQ(ReadAsTheCompilerDoes(dir + "/t.txt", round), mirtolan::SplitLines(text)) << round;
     }
+}
+
+TEST(FileSource, HugeLinesEmptyFilesAndTheEnd)
+{
+    const std::string dir = mirtolan::test::ScratchDir();
+    const std::string texts[] = {
+        "",
+        "\n",
+        "no line end",
+        std::string(3 << 20, 'w') + "\n: x ;\r\n" + std::string(70000, '\r'),
+        "a\nb\n" + std::string(1 << 20, ' ') + "\n",
+    };
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        mirtolan::test::WriteFile(dir + "/t.txt", texts[i]);
+        EXPECT_EQ(ReadAsTheCompilerDoes(dir + "/t.txt", int(i)), mirtolan::SplitLines(texts[i])) << i;
+    }
+    EXPECT_THROW(mirtolan::FileSource(dir + "/missing.4th"), mirtolan::CompileError);
 }
 
 } // namespace
