@@ -77,19 +77,25 @@ public:
         if (buffer_.size() >= BufferBytes)
             drain();
     }
-    // Writes what the buffer holds. After a failure the rest of the text is
-    // dropped; the compile goes on, and the failure is reported at its end.
+    // Writes the rest; returns 0, or the errno of the first failed write.
+    // After a failure the rest of the text is dropped: the compile goes on,
+    // and the failure is reported at its end.
+    int finish()
+    {
+        drain();
+        return error_;
+    }
+    int fd() const { return fd_; }
+
+private:
     void drain()
     {
         if (error_ == 0)
             error_ = WriteAll(fd_, buffer_);
         buffer_.clear();
     }
-    int fd() const { return fd_; }
-    int error() const { return error_; }
 
-private:
-    // Large enough that writes cost little, small enough to stay in the cache.
+    // Large enough that a write costs little, small enough to stay in the cache.
     static constexpr std::size_t BufferBytes = std::size_t(1) << 16;
 
     int fd_;
@@ -119,9 +125,8 @@ void finishSpilled(Compiler& c, ListingSpill& spill)
     }
     c.AsmFileName = listingName(c);
     refuseOverwritingSource(c);
-    spill.drain();
-    if (spill.error() != 0)
-        throw CompileError("Cannot write file " + c.AsmFileName + ": " + std::strerror(spill.error()));
+    if (const int err = spill.finish())
+        throw CompileError("Cannot write file " + c.AsmFileName + ": " + std::strerror(err));
     WriteFileSafely(c.AsmFileName, c.Listing.text(), spill.fd());
 }
 
@@ -141,23 +146,12 @@ void StartListing(Compiler& c)
     c.ListingSink = std::move(spill);
 }
 
-void Finishes(Compiler& c)
+// The lookups are over. The program's text becomes the listing without a
+// copy: the header, the banner and the library go in front of it at once,
+// and the label filter then runs over the library and program lines only,
+// in place.
+static void finishKept(Compiler& c)
 {
-    AddTestIfZero(c);
-    for (const char* line : BannerLines)
-        c.Listing.emplace_back(line);
-
-    if (auto* spill = dynamic_cast<ListingSpill*>(c.ListingSink.get()); spill && c.ProgramCode.spilling()) {
-        finishSpilled(c, *spill);
-        c.Messages.emplace_back("Compile Completed");
-        c.Messages.push_back(variableEnd(c.VarNext));
-        return;
-    }
-
-    // The lookups are over. The program's text becomes the listing without a
-    // copy: the header, the banner and the library go in front of it at
-    // once, and the label filter then runs over the library and program
-    // lines only, in place.
     c.ProgramCode.dropIndex();
     LineList front = c.Listing;
     for (auto line : c.LibraryCode.list())
@@ -172,6 +166,19 @@ void Finishes(Compiler& c)
         refuseOverwritingSource(c);
         WriteFileSafely(c.AsmFileName, c.Listing.text());
     }
+}
+
+void Finishes(Compiler& c)
+{
+    AddTestIfZero(c);
+    for (const char* line : BannerLines)
+        c.Listing.emplace_back(line);
+
+    auto* spill = dynamic_cast<ListingSpill*>(c.ListingSink.get());
+    if (spill && c.ProgramCode.spilling())
+        finishSpilled(c, *spill);
+    else
+        finishKept(c);
     c.Messages.emplace_back("Compile Completed");
     c.Messages.push_back(variableEnd(c.VarNext));
 }
