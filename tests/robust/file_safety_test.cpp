@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include "Compiler.h"
 #include "Settings.h"
+#include "TextFile.h"
 #include "test_support.h"
 
 using namespace mirtolan::test;
@@ -233,6 +236,33 @@ TEST(CliInput, BinarySourceIsCompiledAndReported)
     EXPECT_NE(r.err.find("\nCompile Completed\n"), std::string::npos);
     EXPECT_NE(ReadFile(dir + "/prog.asm"), "old listing");
     EXPECT_EQ(ReadFile(dir + "/prog.4th"), source);
+}
+
+// The tool's listing is its front part followed by the program from a scratch
+// file. The kernel copies between files of one file system; between two it
+// refuses, and the bytes go through a buffer instead.
+TEST(FileSafety, ListingFromHeadAndScratchFile)
+{
+    const std::string dir = ScratchDir();
+    const std::string head = "; head\r\n", body = Noise(300000, 11);
+    std::vector<std::string> scratchDirs{dir};
+    if (fs::is_directory("/dev/shm"))
+        scratchDirs.push_back("/dev/shm"); // another file system than the temporary directory, as a rule
+    for (const auto& where : scratchDirs) {
+        const int fd = mirtolan::OpenScratchBeside(where + "/scratch");
+        ASSERT_GE(fd, 0) << where;
+        ASSERT_EQ(mirtolan::WriteAll(fd, body), 0);
+        mirtolan::WriteFileSafely(dir + "/out.asm", head, fd);
+        EXPECT_EQ(ReadFile(dir + "/out.asm"), head + body) << where;
+        ::close(fd);
+    }
+    // The scratch file has no name: nothing is left beside the listing.
+    EXPECT_EQ(Entries(dir), std::vector<std::string>{"out.asm"});
+    const int empty = mirtolan::OpenScratchBeside(dir + "/scratch");
+    mirtolan::WriteFileSafely(dir + "/out.asm", head, empty);
+    ::close(empty);
+    EXPECT_EQ(ReadFile(dir + "/out.asm"), head);
+    EXPECT_EQ(mirtolan::OpenScratchBeside(dir + "/no/such/dir/x"), -1);
 }
 
 } // namespace
