@@ -258,6 +258,14 @@ static int copyFile(int from, int to)
 
 int OpenScratchBeside(const std::string& path)
 {
+#ifdef O_TMPFILE
+    // A file that never has a name, where the file system offers one.
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int unnamed = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0)
+        return unnamed;
+#endif
     std::string tmp = path + ".tmpXXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0)
