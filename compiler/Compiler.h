@@ -129,8 +129,10 @@ void ReadArchFile(Compiler& c, const std::string& path = "Mirtolan.arch");
 
 // Runs one whole compile of `source` with the options held in `c`. On return
 // `c.Listing`, `c.Messages`, `c.AsmFileName`, `c.VarNext` and `c.UseZcall`
-// hold the results. Throws CompileError when the compile is abandoned; the
-// listing and messages then hold what was produced up to that point.
+// hold the results (a spilling compile leaves in Listing only the lines
+// before the program; the file has them all). Throws CompileError when the
+// compile is abandoned; the listing and messages then hold what was
+// produced up to that point.
 void CompileClick(Compiler& c, const std::vector<std::string>& source);
 // CompileClick over a compact line list, which a large source fills with
 // far less memory than separate strings.
