@@ -131,15 +131,6 @@ LineList SplitLineList(std::string_view text)
 
 std::vector<std::string> SplitLines(std::string_view text) { return SplitLineList(text).lines(); }
 
-// Block by block, so a large source is held once, in the list, and never
-// also as one string of the whole file.
-LineList ReadLineList(const std::string& path)
-{
-    LineSplitter s;
-    readBlocks(path, [&](std::string_view b) { s.add(b); });
-    return s.finish();
-}
-
 FileSource::FileSource(const std::string& path) : path_(path), splitter_(std::make_unique<LineSplitter>())
 {
     file_ = std::fopen(path.c_str(), "rb");

@@ -22,7 +22,6 @@ std::vector<std::string> ReadLines(const std::string& path);
 
 // The same split into a compact line list.
 LineList SplitLineList(std::string_view text);
-LineList ReadLineList(const std::string& path);
 
 class LineSplitter;
 
