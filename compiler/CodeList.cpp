@@ -322,6 +322,11 @@ bool CodeList::controlFits(const ControlLabel& l) const
     return l.number < control_[l.kind].size() || l.number < ControlSlack + ControlBitsPerLabel * controlCount_;
 }
 
+bool CodeList::hasControl(const ControlLabel& l) const
+{
+    return l.number < control_[l.kind].size() && control_[l.kind][l.number];
+}
+
 std::string_view CodeList::nameAt(std::uint32_t entry) const
 {
     std::uint32_t length = 0;
@@ -395,8 +400,7 @@ void CodeList::remove(std::size_t index, std::string_view line)
         return;
     newestEntryLine_ = SIZE_MAX;
     ControlLabel control{};
-    if (parseControlLabel(line, control) && control.number < control_[control.kind].size() &&
-        control_[control.kind][control.number]) {
+    if (parseControlLabel(line, control) && hasControl(control)) {
         control_[control.kind][control.number] = false;
         --controlCount_;
         return;
@@ -558,8 +562,7 @@ bool CodeList::containsLabel(std::string_view line) const
         return pendingHeld_ && SameIgnoringCase(pending_, line);
     }
     ControlLabel control{};
-    if (parseControlLabel(line, control) && control.number < control_[control.kind].size() &&
-        control_[control.kind][control.number])
+    if (parseControlLabel(line, control) && hasControl(control))
         return true;
     if (slots_.empty())
         return false;

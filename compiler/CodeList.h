@@ -285,6 +285,7 @@ private:
     };
     static bool parseControlLabel(std::string_view line, ControlLabel& out);
     bool controlFits(const ControlLabel& l) const;
+    bool hasControl(const ControlLabel& l) const;
 
     std::string_view nameAt(std::uint32_t entry) const;
     void add(std::size_t index, std::string_view line);

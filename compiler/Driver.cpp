@@ -125,8 +125,9 @@ void CompileSource(Compiler& c, SourceText& source)
     c.LabelCount = 1;
     c.CaseLabelCount = 1;
 
-    while (SourceHas(c, c.LineNo)) {
-        c.LineBuf = SourceLine(c, c.LineNo);
+    std::string_view line;
+    while (source.line(std::size_t(c.LineNo), line)) {
+        c.LineBuf = line;
         if (c.LineBuf.size() >= MinTopLevelLine) {
             if (isPassThrough(c.LineBuf)) {
                 c.ProgramCode.push_back(c.LineBuf.substr(1));

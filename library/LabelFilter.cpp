@@ -174,9 +174,11 @@ bool FilterLine(Compiler& c, std::string_view line, std::string& out)
 
 void FilterLabels(Compiler& c) { FilterLabelsFrom(c, 0); }
 
-void FilterLabelsFrom(Compiler& c, std::size_t first)
+LineList::Rewriter LabelRewriter(Compiler& c)
 {
-    c.ProgramCode.rewriteAll([&c](std::string_view line, std::string& out) { return FilterLine(c, line, out); }, first);
+    return [&c](std::string_view line, std::string& out) { return FilterLine(c, line, out); };
 }
+
+void FilterLabelsFrom(Compiler& c, std::size_t first) { c.ProgramCode.rewriteAll(LabelRewriter(c), first); }
 
 } // namespace mirtolan

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "CodeList.h"
+
 namespace mirtolan {
 
 struct Compiler;
@@ -17,6 +19,8 @@ void FilterLabels(Compiler& c);
 void FilterLabelsFrom(Compiler& c, std::size_t first);
 // Filters one line: true, with the rewritten line in `out`, when it changes.
 bool FilterLine(Compiler& c, std::string_view line, std::string& out);
+// FilterLine as a rewrite for whole line lists; `c` is its working state.
+LineList::Rewriter LabelRewriter(Compiler& c);
 bool IsCallJump(Compiler& c);
 // Both rewrite the line in LineBuf and return the result; FixCallJump expects
 // LinePos where IsCallJump left it.

@@ -114,15 +114,23 @@ void refuseOverwritingSource(const Compiler& c)
                            " would overwrite the source itself; rename the source or choose another output file");
 }
 
+// What goes before the program: the header and banner that Listing holds,
+// then the library, not yet filtered.
+LineList listingFront(const Compiler& c)
+{
+    LineList front = c.Listing;
+    for (auto line : c.LibraryCode.list())
+        front.push_back(line);
+    return front;
+}
+
 void finishSpilled(Compiler& c, ListingSpill& spill)
 {
     c.ProgramCode.flush();
     c.ProgramCode.dropIndex();
-    std::string out;
-    for (auto line : c.LibraryCode.list()) {
-        out.clear();
-        c.Listing.push_back(FilterLine(c, line, out) ? std::string_view(out) : line);
-    }
+    LineList front = listingFront(c);
+    front.rewriteAll(LabelRewriter(c), c.Listing.size());
+    c.Listing = std::move(front);
     c.AsmFileName = listingName(c);
     refuseOverwritingSource(c);
     if (const int err = spill.finish())
@@ -153,10 +161,7 @@ void StartListing(Compiler& c)
 static void finishKept(Compiler& c)
 {
     c.ProgramCode.dropIndex();
-    LineList front = c.Listing;
-    for (auto line : c.LibraryCode.list())
-        front.push_back(line);
-    c.ProgramCode.prepend(front);
+    c.ProgramCode.prepend(listingFront(c));
     FilterLabelsFrom(c, c.Listing.size());
 
     c.AsmFileName = listingName(c);
