@@ -1,0 +1,89 @@
+// Builds a Forth source into a .hex file that can be flashed: compiles it,
+// assembles the listing with avra, and reports every problem, the
+// assembler's included, at the Forth line and word that caused it.
+//
+// Both front ends call BuildHex: the command-line tool with --hex, the
+// window from a worker thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CodeList.h"
+#include "Devices.h"
+
+namespace mirtolan {
+
+enum class Severity { Error, Warning, Note };
+
+// One problem, placed at a line of the Forth source where one is known.
+struct Diagnostic {
+    Severity severity = Severity::Error; // error: no .hex; warning: builds, but likely runs wrong
+    std::string file;        // the file the line belongs to: the Forth source, else the listing or header
+    std::int64_t line = 0;   // 1-based line in `file`; 0 when no line is known
+    std::string word;        // the Forth word concerned; empty when none
+    std::string text;        // what is wrong, with its remedy
+
+    // "FILE:LINE: error: TEXT", the form editors and make understand.
+    std::string format() const;
+};
+
+// A word of the built program: a colon definition, a constant, a variable,
+// or a routine copied from the archive.
+struct ProgramWord {
+    std::string name;        // the Forth name as the source (or the archive) writes it
+    std::string label;       // its label in the listing, as the label filter spelled it
+    std::int64_t line = 0;   // 1-based source line of its definition (first use for archive words)
+    bool fromArchive = false; // copied from the archive rather than defined in the source
+};
+
+// A VARIABLE and the bytes ALLOT added behind it.
+struct ProgramVariable {
+    std::string name;        // the Forth name
+    std::uint32_t address = 0; // its data-memory address
+    std::uint32_t size = 1;  // bytes: 1, plus the counts of the ALLOTs that follow it
+    std::int64_t line = 0;   // 1-based source line of its definition
+};
+
+struct BuildOptions {
+    std::string sourceFile;           // the Forth source; the listing and the .hex are named after it
+    const LineList* sourceText = nullptr; // the source's lines when they are not to be read from sourceFile (the window's editor)
+    const Device* device = nullptr;   // the target; null means the default device
+    std::optional<std::string> varStart; // hexadecimal variable start; none: the device's default
+    bool useZcall = false;            // calls as Zcall/Zjmp
+    bool includeHeader = true;        // the listing includes the run-time header (needed for a .hex)
+    std::string archive;              // the word archive file
+    std::vector<std::string> runtimeDirs; // folders holding the run-time (share/mirtolan), searched in order
+    std::string hexFile;              // where to write the .hex; empty: the listing's name with .hex
+    std::function<void(const std::string& stage)> progress; // told each stage as it starts
+    const std::atomic<bool>* cancel = nullptr; // set from another thread to stop the build
+};
+
+struct BuildResult {
+    enum Status {
+        Built,     // the .hex was written (warnings allowed)
+        Problems,  // no .hex: the source or the listing has problems, each in diagnostics
+        Abandoned, // the compile was abandoned, or a tool or file failed: see error
+    };
+    Status status = Abandoned;
+    std::string error;                     // why the build was abandoned
+    std::vector<std::string> compileMessages; // the compile's own message list, exactly as a compile gives it
+    std::vector<Diagnostic> diagnostics;   // errors and warnings at Forth lines, in source order
+    std::string asmFile;                   // the listing written
+    std::string hexFile;                   // the .hex written (when Built)
+    const Device* device = nullptr;        // the device built for
+    std::string varStart;                  // the variable start used
+    std::map<std::string, std::uint32_t> symbols; // the assembler's labels (word addresses) and constants, upper-cased
+    std::vector<ProgramWord> words;        // the program's words, in listing order
+    std::vector<ProgramVariable> variables; // the program's variables, in order of definition
+    std::uint32_t flashWords = 0;          // program size
+};
+
+BuildResult BuildHex(const BuildOptions& options);
+
+} // namespace mirtolan
