@@ -28,6 +28,21 @@ constexpr std::array<Spelling, 10> DigitWords{{
     {'5', "Five"}, {'6', "Six"}, {'7', "Seven"}, {'8', "Eight"}, {'9', "Nine"},
 }};
 
+// The further characters the assembler refuses in a label, found by trying
+// every printable character in a label and in a call of it. They are
+// spelled only inside the name itself (the label of a line that holds
+// nothing else, the operand of a call or jump): in the rest of a line, ";"
+// opens a comment and must stay. "$", "(", ")" and ":" are not among them,
+// so that "$1F00" and "low(x)" operands of inline lines keep assembling.
+constexpr std::array<Spelling, 16> NameWords{{
+    {'.', "dot"}, {',', "comma"}, {'#', "hash"}, {'\'', "tick"}, {'[', "lbrk"}, {']', "rbrk"},
+    {'&', "amp"}, {'|', "bar"}, {'^', "caret"}, {'~', "tilde"}, {'"', "quot"}, {'\\', "bslsh"},
+    {';', "semi"}, {'{', "lbrc"}, {'}', "rbrc"}, {'`', "bqt"},
+}};
+// DEL and the bytes above ASCII are refused as well; each becomes "x" and its
+// two hexadecimal digits.
+constexpr unsigned char FirstHighByte = 127;
+
 // The mnemonics whose operand is a label.
 constexpr std::array<std::string_view, 4> CallJumpMnemonics{{"RCALL", "ZCALL", "RJMP", "ZJMP"}};
 
@@ -70,6 +85,57 @@ std::string SpellSymbols(const std::string& text)
     return out;
 }
 
+namespace {
+
+bool isNameChar(char ch) { return static_cast<unsigned char>(ch) >= FirstHighByte || wordFor(ch, NameWords); }
+
+bool hasNameChar(std::string_view s)
+{
+    for (char ch : s)
+        if (isNameChar(ch))
+            return true;
+    return false;
+}
+
+// Spells the further characters in text[from, to).
+std::string spellName(const std::string& text, std::size_t from, std::size_t to)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out = text.substr(0, from);
+    for (std::size_t i = from; i < to && i < text.size(); ++i) {
+        const char ch = text[i];
+        const auto byte = static_cast<unsigned char>(ch);
+        if (const char* word = wordFor(ch, NameWords))
+            out += word;
+        else if (byte >= FirstHighByte)
+            out += {'x', Hex[byte >> 4], Hex[byte & 15]};
+        else
+            out += ch;
+    }
+    if (to < text.size())
+        out += text.substr(to);
+    return out;
+}
+
+// A label line that holds nothing but the name and its colon.
+bool isBareLabel(std::string_view line)
+{
+    for (char ch : line)
+        if (IsBlank(ch))
+            return false;
+    return true;
+}
+
+// The extent of the operand that starts at `from`: its run of non-blanks.
+std::size_t operandEnd(std::string_view line, std::size_t from)
+{
+    while (from < line.size() && !IsBlank(line[from]))
+        ++from;
+    return from;
+}
+
+} // namespace
+
 bool IsCallJump(Compiler& c)
 {
     if (c.LineBuf.size() < MinCallJumpLength || !IsBlank(c.LineBuf[0]))
@@ -92,14 +158,20 @@ std::string FixCallJump(Compiler& c)
     const std::string operand = RetrieveWord(c);
     if (operand.empty())
         return c.LineBuf;
+    const auto start = std::size_t(c.LinePos - 1);
     if (wordFor(operand[0], DigitWords))
         c.LineBuf = SpellDigit(c.LinePos, c.LineBuf);
+    // The digit word holds no further characters, so the operand still
+    // starts where it did.
+    c.LineBuf = spellName(c.LineBuf, start, operandEnd(c.LineBuf, start));
     return SpellSymbols(c.LineBuf);
 }
 
 std::string FixLabel(Compiler& c)
 {
     c.LineBuf = SpellDigit(1, c.LineBuf);
+    if (isBareLabel(c.LineBuf))
+        c.LineBuf = spellName(c.LineBuf, 0, c.LineBuf.size() - 1);
     return SpellSymbols(c.LineBuf);
 }
 
@@ -123,7 +195,10 @@ bool hasSymbol(std::string_view line)
 
 // Most lines come out of the filter unchanged; telling them apart first
 // saves building their text again.
-bool labelChanges(std::string_view line) { return wordFor(line[0], DigitWords) || hasSymbol(line); }
+bool labelChanges(std::string_view line)
+{
+    return wordFor(line[0], DigitWords) || hasSymbol(line) || (isBareLabel(line) && hasNameChar(line));
+}
 
 // The same reading as IsCallJump and FixCallJump, straight on the line: true
 // when the line is a call or jump line that the filter rewrites.
@@ -148,7 +223,8 @@ bool callJumpChanges(std::string_view line)
     // No operand: the line stays as it is.
     if (i >= line.size())
         return false;
-    return wordFor(line[i], DigitWords) || hasSymbol(line);
+    return wordFor(line[i], DigitWords) || hasSymbol(line) ||
+           hasNameChar(line.substr(i, operandEnd(line, i) - i));
 }
 
 } // namespace

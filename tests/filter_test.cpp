@@ -57,7 +57,43 @@ TEST(LabelFilter, RewritesLabelsAndCallsOnly)
         {"\trcall", "\trcall"},
         {"\trcall\t\t", "\trcall\t\t"},
         {"\tbreq\t_L1", "\tbreq\t_L1"},
-        {"a.b,'#$():", "a.b,'#$():"},
+        {"a.b,'#$():", "adotbcommatickhash$():"},
+    };
+    for (const auto& [before, after] : cases)
+        EXPECT_EQ(filtered(before), after) << before;
+}
+
+// Every character the assembler refuses in a name is spelled there, and only
+// there: comments, blanks and the operands it reads stay as they are.
+TEST(LabelFilter, SpellsFurtherCharactersInNamesOnly)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {".:", "dot:"},
+        {"U.:", "Udot:"},
+        {"\trcall\tU.", "\trcall\tUdot"},
+        {"\trjmp\t.R", "\trjmp\tdotR"},
+        {"C,:", "Ccomma:"},
+        {"<#:", "Larhash:"},
+        {"\tZcall\t#>", "\tZcall\thashRar"},
+        {"#S:", "hashS:"},
+        {"[']:", "lbrktickrbrk:"},
+        {"a&b|c^d~e:", "aampbbarccaretdtildee:"},
+        {"\"x\\y;z:", "quotxbslshysemiz:"},
+        {"{`}:", "lbrcbqtrbrc:"},
+        {"\trcall\t1.", "\trcall\tOnedot"},
+        {"Z\xE4hler:", "ZxE4hler:"},
+        {"\trcall\t\x7F\xFF", "\trcall\tx7FxFF"},
+        // The comment of a call keeps its semicolon; the ten symbols are
+        // spelled in it as before.
+        {"\trcall\t_TestIfZero \t; IF", "\trcall\t_TestIfZero \t; IF"},
+        {"\trcall\tU.\t; a.b-c", "\trcall\tUdot\t; a.bminusc"},
+        // Lines with blanks are no bare labels: only the ten symbols count there.
+        {"\t; see it.:", "\t; see it.:"},
+        {"  x.y:", "  x.y:"},
+        // Operands the assembler reads today stay.
+        {"\trjmp\t$1F00", "\trjmp\t$1F00"},
+        {"\trcall\tlow(x)", "\trcall\tlow(x)"},
+        {"\tldi\tFtmp1,'a'", "\tldi\tFtmp1,'a'"},
     };
     for (const auto& [before, after] : cases)
         EXPECT_EQ(filtered(before), after) << before;
@@ -75,7 +111,7 @@ TEST(LabelFilter, LongLinesAreRewrittenInFull)
 TEST(LabelFilter, SecondRunChangesNothing)
 {
     Compiler c;
-    for (const char* l : {"1+:", "\trcall\t0=", "*/MOD:", "\tZjmp\t<=", "\tst\t-Y,Ftmp1"})
+    for (const char* l : {"1+:", "\trcall\t0=", "*/MOD:", "\tZjmp\t<=", "\tst\t-Y,Ftmp1", "U.:", "\trcall\t#S", "\xE4:"})
         c.ProgramCode.push_back(l);
     FilterLabels(c);
     const auto once = c.ProgramCode.lines();
