@@ -462,10 +462,12 @@ void CodeList::push_back(std::string_view line)
         countLine(line.size());
         pending_.assign(line);
         add(count_ - 1, pending_);
-        return;
+    } else {
+        lines_.push_back(line);
+        add(lines_.size() - 1, lines_.back());
     }
-    lines_.push_back(line);
-    add(lines_.size() - 1, lines_.back());
+    if (map_)
+        map_->note(size() - 1);
 }
 
 void CodeList::push_back(std::initializer_list<std::string_view> pieces)
@@ -479,10 +481,12 @@ void CodeList::push_back(std::initializer_list<std::string_view> pieces)
         for (auto p : pieces)
             pending_.append(p);
         add(count_ - 1, pending_);
-        return;
+    } else {
+        lines_.push_back(pieces);
+        add(lines_.size() - 1, lines_.back());
     }
-    lines_.push_back(pieces);
-    add(lines_.size() - 1, lines_.back());
+    if (map_)
+        map_->note(size() - 1);
 }
 
 void CodeList::replaceBack(std::string_view line)
@@ -540,6 +544,7 @@ void CodeList::clear()
     lines_.clear();
     indexed_ = true;
     sink_ = nullptr;
+    map_ = nullptr;
     pending_.clear();
     pendingHeld_ = false;
     count_ = 0;

@@ -18,6 +18,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "LineMap.h"
+
 namespace mirtolan {
 
 // Upper-cases the ASCII letters a to z and nothing else.
@@ -253,6 +255,8 @@ public:
     // Hands the held-back last line to the sink as well.
     void flush();
     bool spilling() const { return sink_ != nullptr; }
+    // From now on every appended line is noted in `map` (until the next clear).
+    void mapTo(LineMap* map) { map_ = map; }
 
     // True when some line equals `line` ignoring the case of a to z. Only lines
     // that end in ":" are indexed, so `line` must end in ":".
@@ -307,6 +311,7 @@ private:
     std::size_t newestEntryLine_ = SIZE_MAX;
     bool indexed_ = true;
 
+    LineMap* map_ = nullptr;     // notes where appended lines came from; null when nobody asked
     LineSink* sink_ = nullptr;   // set while spilling
     std::string pending_;        // spilling: the last line, held back from the sink
     bool pendingHeld_ = false;   // spilling: pending_ is a line the sink has not had yet

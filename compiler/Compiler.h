@@ -117,6 +117,10 @@ struct Compiler {
     LineList Listing;                  // the assembler text: header, banner, filtered code
     std::unique_ptr<LineSink> ListingSink; // takes ProgramCode's lines in a spilling compile
     std::vector<std::string> Messages; // problems found in the source, then the two summary lines
+    // Where each listing line came from, filled by a compile when set
+    // beforehand (a build that places the assembler's messages); null keeps
+    // no map.
+    std::unique_ptr<LineMaps> Map;
 
     // Run once at the start of a compile so a window can repaint its emptied panes.
     std::function<void()> ProcessEvents;
@@ -139,6 +143,17 @@ void CompileClick(Compiler& c, const std::vector<std::string>& source);
 void CompileSource(Compiler& c, const LineList& source);
 // The same over any source, such as a file read as the compile goes.
 void CompileSource(Compiler& c, SourceText& source);
+
+// Notes that the lines appended from now on come from the word of `length`
+// characters that ends just before LinePos in the current line.
+inline void MapWord(Compiler& c, std::size_t length)
+{
+    if (c.Map)
+        c.Map->program.current = {OriginKind::Word, std::uint32_t(c.LineNo), std::uint32_t(c.LinePos - std::int64_t(length)),
+                                  std::uint32_t(length), c.Map->program.current.definition, 0};
+}
+// The same for a definition's name, which opens a definition of that name.
+void MapDefinition(Compiler& c, const std::string& name);
 
 // The messages that a source itself raised: all but the two summary lines of a
 // completed compile.

@@ -130,12 +130,14 @@ void CompileColon(Compiler& c)
     c.CtlDepth = 1;
     c.CaseDepth = 1;
     const std::string name = NextWord(c);
+    MapDefinition(c, name);
     c.ProgramCode.push_back(name + ":");
     c.LinePos += 1; // steps over the blank that ends the name
     bool finished = false;
     do {
         c.NumberValid = true;
         std::string word = NextWord(c);
+        MapWord(c, word.size());
         if (!word.empty())
             dispatch(c, word);
         finished = word == ";";

@@ -120,6 +120,7 @@ std::int32_t EvalNumber(Compiler& c, const std::string& word)
 static void defineName(Compiler& c)
 {
     const std::string name = NextWord(c);
+    MapDefinition(c, name);
     c.ProgramCode.push_back(name + ":");
     c.LinePos += 1;
 }
@@ -132,6 +133,8 @@ void DefVariable(Compiler& c)
 {
     defineName(c);
     const std::int32_t address = c.VarNext;
+    if (c.Map)
+        c.Map->variables.push_back({c.Map->program.current.definition, address, 1, c.Map->program.current.line});
     c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + 1u);
     // High part first, so the low byte ends on top of the data stack.
     const std::int32_t high = address / 256, low = address % 256;
@@ -174,6 +177,9 @@ void DefAllot(Compiler& c)
         giveBack(c, word);
     }
     c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + static_cast<std::uint32_t>(count));
+    // The bytes belong to the variable before them.
+    if (c.Map && !c.Map->variables.empty())
+        c.Map->variables.back().size += count;
 }
 
 } // namespace mirtolan

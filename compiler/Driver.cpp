@@ -67,6 +67,10 @@ void ProcCompile(Compiler& c)
             c.LinePos += skipspace(c);
             const std::string word = RetrieveWord(c);
             c.LinePos += std::int64_t(word.size());
+            if (c.Map) {
+                MapWord(c, word.size());
+                c.Map->program.current.definition = 0;
+            }
             dispatchTopLevel(c, word);
         }
         if (!SourceHas(c, c.LineNo))
@@ -77,6 +81,16 @@ void ProcCompile(Compiler& c)
             return;
         }
     }
+}
+
+void MapDefinition(Compiler& c, const std::string& name)
+{
+    if (!c.Map)
+        return;
+    MapWord(c, name.size());
+    const auto index = c.Map->intern(name);
+    c.Map->program.current.definition = index;
+    c.Map->definitions.push_back({index, c.Map->program.current.line, c.Map->program.current.column});
 }
 
 std::size_t SourceMessageCount(const Compiler& c)
@@ -113,9 +127,16 @@ void CompileSource(Compiler& c, SourceText& source)
         }
     } release{c};
     StartListing(c);
+    if (c.Map) {
+        c.Map->clear();
+        c.ProgramCode.mapTo(&c.Map->program);
+        c.LibraryCode.mapTo(&c.Map->library);
+    }
 
     if (c.IncludeHeader)
         AddHead(c);
+    if (c.Map)
+        c.Map->headerLines = c.Listing.size();
     c.DecimalBase = true;
     c.LineNo = 0;
     const auto start = ParseNumber("$" + c.VarStart, true);
@@ -130,6 +151,8 @@ void CompileSource(Compiler& c, SourceText& source)
         c.LineBuf = line;
         if (c.LineBuf.size() >= MinTopLevelLine) {
             if (isPassThrough(c.LineBuf)) {
+                if (c.Map)
+                    c.Map->program.current = {OriginKind::PassThrough, std::uint32_t(c.LineNo)};
                 c.ProgramCode.push_back(c.LineBuf.substr(1));
             } else {
                 c.LinePos = 1;

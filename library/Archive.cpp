@@ -74,6 +74,13 @@ static std::string copyEntry(Compiler& c, std::int64_t position, const std::stri
     if (end->second < 0)
         throw CompileError("The archive entry " + name + " in " + a.fileName +
                            " runs to the end of the file without a closing line beginning with \"$\"");
+    if (c.Map) {
+        // The routine's lines are told at the word that first used it.
+        LineOrigin& o = c.Map->library.current;
+        o = c.Map->program.current;
+        o.kind = OriginKind::Archive;
+        o.entry = c.Map->intern(name);
+    }
     c.LibraryCode.push_back(name + ":");
     for (auto i = position + 1; i < end->second; ++i)
         c.LibraryCode.push_back(a.ArchiveList[std::size_t(i)]);
@@ -100,6 +107,9 @@ void AddTestIfZero(Compiler& c)
     // not assemble.
     if (IsLibraryWord(c, TestIfZero))
         return;
+    // Used by no single word: every IF, UNTIL and WHILE calls it.
+    if (c.Map)
+        c.Map->program.current = {OriginKind::Archive};
     copyEntry(c, FindArchiveWord(c, TestIfZero), TestIfZero);
 }
 

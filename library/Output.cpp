@@ -176,6 +176,8 @@ static void finishKept(Compiler& c)
 void Finishes(Compiler& c)
 {
     AddTestIfZero(c);
+    if (c.Map)
+        c.Map->libraryLines = c.LibraryCode.size();
     for (const char* line : BannerLines)
         c.Listing.emplace_back(line);
 

@@ -1,0 +1,103 @@
+// Where each line of a listing came from: the run-time header, the banner,
+// an archive routine, or a word of the source, with the definition it
+// belongs to. The compiler keeps it beside the code lists (never inside the
+// listing) when asked to, so that the assembler's messages about listing
+// lines can be told at the Forth line and word that made them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace mirtolan {
+
+enum class OriginKind : std::uint8_t {
+    Header,      // the four lines that include the run-time header
+    Banner,      // the banner before the library
+    Archive,     // the body of a routine copied from the archive
+    Word,        // compiled from a word of the source (inside or outside a definition)
+    PassThrough, // a source line beginning with "$", copied through
+};
+
+struct LineOrigin {
+    static constexpr std::uint32_t NoLine = UINT32_MAX;
+
+    OriginKind kind = OriginKind::Header; // what made the line
+    std::uint32_t line = NoLine;   // 0-based source line of the word (of the first use, for archive lines)
+    std::uint32_t column = 0;      // 1-based column of the word in that line; 0 for a whole line
+    std::uint32_t length = 0;      // the word's length
+    std::uint32_t definition = 0;  // 1 + index in LineMaps::names of the definition being compiled; 0 at top level
+    std::uint32_t entry = 0;       // 1 + index in LineMaps::names of the archive routine; 0 for other lines
+
+    friend bool operator==(const LineOrigin&, const LineOrigin&) = default;
+};
+
+// The origins of the lines of one code list, kept as runs: consecutive lines
+// made by one word share one entry, so the map is small beside the code.
+class LineMap {
+public:
+    LineOrigin current; // the origin of the lines appended from now on
+
+    // Line `index` of the list was just appended.
+    void note(std::size_t index)
+    {
+        if (runs_.empty() || !(runs_.back().origin == current))
+            runs_.push_back({index, current});
+    }
+    LineOrigin at(std::size_t index) const;
+    void clear()
+    {
+        runs_.clear();
+        current = {};
+    }
+
+private:
+    struct Run {
+        std::size_t first;  // the first line of the run
+        LineOrigin origin;  // the origin of it and of the lines up to the next run
+    };
+    std::vector<Run> runs_; // in line order
+};
+
+// A VARIABLE as the compile allotted it.
+struct VariableRecord {
+    std::uint32_t name;     // 1 + index in LineMaps::names
+    std::int64_t address;   // data-memory address
+    std::int64_t size;      // 1, plus the counts of the ALLOTs behind it
+    std::uint32_t line;     // 0-based source line of its name
+};
+
+// A colon definition, CONSTANT or VARIABLE of the source.
+struct DefinitionRecord {
+    std::uint32_t name;     // 1 + index in LineMaps::names
+    std::uint32_t line;     // 0-based source line of its name
+    std::uint32_t column;   // 1-based column of its name
+};
+
+// The maps of one compile's two code lists and what they refer to.
+struct LineMaps {
+    LineMap program;        // ProgramCode's lines
+    LineMap library;        // LibraryCode's lines
+    std::vector<std::string> names; // names of definitions and archive routines, as written
+    std::vector<DefinitionRecord> definitions; // in source order
+    std::vector<VariableRecord> variables;     // in source order
+    std::size_t headerLines = 0;  // listing lines before the banner
+    std::size_t libraryLines = 0; // lines of the library section, known once the compile is finished
+
+    // The index (from 1) of `name` in names, added when new.
+    std::uint32_t intern(std::string_view name);
+    std::string_view name(std::uint32_t index) const { return index ? std::string_view(names[index - 1]) : ""; }
+    // The origin of line `index` (from 0) of the finished listing.
+    LineOrigin listingLine(std::size_t index) const;
+    void clear();
+
+private:
+    std::unordered_map<std::string, std::uint32_t> nameIndex_; // names -> their index
+};
+
+// Lines of the banner that stands between the header and the library.
+constexpr std::size_t BannerLineCount = 3;
+
+} // namespace mirtolan
