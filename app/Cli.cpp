@@ -5,7 +5,9 @@
 #include <istream>
 #include <ostream>
 
+#include "Build.h"
 #include "Compiler.h"
+#include "Devices.h"
 #include "TextFile.h"
 
 #ifndef MIRTOLAN_VERSION
@@ -33,7 +35,12 @@ constexpr const char* Usage =
     "                     with the compiler)\n"
     "      --zcall        write calls as Zcall/Zjmp instead of rcall/rjmp\n"
     "      --no-header    leave out the header that includes 4thHead.asm\n"
-    "      --varbeg HEX   first data-memory address for variables (default 81)\n"
+    "      --varbeg HEX   first data-memory address for variables (default: the\n"
+    "                     device's first free SRAM address; 81 for the ATmega32)\n"
+    "      --device NAME  the microcontroller (default atmega32); see --list-devices\n"
+    "      --list-devices list the devices and their facts, then exit\n"
+    "      --hex          also assemble the listing with avra into SOURCE.hex,\n"
+    "                     reporting every problem at its Forth line\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
@@ -43,14 +50,21 @@ constexpr const char* Usage =
     "\"Compile Completed\" and the \"Variable end: $\" line.\n"
     "\n"
     "Exit status: 0 compiled without messages, 1 compiled with messages,\n"
-    "2 nothing written (bad arguments, archive, source or output file).\n";
+    "2 nothing written (bad arguments, archive, source or output file).\n"
+    "With --hex: 0 the .hex was written (warnings allowed), 1 no .hex because\n"
+    "of problems in the source or the listing (each printed as FILE:LINE:),\n"
+    "2 the build was abandoned (unknown device, avra missing, unreadable or\n"
+    "unwritable files).\n";
 
 struct Options {
     std::string archive;
     std::string output;
     std::string source;
-    std::string varbeg = "81";
+    std::optional<std::string> varbeg; // none: the device's default
+    std::string device;     // as given; empty: the default device
     bool zcall = false;
+    bool hex = false;
+    bool listDevices = false;
     bool header = true;
     bool help = false;
     bool version = false;
@@ -96,6 +110,12 @@ Options parse(const std::vector<std::string>& args)
             o.zcall = true;
         } else if (a == "--no-header") {
             o.header = false;
+        } else if (a == "--hex") {
+            o.hex = true;
+        } else if (a == "--list-devices") {
+            o.listDevices = true;
+        } else if (auto dv = valueOf(a, "--device", args, i)) {
+            o.device = *dv;
         } else if (auto v = valueOf(a, "--archive", args, i)) {
             o.archive = *v;
         } else if (auto v2 = valueOf(a, "--varbeg", args, i)) {
@@ -112,10 +132,12 @@ Options parse(const std::vector<std::string>& args)
             throw UsageError{"unknown option " + a};
         }
     }
-    if (!o.help && !o.version && !sourceSeen)
+    if (!o.help && !o.version && !o.listDevices && !sourceSeen)
         throw UsageError{"no SOURCE given"};
     if (o.source == "-" && o.output.empty())
         throw UsageError{"a source read from standard input ('-') needs -o OUT"};
+    if (o.hex && (o.source == "-" || o.output == "-"))
+        throw UsageError{"--hex needs a source file and a listing file, not standard input or output"};
     return o;
 }
 
@@ -136,6 +158,83 @@ std::string findArchive(const Options& o, const std::string& exeDir)
         if (fs::is_regular_file(p, ec))
             return p.lexically_normal().string();
     return ArchiveName; // reading it then reports the missing file by name
+}
+
+// Where the shipped run-time folders lie: beside the program (build tree or
+// installed tree), then the installation's data directory.
+std::vector<std::string> runtimeDirs(const std::string& exeDir)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> dirs;
+    if (!exeDir.empty())
+        dirs.push_back((fs::path(exeDir) / ".." / "share" / "mirtolan").lexically_normal().string());
+    if (*MIRTOLAN_INSTALL_DATADIR)
+        dirs.push_back((fs::path(MIRTOLAN_INSTALL_DATADIR) / "mirtolan").string());
+    return dirs;
+}
+
+void listDevices(std::ostream& out, const std::vector<std::string>& dirs)
+{
+    namespace fs = std::filesystem;
+    out << "device      flash    SRAM             call/jmp  UART  clock     varbeg  run-time\n";
+    for (const auto& d : Devices()) {
+        std::string folder = "(not installed)";
+        for (const auto& dir : dirs) {
+            std::error_code ec;
+            const auto header = fs::path(dir) / d.headerFolder / "4thHead.asm";
+            if (fs::is_regular_file(header, ec)) {
+                folder = header.parent_path().lexically_normal().string();
+                break;
+            }
+        }
+        char line[200];
+        std::snprintf(line, sizeof line, "%-11s %4uK    $%04X-$%04X     %-9s %-5s %2u MHz    %-6s  %s\n",
+                      std::string(d.name).c_str(), d.flashBytes / 1024, d.sramStart, d.sramEnd,
+                      d.hasCallJmp ? "yes" : "no", d.hasUart ? "yes" : "no", d.clockHz / 1000000,
+                      std::string(d.varStart).c_str(), folder.c_str());
+        out << line;
+    }
+}
+
+std::string knownDevices()
+{
+    std::string names;
+    for (const auto& d : Devices())
+        names += (names.empty() ? "" : ", ") + std::string(d.name);
+    return names;
+}
+
+// The build to .hex: diagnostics to standard error, one per line, in the
+// form editors and make understand.
+int runBuild(const Options& o, const Device& device, const std::string& archive, const std::vector<std::string>& dirs,
+             std::ostream& err)
+{
+    BuildOptions b;
+    b.sourceFile = o.source;
+    b.device = &device;
+    b.varStart = o.varbeg;
+    b.useZcall = o.zcall;
+    b.includeHeader = o.header;
+    b.archive = archive;
+    b.runtimeDirs = dirs;
+    b.listingFile = o.output;
+    const BuildResult r = BuildHex(b);
+    for (const auto& d : r.diagnostics)
+        err << d.format() << "\n";
+    switch (r.status) {
+    case BuildResult::Built:
+        err << Program << ": wrote " << r.hexFile << " for the " << device.title << " (" << r.flashWords
+            << " words of " << device.flashBytes / 2 << " in flash)\n";
+        return CliClean;
+    case BuildResult::Problems:
+        return CliMessages;
+    case BuildResult::Abandoned:
+        break;
+    }
+    for (const auto& m : r.compileMessages)
+        err << m << "\n";
+    err << Program << ": error: " << r.error << "\n";
+    return CliAbandoned;
 }
 
 std::string readAll(std::istream& in)
@@ -167,11 +266,23 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         out << Program << " " << MIRTOLAN_VERSION << "\n";
         return CliClean;
     }
+    const auto dirs = runtimeDirs(exeDir);
+    if (o.listDevices) {
+        listDevices(out, dirs);
+        return CliClean;
+    }
+    const Device* device = o.device.empty() ? &DefaultDevice() : FindDevice(o.device);
+    if (!device) {
+        err << Program << ": error: unknown device " << o.device << " (known: " << knownDevices() << ")\n";
+        return CliAbandoned;
+    }
+    if (o.hex)
+        return runBuild(o, *device, findArchive(o, exeDir), dirs, err);
 
     Compiler c;
     c.UseZcall = o.zcall;
     c.IncludeHeader = o.header;
-    c.VarStart = o.varbeg;
+    c.VarStart = o.varbeg.value_or(std::string(device->varStart));
     c.SourceFileName = o.source;
     const bool toStdout = o.output == "-";
     c.WriteListing = !toStdout;
@@ -180,7 +291,18 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     if (!toStdout)
         c.OutputFile = o.output;
     try {
-        ReadArchFile(c, findArchive(o, exeDir));
+        std::vector<std::string> archives{findArchive(o, exeDir)};
+        // A chosen device brings its own words (its registers), behind the main archive's.
+        if (!o.device.empty())
+            for (const auto& dir : dirs) {
+                const auto extra = std::filesystem::path(dir) / device->headerFolder / "Device.arch";
+                std::error_code ec;
+                if (std::filesystem::is_regular_file(extra, ec)) {
+                    archives.push_back(extra.string());
+                    break;
+                }
+            }
+        ReadArchFiles(c, archives);
         if (o.source == "-") {
             CompileSource(c, SplitLineList(readAll(in)));
         } else {
@@ -189,9 +311,14 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
             CompileSource(c, source);
         }
     } catch (const CompileError& e) {
+        // What the source raised before the failure stays, as the window keeps it.
+        for (const auto& m : c.Messages)
+            err << m << "\n";
         err << Program << ": error: " << e.what() << "\n";
         return CliAbandoned;
     } catch (const std::bad_alloc&) {
+        for (const auto& m : c.Messages)
+            err << m << "\n";
         err << Program << ": error: out of memory\n";
         return CliAbandoned;
     }

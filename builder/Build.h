@@ -26,6 +26,7 @@ struct Diagnostic {
     Severity severity = Severity::Error; // error: no .hex; warning: builds, but likely runs wrong
     std::string file;        // the file the line belongs to: the Forth source, else the listing or header
     std::int64_t line = 0;   // 1-based line in `file`; 0 when no line is known
+    std::int64_t column = 0; // 1-based column of the word in that line; 0 when not known
     std::string word;        // the Forth word concerned; empty when none
     std::string text;        // what is wrong, with its remedy
 
@@ -59,6 +60,7 @@ struct BuildOptions {
     bool includeHeader = true;        // the listing includes the run-time header (needed for a .hex)
     std::string archive;              // the word archive file
     std::vector<std::string> runtimeDirs; // folders holding the run-time (share/mirtolan), searched in order
+    std::string listingFile;          // where to write the listing; empty: beside the source, with .asm
     std::string hexFile;              // where to write the .hex; empty: the listing's name with .hex
     std::function<void(const std::string& stage)> progress; // told each stage as it starts
     const std::atomic<bool>* cancel = nullptr; // set from another thread to stop the build

@@ -130,6 +130,9 @@ struct Compiler {
 // archive. Throws CompileError naming the file when it cannot be read; the
 // archive is then empty.
 void ReadArchFile(Compiler& c, const std::string& path = "Mirtolan.arch");
+// Loads several archive files as one, in order: where two hold a word, the
+// first one's entry is used.
+void ReadArchFiles(Compiler& c, const std::vector<std::string>& paths);
 
 // Runs one whole compile of `source` with the options held in `c`. On return
 // `c.Listing`, `c.Messages`, `c.AsmFileName`, `c.VarNext` and `c.UseZcall`

@@ -44,8 +44,9 @@ constexpr std::array<Section, 10> Sections{{
     {"END OF FILE", SymbolKind::Constant},
 }};
 
-// The assembler's own names for the CPU registers, which no include file defines.
-constexpr std::array<std::string_view, 3> PointerRegisters{{"X", "Y", "Z"}};
+// The assembler's own names for the CPU registers, which no include file
+// defines. (X, Y and Z name pointers only in ld and st operands, where no
+// word is called, so words of those names are left alone.)
 constexpr int CpuRegisterCount = 32;
 
 std::string_view trim(std::string_view s)
@@ -118,8 +119,6 @@ std::optional<DeviceSymbols> ReadDeviceSymbols(const Device& d, std::span<const 
     symbols.file = path;
     for (int r = 0; r < CpuRegisterCount; ++r)
         symbols.names["R" + std::to_string(r)] = {SymbolKind::CpuRegister, r};
-    for (auto p : PointerRegisters)
-        symbols.names[std::string(p)] = {SymbolKind::CpuRegister, 0};
 
     SymbolKind kind = SymbolKind::Constant;
     std::string line;

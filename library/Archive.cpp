@@ -48,6 +48,19 @@ void ReadArchFile(Compiler& c, const std::string& path)
     c.archive.assign(ReadLines(path), path);
 }
 
+void ReadArchFiles(Compiler& c, const std::vector<std::string>& paths)
+{
+    c.archive.clear();
+    std::vector<std::string> lines;
+    std::string names;
+    for (const auto& path : paths) {
+        auto more = ReadLines(path);
+        lines.insert(lines.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+        names += (names.empty() ? "" : " and ") + path;
+    }
+    c.archive.assign(std::move(lines), names);
+}
+
 std::int64_t FindArchiveWord(const Compiler& c, const std::string& name)
 {
     const auto it = c.archive.headerIndex.find(FoldCase(std::string(HeaderPrefix) + name));

@@ -1,0 +1,671 @@
+#include "Diagnose.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <optional>
+#include <set>
+
+#include "Compiler.h"
+#include "DefColon.h"
+#include "LabelFilter.h"
+#include "Scanner.h"
+
+namespace mirtolan {
+
+namespace {
+
+// A conditional branch reaches this many words forward and back.
+constexpr std::int64_t BranchForward = 63, BranchBack = 64;
+// A cell holds a byte; ldi takes it signed or unsigned.
+constexpr std::int64_t CellMin = -128, CellMax = 255;
+// Room the data stack needs at the least before it runs into the variables.
+constexpr std::int64_t MinDataStackBytes = 16;
+
+// The AVR instruction set, as the assembler reads it: a word of one of these
+// names works, but reads like an instruction in every inline assembler line.
+constexpr std::array<std::string_view, 122> Mnemonics{{
+    "ADC", "ADD", "ADIW", "AND", "ANDI", "ASR", "BCLR", "BLD", "BRBC", "BRBS", "BRCC", "BRCS", "BREAK", "BREQ",
+    "BRGE", "BRHC", "BRHS", "BRID", "BRIE", "BRLO", "BRLT", "BRMI", "BRNE", "BRPL", "BRSH", "BRTC", "BRTS", "BRVC",
+    "BRVS", "BSET", "BST", "CALL", "CBI", "CBR", "CLC", "CLH", "CLI", "CLN", "CLR", "CLS", "CLT", "CLV", "CLZ",
+    "COM", "CP", "CPC", "CPI", "CPSE", "DEC", "DES", "EICALL", "EIJMP", "ELPM", "EOR", "FMUL", "FMULS", "FMULSU",
+    "ICALL", "IJMP", "IN", "INC", "JMP", "LAC", "LAS", "LAT", "LD", "LDD", "LDI", "LDS", "LPM", "LSL", "LSR", "MOV",
+    "MOVW", "MUL", "MULS", "MULSU", "NEG", "NOP", "OR", "ORI", "OUT", "POP", "PUSH", "RCALL", "RET", "RETI", "RJMP",
+    "ROL", "ROR", "SBC", "SBCI", "SBI", "SBIC", "SBIS", "SBIW", "SBR", "SBRC", "SBRS", "SEC", "SEH", "SEI", "SEN",
+    "SER", "SES", "SET", "SEV", "SEZ", "SLEEP", "SPM", "ST", "STD", "STS", "SUB", "SUBI", "SWAP", "TST", "WDR",
+    "XCH", "ZCALL",
+}};
+// Names the assembler evaluates itself in an operand.
+constexpr std::array<std::string_view, 11> ExpressionNames{{
+    "PC", "LOW", "HIGH", "BYTE2", "BYTE3", "BYTE4", "LWRD", "HWRD", "PAGE", "EXP2", "LOG2",
+}};
+
+std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+std::string hex4(std::int64_t v)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "$%04llX", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+std::string_view sourceLine(const DiagnosisContext& ctx, std::uint32_t line)
+{
+    if (!ctx.source || line >= ctx.source->size())
+        return {};
+    return (*ctx.source)[line];
+}
+
+std::string wordAt(const DiagnosisContext& ctx, const LineOrigin& o)
+{
+    const auto text = sourceLine(ctx, o.line);
+    if (o.column == 0 || o.column - 1 >= text.size())
+        return {};
+    return std::string(text.substr(o.column - 1, o.length));
+}
+
+std::string definitionOf(const DiagnosisContext& ctx, const LineOrigin& o)
+{
+    return o.definition ? std::string(ctx.map->name(o.definition)) : std::string();
+}
+
+// A diagnostic at the Forth line an origin names, or at the listing line
+// when the line came from no source word.
+Diagnostic at(const DiagnosisContext& ctx, const LineOrigin& o, std::int64_t listingLine, Severity s, std::string text)
+{
+    Diagnostic d;
+    d.severity = s;
+    if ((o.kind == OriginKind::Word || o.kind == OriginKind::PassThrough || o.kind == OriginKind::Archive) &&
+        o.line != LineOrigin::NoLine) {
+        d.file = ctx.sourceName;
+        d.line = std::int64_t(o.line) + 1;
+        d.column = o.column;
+        d.word = o.kind == OriginKind::Archive ? std::string(ctx.map->name(o.entry)) : wordAt(ctx, o);
+        if (o.kind == OriginKind::Archive)
+            text = "in the archive routine " + std::string(ctx.map->name(o.entry)) + ", which " +
+                   (o.column ? inQuotes(wordAt(ctx, o)) : std::string("this line")) + " uses: " + text;
+    } else {
+        d.file = ctx.listingFile;
+        d.line = listingLine;
+        if (o.kind == OriginKind::Archive && o.entry) {
+            d.word = std::string(ctx.map->name(o.entry));
+            text = "in the archive routine " + d.word + ": " + text;
+        }
+    }
+    d.text = std::move(text);
+    return d;
+}
+
+Diagnostic atSource(const DiagnosisContext& ctx, Severity s, std::string text)
+{
+    Diagnostic d;
+    d.severity = s;
+    d.file = ctx.sourceName;
+    d.text = std::move(text);
+    return d;
+}
+
+bool isLabelLine(std::string_view line)
+{
+    if (line.size() < 2 || line.back() != ':' || line[0] == ';')
+        return false;
+    for (char ch : line)
+        if (IsBlank(ch))
+            return false;
+    return true;
+}
+
+// "\tldi\tFtmp1,VALUE" as the compiler writes literals, and VALUE's number.
+std::optional<std::int64_t> literalOf(std::string_view line)
+{
+    constexpr std::string_view Prefix = "\tldi\tFtmp1,";
+    if (!line.starts_with(Prefix))
+        return std::nullopt;
+    std::string_view v = line.substr(Prefix.size());
+    if (v.starts_with("0x")) {
+        std::uint64_t x = 0;
+        const auto r = std::from_chars(v.data() + 2, v.data() + v.size(), x, 16);
+        if (r.ec != std::errc() || r.ptr != v.data() + v.size())
+            return std::nullopt;
+        // HEX mode writes a negative number as its 32-bit two's complement.
+        return v.size() - 2 >= 8 ? std::int64_t(std::int32_t(std::uint32_t(x))) : std::int64_t(x);
+    }
+    std::int64_t x = 0;
+    const auto r = std::from_chars(v.data(), v.data() + v.size(), x);
+    if (r.ec != std::errc() || r.ptr != v.data() + v.size())
+        return std::nullopt;
+    return x;
+}
+
+std::size_t programStart(const DiagnosisContext& ctx)
+{
+    return ctx.map->headerLines + BannerLineCount + ctx.map->libraryLines;
+}
+
+// The label of a Forth name in the listing, as the filter spells it.
+std::string spelled(std::string_view name)
+{
+    Compiler scratch;
+    std::string out;
+    const std::string line = std::string(name) + ":";
+    if (!FilterLine(scratch, line, out))
+        out = line;
+    out.pop_back();
+    return out;
+}
+
+std::string kindText(SymbolKind k)
+{
+    switch (k) {
+    case SymbolKind::Register: return "an I/O register";
+    case SymbolKind::Bit: return "a register bit";
+    case SymbolKind::Vector: return "an interrupt vector";
+    case SymbolKind::CpuRegister: return "a CPU register";
+    case SymbolKind::Constant: break;
+    }
+    return "a constant";
+}
+
+// "'m!' (spelled mstr in the listing)" or just "'PORTB'".
+std::string nameAndLabel(std::string_view name, std::string_view label)
+{
+    if (SameIgnoringCase(name, label))
+        return inQuotes(name);
+    return inQuotes(name) + " (spelled " + std::string(label) + " in the listing)";
+}
+
+// The number at the end of a compile message: "... ,Line 12" or "... Line 12".
+std::int64_t messageLine(std::string_view m, std::string_view& head)
+{
+    const auto at = m.rfind("Line ");
+    if (at == std::string_view::npos)
+        return 0;
+    std::int64_t n = 0;
+    std::from_chars(m.data() + at + 5, m.data() + m.size(), n);
+    head = m.substr(0, at);
+    while (!head.empty() && (head.back() == ' ' || head.back() == ',' || head.back() == '.'))
+        head.remove_suffix(1);
+    return n;
+}
+
+// The column of `word` standing alone in `line` (1-based), 0 when absent.
+std::int64_t columnOf(std::string_view line, std::string_view word)
+{
+    if (word.empty())
+        return 0;
+    for (std::size_t at = line.find(word); at != std::string_view::npos; at = line.find(word, at + 1)) {
+        const bool startOk = at == 0 || IsBlank(line[at - 1]);
+        const bool endOk = at + word.size() >= line.size() || IsBlank(line[at + word.size()]);
+        if (startOk && endOk)
+            return std::int64_t(at) + 1;
+    }
+    return 0;
+}
+
+// The words of `line` that follow the one at `column` (1-based).
+std::vector<std::string> wordsAfter(std::string_view line, std::int64_t column)
+{
+    std::vector<std::string> words;
+    std::size_t i = std::size_t(column - 1);
+    while (i < line.size() && !IsBlank(line[i]))
+        ++i;
+    for (;;) {
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        if (i >= line.size())
+            return words;
+        std::size_t j = i;
+        while (j < line.size() && !IsBlank(line[j]))
+            ++j;
+        words.emplace_back(line.substr(i, j - i));
+        i = j;
+    }
+}
+
+// A hint for the standard-Forth habits that leave a number undefined at the
+// top level: "10 CONSTANT TEN", "VARIABLE buf 9 ALLOT".
+std::string habitHint(const std::string& word, std::string_view line, std::int64_t column)
+{
+    if (!ParseNumber(word, true) && !ParseNumber(word, false))
+        return {};
+    const auto next = wordsAfter(line, column);
+    if (next.empty())
+        return {};
+    const std::string keyword = FoldCase(next[0]);
+    if (keyword == "CONSTANT")
+        return "; CONSTANT takes the name first: CONSTANT " + (next.size() > 1 ? next[1] : std::string("NAME")) + " " +
+               word;
+    if (keyword == "ALLOT")
+        return "; ALLOT takes its count after it: ALLOT " + word;
+    return {};
+}
+
+// The compile's messages, by the text they begin with.
+struct CompileMessageKind {
+    std::string_view prefix;  // how the message begins
+    std::string_view suffix;  // how its head ends, before the line number ("" for any)
+    std::string (*explain)(const std::string& word);
+};
+
+const CompileMessageKind CompileMessageKinds[] = {
+    {"Not defined ", "", [](const std::string& w) {
+         return inQuotes(w) + " is not defined: it is no word defined above this line, no archive word and no number; "
+                           "define it before its first use or check its spelling";
+     }},
+    {"", " as Case Parameter", [](const std::string& w) {
+         return inQuotes(w) + " cannot be a case constant: after CASE and after ENDOF a number or character literal must "
+                           "come, followed by OF; a default clause begins with DEFAULT";
+     }},
+    {"Const.Value expected: ", "", [](const std::string& w) {
+         return inQuotes(w) + " is not a number: CONSTANT takes a name and then a number (CONSTANT TEN 10), ALLOT a "
+                           "count after it (ALLOT 9)";
+     }},
+    {"Conditional not matched", "", [](const std::string&) {
+         return std::string("control structure not matched: a structure is left open at the end of the definition, or "
+                            "a closing word has nothing to close");
+     }},
+    {"EndCase missing", "", [](const std::string&) {
+         return std::string("the definition ends inside a CASE: close it with ENDCASE");
+     }},
+    {"Sytax Error", "", [](const std::string&) {
+         return std::string("DEFAULT stands where no case constant is expected: it may follow only CASE or ENDOF, once");
+     }},
+};
+
+} // namespace
+
+bool IsAssemblerReserved(std::string_view upperName)
+{
+    return std::find(Mnemonics.begin(), Mnemonics.end(), upperName) != Mnemonics.end() ||
+           std::find(ExpressionNames.begin(), ExpressionNames.end(), upperName) != ExpressionNames.end();
+}
+
+std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
+{
+    std::vector<AssemblerMessage> out;
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        std::string_view line(output.data() + start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        // "FILE(LINE) : Error   : TEXT", or "Warning : TEXT" without a place.
+        AssemblerMessage m;
+        std::string_view rest = line;
+        const auto open = line.find('(');
+        const auto close = line.find(") : ");
+        if (open != std::string_view::npos && close != std::string_view::npos && open < close) {
+            m.file = std::string(line.substr(0, open));
+            std::from_chars(line.data() + open + 1, line.data() + close, m.line);
+            rest = line.substr(close + 4);
+        }
+        const bool error = rest.starts_with("Error");
+        const bool warning = rest.starts_with("Warning");
+        if (!error && !warning)
+            continue; // progress, summaries, ignored pragmas
+        m.error = error;
+        const auto colon = rest.find(':');
+        if (colon == std::string_view::npos)
+            continue;
+        std::string_view text = rest.substr(colon + 1);
+        while (!text.empty() && text.front() == ' ')
+            text.remove_prefix(1);
+        if (text.starts_with("Maximum error count reached"))
+            continue;
+        m.text = std::string(text);
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, const std::vector<std::string>& messages)
+{
+    std::vector<Diagnostic> out;
+    for (const auto& m : messages) {
+        std::string_view head;
+        const std::int64_t line = messageLine(m, head);
+        Diagnostic d;
+        d.file = ctx.sourceName;
+        d.line = line;
+        d.text = m;
+        for (const auto& k : CompileMessageKinds) {
+            if (!head.starts_with(k.prefix) || (!k.suffix.empty() && !head.ends_with(k.suffix)))
+                continue;
+            std::string word(head.substr(k.prefix.size(), head.size() - k.prefix.size() - k.suffix.size()));
+            const auto text = line > 0 ? sourceLine(ctx, std::uint32_t(line - 1)) : std::string_view();
+            d.word = word;
+            d.column = columnOf(text, word);
+            d.text = k.explain(word);
+            if (k.prefix == "Not defined " && d.column > 0)
+                d.text += habitHint(word, text, d.column);
+            break;
+        }
+        out.push_back(std::move(d));
+    }
+    return out;
+}
+
+std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
+{
+    std::vector<Diagnostic> out;
+    const LineList& listing = *ctx.listing;
+    const LineMaps& map = *ctx.map;
+    const std::size_t first = map.headerLines + BannerLineCount;
+
+    // Labels defined twice, and whether main is among them.
+    std::map<std::string, std::size_t> labels; // folded label -> its first listing line
+    bool hasMain = false;
+    for (std::size_t i = first; i < listing.size(); ++i) {
+        const auto line = listing[i];
+        if (!isLabelLine(line))
+            continue;
+        const std::string folded = FoldCase(line.substr(0, line.size() - 1));
+        hasMain = hasMain || folded == "MAIN";
+        const auto [it, added] = labels.try_emplace(folded, i);
+        if (added)
+            continue;
+        const LineOrigin o = map.listingLine(i);
+        const LineOrigin before = map.listingLine(it->second);
+        std::string where = before.line != LineOrigin::NoLine ? "on line " + std::to_string(before.line + 1)
+                                                              : std::string("the archive");
+        if (before.kind == OriginKind::Archive && before.entry)
+            where = "by the archive routine " + std::string(map.name(before.entry)) + ", copied for its use " + where;
+        out.push_back(at(ctx, o, std::int64_t(i) + 1, Severity::Error,
+                         "the label " + std::string(line.substr(0, line.size() - 1)) + " is defined twice (first " +
+                             where + "); the assembler ignores case, so one label per name: rename one of them"));
+    }
+    if (ctx.map->headerLines > 0 && !hasMain)
+        out.push_back(atSource(ctx, Severity::Error,
+                               "the program has no word main: the run-time starts a program by calling main, so "
+                               "define one, for example ': main ... ;'"));
+
+    // Names the assembler or the device already take.
+    std::set<std::string> reported;
+    for (const auto& def : map.definitions) {
+        const std::string name(map.name(def.name));
+        const std::string label = spelled(name);
+        const std::string upper = FoldCase(label);
+        if (!reported.insert(upper).second)
+            continue;
+        LineOrigin o{OriginKind::Word, def.line, def.column, std::uint32_t(name.size()), def.name, 0};
+        const auto clash = [&](Severity s, std::string text) {
+            Diagnostic d = at(ctx, o, 0, s, std::move(text));
+            d.word = name;
+            out.push_back(std::move(d));
+        };
+        if (const auto* sym = ctx.symbols ? ctx.symbols->find(upper) : nullptr) {
+            const std::string what = kindText(sym->kind);
+            const std::string file = std::filesystem::path(ctx.symbols->file).filename().string();
+            if (sym->kind == SymbolKind::CpuRegister)
+                clash(Severity::Warning, nameAndLabel(name, label) + " is also the name of " + what +
+                                             ": inline assembler that names it would mean the register; rename the word");
+            else
+                clash(Severity::Error, nameAndLabel(name, label) + " clashes with " + upper + ", " + what + " in the " +
+                                           std::string(ctx.device->title) + "'s definitions (" + file +
+                                           "), and the assembler ignores case: rename the word");
+        } else if (const auto h = ctx.headerNames.find(upper); h != ctx.headerNames.end()) {
+            clash(Severity::Error, nameAndLabel(name, label) + " clashes with " + upper + ", " + h->second +
+                                       " of the run-time header: rename the word");
+        } else if (upper == "PC") {
+            clash(Severity::Warning, nameAndLabel(name, label) +
+                                         " is the assembler's program counter: a call of it calls itself and the "
+                                         "program hangs; rename the word");
+        } else if (IsAssemblerReserved(upper)) {
+            clash(Severity::Warning, nameAndLabel(name, label) +
+                                         " is also a name the assembler keeps for itself (an instruction or operand "
+                                         "function); calls still reach the word, but rename it to keep inline "
+                                         "assembler unambiguous");
+        }
+    }
+
+    // Literals wider than a cell, and case constants that no OF compares.
+    std::set<std::uint32_t> variableNames;
+    for (const auto& v : map.variables)
+        variableNames.insert(v.name);
+    const auto isComment = [](std::string_view l) { return l.empty() || l[0] == ';'; };
+    for (std::size_t i = programStart(ctx); i < listing.size(); ++i) {
+        const auto value = literalOf(listing[i]);
+        if (!value)
+            continue;
+        const LineOrigin o = map.listingLine(i);
+        if (o.kind != OriginKind::Word || variableNames.count(o.definition))
+            continue;
+        if (*value < CellMin || *value > CellMax)
+            out.push_back(at(ctx, o, std::int64_t(i) + 1, Severity::Warning,
+                             "the literal " + std::to_string(*value) +
+                                 " does not fit a cell (cells are 8 bits: -128 to 255) and is cut to " +
+                                 std::to_string(*value & 0xFF) + "; for a 16-bit value push its bytes: (HIGH) " +
+                                 std::to_string(*value) + " (LOW) " + std::to_string(*value)));
+        const bool pushed = i + 1 < listing.size() && listing[i + 1] == "\tst\t-Y,Ftmp1";
+        if (pushed)
+            continue;
+        std::size_t next = i + 1;
+        while (next < listing.size() && isComment(listing[next]))
+            ++next;
+        if (next >= listing.size() || listing[next] != "\tcp\tFtmp1,Ftmp2\t; OF")
+            out.push_back(at(ctx, o, std::int64_t(i) + 1, Severity::Warning,
+                             "the case constant " + inQuotes(wordAt(ctx, o)) +
+                                 " is not followed by OF, so nothing compares it: write '" + wordAt(ctx, o) +
+                                 " OF ... ENDOF'; a default clause begins with DEFAULT"));
+    }
+
+    // Variables placed over the registers and I/O, or past the SRAM.
+    if (!map.variables.empty() && ctx.device) {
+        const auto& first = map.variables.front();
+        LineOrigin o{OriginKind::Word, first.line, 0, 0, first.name, 0};
+        const std::string range = hex4(ctx.device->sramStart) + "-" + hex4(ctx.device->sramEnd);
+        if (ctx.varStart < ctx.device->sramStart)
+            out.push_back(at(ctx, o, 0, Severity::Warning,
+                             "the variable start " + hex4(ctx.varStart) + " lies below the " +
+                                 std::string(ctx.device->title) + "'s SRAM (" + range +
+                                 "), so the variables would overwrite its registers and I/O; use the variable start " +
+                                 std::string(ctx.device->varStart) + " (leave out --varbeg)"));
+        else if (ctx.varStart > ctx.device->sramEnd)
+            out.push_back(at(ctx, o, 0, Severity::Warning,
+                             "the variable start " + hex4(ctx.varStart) + " lies past the " +
+                                 std::string(ctx.device->title) + "'s SRAM (" + range + ")"));
+    }
+    return out;
+}
+
+std::vector<Diagnostic> CheckMemory(const DiagnosisContext& ctx, const std::map<std::string, std::uint32_t>& symbols,
+                                    std::int64_t variableEnd)
+{
+    std::vector<Diagnostic> out;
+    const auto top = symbols.find("DATA_STACK_TOP");
+    if (top == symbols.end() || ctx.map->variables.empty() || !ctx.device)
+        return out;
+    const std::int64_t limit = std::int64_t(top->second) - MinDataStackBytes;
+    if (variableEnd < limit || ctx.varStart > ctx.device->sramEnd)
+        return out;
+    for (const auto& v : ctx.map->variables) {
+        if (v.address + std::max<std::int64_t>(v.size, 1) - 1 < limit)
+            continue;
+        LineOrigin o{OriginKind::Word, v.line, 0, 0, v.name, 0};
+        Diagnostic d = at(ctx, o, 0, Severity::Warning,
+                          "the variables run into the data stack: " + inQuotes(ctx.map->name(v.name)) + " ends at " +
+                              hex4(v.address + v.size - 1) + ", and the data stack grows down from " +
+                              hex4(top->second) + " toward them; allot fewer bytes");
+        d.word = std::string(ctx.map->name(v.name));
+        d.column = columnOf(sourceLine(ctx, v.line), d.word);
+        out.push_back(std::move(d));
+        break;
+    }
+    return out;
+}
+
+namespace {
+
+bool sameFile(const std::string& named, const std::string& path)
+{
+    namespace fs = std::filesystem;
+    if (named == path)
+        return true;
+    std::error_code ec;
+    return fs::equivalent(named, path, ec);
+}
+
+// The operand of an instruction line: "\tbreq\t_L5\t\t; LOOP" gives "_L5".
+std::string operandOf(std::string_view line)
+{
+    std::size_t i = 0;
+    while (i < line.size() && IsBlank(line[i]))
+        ++i;
+    while (i < line.size() && !IsBlank(line[i]))
+        ++i;
+    while (i < line.size() && IsBlank(line[i]))
+        ++i;
+    std::size_t j = i;
+    while (j < line.size() && !IsBlank(line[j]) && line[j] != ';')
+        ++j;
+    return std::string(line.substr(i, j - i));
+}
+
+// The listing line (from 0) of label `name`, if any.
+std::optional<std::size_t> findLabel(const LineList& listing, std::string_view name)
+{
+    const std::string label = std::string(name) + ":";
+    for (std::size_t i = 0; i < listing.size(); ++i) {
+        const auto l = listing[i];
+        if (l.size() >= label.size() && SameIgnoringCase(l.substr(0, label.size()), label) &&
+            (l.size() == label.size() || IsBlank(l[label.size()])))
+            return i;
+    }
+    return std::nullopt;
+}
+
+struct Place {
+    const DiagnosisContext& ctx;
+    const AssemblerMessage& message;
+    std::size_t index;       // listing line, from 0
+    std::string_view text;   // that line
+    LineOrigin origin;       // where it came from
+};
+
+std::string branchText(const Place& p, const std::map<std::int64_t, std::int64_t>& reach)
+{
+    const auto& ctx = p.ctx;
+    if (p.origin.kind != OriginKind::Word)
+        return "the branch cannot reach its label: a conditional branch reaches 63 words forward and 64 back";
+    const std::string opener = FoldCase(wordAt(ctx, p.origin));
+    const std::string def = definitionOf(ctx, p.origin);
+    std::string other;
+    bool forward = true;
+    if (const auto target = findLabel(*ctx.listing, operandOf(p.text))) {
+        forward = *target > p.index;
+        const LineOrigin t = ctx.map->listingLine(*target);
+        if (t.kind == OriginKind::Word)
+            other = FoldCase(wordAt(ctx, t)) + " at line " + std::to_string(t.line + 1);
+    }
+    std::string text = forward ? opener + " cannot reach " + (other.empty() ? "its end" : "its " + other)
+                               : opener + " cannot jump back to " + (other.empty() ? "its start" : "its " + other);
+    if (!def.empty())
+        text += " in " + inQuotes(def);
+    text += ": the code between them is ";
+    if (const auto k = reach.find(std::int64_t(p.index) + 1); k != reach.end()) {
+        const std::int64_t miss = k->second > BranchForward ? k->second - BranchForward : -BranchBack - k->second;
+        text += std::to_string(miss) + (miss == 1 ? " word" : " words") + " too long for a conditional branch";
+    } else {
+        text += "too long for a conditional branch";
+    }
+    text += forward ? " (it reaches 63 words forward)" : " (it reaches 64 words back)";
+    return text + "; move part of the body into a word of its own";
+}
+
+std::string relativeText(const Place& p)
+{
+    const auto& ctx = p.ctx;
+    const std::string word = p.origin.kind == OriginKind::Word ? wordAt(ctx, p.origin) : std::string();
+    const std::string upper = FoldCase(word);
+    static constexpr std::string_view ControlJumps[] = {"ELSE", "AGAIN", "REPEAT", "ENDOF"};
+    if (std::find(std::begin(ControlJumps), std::end(ControlJumps), upper) != std::end(ControlJumps))
+        return upper + " cannot reach its label: the definition's body is longer than rjmp reaches (2K words); move "
+                       "part of it into words of their own";
+    const std::string target = operandOf(p.text);
+    const std::string what = word.empty() ? "the call of " + target : "the call of " + inQuotes(word);
+    if (ctx.device && !ctx.device->hasCallJmp)
+        return what + " cannot reach it: rcall and rjmp reach 2K words, and the " + std::string(ctx.device->title) +
+               " has no call or jmp; the program is too big for it, so make it smaller";
+    return what + " cannot reach it: rcall and rjmp reach 2K words and the program is larger; turn on Zcall (the "
+                  "option --zcall, \"Use Zcall\" in the window, or USEZCALL at the top of the source)";
+}
+
+std::string clashText(const Place& p)
+{
+    const std::string def = definitionOf(p.ctx, p.origin);
+    return (def.empty() ? std::string("this name") : inQuotes(def)) +
+           " clashes with a name the assembler already knows (" + p.message.text + "): rename the word";
+}
+
+std::string undefinedText(const Place& p)
+{
+    const auto at = p.message.text.rfind(' ');
+    const std::string name = at == std::string::npos ? p.message.text : p.message.text.substr(at + 1);
+    if (p.origin.kind == OriginKind::PassThrough)
+        return "the assembler line names " + name + ", which no word and no label of the program defines";
+    return name + " is not defined anywhere in the program (" + p.message.text + ")";
+}
+
+// The assembler's messages about listing lines, by the text they contain.
+struct AssemblerKind {
+    std::string_view contains;
+    std::string (*explain)(const Place&, const std::map<std::int64_t, std::int64_t>&);
+};
+const AssemblerKind AssemblerKinds[] = {
+    {"Branch out of range", [](const Place& p, const auto& r) { return branchText(p, r); }},
+    {"Relative address out of range", [](const Place& p, const auto&) { return relativeText(p); }},
+    {"has already been defined", [](const Place& p, const auto&) { return clashText(p); }},
+    {"Can't redefine label", [](const Place& p, const auto&) { return clashText(p); }},
+    {"Found no label/variable/constant named", [](const Place& p, const auto&) { return undefinedText(p); }},
+    {"Constant out of range", [](const Place& p, const auto&) {
+         return "the value does not fit the instruction (" + p.message.text + ")";
+     }},
+};
+
+} // namespace
+
+std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages,
+                                          const std::map<std::int64_t, std::int64_t>& branchReach)
+{
+    std::vector<Diagnostic> out;
+    const std::string headerBase = std::filesystem::path(ctx.headerFile).filename().string();
+    for (const auto& m : messages) {
+        const Severity s = m.error ? Severity::Error : Severity::Warning;
+        if (!m.file.empty() && sameFile(m.file, ctx.listingFile) && m.line >= 1 &&
+            std::size_t(m.line) <= ctx.listing->size()) {
+            const std::size_t index = std::size_t(m.line - 1);
+            Place p{ctx, m, index, (*ctx.listing)[index], ctx.map->listingLine(index)};
+            std::string text;
+            for (const auto& k : AssemblerKinds)
+                if (m.text.find(k.contains) != std::string::npos) {
+                    text = k.explain(p, branchReach);
+                    break;
+                }
+            if (text.empty())
+                text = m.text;
+            out.push_back(at(ctx, p.origin, m.line, s, std::move(text)));
+            continue;
+        }
+        if (m.text.find("named main") != std::string::npos) {
+            out.push_back(atSource(ctx, Severity::Error,
+                                   "the program has no word main: the run-time starts a program by calling main, so "
+                                   "define one, for example ': main ... ;'"));
+            continue;
+        }
+        Diagnostic d;
+        d.severity = s;
+        d.file = m.file.empty() ? ctx.sourceName : m.file;
+        d.line = m.line;
+        d.text = m.text;
+        if (!m.file.empty() && std::filesystem::path(m.file).filename() == headerBase)
+            d.text += " (in the run-time header)";
+        out.push_back(std::move(d));
+    }
+    return out;
+}
+
+} // namespace mirtolan

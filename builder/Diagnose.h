@@ -1,0 +1,59 @@
+// Turns what the compile and the assembler say about a listing into
+// messages at the Forth line and word that caused each problem, with a
+// plain remedy; and finds what assembles but would run wrong.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Build.h"
+#include "CodeList.h"
+#include "Devices.h"
+#include "LineMap.h"
+
+namespace mirtolan {
+
+// What the diagnosis reads: the source, the finished listing and its map,
+// and the names the assembler already knows for the device.
+struct DiagnosisContext {
+    std::string sourceName;      // the source as the user named it, for FILE:LINE
+    const LineList* source = nullptr; // the source's lines
+    const LineList* listing = nullptr; // the finished listing
+    const LineMaps* map = nullptr;     // where the listing's lines came from
+    std::string listingFile;     // the listing's path, as the assembler names it
+    const Device* device = nullptr;
+    const DeviceSymbols* symbols = nullptr; // the device include file's names
+    std::map<std::string, std::string, std::less<>> headerNames; // names the run-time header defines (upper-cased) -> what they are
+    std::string headerFile;      // the run-time header the listing includes
+    std::uint32_t varStart = 0;  // the first variable address
+};
+
+// One message of the assembler, as it printed it.
+struct AssemblerMessage {
+    std::string file;            // the file it names
+    std::int64_t line = 0;       // 1-based line in it; 0 when none
+    bool error = true;           // Error, else Warning
+    std::string text;            // the message after "Error :"
+};
+std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output);
+
+// The compile's own messages, each told at its line with what to do.
+std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, const std::vector<std::string>& messages);
+// Problems visible before assembling: names the assembler takes for its
+// own, a missing main, literals wider than a cell, case constants without
+// OF, variables placed over the I/O registers.
+std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx);
+// The assembler's messages at Forth lines. `branchReach` gives, for a listing
+// line whose branch was out of range, its measured distance in words.
+std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages,
+                                          const std::map<std::int64_t, std::int64_t>& branchReach);
+// After assembling: variables that run into the data stack.
+std::vector<Diagnostic> CheckMemory(const DiagnosisContext& ctx, const std::map<std::string, std::uint32_t>& symbols,
+                                    std::int64_t variableEnd);
+
+// Names the assembler keeps for itself, upper-cased: the instruction
+// mnemonics, PC and the expression functions.
+bool IsAssemblerReserved(std::string_view upperName);
+
+} // namespace mirtolan
