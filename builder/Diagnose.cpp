@@ -456,7 +456,9 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
     // Variables placed over the registers and I/O, or past the SRAM.
     if (!map.variables.empty() && ctx.device) {
         const auto& first = map.variables.front();
-        LineOrigin o{OriginKind::Word, first.line, 0, 0, first.name, 0};
+        const std::string name(map.name(first.name));
+        const auto column = columnOf(sourceLine(ctx, first.line), name);
+        LineOrigin o{OriginKind::Word, first.line, std::uint32_t(column), std::uint32_t(name.size()), first.name, 0};
         const std::string range = hex4(ctx.device->sramStart) + "-" + hex4(ctx.device->sramEnd);
         if (ctx.varStart < ctx.device->sramStart)
             out.push_back(at(ctx, o, 0, Severity::Warning,
@@ -605,7 +607,7 @@ std::string undefinedText(const Place& p)
 {
     const auto at = p.message.text.rfind(' ');
     const std::string name = at == std::string::npos ? p.message.text : p.message.text.substr(at + 1);
-    if (p.origin.kind == OriginKind::PassThrough)
+    if (p.origin.kind == OriginKind::PassThrough || wordAt(p.ctx, p.origin) == "$")
         return "the assembler line names " + name + ", which no word and no label of the program defines";
     return name + " is not defined anywhere in the program (" + p.message.text + ")";
 }

@@ -1,0 +1,371 @@
+// The build to .hex with the real avra: each problem it finds is told at
+// the Forth line and word that caused it, the .hex is written only when
+// the program assembles, and the line map behind the messages is right.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "Build.h"
+#include "Compiler.h"
+#include "LabelFilter.h"
+#include "TextFile.h"
+#include "test_support.h"
+
+using namespace mirtolan;
+using namespace mirtolan::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string ShareDir = MIRTOLAN_SHARE_DIR;
+
+// The assembler takes lines of a limited length.
+constexpr int WordsPerLine = 50;
+
+// `n` data words in inline assembler lines: a body of a known size, on
+// lines(n) lines.
+std::string words(int n)
+{
+    std::string text;
+    for (int i = 0; i < n; ++i)
+        text += i % WordsPerLine == 0 ? (i ? "\n$ .dw 0" : "$ .dw 0") : ",0";
+    return text;
+}
+int lines(int n) { return (n + WordsPerLine - 1) / WordsPerLine; }
+
+struct Built {
+    BuildResult result;
+    std::string dir;
+};
+
+Built build(const std::string& source, const std::string& device = "atmega328p",
+            std::optional<std::string> varStart = std::nullopt, bool zcall = false)
+{
+    Built b;
+    b.dir = ScratchDir();
+    WriteFile(b.dir + "/prog.4th", source);
+    BuildOptions o;
+    o.sourceFile = b.dir + "/prog.4th";
+    o.device = FindDevice(device);
+    o.varStart = std::move(varStart);
+    o.useZcall = zcall;
+    o.archive = ShareDir + "/Mirtolan.arch";
+    o.runtimeDirs = {ShareDir};
+    b.result = BuildHex(o);
+    return b;
+}
+
+std::string all(const BuildResult& r)
+{
+    std::string text;
+    for (const auto& d : r.diagnostics)
+        text += d.format() + "\n";
+    return text + r.error;
+}
+
+// One problem raised by a small source: where it must be told and what the
+// message must say.
+struct Case {
+    const char* name;
+    std::string source;
+    Severity severity;
+    int line;              // 0: no line
+    const char* word;      // the Forth word named
+    std::string says;      // a regular expression the text must match
+    BuildResult::Status status;
+};
+
+const std::vector<Case>& cases()
+{
+    static const std::vector<Case> c = {
+        {"branch_one_word_outside_IF", ": far IF\n" + words(64) + "\nTHEN ;\n: main far ;\n", Severity::Error, 1, "IF",
+         "IF cannot reach its THEN at line " + std::to_string(2 + lines(64)) + " in 'far': the code between them is 1 word too long.*move part of the body "
+         "into a word of its own",
+         BuildResult::Problems},
+        {"branch_one_word_outside_LOOP", ": back 5 0 DO\n" + words(63) + "\nLOOP ;\n: main back ;\n", Severity::Error,
+         2 + lines(63), "LOOP", "LOOP cannot jump back to its DO at line 1 in 'back': the code between them is 1 word too long",
+         BuildResult::Problems},
+        {"branch_WHILE_outside", ": w BEGIN 1 WHILE\n" + words(70) + "\nREPEAT ;\n: main w ;\n", Severity::Error, 1,
+         "WHILE", "WHILE cannot reach its REPEAT at line " + std::to_string(2 + lines(70)) + " in 'w'", BuildResult::Problems},
+        {"branch_OF_outside", ": c CASE 1 OF\n" + words(70) + "\nENDOF ENDCASE ;\n: main 1 c ;\n", Severity::Error, 1,
+         "OF", "OF cannot reach its ENDOF at line " + std::to_string(2 + lines(70)), BuildResult::Problems},
+        {"rcall_out_of_range", ": first ;\n: pad\n" + words(2100) + "\n;\n: main first ;\n", Severity::Error,
+         4 + lines(2100),
+         "first", "turn on Zcall", BuildResult::Problems},
+        {"name_clash_bit", ": m! ;\n: main m! ;\n", Severity::Error, 1, "m!",
+         "spelled mstr in the listing.*clashes with MSTR, a register bit.*rename the word", BuildResult::Problems},
+        {"name_clash_register", ": portb ;\n: main ;\n", Severity::Error, 1, "portb",
+         "clashes with PORTB, an I/O register in the ATmega328P's definitions", BuildResult::Problems},
+        {"name_clash_header", ": ftmp1 ;\n: main ;\n", Severity::Error, 1, "ftmp1",
+         "clashes with FTMP1, a register name of the run-time header", BuildResult::Problems},
+        {"defined_twice_in_any_case", ": twice ;\n: main ;\n: TWICE ;\n", Severity::Error, 3, "TWICE",
+         "defined twice \\(first on line 1\\)", BuildResult::Problems},
+        {"program_counter", ": PC ;\n: main ;\n", Severity::Warning, 1, "PC", "program counter: a call of it calls itself",
+         BuildResult::Built},
+        {"literal_too_wide", ": main 300 ;\n", Severity::Warning, 1, "300",
+         "the literal 300 does not fit a cell.*cut to 44.*\\(HIGH\\) 300 \\(LOW\\) 300", BuildResult::Built},
+        {"negative_literal_in_hex", "HEX\n: main -100 ;\n", Severity::Error, 2, "-100", "not defined",
+         BuildResult::Problems},
+        {"case_constant_without_OF", ": c CASE 1 OF 2 ENDOF 7 ENDCASE ;\n: main 1 c ;\n", Severity::Warning, 1, "7",
+         "the case constant '7' is not followed by OF", BuildResult::Built},
+        {"no_main", ": start ;\n", Severity::Error, 0, "", "no word main", BuildResult::Problems},
+        {"undefined_word", ": main frob ;\n", Severity::Error, 1, "frob", "'frob' is not defined",
+         BuildResult::Problems},
+        {"constant_habit", "10 CONSTANT TEN\n: main ;\n", Severity::Error, 1, "10",
+         "CONSTANT takes the name first: CONSTANT TEN 10", BuildResult::Problems},
+        {"allot_habit", "VARIABLE buf 9 ALLOT\n: main ;\n", Severity::Error, 1, "9", "ALLOT takes its count after it: ALLOT 9",
+         BuildResult::Problems},
+        {"case_parameter", ": c CASE x OF ENDOF ENDCASE ;\n: main ;\n", Severity::Error, 1, "x",
+         "cannot be a case constant", BuildResult::Problems},
+        {"unmatched", ": main IF ;\n", Severity::Error, 1, "", "control structure not matched", BuildResult::Problems},
+        {"inline_label_missing", ": main\n$ rcall nowhere\n;\n", Severity::Error, 2, "$",
+         "names nowhere, which no word and no label of the program defines", BuildResult::Problems},
+        {"variables_over_registers", "VARIABLE v\n: main ;\n", Severity::Warning, 1, "v",
+         "variable start \\$0081 lies below the ATmega328P's SRAM.*use the variable start 100", BuildResult::Built},
+    };
+    return c;
+}
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Diagnostics : public testing::TestWithParam<Case> {};
+
+TEST_P(Diagnostics, ToldAtTheForthLine)
+{
+    const Case& k = GetParam();
+    const bool defaultStart = std::string(k.name) != "variables_over_registers";
+    const Built b = build(k.source, "atmega328p", defaultStart ? std::nullopt : std::optional<std::string>("81"));
+    const BuildResult& r = b.result;
+    EXPECT_EQ(r.status, k.status) << all(r);
+    bool found = false;
+    for (const auto& d : r.diagnostics) {
+        if (d.severity != k.severity || d.line != k.line || d.word != k.word)
+            continue;
+        found = std::regex_search(d.text, std::regex(k.says));
+        if (found) {
+            EXPECT_EQ(d.file, b.dir + "/prog.4th");
+            break;
+        }
+    }
+    EXPECT_TRUE(found) << "expected at line " << k.line << " (" << k.word << "): " << k.says << "\ngot:\n" << all(r);
+    EXPECT_EQ(fs::exists(b.dir + "/prog.hex"), k.status == BuildResult::Built);
+    // The assembler's scratch files never land beside the source.
+    for (const auto& e : fs::directory_iterator(b.dir)) {
+        const auto ext = e.path().extension();
+        EXPECT_TRUE(ext == ".4th" || ext == ".asm" || ext == ".hex") << e.path();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Build, Diagnostics, testing::ValuesIn(cases()),
+                         [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+
+TEST(Build, BranchesJustInsideTheirReachAssemble)
+{
+    const Built b = build(": far IF\n" + words(63) + "\nTHEN ;\n: back 5 0 DO\n" + words(62) +
+                          "\nLOOP ;\n: main far back ;\n");
+    EXPECT_EQ(b.result.status, BuildResult::Built) << all(b.result);
+}
+
+TEST(Build, ZcallReachesWhatRcallCannot)
+{
+    const Built b = build(": first ;\n: pad\n" + words(2100) + "\n;\n: main first ;\n", "atmega328p", std::nullopt, true);
+    EXPECT_EQ(b.result.status, BuildResult::Built) << all(b.result);
+}
+
+// An error inside an archive routine names the routine and the Forth line
+// that first used it.
+TEST(Build, ArchiveRoutineErrorsAreToldWhereTheWordWasFirstUsed)
+{
+    const std::string dir = ScratchDir();
+    WriteFile(dir + "/t.arch", ReadFile(ShareDir + "/Mirtolan.arch") +
+                                   "$$ BEEP\n.error \"BEEP needs a speaker\"\n$\n");
+    WriteFile(dir + "/prog.4th", ": main\n  1 DROP\n  BEEP BEEP ;\n");
+    BuildOptions o;
+    o.sourceFile = dir + "/prog.4th";
+    o.archive = dir + "/t.arch";
+    o.runtimeDirs = {ShareDir};
+    const BuildResult r = BuildHex(o);
+    ASSERT_EQ(r.status, BuildResult::Problems) << all(r);
+    ASSERT_FALSE(r.diagnostics.empty());
+    const Diagnostic& d = r.diagnostics.front();
+    EXPECT_EQ(d.line, 3);
+    EXPECT_EQ(d.column, 3);
+    EXPECT_EQ(d.word, "BEEP");
+    EXPECT_NE(d.text.find("in the archive routine BEEP"), std::string::npos) << d.text;
+    EXPECT_NE(d.text.find("BEEP needs a speaker"), std::string::npos) << d.text;
+}
+
+TEST(Build, HexIsReplacedOnlyBySuccess)
+{
+    Built good = build(": main 1 DROP ;\n");
+    ASSERT_EQ(good.result.status, BuildResult::Built) << all(good.result);
+    const std::string hex = good.dir + "/prog.hex";
+    const std::string before = ReadFile(hex);
+    EXPECT_EQ(before.substr(0, 1), ":");
+    EXPECT_NE(before.find(":00000001FF"), std::string::npos);
+
+    // A failing build of the same source leaves the old .hex as it was.
+    WriteFile(good.dir + "/prog.4th", ": main frob ;\n");
+    BuildOptions o;
+    o.sourceFile = good.dir + "/prog.4th";
+    o.device = FindDevice("atmega328p");
+    o.archive = ShareDir + "/Mirtolan.arch";
+    o.runtimeDirs = {ShareDir};
+    EXPECT_EQ(BuildHex(o).status, BuildResult::Problems);
+    EXPECT_EQ(ReadFile(hex), before);
+}
+
+TEST(Build, HeaderBesideTheSourceIsPreferredAndAMissingOneNamesTheFolders)
+{
+    const std::string dir = ScratchDir();
+    WriteFile(dir + "/prog.4th", ": main ;\n");
+    BuildOptions o;
+    o.sourceFile = dir + "/prog.4th";
+    o.device = FindDevice("atmega328p");
+    o.archive = ShareDir + "/Mirtolan.arch";
+    o.runtimeDirs = {dir + "/nowhere"};
+    BuildResult r = BuildHex(o);
+    EXPECT_EQ(r.status, BuildResult::Abandoned);
+    EXPECT_NE(r.error.find("cannot find the run-time header 4thHead.asm for the ATmega328P"), std::string::npos);
+    EXPECT_NE(r.error.find(dir + "/nowhere/m328p"), std::string::npos) << r.error;
+
+    WriteFile(dir + "/4thHead.asm", ReadFile(ShareDir + "/m328p/4thHead.asm") + "\n.equ OWN_HEADER = 1\n");
+    r = BuildHex(o);
+    EXPECT_EQ(r.status, BuildResult::Built) << all(r);
+    EXPECT_EQ(r.symbols.count("OWN_HEADER"), 1u);
+}
+
+// The program's words and variables come back with their places, for the
+// simulator and the window.
+TEST(Build, ReportsWordsVariablesAndSymbols)
+{
+    const Built b = build("VARIABLE count\nALLOT 3\nVARIABLE flag\n: bump count C@ 1+ count C! ;\n: main bump ;\n");
+    const BuildResult& r = b.result;
+    ASSERT_EQ(r.status, BuildResult::Built) << all(r);
+    ASSERT_EQ(r.variables.size(), 2u);
+    EXPECT_EQ(r.variables[0].name, "count");
+    EXPECT_EQ(r.variables[0].address, 0x100u);
+    EXPECT_EQ(r.variables[0].size, 4u);
+    EXPECT_EQ(r.variables[1].address, 0x104u);
+    EXPECT_EQ(r.variables[1].line, 3);
+    bool bump = false, onePlus = false;
+    for (const auto& w : r.words) {
+        bump = bump || (w.name == "bump" && w.line == 4 && !w.fromArchive);
+        onePlus = onePlus || (w.name == "1+" && w.label == "Onepls" && w.fromArchive && w.line == 4);
+    }
+    EXPECT_TRUE(bump);
+    EXPECT_TRUE(onePlus);
+    EXPECT_EQ(r.symbols.count("MAIN"), 1u);
+    EXPECT_EQ(r.symbols.count("ONEPLS"), 1u);
+    EXPECT_GT(r.flashWords, 0u);
+}
+
+// Names with every character the label filter spells are defined, called
+// and assembled.
+TEST(Build, EverySpelledCharacterAssembles)
+{
+    std::string source;
+    std::string calls = ": main";
+    int n = 0;
+    for (const char* name : {".", "U.", ".R", "C,", "<#", "#>", "#S", "[']", "a&b", "a|b", "a^b", "~x", "s\"",
+                             "\\x", "a;b", "{x}", "`x", "Z\xE4hler", "\x7F", "1.", "2.", "+!.", "'a'b"}) {
+        source += ": " + std::string(name) + " " + std::to_string(++n) + " ;\n";
+        calls += " " + std::string(name);
+    }
+    const Built b = build(source + calls + " ;\n");
+    EXPECT_EQ(b.result.status, BuildResult::Built) << all(b.result);
+}
+
+// The map from listing lines to Forth lines holds in every shape of listing.
+struct MapCase {
+    bool header, zcall, spill;
+};
+
+void PrintTo(const MapCase& c, std::ostream* os) { *os << c.header << c.zcall << c.spill; }
+
+class LineMapShapes : public testing::TestWithParam<MapCase> {};
+
+TEST_P(LineMapShapes, EveryLineLeadsBackToItsWord)
+{
+    const MapCase k = GetParam();
+    const std::vector<std::string> source = {
+        "\\\\ a comment",
+        "$myLabel:",
+        ": seven 7 ;",
+        "VARIABLE v",
+        ": twice",
+        "   seven seven DUP",
+        "   IF seven THEN ;",
+        ": main twice v C@ DROP",
+        "  $ nop",
+        "  10 0 DO I DROP LOOP ;",
+    };
+    Compiler c;
+    c.Map = std::make_unique<LineMaps>();
+    c.UseZcall = k.zcall;
+    c.IncludeHeader = k.header;
+    const std::string dir = ScratchDir();
+    c.SourceFileName = dir + "/prog.4th";
+    c.SpillProgram = k.spill;
+    ReadArchFile(c, ShareDir + "/Mirtolan.arch");
+    CompileClick(c, source);
+    const std::vector<std::string> listing = SplitLines(ReadFile(dir + "/prog.asm"));
+    const LineMaps& m = *c.Map;
+    EXPECT_EQ(m.headerLines, k.header ? 4u : 0u);
+
+    // Each expected listing line, the source line (from 1) and word it must map to.
+    struct Expect {
+        std::string listingLine;
+        int line;
+        std::string word;
+        OriginKind kind;
+    };
+    const std::string call = k.zcall ? "\tZcall\t" : "\trcall\t";
+    const Expect expects[] = {
+        {"; a comment", 1, "\\\\", OriginKind::Word},
+        {"myLabel:", 2, "", OriginKind::PassThrough},
+        {"seven:", 3, "seven", OriginKind::Word},
+        {"\tldi\tFtmp1,7", 3, "7", OriginKind::Word},
+        {"v:", 4, "v", OriginKind::Word},
+        {"twice:", 5, "twice", OriginKind::Word},
+        {call + "DUP", 6, "DUP", OriginKind::Word},
+        {"DUP:", 6, "DUP", OriginKind::Archive},
+        {call + "_TestIfZero \t; IF", 7, "IF", OriginKind::Word},
+        {"_L1:\t\t\t\t; THEN", 7, "THEN", OriginKind::Word},
+        {call + "v", 8, "v", OriginKind::Word},
+        {"Cat:", 8, "C@", OriginKind::Archive},
+        {" nop", 9, "$", OriginKind::Word},
+        {"\tbrcc\t_L2\t\t; LOOP", 10, "LOOP", OriginKind::Word},
+        {"_TestIfZero:", 0, "", OriginKind::Archive},
+    };
+    for (const auto& e : expects) {
+        const auto at = std::find(listing.begin(), listing.end(), e.listingLine);
+        ASSERT_NE(at, listing.end()) << e.listingLine;
+        const LineOrigin o = m.listingLine(std::size_t(at - listing.begin()));
+        EXPECT_EQ(o.kind, e.kind) << e.listingLine;
+        if (e.line == 0) {
+            EXPECT_EQ(o.line, LineOrigin::NoLine) << e.listingLine;
+            continue;
+        }
+        EXPECT_EQ(int(o.line) + 1, e.line) << e.listingLine;
+        const std::string word = o.column ? source[o.line].substr(o.column - 1, o.length) : "";
+        if (e.kind == OriginKind::Archive)
+            EXPECT_EQ(std::string(m.name(o.entry)), e.word) << e.listingLine;
+        else
+            EXPECT_EQ(word, e.word) << e.listingLine;
+    }
+    // The header and banner lines are told as such.
+    EXPECT_EQ(m.listingLine(0).kind, k.header ? OriginKind::Header : OriginKind::Banner);
+}
+
+INSTANTIATE_TEST_SUITE_P(Build, LineMapShapes,
+                         testing::Values(MapCase{true, false, false}, MapCase{false, false, false},
+                                         MapCase{true, true, false}, MapCase{true, false, true},
+                                         MapCase{false, true, true}),
+                         [](const testing::TestParamInfo<MapCase>& i) {
+                             return std::string(i.param.header ? "header" : "noheader") +
+                                    (i.param.zcall ? "_zcall" : "_rcall") + (i.param.spill ? "_spilled" : "_kept");
+                         });
+
+} // namespace
