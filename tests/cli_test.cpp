@@ -135,12 +135,76 @@ TEST(Cli, SourceNamedAsmIsNotOverwritten)
     EXPECT_EQ(ReadFile(dir + "/x.asm"), ": a ;\n");
 }
 
+TEST(Cli, MessagesBeforeAnAbandonedCompileAreKept)
+{
+    const std::string dir = project(": a frob DO ;\n");
+    const CliRun r = mirtolanc(dir, "prog.4th");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("Not defined frob ,Line 1\nmirtolanc: error: ", 0), 0u) << r.err;
+    EXPECT_EQ(lineCount(r.err), 2);
+}
+
+TEST(Cli, DevicesChooseTheVariableStart)
+{
+    const std::string dir = project("VARIABLE v\n");
+    const struct {
+        std::string args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"prog.4th", 0, "Compile Completed\nVariable end: $0081\n"},
+        {"--device atmega32 prog.4th", 0, "Compile Completed\nVariable end: $0081\n"},
+        {"--device atmega328p prog.4th", 0, "Compile Completed\nVariable end: $0100\n"},
+        {"--device ATmega328P --varbeg 200 prog.4th", 0, "Compile Completed\nVariable end: $0200\n"},
+        {"--device m2560 prog.4th", 0, "Compile Completed\nVariable end: $0200\n"},
+        {"--device atmega99 prog.4th", 2, "mirtolanc: error: unknown device atmega99 (known: atmega32, atmega328p, "
+                                          "atmega2560, atmega644, atmega168, attiny85)\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = mirtolanc(dir, c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.err, c.err) << c.args;
+    }
+    const CliRun list = mirtolanc(dir, "--list-devices");
+    EXPECT_EQ(list.status, 0);
+    for (const char* name : {"atmega32 ", "atmega328p", "atmega2560", "atmega644", "atmega168", "attiny85"})
+        EXPECT_NE(list.out.find(name), std::string::npos) << name;
+}
+
+TEST(Cli, HexBuildStatuses)
+{
+    const std::string shipped = "--archive '" MIRTOLAN_SOURCE_DIR "/runtime/Mirtolan.arch' ";
+    const struct {
+        std::string source;
+        std::string args;
+        int status;
+        std::string err; // what standard error must contain
+        bool hex;        // a .hex is written
+    } cases[] = {
+        {": main 1 DROP ;\n", "--device atmega328p --hex prog.4th", 0, "wrote prog.hex for the ATmega328P", true},
+        {": main 300 DROP ;\n", "--hex prog.4th", 0, "prog.4th:1: warning: the literal 300", true},
+        {": main frob ;\n", "--device atmega328p --hex prog.4th", 1, "prog.4th:1: error: 'frob' is not defined", false},
+        {": start ;\n", "--hex prog.4th", 1, "prog.4th: error: the program has no word main", false},
+        {": main ;\n", "--hex -o - prog.4th", 2, "--hex needs a source file", false},
+        {": main ;\n", "--hex absent.4th", 2, "absent.4th", false},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = ScratchDir();
+        WriteFile(dir + "/prog.4th", c.source);
+        const CliRun r = mirtolanc(dir, shipped + c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(fs::exists(dir + "/prog.hex"), c.hex) << c.args;
+    }
+}
+
 TEST(Cli, HelpAndVersion)
 {
     const std::string dir = ScratchDir();
     CliRun r = mirtolanc(dir, "--help");
     EXPECT_EQ(r.status, 0);
-    for (const char* flag : {"--archive", "--zcall", "--no-header", "--varbeg", "-o", "--version", "Exit status"})
+    for (const char* flag : {"--archive", "--zcall", "--no-header", "--varbeg", "-o", "--version", "--device",
+                             "--list-devices", "--hex", "Exit status"})
         EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
     r = mirtolanc(dir, "--version");
     EXPECT_EQ(r.status, 0);
