@@ -1,4 +1,4 @@
-\\ Blink for the ATmega328P: toggles pin PB0 about every half second at 8 MHz.
+\\ Blink for the ATmega328P: toggles pin PB0 about every quarter second at 16 MHz.
 \\ Wire an LED with a resistor from PB0 to ground.
 \\ The I/O registers appear in data memory at their I/O address plus $20,
 \\ and an address goes on the stack as two cells, high byte first. The
@@ -9,7 +9,7 @@ HEX
 : LEDDDR 0 24 ;
 DECIMAL
 
-: wait ( about 120 ms at 8 MHz ) 200 0 DO 250 0 DO LOOP LOOP ;
+: wait ( about 60 ms at 16 MHz ) 200 0 DO 250 0 DO LOOP LOOP ;
 : pause wait wait wait wait ;
 : toggle LEDPORT C@ 1 XOR LEDPORT C! ;
 : main 1 LEDDDR C! BEGIN toggle pause AGAIN ;

@@ -43,4 +43,10 @@ if command -v avra >/dev/null 2>&1; then
   cp "$root/usr/share/mirtolan/4thHead.asm" "$work/proj/"
   (cd "$work/proj" && avra blink.asm >"$work/avra.log" 2>&1) || { cat "$work/avra.log"; fail "avra could not assemble the listing"; }
   [ -s "$work/proj/blink.hex" ] || fail "avra wrote no hex file"
+  # The installed tool builds a .hex with the installed run-time of another device.
+  mkdir "$work/hex"
+  cp "$source/examples/blink328p.4th" "$work/hex/"
+  (cd "$work/hex" && "$root/usr/bin/mirtolanc" --device atmega328p --hex blink328p.4th) ||
+    fail "installed mirtolanc --hex failed on blink328p.4th"
+  [ -s "$work/hex/blink328p.hex" ] || fail "mirtolanc --hex wrote no hex file"
 fi
