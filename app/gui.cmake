@@ -16,9 +16,11 @@ add_library(mirtolan_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SourceEditor.h
   ${CMAKE_CURRENT_LIST_DIR}/Settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Settings.h
+  ${CMAKE_CURRENT_LIST_DIR}/BuildController.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/BuildController.h
 )
 target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(mirtolan_window PUBLIC mirtolan_core Qt6::Widgets)
+target_link_libraries(mirtolan_window PUBLIC mirtolan_builder Qt6::Widgets)
 
 add_executable(mirtolan ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(mirtolan PRIVATE mirtolan_window)
