@@ -2,6 +2,10 @@
 ; A compiled listing includes this file first; it defines what the generated
 ; code takes for granted, starts the stacks and calls the word main.
 ;
+; Device: avra include m32def.inc, simavr core atmega32, avrdude part m32,
+;   SRAM $0060-$085F, flash 32 KB, call/jmp, default variable start 81,
+;   clock 16000000 Hz (F_CPU below), hardware multiply, UART0 at BAUD below.
+;
 ; Registers
 ;   Ftmp1 (r16), Ftmp2 (r17)  scratch of every word; a literal is pushed
 ;                             through Ftmp1, CASE keeps its selector in Ftmp2
@@ -18,58 +22,43 @@
 ;   An address takes two cells, high byte pushed first, low byte on top.
 ;   True is 255, false is 0; every nonzero byte counts as true.
 ;
-; Memory map (SRAM $0060-$085F)
-;   $0060-$0080  free (the default variable start is $81)
+; Memory map (SRAM $0060-$085F; compile with the variable start 81)
 ;   $0081-...    variables, allocated upward from the variable start
 ;   ...-$071F    data stack, grows down from DATA_STACK_TOP toward the variables
 ;   $0720-$075F  loop stack, 64 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $0760-$085F  hardware stack, 256 bytes, return addresses only
-; Nothing checks the stacks against each other; deep recursion that passes
-; 128 nested calls runs into the loop stack.
+; Nothing checks the stacks against each other.
 ;
-; Flash: the reset vector at 0, the interrupt vectors left free, then this
-; start-up code, then the listing.
+; Flash: the reset vector at 0, the interrupt vectors (see INTERRUPT in
+; 4thCore.asm), then the start-up code, then the listing.
 
 .nolist
 .include "m32def.inc"
 .list
 
-.def	Ftmp1	= r16
-.def	Ftmp2	= r17
-
-; Long call and jump, for the compiler's Zcall option.
-.macro	Zcall
-	call	@0
-.endmacro
-.macro	Zjmp
-	jmp	@0
-.endmacro
-
+.equ	F_CPU		= 16000000	; the board's clock: change it to match yours
+.equ	BAUD		= 9600		; UART0 speed, one line to change
 .equ	HW_STACK_SIZE	= 256
 .equ	LOOP_STACK_SIZE	= 64
-.equ	LOOP_STACK_TOP	= RAMEND + 1 - HW_STACK_SIZE
-.equ	DATA_STACK_TOP	= LOOP_STACK_TOP - LOOP_STACK_SIZE
+.equ	HAS_JMP		= 1
+.equ	HAS_MUL		= 1
+.equ	HAS_UART	= 1
+.equ	_RMCUSR		= MCUCSR
+.equ	_RWDT		= WDTCR+0x20
+.equ	_RWDCHANGE	= (1<<WDTOE)|(1<<WDE)
+.equ	_RSLEEPCTL	= MCUCR
+.equ	_RSLEEPMODE	= (1<<SE)|(1<<SM1)
+.equ	_RUDR		= UDR+0x20
+.equ	_RUCSRA		= UCSRA+0x20
+.equ	_RUCSRB		= UCSRB+0x20
+.equ	_RUBRRL		= UBRRL+0x20
+.equ	_RUBRRH		= UBRRH+0x20
+.equ	_RUDRE		= UDRE
+.equ	_RRXC		= RXC
+.equ	_RTXEN		= TXEN
+.equ	_RRXEN		= RXEN
+.macro	_RNeedUart
+.endmacro
 
-.cseg
-.org	0
-	jmp	_Reset
-.org	INT_VECTORS_SIZE
-_Reset:
-	ldi	Ftmp1,low(RAMEND)
-	out	SPL,Ftmp1
-	ldi	Ftmp1,high(RAMEND)
-	out	SPH,Ftmp1
-	ldi	YL,low(DATA_STACK_TOP)
-	ldi	YH,high(DATA_STACK_TOP)
-	ldi	XL,low(LOOP_STACK_TOP)
-	ldi	XH,high(LOOP_STACK_TOP)
-	call	main
-; main has returned: power down with interrupts off, so only a reset wakes
-; the chip (and a simulator ends its run).
-	cli
-	ldi	Ftmp1,(1<<SE)|(1<<SM1)
-	out	MCUCR,Ftmp1
-_Halt:
-	sleep
-	rjmp	_Halt
+.include "4thCore.asm"

@@ -2,6 +2,10 @@
 ; A compiled listing includes this file first; it defines what the generated
 ; code takes for granted, starts the stacks and calls the word main.
 ;
+; Device: avra include m328Pdef.inc, simavr core atmega328p, avrdude part m328p,
+;   SRAM $0100-$08FF, flash 32 KB, call/jmp, default variable start 100,
+;   clock 16000000 Hz (F_CPU below), hardware multiply, UART0 at BAUD below.
+;
 ; Registers
 ;   Ftmp1 (r16), Ftmp2 (r17)  scratch of every word; a literal is pushed
 ;                             through Ftmp1, CASE keeps its selector in Ftmp2
@@ -24,51 +28,37 @@
 ;   $07C0-$07FF  loop stack, 64 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $0800-$08FF  hardware stack, 256 bytes, return addresses only
-; Nothing checks the stacks against each other; deep recursion that passes
-; 128 nested calls runs into the loop stack.
+; Nothing checks the stacks against each other.
 ;
-; Flash: the reset vector at 0, the interrupt vectors left free, then this
-; start-up code, then the listing.
+; Flash: the reset vector at 0, the interrupt vectors (see INTERRUPT in
+; 4thCore.asm), then the start-up code, then the listing.
 
 .nolist
 .include "m328Pdef.inc"
 .list
 
-.def	Ftmp1	= r16
-.def	Ftmp2	= r17
-
-; Long call and jump, for the compiler's Zcall option.
-.macro	Zcall
-	call	@0
-.endmacro
-.macro	Zjmp
-	jmp	@0
-.endmacro
-
+.equ	F_CPU		= 16000000	; the board's clock: change it to match yours
+.equ	BAUD		= 9600		; UART0 speed, one line to change
 .equ	HW_STACK_SIZE	= 256
 .equ	LOOP_STACK_SIZE	= 64
-.equ	LOOP_STACK_TOP	= RAMEND + 1 - HW_STACK_SIZE
-.equ	DATA_STACK_TOP	= LOOP_STACK_TOP - LOOP_STACK_SIZE
+.equ	HAS_JMP		= 1
+.equ	HAS_MUL		= 1
+.equ	HAS_UART	= 1
+.equ	_RMCUSR		= MCUSR
+.equ	_RWDT		= WDTCSR
+.equ	_RWDCHANGE	= (1<<WDCE)|(1<<WDE)
+.equ	_RSLEEPCTL	= SMCR
+.equ	_RSLEEPMODE	= (1<<SE)|(1<<SM1)
+.equ	_RUDR		= UDR0
+.equ	_RUCSRA		= UCSR0A
+.equ	_RUCSRB		= UCSR0B
+.equ	_RUBRRL		= UBRR0L
+.equ	_RUBRRH		= UBRR0H
+.equ	_RUDRE		= UDRE0
+.equ	_RRXC		= RXC0
+.equ	_RTXEN		= TXEN0
+.equ	_RRXEN		= RXEN0
+.macro	_RNeedUart
+.endmacro
 
-.cseg
-.org	0
-	jmp	_Reset
-.org	INT_VECTORS_SIZE
-_Reset:
-	ldi	Ftmp1,low(RAMEND)
-	out	SPL,Ftmp1
-	ldi	Ftmp1,high(RAMEND)
-	out	SPH,Ftmp1
-	ldi	YL,low(DATA_STACK_TOP)
-	ldi	YH,high(DATA_STACK_TOP)
-	ldi	XL,low(LOOP_STACK_TOP)
-	ldi	XH,high(LOOP_STACK_TOP)
-	call	main
-; main has returned: power down with interrupts off, so only a reset wakes
-; the chip (and a simulator ends its run).
-	cli
-	ldi	Ftmp1,(1<<SE)|(1<<SM1)
-	out	SMCR,Ftmp1
-_Halt:
-	sleep
-	rjmp	_Halt
+.include "../4thCore.asm"

@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 
+#include "avr_uart.h"
 #include "sim_avr.h"
 #include "sim_hex.h"
 
@@ -18,6 +19,10 @@ constexpr std::uint16_t RegYL = 28;
 constexpr std::uint16_t RegXL = 26;
 // The stack pointer's I/O registers, as data addresses.
 constexpr std::uint16_t DataSPL = 0x5D;
+// simavr's UART0 carries this name on every core.
+constexpr char Uart0 = '0';
+// Bytes for the receiver are fed in once the start-up code has enabled it.
+constexpr std::uint64_t UartInputCycle = 1000;
 // Intel hex chunks from this address up are not flash (EEPROM, fuses).
 constexpr std::uint32_t FlashChunkLimit = 0x800000;
 
@@ -69,6 +74,11 @@ bool loadHex(avr_t& avr, const std::string& file, std::string& error)
     return true;
 }
 
+void collectUartByte(avr_irq_t*, std::uint32_t value, void* param)
+{
+    static_cast<std::string*>(param)->push_back(char(value & 0xFF));
+}
+
 } // namespace
 
 std::optional<SymbolMap> ReadMapFile(const std::string& path, std::string& error)
@@ -105,11 +115,23 @@ std::optional<RunResult> RunProgram(const RunRequest& request, std::string& erro
     }
     avr_init(avr.get());
     avr->log = LOG_ERROR;
-    avr->frequency = 8000000;
+    avr->frequency = request.frequency ? request.frequency : 8000000;
     if (!loadHex(*avr, request.hexFile, error))
         return std::nullopt;
 
     RunResult result;
+    avr_irq_t* uartOut = avr_io_getirq(avr.get(), AVR_IOCTL_UART_GETIRQ(Uart0), UART_IRQ_OUTPUT);
+    avr_irq_t* uartIn = avr_io_getirq(avr.get(), AVR_IOCTL_UART_GETIRQ(Uart0), UART_IRQ_INPUT);
+    result.hasUart = uartOut != nullptr;
+    if (uartOut) {
+        // simavr would also echo the text to its console.
+        std::uint32_t flags = 0;
+        avr_ioctl(avr.get(), AVR_IOCTL_UART_GET_FLAGS(Uart0), &flags);
+        flags &= ~std::uint32_t(AVR_UART_FLAG_STDIO);
+        avr_ioctl(avr.get(), AVR_IOCTL_UART_SET_FLAGS(Uart0), &flags);
+        avr_irq_register_notify(uartOut, collectUartByte, &result.uartOutput);
+    }
+    bool inputSent = request.uartInput.empty() || !uartIn;
     std::optional<std::uint8_t> watched;
     if (request.watch && *request.watch <= avr->ramend)
         watched = avr->data[*request.watch];
@@ -118,6 +140,12 @@ std::optional<RunResult> RunProgram(const RunRequest& request, std::string& erro
         if (watched && avr->data[*request.watch] != *watched) {
             watched = avr->data[*request.watch];
             ++result.watchChanges;
+            result.watchCycles.push_back(avr->cycle);
+        }
+        if (!inputSent && avr->cycle >= UartInputCycle) {
+            for (char ch : request.uartInput)
+                avr_raise_irq(uartIn, std::uint8_t(ch));
+            inputSent = true;
         }
         if (state == cpu_Done) {
             result.ending = Ending::Slept;
@@ -133,6 +161,8 @@ std::optional<RunResult> RunProgram(const RunRequest& request, std::string& erro
         }
     }
     result.cycles = avr->cycle;
+    if (uartOut)
+        avr_irq_unregister_notify(uartOut, collectUartByte, &result.uartOutput);
 
     const std::uint16_t y = word16(*avr, RegYL);
     if (y > request.dataStackTop)

@@ -23,6 +23,8 @@ struct RunRequest {
     std::uint16_t dumpStart = 0;    // SRAM bytes to report
     std::uint16_t dumpLength = 0;
     std::optional<std::uint16_t> watch; // count the changes of this byte
+    std::uint32_t frequency = 0;        // the clock in Hz; 0 keeps simavr's default
+    std::string uartInput;              // bytes fed to UART0's receiver once the program runs
 };
 
 enum class Ending { Slept, CycleLimit, Crashed };
@@ -36,6 +38,9 @@ struct RunResult {
     long hardwareStackDepth = 0;       // bytes left on the hardware stack
     std::vector<std::uint8_t> dump;
     long watchChanges = 0;
+    std::vector<std::uint64_t> watchCycles; // the cycle of each change of the watched byte
+    std::string uartOutput;            // what the program sent on UART0
+    bool hasUart = false;              // the core has a UART0 to listen to
 };
 
 // Returns nothing and sets error when the core or the hex file is unusable.

@@ -23,6 +23,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -55,13 +57,40 @@ struct Case {
     std::uint64_t cycles = DefaultCycleLimit;
     simtest::Ending ending = simtest::Ending::Slept;
     std::optional<std::uint16_t> watch;
+    bool watchFromVars = false;   // watch is an offset from the variable start
     long watchMin = 0;
+    std::optional<std::string> uart; // the text the program sends on UART0
+    std::string uartInput;        // bytes for UART0's receiver
+    std::string buildError;       // the build must fail with this text
+    double elapsedSeconds = 0;    // time between the first two changes of the watched byte
 };
+
+// Clock tolerance of MS and US, and of the elapsed directive that checks them.
+constexpr double ElapsedTolerance = 0.01;
 
 struct Options {
     std::string compiler, archive, headerDir, mcu, device, varbeg, work, sourceDir, only, group, caseFile;
+    std::vector<std::string> extraArchives; // device archives appended to the main one
+    std::vector<std::string> coverageDevices; // NAME=HEADERDIR pairs the coverage check covers
+    std::string wordRef;   // write the word reference here instead of running cases
     bool coverage = false; // only check that the cases use every archive word
+    bool check = false;    // with wordRef: compare instead of writing
 };
+
+// Turns the escapes \n \r \s \\ of a uart or input directive into bytes.
+std::string unescape(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char e = text[++i];
+        out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 's' ? ' ' : e;
+    }
+    return out;
+}
 
 std::vector<std::string> splitWords(const std::string& text)
 {
@@ -135,9 +164,37 @@ bool ParseDirective(Case& c, const std::string& text)
             return false;
         return true;
     }
+    if (key == "watch" && words.size() == 3 && words[1].rfind("var", 0) == 0) {
+        // var or var+N: relative to the variable start, which differs by device
+        v = 0;
+        if (words[1].size() > 3 && !(words[1][3] == '+' && parseInt(words[1].substr(4), 10, v)))
+            return false;
+        c.watch = std::uint16_t(v);
+        c.watchFromVars = true;
+        return parseInt(words[2], 10, c.watchMin);
+    }
     if (key == "watch" && words.size() == 3 && parseInt(words[1], 16, v) && v >= 0 && v <= 0xFFFF) {
         c.watch = std::uint16_t(v);
         return parseInt(words[2], 10, c.watchMin);
+    }
+    // The text directives keep their blanks: everything after the key counts.
+    const std::string rest = text.size() > key.size() ? text.substr(key.size() + 1) : "";
+    if (key == "uart") {
+        c.uart = c.uart.value_or("") + unescape(rest);
+        return true;
+    }
+    if (key == "input") {
+        c.uartInput += unescape(rest);
+        return true;
+    }
+    if (key == "error" && !rest.empty()) {
+        c.buildError = rest;
+        return true;
+    }
+    if (key == "elapsed" && words.size() == 3 && parseInt(words[1], 10, v) && v > 0 &&
+        (words[2] == "ms" || words[2] == "us")) {
+        c.elapsedSeconds = double(v) / (words[2] == "ms" ? 1e3 : 1e6);
+        return true;
     }
     return false;
 }
@@ -239,6 +296,39 @@ bool forDevice(const Case& c, const std::string& device)
     return false;
 }
 
+std::string escaped(const std::string& text)
+{
+    std::string out;
+    for (char ch : text)
+        out += ch == '\n' ? "\\n" : ch == '\r' ? "\\r" : std::string(1, ch);
+    return out;
+}
+
+// The main archive followed by the device's own, as one file: the compiler
+// reads one, and the first header of a name wins. Returns false when a part
+// cannot be read.
+bool joinArchives(Options& o)
+{
+    if (o.extraArchives.empty())
+        return true;
+    std::error_code ec;
+    fs::create_directories(o.work, ec);
+    const std::string joined = (fs::path(o.work) / "archive.arch").string();
+    std::ofstream out(joined, std::ios::binary);
+    std::vector<std::string> parts{o.archive};
+    parts.insert(parts.end(), o.extraArchives.begin(), o.extraArchives.end());
+    for (const auto& part : parts) {
+        std::ifstream in(part, std::ios::binary);
+        if (!in) {
+            std::cerr << "cannot read " << part << "\n";
+            return false;
+        }
+        out << in.rdbuf();
+    }
+    o.archive = joined;
+    return bool(out);
+}
+
 // Returns the failure text, empty when the case passes.
 std::string runCase(const Case& c, const Options& o)
 {
@@ -269,7 +359,16 @@ std::string runCase(const Case& c, const Options& o)
     if (runTool(compile, base + ".compile.log") != 0)
         return "mirtolanc failed:\n" + slurp(base + ".compile.log");
     const std::vector<std::string> assemble{"avra", "-I", o.headerDir, "-m", mapFile, "-o", hexFile, asmFile};
-    if (runTool(assemble, base + ".avra.log") != 0)
+    const bool assembled = runTool(assemble, base + ".avra.log") == 0;
+    if (!c.buildError.empty()) {
+        const std::string log = slurp(base + ".avra.log");
+        if (assembled)
+            return "  avra assembled " + asmFile + ", expected the error \"" + c.buildError + "\"\n";
+        if (log.find(c.buildError) == std::string::npos)
+            return "  avra failed without \"" + c.buildError + "\":\n" + log;
+        return "";
+    }
+    if (!assembled)
         return "avra failed on " + asmFile + ":\n" + slurp(base + ".avra.log");
 
     std::string error;
@@ -298,6 +397,11 @@ std::string runCase(const Case& c, const Options& o)
     request.dumpStart = std::uint16_t(varStart);
     request.dumpLength = std::uint16_t(c.vars.size());
     request.watch = c.watch;
+    if (c.watch && c.watchFromVars)
+        request.watch = std::uint16_t(varStart + *c.watch);
+    const auto clock = symbols->find("F_CPU");
+    request.frequency = clock == symbols->end() ? 0 : clock->second;
+    request.uartInput = c.uartInput;
     const auto result = simtest::RunProgram(request, error);
     if (!result)
         return error;
@@ -323,6 +427,17 @@ std::string runCase(const Case& c, const Options& o)
     if (c.watch && result->watchChanges < c.watchMin)
         fail("watched byte changed " + std::to_string(result->watchChanges) + " times, expected at least " +
              std::to_string(c.watchMin));
+    if (c.uart && *c.uart != result->uartOutput)
+        fail("uart \"" + escaped(result->uartOutput) + "\", expected \"" + escaped(*c.uart) + "\"");
+    if (c.elapsedSeconds > 0) {
+        const double expected = c.elapsedSeconds * request.frequency;
+        if (result->watchCycles.size() < 2)
+            fail("the watched byte changed fewer than twice, so no time was measured");
+        else if (const double took = double(result->watchCycles[1] - result->watchCycles[0]);
+                 took < expected * (1 - ElapsedTolerance) || took > expected * (1 + ElapsedTolerance))
+            fail("took " + std::to_string(std::uint64_t(took)) + " cycles, expected " +
+                 std::to_string(std::uint64_t(expected)) + " within 1%");
+    }
     if (!failures.empty())
         failures += "  listing: " + asmFile + "\n";
     return failures;
@@ -336,45 +451,235 @@ std::string upper(std::string text)
     return text;
 }
 
-// Every word of the archive must be used by some case, so that a new entry
-// cannot ship untested. Returns the number of unused words.
-int reportUncoveredWords(const std::string& archivePath, const std::vector<Case>& cases, const std::string& sourceDir)
+// One entry of an archive, as the coverage check and the word reference see it.
+struct Entry {
+    std::string name;
+    std::string section;            // the "; ---- " heading it stands under
+    std::string effect;             // the stack effect of its doc line, "( a -- b )"
+    std::string description;        // the rest of its doc line
+    std::set<std::string> needs;    // hardware it needs, by feature name ("UART")
+    std::vector<std::string> body;  // the lines the compiler copies
+};
+
+// Doc lines stand right before their header: "$ ( a -- b ) What it does.
+// [needs UART]". They end the previous body, so the compiler never copies them.
+constexpr std::string_view DocMark = "$ (";
+constexpr std::string_view HeaderMark = "$$ ";
+constexpr std::string_view SectionMark = "; ---- ";
+constexpr std::string_view NeedsMark = "[needs ";
+
+std::vector<Entry> readArchive(const std::string& path, std::string& error)
 {
-    std::ifstream in(archivePath);
+    std::ifstream in(path);
     if (!in) {
-        std::cerr << "cannot read " << archivePath << "\n";
-        return 1;
+        error = "cannot read " + path;
+        return {};
     }
+    std::vector<Entry> entries;
+    std::string section, doc;
+    bool inBody = false;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind(HeaderMark, 0) == 0) {
+            Entry e;
+            e.name = line.substr(HeaderMark.size());
+            e.section = section;
+            if (const auto close = doc.find(')'); !doc.empty() && close != std::string::npos) {
+                e.effect = doc.substr(2, close - 1);
+                std::string rest = doc.substr(close + 1);
+                for (auto at = rest.find(NeedsMark); at != std::string::npos; at = rest.find(NeedsMark)) {
+                    const auto end = rest.find(']', at);
+                    e.needs.insert(rest.substr(at + NeedsMark.size(), end - at - NeedsMark.size()));
+                    rest.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
+                }
+                const auto first = rest.find_first_not_of(' '), last = rest.find_last_not_of(' ');
+                e.description = first == std::string::npos ? "" : rest.substr(first, last - first + 1);
+            }
+            entries.push_back(e);
+            doc.clear();
+            inBody = true;
+            continue;
+        }
+        if (!line.empty() && line[0] == '$') {
+            inBody = false;
+            doc = line.rfind(DocMark, 0) == 0 ? line : "";
+            continue;
+        }
+        if (inBody)
+            entries.back().body.push_back(line);
+        else if (line.rfind(SectionMark, 0) == 0)
+            section = line.substr(SectionMark.size());
+    }
+    return entries;
+}
+
+// Internal entries: the compiled control structures call them by themselves.
+bool isInternal(const Entry& e) { return !e.name.empty() && e.name[0] == '_'; }
+
+// A device the coverage check and the reference know: its name in the cases
+// and the features its header lacks (HAS_UART = 0 lacks "UART").
+struct Device {
+    std::string name;
+    std::set<std::string> lacks;
+};
+
+std::optional<Device> readDevice(const std::string& spec, std::string& error)
+{
+    const auto eq = spec.find('=');
+    if (eq == std::string::npos) {
+        error = "a device is given as NAME=HEADERDIR: " + spec;
+        return std::nullopt;
+    }
+    Device d{spec.substr(0, eq), {}};
+    const std::string header = (fs::path(spec.substr(eq + 1)) / "4thHead.asm").string();
+    std::ifstream in(header);
+    if (!in) {
+        error = "cannot read " + header;
+        return std::nullopt;
+    }
+    for (std::string line; std::getline(in, line);) {
+        const auto words = splitWords(line);
+        if (words.size() >= 4 && words[0] == ".equ" && words[1].rfind("HAS_", 0) == 0 && words[2] == "=" &&
+            words[3] == "0")
+            d.lacks.insert(words[1].substr(4));
+    }
+    return d;
+}
+
+std::set<std::string> lacking(const Entry& e, const Device& d)
+{
+    std::set<std::string> out;
+    for (const auto& n : e.needs)
+        if (d.lacks.count(upper(n)))
+            out.insert(n);
+    return out;
+}
+
+std::set<std::string> caseWords(const Case& c, const std::string& sourceDir)
+{
     std::set<std::string> used;
     auto addWords = [&](const std::string& line) {
         for (const auto& w : splitWords(line))
             used.insert(upper(w));
     };
-    for (const auto& c : cases) {
-        for (const auto& l : c.source)
+    for (const auto& l : c.source)
+        addWords(l);
+    if (!c.sourceFile.empty()) {
+        std::ifstream src(fs::path(sourceDir) / c.sourceFile);
+        for (std::string l; std::getline(src, l);)
             addWords(l);
-        if (!c.sourceFile.empty()) {
-            std::ifstream src(fs::path(sourceDir) / c.sourceFile);
-            for (std::string l; std::getline(src, l);)
-                addWords(l);
-        }
     }
-    constexpr std::string_view Header = "$$ ";
+    return used;
+}
+
+// Every word of the archive must be run by some case on every device that
+// supports it, and must stop the build on every device that does not, so
+// that a new entry cannot ship untested. Every entry needs a doc line too.
+// Returns the number of gaps.
+int reportUncoveredWords(const std::vector<Entry>& entries, const std::vector<Case>& cases,
+                         const std::vector<Device>& devices, const std::string& sourceDir)
+{
+    std::vector<std::set<std::string>> used;
+    for (const auto& c : cases)
+        used.push_back(caseWords(c, sourceDir));
     int missing = 0;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.rfind(Header, 0) != 0)
+    for (const auto& e : entries) {
+        if (isInternal(e))
             continue;
-        const std::string name = line.substr(Header.size());
-        // IF, UNTIL and WHILE call it without naming it.
-        const bool implicit = name == "_TestIfZero";
-        if (!implicit && !used.count(upper(name))) {
-            std::cout << "no case uses the archive word " << name << "\n";
+        if (e.effect.empty()) {
+            std::cout << "the archive word " << e.name << " has no doc line \"$ ( before -- after ) text\"\n";
             ++missing;
+        }
+        for (const auto& d : devices) {
+            const bool mustFail = !lacking(e, d).empty();
+            bool found = false;
+            for (std::size_t i = 0; i < cases.size() && !found; ++i)
+                found = used[i].count(upper(e.name)) && forDevice(cases[i], d.name) &&
+                        cases[i].buildError.empty() != mustFail && cases[i].group.empty();
+            if (!found) {
+                std::cout << (mustFail ? "no case shows that the build stops when " : "no case runs ") << e.name
+                          << (mustFail ? " is used on " : " on ") << d.name << "\n";
+                ++missing;
+            }
         }
     }
     return missing;
+}
+
+// The size in instruction words of each entry's body with its ret, found by
+// assembling the body alone behind the header of headerDir.
+std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entry>& entries, const Options& o,
+                                                          std::string& error)
+{
+    std::error_code ec;
+    fs::create_directories(o.work, ec);
+    std::map<std::string, long> sizes;
+    for (const auto& e : entries) {
+        const std::string base = (fs::path(o.work) / "measure").string();
+        {
+            std::ofstream out(base + ".asm");
+            out << ".include \"4thHead.asm\"\nmain:\n_RMeasureStart:\n";
+            for (const auto& l : e.body)
+                out << l << "\n";
+            out << "\tret\n_RMeasureEnd:\n";
+        }
+        if (runTool({"avra", "-I", o.headerDir, "-m", base + ".map", "-o", base + ".hex", base + ".asm"},
+                    base + ".log") != 0) {
+            error = "avra failed on the body of " + e.name + ":\n" + slurp(base + ".log");
+            return std::nullopt;
+        }
+        const auto symbols = simtest::ReadMapFile(base + ".map", error);
+        if (!symbols)
+            return std::nullopt;
+        const auto start = symbols->find("_RMEASURESTART"), end = symbols->find("_RMEASUREEND");
+        if (start == symbols->end() || end == symbols->end()) {
+            error = "no measuring labels in " + base + ".map";
+            return std::nullopt;
+        }
+        sizes[e.name] = long(end->second) - long(start->second);
+    }
+    return sizes;
+}
+
+// Markdown cells cannot hold a bare "|".
+std::string cell(const std::string& text)
+{
+    std::string out;
+    for (char ch : text)
+        out += ch == '|' ? std::string("\\|") : std::string(1, ch);
+    return out;
+}
+
+std::string wordReference(const std::vector<Entry>& entries, const std::vector<Device>& devices,
+                          const std::map<std::string, long>& sizes, const std::string& sizeDevice)
+{
+    std::ostringstream out;
+    out << "# Word reference\n\n"
+           "Generated from the doc lines of `runtime/Mirtolan.arch` by `mirtolan_simtest --wordref` "
+           "(the build target `wordref` rewrites this file; the test `sim.wordref` fails when it is out of "
+           "step). A cell is one byte, a double `d` two cells with the high cell below; `addr` is an "
+           "address (a double), `faddr` a byte address in flash. Size is in instruction words with the "
+           "final `ret`, on the "
+        << sizeDevice << ".\n";
+    std::string section = "\1";
+    for (const auto& e : entries) {
+        if (isInternal(e))
+            continue;
+        if (e.section != section) {
+            section = e.section;
+            out << "\n## " << (section.empty() ? "Words" : section) << "\n\n"
+                << "| Word | Stack | Description | Devices | Size |\n|---|---|---|---|---|\n";
+        }
+        std::string where = "all";
+        for (const auto& d : devices)
+            if (!lacking(e, d).empty())
+                where = (where == "all" ? "not " : where + ", ") + d.name;
+        const auto size = sizes.find(e.name);
+        out << "| `" << cell(e.name) << "` | `" << cell(e.effect) << "` | " << cell(e.description) << " | " << where
+            << " | " << (size == sizes.end() ? 0 : size->second) << " |\n";
+    }
+    return out.str();
 }
 
 bool parseOptions(int argc, char** argv, Options& o)
@@ -382,8 +687,10 @@ bool parseOptions(int argc, char** argv, Options& o)
     const std::vector<std::pair<std::string, std::string*>> table{
         {"--compiler", &o.compiler}, {"--archive", &o.archive}, {"--header-dir", &o.headerDir}, {"--mcu", &o.mcu},
         {"--device", &o.device},     {"--varbeg", &o.varbeg},        {"--work", &o.work},
-        {"--source-dir", &o.sourceDir}, {"--only", &o.only}, {"--group", &o.group},
+        {"--source-dir", &o.sourceDir}, {"--only", &o.only}, {"--group", &o.group}, {"--wordref", &o.wordRef},
     };
+    const std::vector<std::pair<std::string, std::vector<std::string>*>> lists{
+        {"--extra-archive", &o.extraArchives}, {"--cover-device", &o.coverageDevices}};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         bool matched = false;
@@ -392,20 +699,65 @@ bool parseOptions(int argc, char** argv, Options& o)
                 *target = argv[++i];
                 matched = true;
             }
+        for (const auto& [flag, target] : lists)
+            if (!matched && arg == flag && i + 1 < argc) {
+                target->push_back(argv[++i]);
+                matched = true;
+            }
         if (matched)
             continue;
         if (arg == "--coverage") {
             o.coverage = true;
             continue;
         }
+        if (arg == "--check") {
+            o.check = true;
+            continue;
+        }
         if (!o.caseFile.empty() || arg.rfind("--", 0) == 0)
             return false;
         o.caseFile = arg;
     }
+    if (!o.wordRef.empty())
+        return !o.archive.empty() && !o.headerDir.empty() && !o.work.empty();
     if (o.coverage)
         return !o.archive.empty() && !o.caseFile.empty();
     return !o.compiler.empty() && !o.headerDir.empty() && !o.mcu.empty() && !o.device.empty() &&
            !o.varbeg.empty() && !o.work.empty() && !o.caseFile.empty();
+}
+
+// Writes the word reference, or with --check compares it with the file.
+int runWordRef(const Options& o, const std::vector<Device>& devices)
+{
+    std::string error;
+    const auto entries = readArchive(o.archive, error);
+    const auto sizes = error.empty() ? measureEntries(entries, o, error) : std::nullopt;
+    if (!sizes) {
+        std::cerr << error << "\n";
+        return 2;
+    }
+    const std::string text = wordReference(entries, devices, *sizes, o.device.empty() ? "ATmega328P" : o.device);
+    if (o.check) {
+        std::ifstream in(o.wordRef, std::ios::binary);
+        std::ostringstream current;
+        current << in.rdbuf();
+        if (current.str() == text)
+            return 0;
+        std::cout << o.wordRef << " is out of step with " << o.archive
+                  << ": rebuild it with the build target wordref and commit it\n";
+        return 1;
+    }
+    const std::string temp = o.wordRef + ".tmp";
+    std::ofstream out(temp, std::ios::binary);
+    out << text;
+    out.close();
+    std::error_code ec;
+    fs::rename(temp, o.wordRef, ec);
+    if (!out || ec) {
+        std::cerr << "cannot write " << o.wordRef << "\n";
+        return 2;
+    }
+    return 0;
 }
 
 } // namespace
@@ -414,16 +766,43 @@ int main(int argc, char** argv)
 {
     Options o;
     if (!parseOptions(argc, argv, o)) {
-        std::cerr << "usage: mirtolan_simtest --compiler EXE [--archive FILE] --header-dir DIR --mcu CORE --device NAME"
-                     " --varbeg HEX --work DIR [--source-dir DIR] [--group NAME] [--only CASE] CASEFILE\n"
-                     "       mirtolan_simtest --coverage --archive FILE [--source-dir DIR] CASEFILE\n";
+        std::cerr << "usage: mirtolan_simtest --compiler EXE [--archive FILE] [--extra-archive FILE]... --header-dir DIR"
+                     " --mcu CORE --device NAME --varbeg HEX --work DIR [--source-dir DIR] [--group NAME]"
+                     " [--only CASE] CASEFILE\n"
+                     "       mirtolan_simtest --coverage --archive FILE [--cover-device NAME=HEADERDIR]..."
+                     " [--source-dir DIR] CASEFILE\n"
+                     "       mirtolan_simtest --wordref FILE [--check] --archive FILE --header-dir DIR --work DIR"
+                     " [--device TITLE] [--cover-device NAME=HEADERDIR]...\n";
         return 2;
     }
+    std::vector<Device> devices;
+    for (const auto& spec : o.coverageDevices) {
+        std::string error;
+        const auto d = readDevice(spec, error);
+        if (!d) {
+            std::cerr << error << "\n";
+            return 2;
+        }
+        devices.push_back(*d);
+    }
+    if (!o.wordRef.empty())
+        return runWordRef(o, devices);
     std::vector<Case> cases;
     if (!readCases(o.caseFile, cases))
         return 2;
-    if (o.coverage)
-        return reportUncoveredWords(o.archive, cases, o.sourceDir) == 0 ? 0 : 1;
+    if (o.coverage) {
+        std::string error;
+        const auto entries = readArchive(o.archive, error);
+        if (!error.empty()) {
+            std::cerr << error << "\n";
+            return 2;
+        }
+        if (devices.empty())
+            devices.push_back(Device{});
+        return reportUncoveredWords(entries, cases, devices, o.sourceDir) == 0 ? 0 : 1;
+    }
+    if (!joinArchives(o))
+        return 2;
     int run = 0, failed = 0;
     for (const auto& c : cases) {
         if (!forDevice(c, o.device) || c.group != o.group || (!o.only.empty() && c.name != o.only))
