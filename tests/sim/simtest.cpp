@@ -296,6 +296,15 @@ bool forDevice(const Case& c, const std::string& device)
     return false;
 }
 
+// The cycles between the first two changes of the watched byte; when it
+// changes a third time, the second gap is a baseline (the same code with
+// nothing to wait for) and is taken off, so only the wait itself counts.
+double measuredTime(const std::vector<std::uint64_t>& changes)
+{
+    const double first = double(changes[1] - changes[0]);
+    return changes.size() > 2 ? first - double(changes[2] - changes[1]) : first;
+}
+
 std::string escaped(const std::string& text)
 {
     std::string out;
@@ -433,7 +442,7 @@ std::string runCase(const Case& c, const Options& o)
         const double expected = c.elapsedSeconds * request.frequency;
         if (result->watchCycles.size() < 2)
             fail("the watched byte changed fewer than twice, so no time was measured");
-        else if (const double took = double(result->watchCycles[1] - result->watchCycles[0]);
+        else if (const double took = measuredTime(result->watchCycles);
                  took < expected * (1 - ElapsedTolerance) || took > expected * (1 + ElapsedTolerance))
             fail("took " + std::to_string(std::uint64_t(took)) + " cycles, expected " +
                  std::to_string(std::uint64_t(expected)) + " within 1%");
