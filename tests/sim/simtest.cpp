@@ -1,17 +1,29 @@
 // End-to-end check of the shipped run-time: each case of a case file is
 // compiled with mirtolanc, assembled with avra, run in simavr, and what it
-// left on the data stack and in its variables is compared with the case.
+// left on the data stack and in its variables, and sent on UART0, is
+// compared with the case.
 //
-//   mirtolan_simtest --compiler EXE [--archive FILE] --header-dir DIR --mcu CORE --device NAME
+//   mirtolan_simtest --compiler EXE [--archive FILE] [--extra-archive FILE]...
+//                    [--every-word-of FILE] --header-dir DIR --mcu CORE --device NAME
 //                    --varbeg HEX --work DIR [--source-dir DIR] [--group NAME] [--only CASE]
 //                    CASEFILE
 //
 // Case file: "### name" starts a case; its source lines follow; lines that
-// begin with ">>> " set what the case expects (see ParseDirective).
+// begin with ">>> " set what the case expects (see ParseDirective). Extra
+// archives (a device's register words) are read after the main one;
+// --every-word-of adds a case that runs every word of such an archive.
 //
-//   mirtolan_simtest --coverage --archive FILE [--source-dir DIR] CASEFILE
+//   mirtolan_simtest --coverage --archive FILE [--cover-device NAME=HEADERDIR]...
+//                    [--source-dir DIR] CASEFILE
 //
-// checks instead that the cases use every word of the archive.
+// checks instead that the cases run every word of the archive on every
+// device that supports it, and show the build stopping on every other.
+//
+//   mirtolan_simtest --wordref FILE [--check] --archive FILE --header-dir DIR --work DIR
+//                    [--device TITLE] [--cover-device NAME=HEADERDIR]...
+//
+// writes the word reference made from the archive's doc lines, or checks
+// that FILE holds it.
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -73,6 +85,7 @@ struct Options {
     std::vector<std::string> extraArchives; // device archives appended to the main one
     std::vector<std::string> coverageDevices; // NAME=HEADERDIR pairs the coverage check covers
     std::string wordRef;   // write the word reference here instead of running cases
+    std::string everyWordOf; // an archive whose every word one more case uses
     bool coverage = false; // only check that the cases use every archive word
     bool check = false;    // with wordRef: compare instead of writing
 };
@@ -691,12 +704,33 @@ std::string wordReference(const std::vector<Entry>& entries, const std::vector<D
     return out.str();
 }
 
+// A case that runs every word of an archive whose words only push, such as
+// a device's register words, and drops what each pushes by its doc line:
+// every one must assemble and leave what it says.
+Case everyWordCase(const std::vector<Entry>& entries)
+{
+    Case c;
+    c.name = "every-word-of-the-device-archive";
+    c.compilerArgs.push_back("--zcall"); // a thousand words outgrow rcall's reach
+    c.source.push_back(": main");
+    for (const auto& e : entries) {
+        const auto arrow = e.effect.find("-- ");
+        const auto pushed = arrow == std::string::npos ? 0 : splitWords(e.effect.substr(arrow + 3)).size() - 1;
+        // An address is two cells, everything else one.
+        const bool address = pushed == 1 && e.effect.find("addr") != std::string::npos;
+        c.source.push_back("  " + e.name + (address ? " 2DROP" : pushed == 1 ? " DROP" : ""));
+    }
+    c.source.push_back(";");
+    return c;
+}
+
 bool parseOptions(int argc, char** argv, Options& o)
 {
     const std::vector<std::pair<std::string, std::string*>> table{
         {"--compiler", &o.compiler}, {"--archive", &o.archive}, {"--header-dir", &o.headerDir}, {"--mcu", &o.mcu},
         {"--device", &o.device},     {"--varbeg", &o.varbeg},        {"--work", &o.work},
         {"--source-dir", &o.sourceDir}, {"--only", &o.only}, {"--group", &o.group}, {"--wordref", &o.wordRef},
+        {"--every-word-of", &o.everyWordOf},
     };
     const std::vector<std::pair<std::string, std::vector<std::string>*>> lists{
         {"--extra-archive", &o.extraArchives}, {"--cover-device", &o.coverageDevices}};
@@ -809,6 +843,15 @@ int main(int argc, char** argv)
         if (devices.empty())
             devices.push_back(Device{});
         return reportUncoveredWords(entries, cases, devices, o.sourceDir) == 0 ? 0 : 1;
+    }
+    if (!o.everyWordOf.empty()) {
+        std::string error;
+        const auto entries = readArchive(o.everyWordOf, error);
+        if (!error.empty()) {
+            std::cerr << error << "\n";
+            return 2;
+        }
+        cases.push_back(everyWordCase(entries));
     }
     if (!joinArchives(o))
         return 2;
