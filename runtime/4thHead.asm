@@ -4,7 +4,7 @@
 ;
 ; Device: avra include m32def.inc, simavr core atmega32, avrdude part m32,
 ;   SRAM $0060-$085F, flash 32 KB, call/jmp, default variable start 81,
-;   clock 16000000 Hz (F_CPU below), hardware multiply, UART0 at BAUD below.
+;   clock 8000000 Hz (F_CPU below), hardware multiply, UART0 at BAUD below.
 ;
 ; Registers
 ;   Ftmp1 (r16), Ftmp2 (r17)  scratch of every word; a literal is pushed
@@ -37,7 +37,7 @@
 .include "m32def.inc"
 .list
 
-.equ	F_CPU		= 16000000	; the board's clock: change it to match yours
+.equ	F_CPU		= 8000000	; the board's clock: change it to match yours
 .equ	BAUD		= 9600		; UART0 speed, one line to change
 .equ	HW_STACK_SIZE	= 256
 .equ	LOOP_STACK_SIZE	= 64
