@@ -30,8 +30,8 @@
 ;   $0480-$04FF  hardware stack, 128 bytes, return addresses only
 ; Nothing checks the stacks against each other.
 ;
-; Flash: the reset vector at 0, the interrupt vectors (see INTERRUPT in
-; 4thCore.asm), then the start-up code, then the listing.
+; Flash: the reset vector at 0, the interrupt vectors (see INTERRUPT
+; below), then the start-up code, then the listing.
 
 .nolist
 .include "m168def.inc"
@@ -61,4 +61,271 @@
 .macro	_RNeedUart
 .endmacro
 
-.include "../4thCore.asm"
+; ==== shared by every device: 4thCore.inc from here on (cmake --build build --target headers)
+; Start-up code and shared macros of the run-time, the same for every device.
+; Each device's 4thHead.asm includes its avra definitions, sets the facts
+; below and then holds a copy of this file (the build target headers makes
+; it, the test sim.headers checks it), so that a header stands on its own:
+;   F_CPU            clock in Hz; MS, US and the baud rate are computed from it
+;   BAUD             UART0 speed (8 data bits, no parity, one stop bit)
+;   HW_STACK_SIZE    bytes of hardware stack at the top of SRAM
+;   LOOP_STACK_SIZE  bytes of loop stack below it
+;   HAS_JMP, HAS_MUL, HAS_UART   1 when the device has call/jmp, mul, a UART
+;   _RMCUSR          I/O address of the reset status register
+;   _RWDT            data address of the watchdog control register
+;   _RWDCHANGE       the bits that unlock a change of the watchdog
+;   _RSLEEPCTL       I/O address of the sleep mode control register
+;   _RSLEEPMODE      its value for power-down with sleep enabled
+;   _RUDR, _RUCSRA, _RUCSRB, _RUBRRL, _RUBRRH (data addresses), _RUDRE,
+;   _RRXC, _RTXEN, _RRXEN (bit numbers)   UART0, when there is one
+; and defines the macro _RNeedUart, which stops the assembly with a message
+; naming the word on a device without a UART.
+
+.def	Ftmp1	= r16
+.def	Ftmp2	= r17
+
+; Long call and jump, for the compiler's Zcall option; a device without
+; call/jmp reaches its whole flash with rcall/rjmp.
+.if HAS_JMP
+.macro	Zcall
+	call	@0
+.endmacro
+.macro	Zjmp
+	jmp	@0
+.endmacro
+.else
+.macro	Zcall
+	rcall	@0
+.endmacro
+.macro	Zjmp
+	rjmp	@0
+.endmacro
+.endif
+
+.equ	LOOP_STACK_TOP	= RAMEND + 1 - HW_STACK_SIZE
+.equ	DATA_STACK_TOP	= LOOP_STACK_TOP - LOOP_STACK_SIZE
+; Cycles in a microsecond and in a millisecond, for US and MS.
+.equ	_RCYCLES_US	= F_CPU / 1000000
+.equ	_RCYCLES_MS	= F_CPU / 1000
+; MS counts 4 cycles a turn, plus 4 a millisecond around the turns.
+.equ	_RMS_TURNS	= (_RCYCLES_MS - 4) / 4
+; UBRR rounded to the nearest divider.
+.equ	_RUBRR		= (F_CPU + 8 * BAUD) / (16 * BAUD) - 1
+
+.cseg
+.org	0
+.if HAS_JMP
+	jmp	_Reset
+.else
+	rjmp	_Reset
+.endif
+.org	INT_VECTORS_SIZE
+_Reset:
+; A bootloader may start the program with the watchdog running, which would
+; reset it every few milliseconds; the reset flag would keep it on.
+	cli
+	wdr
+	in	Ftmp1,_RMCUSR
+	andi	Ftmp1,~(1<<WDRF)
+	out	_RMCUSR,Ftmp1
+	ldi	Ftmp1,_RWDCHANGE
+	clr	Ftmp2
+	sts	_RWDT,Ftmp1
+	sts	_RWDT,Ftmp2
+	ldi	Ftmp1,low(RAMEND)
+	out	SPL,Ftmp1
+	ldi	Ftmp1,high(RAMEND)
+	out	SPH,Ftmp1
+	ldi	YL,low(DATA_STACK_TOP)
+	ldi	YH,high(DATA_STACK_TOP)
+	ldi	XL,low(LOOP_STACK_TOP)
+	ldi	XH,high(LOOP_STACK_TOP)
+.if HAS_UART
+	ldi	Ftmp1,high(_RUBRR)
+	sts	_RUBRRH,Ftmp1
+	ldi	Ftmp1,low(_RUBRR)
+	sts	_RUBRRL,Ftmp1
+	ldi	Ftmp1,(1<<_RTXEN)|(1<<_RRXEN)
+	sts	_RUCSRB,Ftmp1
+.endif
+	Zcall	main
+; main has returned: power down with interrupts off, so only a reset wakes
+; the chip (and a simulator ends its run).
+	cli
+	ldi	Ftmp1,_RSLEEPMODE
+	out	_RSLEEPCTL,Ftmp1
+_Halt:
+	sleep
+	rjmp	_Halt
+
+; ---- interrupt handlers
+; INTERRUPT vector, word   (from a "$" line between definitions)
+; points the vector at a wrapper that saves what the run-time and the
+; archive use (SREG, Ftmp1, Ftmp2, r0, r1, r18, r19, Z, X), calls the colon
+; definition word and returns with reti. The word may use the data and loop
+; stacks as long as it leaves them as it found them; r2-r15 and r20-r25 are
+; not saved. The wrapper sits where the line stands.
+.macro	INTERRUPT
+_RIsrHere:
+.org	@0
+.if HAS_JMP
+	jmp	_RIsr
+.else
+	rjmp	_RIsr
+.endif
+.org	_RIsrHere
+_RIsr:
+	push	Ftmp1
+	in	Ftmp1,SREG
+	push	Ftmp1
+	push	Ftmp2
+	push	r0
+	push	r1
+	push	r18
+	push	r19
+	push	ZL
+	push	ZH
+	push	XL
+	push	XH
+	Zcall	@1
+	pop	XH
+	pop	XL
+	pop	ZH
+	pop	ZL
+	pop	r19
+	pop	r18
+	pop	r1
+	pop	r0
+	pop	Ftmp2
+	pop	Ftmp1
+	out	SREG,Ftmp1
+	pop	Ftmp1
+	reti
+.endmacro
+
+; ---- program-memory data
+; FADDR label   (inside a definition, after "$") pushes the byte address
+; in flash of a label of the program, two cells, for C@P, COUNTP and TYPEP.
+.macro	FADDR
+	ldi	Ftmp1,high(2*@0)
+	st	-Y,Ftmp1
+	ldi	Ftmp1,low(2*@0)
+	st	-Y,Ftmp1
+.endmacro
+
+; ---- helpers of the archive words, expanded into their bodies
+; r1:r0 = Ftmp1 * Ftmp2, unsigned; changes r18 where there is no mul.
+.macro	_RMul8
+.if HAS_MUL
+	mul	Ftmp1,Ftmp2
+.else
+	clr	r1
+	mov	r0,Ftmp1
+	ldi	r18,8
+	lsr	r0
+_RMul8Step:
+	brcc	_RMul8Skip
+	add	r1,Ftmp2
+_RMul8Skip:
+	ror	r1
+	ror	r0
+	dec	r18
+	brne	_RMul8Step
+.endif
+.endmacro
+
+; r1:r0 = Ftmp1 * Ftmp2, signed; changes r18 and r19 where there is no mul.
+.macro	_RMulS8
+.if HAS_MUL
+	muls	Ftmp1,Ftmp2
+.else
+	mov	r19,Ftmp1
+	eor	r19,Ftmp2	; the sign of the product
+	sbrc	Ftmp1,7
+	neg	Ftmp1
+	sbrc	Ftmp2,7
+	neg	Ftmp2
+	_RMul8
+	sbrs	r19,7
+	rjmp	_RMulS8Done
+	com	r1
+	neg	r0
+	brne	_RMulS8Done
+	inc	r1		; the low byte was 0: the carry goes up
+_RMulS8Done:
+.endif
+.endmacro
+
+; r1:r0 = r1:r0 / ZL, remainder in Ftmp1, unsigned; changes Ftmp2.
+; Dividing by 0 gives 65535.
+.macro	_RUDiv16
+	clr	Ftmp1
+	ldi	Ftmp2,16
+_RUDiv16Step:
+	lsl	r0
+	rol	r1
+	rol	Ftmp1
+	brcs	_RUDiv16Sub	; a nine-bit remainder exceeds any divisor
+	cp	Ftmp1,ZL
+	brlo	_RUDiv16Next
+_RUDiv16Sub:
+	sub	Ftmp1,ZL
+	inc	r0
+_RUDiv16Next:
+	dec	Ftmp2
+	brne	_RUDiv16Step
+.endmacro
+
+; Sends Ftmp1 on UART0 once it can take a byte; changes Ftmp2.
+.macro	_REmit
+_REmitWait:
+	lds	Ftmp2,_RUCSRA
+	sbrs	Ftmp2,_RUDRE
+	rjmp	_REmitWait
+	sts	_RUDR,Ftmp1
+.endmacro
+
+; Prints r1:r0 in decimal, after a minus sign when r19 is not 0, right
+; aligned in r18 characters. The digits wait on the data stack below Y.
+.macro	_RPrintNumber
+	clr	ZH		; characters so far
+_RPrintDigit:
+	ldi	ZL,10
+	_RUDiv16
+	subi	Ftmp1,-'0'
+	st	-Y,Ftmp1
+	inc	ZH
+	mov	Ftmp1,r0
+	or	Ftmp1,r1
+	brne	_RPrintDigit
+	tst	r19
+	breq	_RPrintPad
+	ldi	Ftmp1,'-'
+	st	-Y,Ftmp1
+	inc	ZH
+_RPrintPad:
+	sub	r18,ZH
+	brcs	_RPrintOut
+	breq	_RPrintOut
+_RPrintSpace:
+	ldi	Ftmp1,' '
+	_REmit
+	dec	r18
+	brne	_RPrintSpace
+_RPrintOut:
+	ld	Ftmp1,Y+
+	_REmit
+	dec	ZH
+	brne	_RPrintOut
+.endmacro
+
+; Sends the hexadecimal digit of the low nibble of Ftmp1; changes Ftmp2.
+.macro	_RHexDigit
+	andi	Ftmp1,0x0F
+	cpi	Ftmp1,10
+	brlo	_RHexDecimal
+	subi	Ftmp1,-('A'-'0'-10)
+_RHexDecimal:
+	subi	Ftmp1,-'0'
+	_REmit
+.endmacro

@@ -22,7 +22,7 @@ fi
 root="$work/root"
 dpkg -x "$deb" "$root"
 expect=(usr/bin/mirtolanc usr/share/mirtolan/Mirtolan.arch usr/share/mirtolan/4thHead.asm
-        usr/share/mirtolan/m328p/4thHead.asm usr/share/mirtolan/4thCore.asm usr/share/mirtolan/t85/4thHead.asm
+        usr/share/mirtolan/m328p/4thHead.asm usr/share/mirtolan/t85/4thHead.asm
         usr/share/mirtolan/m2560/Device.arch usr/share/mirtolan/examples/blink.4th
         usr/share/man/man1/mirtolanc.1.gz)
 if [ "$gui" = gui ]; then
@@ -41,8 +41,7 @@ cp "$source/examples/blink.4th" "$work/proj/"
 grep -q '^_TestIfZero:' "$work/proj/blink.asm" || fail "listing lacks the archive's _TestIfZero"
 
 if command -v avra >/dev/null 2>&1; then
-  # The header includes the start-up code shared by every device.
-  cp "$root/usr/share/mirtolan/4thHead.asm" "$root/usr/share/mirtolan/4thCore.asm" "$work/proj/"
+  cp "$root/usr/share/mirtolan/4thHead.asm" "$work/proj/"
   (cd "$work/proj" && avra blink.asm >"$work/avra.log" 2>&1) || { cat "$work/avra.log"; fail "avra could not assemble the listing"; }
   [ -s "$work/proj/blink.hex" ] || fail "avra wrote no hex file"
   # The installed tool builds a .hex with the installed run-time of another device.

@@ -449,7 +449,9 @@ std::string runCase(const Case& c, const Options& o)
     if (c.watch && result->watchChanges < c.watchMin)
         fail("watched byte changed " + std::to_string(result->watchChanges) + " times, expected at least " +
              std::to_string(c.watchMin));
-    if (c.uart && *c.uart != result->uartOutput)
+    if (c.uart && !result->hasUart)
+        fail("the core " + o.mcu + " has no UART0 to send the text on");
+    else if (c.uart && *c.uart != result->uartOutput)
         fail("uart \"" + escaped(result->uartOutput) + "\", expected \"" + escaped(*c.uart) + "\"");
     if (c.elapsedSeconds > 0) {
         const double expected = c.elapsedSeconds * request.frequency;
@@ -542,8 +544,8 @@ bool isInternal(const Entry& e) { return !e.name.empty() && e.name[0] == '_'; }
 // A device the coverage check and the reference know: its name in the cases
 // and the features its header lacks (HAS_UART = 0 lacks "UART").
 struct Device {
-    std::string name;
-    std::set<std::string> lacks;
+    std::string name;             // as in the cases' device directives
+    std::set<std::string> lacks;  // features its header sets to 0, upper case
 };
 
 std::optional<Device> readDevice(const std::string& spec, std::string& error)
