@@ -19,6 +19,11 @@
 // checks instead that the cases run every word of the archive on every
 // device that supports it, and show the build stopping on every other.
 //
+//   mirtolan_simtest --check-stacks-with FORTHFILE --work DIR CASEFILE
+//
+// runs a gforth program that prints "case: cells" lines and compares them
+// with those cases' expected stacks.
+//
 //   mirtolan_simtest --wordref FILE [--check] --archive FILE --header-dir DIR --work DIR
 //                    [--device TITLE] [--cover-device NAME=HEADERDIR]...
 //
@@ -30,6 +35,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -86,6 +92,7 @@ struct Options {
     std::vector<std::string> coverageDevices; // NAME=HEADERDIR pairs the coverage check covers
     std::string wordRef;   // write the word reference here instead of running cases
     std::string everyWordOf; // an archive whose every word one more case uses
+    std::string gforthCheck; // a gforth program printing "case: cells" lines to compare with the cases
     bool coverage = false; // only check that the cases use every archive word
     bool check = false;    // with wordRef: compare instead of writing
 };
@@ -732,7 +739,7 @@ bool parseOptions(int argc, char** argv, Options& o)
         {"--compiler", &o.compiler}, {"--archive", &o.archive}, {"--header-dir", &o.headerDir}, {"--mcu", &o.mcu},
         {"--device", &o.device},     {"--varbeg", &o.varbeg},        {"--work", &o.work},
         {"--source-dir", &o.sourceDir}, {"--only", &o.only}, {"--group", &o.group}, {"--wordref", &o.wordRef},
-        {"--every-word-of", &o.everyWordOf},
+        {"--every-word-of", &o.everyWordOf}, {"--check-stacks-with", &o.gforthCheck},
     };
     const std::vector<std::pair<std::string, std::vector<std::string>*>> lists{
         {"--extra-archive", &o.extraArchives}, {"--cover-device", &o.coverageDevices}};
@@ -767,8 +774,53 @@ bool parseOptions(int argc, char** argv, Options& o)
         return !o.archive.empty() && !o.headerDir.empty() && !o.work.empty();
     if (o.coverage)
         return !o.archive.empty() && !o.caseFile.empty();
+    if (!o.gforthCheck.empty())
+        return !o.work.empty() && !o.caseFile.empty();
     return !o.compiler.empty() && !o.headerDir.empty() && !o.mcu.empty() && !o.device.empty() &&
            !o.varbeg.empty() && !o.work.empty() && !o.caseFile.empty();
+}
+
+// The expected stacks of some cases, computed again by gforth: a wrong
+// expectation would otherwise pass unnoticed whenever the archive shares its
+// mistake. Returns the number of disagreements.
+int checkStacksWithGforth(const Options& o, const std::vector<Case>& cases)
+{
+    std::error_code ec;
+    fs::create_directories(o.work, ec);
+    const std::string out = (fs::path(o.work) / "gforth.out").string();
+    if (runTool({"gforth", o.gforthCheck}, out) != 0) {
+        std::cout << "gforth failed on " << o.gforthCheck << ":\n" << slurp(out);
+        return 1;
+    }
+    std::ifstream in(out);
+    int wrong = 0, checked = 0;
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(": ");
+        if (colon == std::string::npos)
+            continue;
+        const std::string name = line.substr(0, colon);
+        std::vector<int> expected;
+        if (!parseBytes(splitWords("stack " + line.substr(colon + 2)), expected)) {
+            std::cout << "gforth printed a line that is no stack: " << line << "\n";
+            ++wrong;
+            continue;
+        }
+        const auto c = std::find_if(cases.begin(), cases.end(), [&](const Case& k) { return k.name == name; });
+        if (c == cases.end()) {
+            std::cout << "gforth computed the case " << name << ", which " << o.caseFile << " lacks\n";
+            ++wrong;
+        } else if (c->stack != expected) {
+            std::cout << "case " << name << " expects the stack " << bytesText(c->stack) << ", gforth computes "
+                      << bytesText(expected) << "\n";
+            ++wrong;
+        }
+        ++checked;
+    }
+    if (checked == 0) {
+        std::cout << "gforth printed no stacks\n";
+        return 1;
+    }
+    return wrong;
 }
 
 // Writes the word reference, or with --check compares it with the file.
@@ -816,6 +868,7 @@ int main(int argc, char** argv)
                      " [--only CASE] CASEFILE\n"
                      "       mirtolan_simtest --coverage --archive FILE [--cover-device NAME=HEADERDIR]..."
                      " [--source-dir DIR] CASEFILE\n"
+                     "       mirtolan_simtest --check-stacks-with FORTHFILE --work DIR CASEFILE\n"
                      "       mirtolan_simtest --wordref FILE [--check] --archive FILE --header-dir DIR --work DIR"
                      " [--device TITLE] [--cover-device NAME=HEADERDIR]...\n";
         return 2;
@@ -835,6 +888,8 @@ int main(int argc, char** argv)
     std::vector<Case> cases;
     if (!readCases(o.caseFile, cases))
         return 2;
+    if (!o.gforthCheck.empty())
+        return checkStacksWithGforth(o, cases) == 0 ? 0 : 1;
     if (o.coverage) {
         std::string error;
         const auto entries = readArchive(o.archive, error);
