@@ -143,7 +143,9 @@ bool parseBytes(const std::vector<std::string>& words, std::vector<int>& out)
 }
 
 // Directives: stack V..., vars V..., option ARG..., device NAME...,
-// file PATH, group NAME, cycles N, ending slept|limit, watch HEXADDR MINCHANGES.
+// file PATH, group NAME, cycles N, ending slept|limit, watch HEXADDR|var[+K]
+// MINCHANGES, elapsed N ms|us, uart TEXT, input TEXT, error TEXT (the head
+// of cases.txt says what each means).
 bool ParseDirective(Case& c, const std::string& text)
 {
     const auto words = splitWords(text);
