@@ -316,6 +316,13 @@ std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
             text.remove_prefix(1);
         if (text.starts_with("Maximum error count reached"))
             continue;
+        // An error raised inside a macro names the macro's place first; the
+        // Forth line says more.
+        if (text.starts_with("[Macro:")) {
+            const auto end = text.find("] ");
+            if (end != std::string_view::npos)
+                text.remove_prefix(end + 2);
+        }
         m.text = std::string(text);
         out.push_back(std::move(m));
     }
