@@ -23,6 +23,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
@@ -30,7 +31,14 @@
 
 #include <array>
 #include <exception>
+#include <numeric>
+#include <optional>
+#include <utility>
 
+#include "ForthWords.h"
+#include "HelpText.h"
+#include "ListingView.h"
+#include "MessagePane.h"
 #include "Settings.h"
 #include "SourceEditor.h"
 #include "TextFile.h"
@@ -42,9 +50,25 @@ namespace {
 const QString Caption = QStringLiteral("Mirtolan compiler , Version 1.3");
 const QString SourceFilter = QStringLiteral("Forth source(*.4th);;All files (*.*)");
 
-// The window's design size; only the position is stored in the settings.
+// The window's design size, the first start's size.
 constexpr int DesignWidth = 645;
 constexpr int DesignHeight = 467;
+// A stored size smaller than this is a damaged setting, not a choice.
+constexpr int MinStoredWidth = 200;
+constexpr int MinStoredHeight = 150;
+
+// Zoom steps are points added to the panes' font; beyond these the text is
+// unreadable or a few words fill the pane.
+constexpr int MinZoom = -6;
+constexpr int MaxZoom = 30;
+
+// What New puts in an untitled source: a main word to fill in.
+constexpr const char* NewSourceTemplate = "\\\\ A new program\n"
+                                          "\n"
+                                          ": main ( -- )\n"
+                                          "  BEGIN\n"
+                                          "  AGAIN ;\n";
+const QString UntitledName = QStringLiteral("untitled.4th");
 
 // How many files File > Recent files remembers.
 constexpr int MaxRecentFiles = 8;
@@ -66,6 +90,12 @@ constexpr const char* VarBeg = "VarBeg";
 constexpr const char* Top = "Top";
 constexpr const char* Left = "Left";
 constexpr const char* RecentKey = "File"; // File1 .. File8
+constexpr const char* Width = "Width";
+constexpr const char* Height = "Height";
+constexpr const char* View = "View";
+constexpr const char* Zoom = "Zoom";
+constexpr const char* Columns = "Columns";       // widths of the editor column and the message column
+constexpr const char* EditorSplit = "EditorSplit"; // heights of the editor and the panes below it
 constexpr bool DefaultHeader = true;
 constexpr bool DefaultZcall = false;
 constexpr const char* DefaultDir = "c:";
@@ -132,6 +162,9 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     buildWindow();
     buildMenus();
     FormCreate();
+    // Typing right after start goes to the editor.
+    setFocusProxy(Source);
+    Source->setFocus();
 }
 
 TForm1::~TForm1() = default;
@@ -159,15 +192,24 @@ void TForm1::buildWindow() {
     Panel1->addWidget(Compile);
 
     Zcall = new QCheckBox(QStringLiteral("Use Zcall"), Panel1);
+    Zcall->setToolTip(QStringLiteral("Calls and jumps are written as the long Zcall/Zjmp instead of rcall/rjmp, "
+                                     "for programs larger than rcall reaches (USEZCALL and USERCALL in the source "
+                                     "switch it too)"));
     Panel1->addWidget(Zcall);
     CheckBox1 = new QCheckBox(QStringLiteral("Include Header"), Panel1);
     CheckBox1->setChecked(true);
+    CheckBox1->setToolTip(QStringLiteral("The listing starts with the lines that include the run-time header "
+                                         "4thHead.asm, so avra assembles it into a complete program"));
     Panel1->addWidget(CheckBox1);
 
     VarBeg = new QLabel(QStringLiteral("VarBeg $"), Panel1);
     Panel1->addWidget(VarBeg);
     EdVarBeg = new QLineEdit(QStringLiteral("81"), Panel1);
     EdVarBeg->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 12);
+    const QString varBegTip = QStringLiteral("The first data-memory address (hexadecimal) given to VARIABLEs; "
+                                             "each takes one byte from here upwards");
+    VarBeg->setToolTip(varBegTip);
+    EdVarBeg->setToolTip(varBegTip);
     VarBeg->setBuddy(EdVarBeg);
     Panel1->addWidget(EdVarBeg);
 
@@ -176,50 +218,58 @@ void TForm1::buildWindow() {
     Panel1->addWidget(Button1)->setVisible(false);
 
     Source = new SourceEditor(this);
+    Source->setObjectName(QStringLiteral("Source"));
     Source->setLineWrapMode(QPlainTextEdit::NoWrap);
     highlighter_ = new ForthHighlighter(Source->document());
     connect(Source, &SourceEditor::sourceFileDropped, this, &TForm1::OpenFileAsking);
     connect(Source->document(), &QTextDocument::modificationChanged, this, &QWidget::setWindowModified);
+    connect(Source, &QPlainTextEdit::cursorPositionChanged, this, &TForm1::showPosition);
+    connect(Source, &SourceEditor::zoomRequested, this, &TForm1::ZoomBy);
 
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setStyleHint(QFont::TypeWriter); // where no monospace family is installed, ask for one by kind
-    fixed.setFixedPitch(true);
-    Source->setFont(fixed);
-    AsmTxt = new QPlainTextEdit(this);
-    AsmTxt->setLineWrapMode(QPlainTextEdit::NoWrap);
-    AsmTxt->setFont(fixed);
+    baseFont_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    baseFont_.setStyleHint(QFont::TypeWriter); // where no monospace family is installed, ask for one by kind
+    baseFont_.setFixedPitch(true);
+    AsmTxt = new ListingView(this);
+    AsmTxt->setObjectName(QStringLiteral("AsmTxt"));
     AsmTxt->setAcceptDrops(false); // a dropped file goes to the window, not into the listing
-    // Assembler text is laid out with tabs at every eighth column.
-    const qreal tabStop = 8 * QFontMetricsF(fixed).horizontalAdvance(QLatin1Char(' '));
-    Source->setTabStopDistance(tabStop);
-    AsmTxt->setTabStopDistance(tabStop);
+    connect(AsmTxt, &ListingView::zoomRequested, this, &TForm1::ZoomBy);
 
     Label1 = new QLabel(QStringLiteral("Errors, Compile Messages"), this);
     QFont bold = Label1->font();
     bold.setBold(true);
     Label1->setFont(bold);
-    ErrorMemo = new QPlainTextEdit(this);
-    ErrorMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ErrorMemo = new MessagePane(this);
+    ErrorMemo->setObjectName(QStringLiteral("ErrorMemo"));
     ErrorMemo->setAcceptDrops(false);
-    ErrorMemo->viewport()->installEventFilter(this);
-    ErrorMemo->setToolTip(QStringLiteral("double-click a message to go to its line"));
+    ErrorMemo->setToolTip(QStringLiteral("double-click a message (or press Enter on it) to go to its line; "
+                                         "F4 and Shift+F4 step through them"));
+    connect(ErrorMemo, &MessagePane::lineActivated, Source, &SourceEditor::goToLine);
+    connect(ErrorMemo, &MessagePane::messagesChanged, this, &TForm1::refreshMarks);
+    connect(ErrorMemo, &MessagePane::zoomRequested, this, &TForm1::ZoomBy);
+    applyZoom();
 
-    auto* left = new QSplitter(Qt::Vertical);
-    left->addWidget(Source);
-    left->addWidget(AsmTxt);
+    Panes = new QTabWidget;
+    Panes->setObjectName(QStringLiteral("Panes"));
+    Panes->addTab(AsmTxt, QStringLiteral("Listing"));
+    EditorSplit = new QSplitter(Qt::Vertical);
+    EditorSplit->setObjectName(QStringLiteral("EditorSplit"));
+    EditorSplit->addWidget(Source);
+    EditorSplit->addWidget(Panes);
     auto* right = new QWidget;
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(4, 0, 0, 0);
     rightLayout->addWidget(Label1);
     rightLayout->addWidget(ErrorMemo);
-    auto* columns = new QSplitter(Qt::Horizontal);
-    columns->addWidget(left);
-    columns->addWidget(right);
-    columns->setStretchFactor(0, 3);
-    columns->setStretchFactor(1, 2);
-    setCentralWidget(columns);
+    Columns = new QSplitter(Qt::Horizontal);
+    Columns->setObjectName(QStringLiteral("Columns"));
+    Columns->addWidget(EditorSplit);
+    Columns->addWidget(right);
+    Columns->setStretchFactor(0, 3);
+    Columns->setStretchFactor(1, 2);
+    setCentralWidget(Columns);
 
     FindBar = new QToolBar(QStringLiteral("Find"), this);
+    FindBar->setObjectName(QStringLiteral("FindBar"));
     FindBar->setMovable(false);
     FindBar->addWidget(new QLabel(QStringLiteral("Find: "), FindBar));
     FindText = new QLineEdit(FindBar);
@@ -227,49 +277,181 @@ void TForm1::buildWindow() {
     FindBar->addWidget(FindText);
     FindBar->addAction(QStringLiteral("Next"), this, &TForm1::FindNext);
     FindBar->addAction(QStringLiteral("Previous"), this, &TForm1::FindPrevious);
-    FindBar->addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Close"), FindBar,
-                       &QWidget::hide);
+    replaceWidgets_[0] = FindBar->addWidget(new QLabel(QStringLiteral(" Replace: "), FindBar));
+    ReplaceText = new QLineEdit(FindBar);
+    connect(ReplaceText, &QLineEdit::returnPressed, this, &TForm1::ReplaceNext);
+    replaceWidgets_[1] = FindBar->addWidget(ReplaceText);
+    replaceWidgets_[2] = FindBar->addAction(QStringLiteral("Replace"), this, &TForm1::ReplaceNext);
+    replaceWidgets_[3] = FindBar->addAction(QStringLiteral("All"), this, [this] { ReplaceAll(); });
+    MatchCase = new QCheckBox(QStringLiteral("Case"), FindBar);
+    MatchCase->setToolTip(QStringLiteral("match upper and lower case exactly"));
+    FindBar->addWidget(MatchCase);
+    WholeWords = new QCheckBox(QStringLiteral("Words"), FindBar);
+    WholeWords->setToolTip(QStringLiteral("match whole words only"));
+    FindBar->addWidget(WholeWords);
+    FindBar->addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Close"), this, [this] {
+        FindBar->hide();
+        Source->setFocus();
+    });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), FindBar);
     escape->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(escape, &QShortcut::activated, FindBar, &QWidget::hide);
+    connect(escape, &QShortcut::activated, this, [this] {
+        FindBar->hide();
+        Source->setFocus();
+    });
     addToolBar(Qt::BottomToolBarArea, FindBar);
     FindBar->hide();
 
+    Position = new QLabel(this);
+    statusBar()->addPermanentWidget(Position);
+    showPosition();
     statusBar()->showMessage(QStringLiteral("Open a Forth source to compile it."));
     updateTitle();
 }
 
+namespace {
+// One menu item: where it goes, what it says, its keys and what it does.
+struct ActionSpec {
+    const char* menu;                  // title of its menu
+    const char* text;                  // the item's text, with its & accelerator
+    QKeySequence::StandardKey standard; // platform keys, or UnknownKey
+    std::array<QKeyCombination, 2> keys; // further keys; an empty combination is none
+    QAction* TForm1::*field;           // where the window keeps the action
+    void (TForm1::*handler)();         // what it runs; null: bound after the table
+    bool separatorBefore;              // a line above it in the menu
+};
+
+constexpr QKeyCombination NoKey{};
+
+// The window's menus, in order. Other tools' actions come through AddAction.
+const ActionSpec WindowActions[] = {
+    {"&File", "&New", QKeySequence::New, {NoKey, NoKey}, &TForm1::New1, &TForm1::NewFile, false},
+    {"&File", "&Open", QKeySequence::Open, {NoKey, NoKey}, &TForm1::Open1, &TForm1::Open1Click, false},
+    {"&File", "&Save", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_S, NoKey}, &TForm1::Save1, nullptr, false},
+    {"&File", "Save &As...", QKeySequence::UnknownKey, {Qt::CTRL | Qt::SHIFT | Qt::Key_S, NoKey}, &TForm1::SaveAs1,
+     nullptr, false},
+    {"&File", "&Quit", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_Q, NoKey}, &TForm1::Quit1, nullptr, true},
+    {"&Edit", "&Undo", QKeySequence::Undo, {NoKey, NoKey}, &TForm1::Undo1, nullptr, false},
+    {"&Edit", "&Redo", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_Y, Qt::CTRL | Qt::SHIFT | Qt::Key_Z},
+     &TForm1::Redo1, nullptr, false},
+    {"&Edit", "Cu&t", QKeySequence::Cut, {NoKey, NoKey}, &TForm1::Cut1, nullptr, true},
+    {"&Edit", "&Copy", QKeySequence::Copy, {NoKey, NoKey}, &TForm1::Copy1, nullptr, false},
+    {"&Edit", "&Paste", QKeySequence::Paste, {NoKey, NoKey}, &TForm1::Paste1, nullptr, false},
+    {"&Edit", "Select &All", QKeySequence::SelectAll, {NoKey, NoKey}, &TForm1::SelectAll1, nullptr, false},
+    {"&Edit", "&Find...", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_F, NoKey}, &TForm1::Find1,
+     &TForm1::ShowFind, true},
+    {"&Edit", "Find &next", QKeySequence::UnknownKey, {Qt::Key_F3, NoKey}, &TForm1::FindNext1, &TForm1::FindNext,
+     false},
+    {"&Edit", "Find &previous", QKeySequence::UnknownKey, {Qt::SHIFT | Qt::Key_F3, NoKey}, &TForm1::FindPrev1,
+     &TForm1::FindPrevious, false},
+    {"&Edit", "R&eplace...", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_H, NoKey}, &TForm1::Replace1,
+     &TForm1::ShowReplace, false},
+    {"&Edit", "Toggle co&mment", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_Slash, NoKey}, &TForm1::Comment1,
+     nullptr, true},
+    {"&Edit", "Complete &word", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_Space, NoKey}, &TForm1::Complete1,
+     nullptr, false},
+    {"&View", "Zoom &in", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_Equal, Qt::CTRL | Qt::Key_Plus},
+     &TForm1::ZoomIn1, nullptr, false},
+    {"&View", "Zoom &out", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_Minus, NoKey}, &TForm1::ZoomOut1, nullptr,
+     false},
+    {"&View", "&Normal size", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_0, NoKey}, &TForm1::ZoomReset1,
+     &TForm1::ZoomReset, false},
+    {"&Compile", "&Compile", QKeySequence::UnknownKey, {Qt::Key_F9, NoKey}, &TForm1::CompileAction,
+     &TForm1::CompileClick, false},
+    {"&Compile", "Next &message", QKeySequence::UnknownKey, {Qt::Key_F4, NoKey}, &TForm1::NextMessage1,
+     &TForm1::NextMessage, true},
+    {"&Compile", "&Previous message", QKeySequence::UnknownKey, {Qt::SHIFT | Qt::Key_F4, NoKey},
+     &TForm1::PrevMessage1, &TForm1::PreviousMessage, false},
+    {"&Help", "&Language reference", QKeySequence::UnknownKey, {Qt::Key_F1, NoKey}, &TForm1::Reference1,
+     &TForm1::ShowLanguageReference, false},
+    {"&Help", "&About", QKeySequence::UnknownKey, {NoKey, NoKey}, &TForm1::About1, &TForm1::ShowAbout, false},
+};
+} // namespace
+
 void TForm1::buildMenus() {
     MainMenu1 = menuBar();
-    File1 = MainMenu1->addMenu(QStringLiteral("&File"));
-    Open1 = File1->addAction(QStringLiteral("&Open"), this, &TForm1::Open1Click);
-    Open1->setShortcut(QKeySequence::Open);
-    Save1 = File1->addAction(QStringLiteral("&Save"), this, &TForm1::Save);
-    Save1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    SaveAs1 = File1->addAction(QStringLiteral("Save &As..."), this, &TForm1::SaveAs);
-    SaveAs1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    Recent1 = File1->addMenu(QStringLiteral("&Recent files"));
-    File1->addSeparator();
-    Quit1 = File1->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
-    Quit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-
-    QMenu* edit = MainMenu1->addMenu(QStringLiteral("&Edit"));
-    Find1 = edit->addAction(QStringLiteral("&Find..."), this, &TForm1::ShowFind);
-    Find1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    FindNext1 = edit->addAction(QStringLiteral("Find &next"), this, &TForm1::FindNext);
-    FindNext1->setShortcut(QKeySequence(Qt::Key_F3));
-    FindPrev1 = edit->addAction(QStringLiteral("Find &previous"), this, &TForm1::FindPrevious);
-    FindPrev1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
-
-    QMenu* compile = MainMenu1->addMenu(QStringLiteral("&Compile"));
-    CompileAction = compile->addAction(QStringLiteral("&Compile"), this, &TForm1::CompileClick);
-    CompileAction->setShortcut(QKeySequence(Qt::Key_F9));
+    for (const ActionSpec& spec : WindowActions) {
+        QMenu* menu = Menu(QString::fromUtf8(spec.menu));
+        if (spec.separatorBefore) menu->addSeparator();
+        QAction* a = menu->addAction(QString::fromUtf8(spec.text));
+        QList<QKeySequence> keys;
+        if (spec.standard != QKeySequence::UnknownKey) keys << QKeySequence::keyBindings(spec.standard);
+        for (QKeyCombination k : spec.keys)
+            if (k != NoKey) keys << QKeySequence(k);
+        a->setShortcuts(keys);
+        if (spec.handler) connect(a, &QAction::triggered, this, spec.handler);
+        this->*(spec.field) = a;
+        if (spec.field == &TForm1::Open1) Recent1 = menu->addMenu(QStringLiteral("&Recent files"));
+    }
+    File1 = Menu(QStringLiteral("&File"));
+    // The handlers that return a value, or belong to the editor.
+    connect(Save1, &QAction::triggered, this, [this] { Save(); });
+    connect(SaveAs1, &QAction::triggered, this, [this] { SaveAs(); });
+    connect(Quit1, &QAction::triggered, this, &QWidget::close);
+    connect(Undo1, &QAction::triggered, Source, &QPlainTextEdit::undo);
+    connect(Redo1, &QAction::triggered, Source, &QPlainTextEdit::redo);
+    connect(Cut1, &QAction::triggered, Source, &QPlainTextEdit::cut);
+    connect(Copy1, &QAction::triggered, this, [this] {
+        if (AsmTxt->hasFocus())
+            AsmTxt->copy();
+        else if (ErrorMemo->hasFocus())
+            ErrorMemo->copy();
+        else
+            Source->copy();
+    });
+    connect(Paste1, &QAction::triggered, Source, &QPlainTextEdit::paste);
+    connect(SelectAll1, &QAction::triggered, this, [this] {
+        if (AsmTxt->hasFocus())
+            AsmTxt->selectLines(0, AsmTxt->lineCount());
+        else
+            Source->selectAll();
+    });
+    connect(Comment1, &QAction::triggered, Source, &SourceEditor::toggleComment);
+    connect(Complete1, &QAction::triggered, Source, &SourceEditor::complete);
+    connect(ZoomIn1, &QAction::triggered, this, [this] { ZoomBy(1); });
+    connect(ZoomOut1, &QAction::triggered, this, [this] { ZoomBy(-1); });
+    Undo1->setEnabled(false);
+    Redo1->setEnabled(false);
+    connect(Source, &QPlainTextEdit::undoAvailable, Undo1, &QAction::setEnabled);
+    connect(Source, &QPlainTextEdit::redoAvailable, Redo1, &QAction::setEnabled);
     CompileAction->setEnabled(false);
 }
+
+QMenu* TForm1::Menu(const QString& title) {
+    const QString plain = QString(title).remove(QLatin1Char('&'));
+    QAction* help = nullptr;
+    for (QAction* a : MainMenu1->actions()) {
+        if (!a->menu()) continue;
+        const QString name = a->text().remove(QLatin1Char('&'));
+        if (name == plain) return a->menu();
+        if (name == QLatin1String("Help")) help = a;
+    }
+    auto* menu = new QMenu(title, MainMenu1);
+    if (help)
+        MainMenu1->insertMenu(help, menu);
+    else
+        MainMenu1->addMenu(menu);
+    return menu;
+}
+
+QAction* TForm1::AddAction(const QString& menu, const QString& text, const QKeySequence& shortcut,
+                           std::function<void()> handler) {
+    QAction* a = Menu(menu)->addAction(text);
+    a->setShortcut(shortcut);
+    connect(a, &QAction::triggered, this, [handler = std::move(handler)] {
+        if (handler) handler();
+    });
+    return a;
+}
+
+void TForm1::AddPane(QWidget* pane, const QString& title) { Panes->addTab(pane, title); }
+
+void TForm1::AppendDiagnostic(const QString& line) { ErrorMemo->appendDiagnostic(line); }
 
 void TForm1::FormCreate() {
     c_.archive.clear();
     loadArchive();
+    Source->setArchiveWords(ArchiveWords(c_.archive));
     readSettings();
 }
 
@@ -282,6 +464,7 @@ void TForm1::loadArchive() {
         failure = ErrorText(e.what());
     }
     // Not in the working directory: the archive shipped with the program.
+    const QString here = QDir::current().absoluteFilePath(QStringLiteral("Mirtolan.arch"));
     const QString shipped = QDir::cleanPath(env_.exeDir + QStringLiteral("/../share/mirtolan/Mirtolan.arch"));
     if (QFileInfo::exists(shipped)) {
         try {
@@ -291,7 +474,10 @@ void TForm1::loadArchive() {
             failure = ErrorText(e.what());
         }
     }
-    showError(failure);
+    showError(QStringLiteral("%1\n\nThe word archive was looked for in:\n  %2\n  %3\n\n"
+                             "Start the program in a directory that holds Mirtolan.arch, or install the "
+                             "run-time so that %3 exists. Until then every compile fails.")
+                  .arg(failure, here, shipped));
 }
 
 void TForm1::readSettings() {
@@ -309,7 +495,27 @@ void TForm1::readSettings() {
     EdVarBeg->setText(Latin1(settings.ReadString(ini::Compile, ini::VarBeg, ini::DefaultVarBeg)));
     const int top = settings.ReadInteger(ini::FormPosi, ini::Top, ini::DefaultTop);
     const int left = settings.ReadInteger(ini::FormPosi, ini::Left, ini::DefaultLeft);
+    const int w = settings.ReadInteger(ini::FormPosi, ini::Width, DesignWidth);
+    const int h = settings.ReadInteger(ini::FormPosi, ini::Height, DesignHeight);
+    if (w >= MinStoredWidth && h >= MinStoredHeight) resize(w, h);
     placeOnScreen(left, top);
+    zoom_ = qBound(MinZoom, static_cast<int>(settings.ReadInteger(ini::View, ini::Zoom, 0)), MaxZoom);
+    applyZoom();
+    // Splitter sizes as "a,b": anything else leaves the design proportions.
+    auto restoreSizes = [&settings](QSplitter* splitter, const char* key) {
+        const QStringList parts = QString::fromStdString(settings.ReadString(ini::View, key, "")).split(',');
+        QList<int> sizes;
+        for (const QString& p : parts) {
+            bool ok = false;
+            const int v = p.trimmed().toInt(&ok);
+            if (!ok || v < 0) return;
+            sizes << v;
+        }
+        if (sizes.size() == splitter->count() && std::accumulate(sizes.begin(), sizes.end(), 0) > 0)
+            splitter->setSizes(sizes);
+    };
+    restoreSizes(Columns, ini::Columns);
+    restoreSizes(EditorSplit, ini::EditorSplit);
 
     recent_.clear();
     for (int i = 1; i <= MaxRecentFiles; ++i) {
@@ -342,7 +548,9 @@ void TForm1::placeOnScreen(int left, int top) {
 }
 
 void TForm1::updateTitle() {
-    if (c_.SourceFileName.empty())
+    if (untitled_)
+        setWindowTitle(UntitledName + QStringLiteral("[*] - ") + Caption);
+    else if (c_.SourceFileName.empty())
         setWindowTitle(Caption + QStringLiteral("[*]"));
     else
         setWindowTitle(QFileInfo(FileText(c_.SourceFileName)).fileName() + QStringLiteral("[*] - ") + Caption);
@@ -370,14 +578,28 @@ bool TForm1::OpenFile(const QString& path) {
         return false;
     }
     c_.SourceFileName = name;
-    Source->setPlainText(LinesToText(lines));
+    untitled_ = false;
+    encoding_ = DetectEncoding(lines);
+    QString text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i) text += QLatin1Char('\n');
+        text += DecodeLine(lines[i], encoding_);
+    }
+    lines = {};
+    Source->setPlainText(text);
     Source->document()->setModified(false);
+    declinedRevision_ = -1;
+    ErrorMemo->setCurrentFile(absolute);
     Compile->setEnabled(true);
     CompileAction->setEnabled(true);
     lastDir_ = DirectoryPart(name);
     rememberRecent(absolute);
     updateTitle();
-    statusBar()->showMessage(QStringLiteral("Opened %1 (%2 lines)").arg(absolute).arg(lines.size()));
+    statusBar()->showMessage(QStringLiteral("Opened %1 (%2 lines, %3)")
+                                 .arg(absolute)
+                                 .arg(Source->document()->blockCount())
+                                 .arg(QLatin1String(EncodingName(encoding_))));
+    Source->setFocus();
     return true;
 }
 
@@ -412,14 +634,52 @@ bool TForm1::maybeSave() {
     }
 }
 
-void TForm1::saveTo(const std::string& path) {
-    WriteLinesSafely(path, DocumentLines(*Source->document()));
+bool TForm1::saveTo(const std::string& path) {
+    const std::vector<QString> text = DocumentTextLines(*Source->document());
+    TextEncoding encoding = SavingEncoding(encoding_, text);
+    QChar bad;
+    if (!CanEncode(text, encoding, &bad)) {
+        if (encoding != TextEncoding::Latin1) {
+            showError(QStringLiteral("The text holds a broken character (U+%1) that no file can hold; "
+                                     "it was not saved.")
+                          .arg(QString::number(bad.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'))));
+            return false;
+        }
+        // Never replace the character: the user chooses between UTF-8 and editing it out.
+        const auto answer = ask(QStringLiteral("This file is 8-bit text (Latin-1), which cannot hold \"%1\" "
+                                               "(U+%2).\n\nSave it as UTF-8? Its other non-ASCII characters "
+                                               "then take two or three bytes each.\nNo leaves the file unsaved.")
+                                    .arg(bad)
+                                    .arg(QString::number(bad.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'))),
+                                QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) return false;
+        encoding = TextEncoding::Utf8;
+    }
+    std::vector<std::string> lines(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) EncodeLine(text[i], encoding, lines[i]);
+    WriteLinesSafely(path, lines);
+    encoding_ = encoding;
+    return true;
+}
+
+LineList TForm1::compileLines() const {
+    LineList out;
+    const TextEncoding encoding = SavingEncoding(encoding_, DocumentTextLines(*Source->document()));
+    std::string bytes;
+    for (QTextBlock b = Source->document()->begin(); b.isValid(); b = b.next()) {
+        // A character the file cannot hold (the user declined to save as
+        // UTF-8) goes to the compiler as UTF-8 rather than as something else.
+        if (!EncodeLine(b.text(), encoding, bytes)) EncodeLine(b.text(), TextEncoding::Utf8, bytes);
+        out.push_back(bytes);
+    }
+    if (Source->document()->isEmpty()) out.clear();
+    return out;
 }
 
 bool TForm1::Save() {
     if (c_.SourceFileName.empty()) return SaveAs();
     try {
-        saveTo(c_.SourceFileName);
+        if (!saveTo(c_.SourceFileName)) return false;
     } catch (const std::exception& e) {
         showError(ErrorText(e.what()));
         return false;
@@ -432,18 +692,23 @@ bool TForm1::Save() {
 bool TForm1::SaveAs() {
     QString dir = c_.SourceFileName.empty() ? FileText(lastDir_) : FileText(c_.SourceFileName);
     if (!QFileInfo(dir).exists()) dir.clear();
-    const QString path = env_.saveFileName ? env_.saveFileName(this, dir, SourceFilter) : QString();
+    if (untitled_ && !dir.isEmpty()) dir = QDir(dir).filePath(UntitledName);
+    QString path = env_.saveFileName ? env_.saveFileName(this, dir, SourceFilter) : QString();
     if (path.isEmpty()) return false;
+    // A name typed without an extension gets the source's.
+    if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) path += QStringLiteral(".4th");
     const QString absolute = QFileInfo(path).absoluteFilePath();
     try {
-        saveTo(FileBytes(absolute));
+        if (!saveTo(FileBytes(absolute))) return false;
     } catch (const std::exception& e) {
         showError(ErrorText(e.what()));
         return false;
     }
     c_.SourceFileName = FileBytes(absolute);
+    untitled_ = false;
     lastDir_ = DirectoryPart(c_.SourceFileName);
     Source->document()->setModified(false);
+    ErrorMemo->setCurrentFile(absolute);
     Compile->setEnabled(true);
     CompileAction->setEnabled(true);
     rememberRecent(absolute);
@@ -451,18 +716,49 @@ bool TForm1::SaveAs() {
     return true;
 }
 
-void TForm1::chksave() {
-    if (!Source->document()->isModified()) return;
-    if (ask(QStringLiteral("Save change befor compile?"), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
-        saveTo(c_.SourceFileName); // a failure leaves the mark set, so the question comes again
+void TForm1::NewFile() {
+    if (!maybeSave()) return;
+    c_.SourceFileName.clear();
+    untitled_ = true;
+    encoding_ = TextEncoding::Ascii;
+    Source->setPlainText(QString::fromLatin1(NewSourceTemplate));
     Source->document()->setModified(false);
+    declinedRevision_ = -1;
+    ErrorMemo->clearMessages();
+    ErrorMemo->setCurrentFile(QString());
+    AsmTxt->clear();
+    // The cursor waits inside main, between BEGIN and AGAIN.
+    Source->goToLine(4);
+    QTextCursor c = Source->textCursor();
+    c.movePosition(QTextCursor::EndOfBlock);
+    Source->setTextCursor(c);
+    Compile->setEnabled(true);
+    CompileAction->setEnabled(true);
+    updateTitle();
+}
+
+bool TForm1::chksave() {
+    if (!Source->document()->isModified()) return true;
+    // The user said No to these very edits at an earlier compile.
+    if (Source->document()->revision() == declinedRevision_) return true;
+    if (ask(QStringLiteral("Save change befor compile?"), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        // A failure (or a declined encoding question) leaves the mark set, so the question comes again.
+        if (!saveTo(c_.SourceFileName)) return false;
+        Source->document()->setModified(false);
+        return true;
+    }
+    // Compiled as they stand, but still unsaved: closing or opening another file asks.
+    declinedRevision_ = Source->document()->revision();
+    return true;
 }
 
 void TForm1::CompileClick() {
     // F9 reaches here too; before a file is open there is nothing to compile into.
     if (compiling_ || !Compile->isEnabled()) return;
+    // The listing is written beside its source, so a New source needs a name first.
+    if (untitled_ && !SaveAs()) return;
     try {
-        chksave();
+        if (!chksave()) return;
     } catch (const std::exception& e) {
         showError(ErrorText(e.what()));
         return;
@@ -471,32 +767,38 @@ void TForm1::CompileClick() {
     c_.IncludeHeader = CheckBox1->isChecked();
     c_.VarStart = Bytes(EdVarBeg->text());
     c_.ProcessEvents = [this] {
+        // The listing view shows c_.Listing, which the compile is about to rebuild.
         AsmTxt->clear();
-        ErrorMemo->clear();
+        ErrorMemo->clearMessages();
+        statusBar()->showMessage(QStringLiteral("Compiling\u2026"));
         // Repaint the emptied panes, but take no input, so nothing can start a second compile.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     };
-    const std::vector<std::string> lines = DocumentLines(*Source->document());
-
+    const QString compiledFile = currentFile();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     compiling_ = true;
     QElapsedTimer timer;
     timer.start();
     QString failure;
+    std::size_t lineCount = 0;
     try {
-        mirtolan::CompileClick(c_, lines);
+        const LineList lines = compileLines();
+        lineCount = lines.size();
+        mirtolan::CompileSource(c_, lines);
     } catch (const std::exception& e) {
         failure = ErrorText(e.what());
     }
     const qint64 ms = timer.elapsed();
     compiling_ = false;
 
-    AsmTxt->setPlainText(LinesToText(c_.Listing));
-    ErrorMemo->setPlainText(LinesToText(c_.Messages));
+    AsmTxt->setLines(&c_.Listing);
+    ErrorMemo->setCompilerMessages(c_.Messages, compiledFile);
+    QApplication::restoreOverrideCursor();
     Zcall->setChecked(c_.UseZcall);
     if (failure.isEmpty()) {
         const std::size_t problems = SourceMessageCount(c_);
         statusBar()->showMessage(QStringLiteral("Compiled %1 lines, %2 message%3, wrote %4 in %5 ms")
-                                     .arg(lines.size())
+                                     .arg(lineCount)
                                      .arg(problems)
                                      .arg(problems == 1 ? QString() : QStringLiteral("s"))
                                      .arg(FileText(c_.AsmFileName))
@@ -531,6 +833,19 @@ void TForm1::FormClose() {
     settings.WriteString(ini::Compile, ini::VarBeg, Bytes(EdVarBeg->text()));
     settings.WriteInteger(ini::FormPosi, ini::Top, pos().y());
     settings.WriteInteger(ini::FormPosi, ini::Left, pos().x());
+    settings.WriteInteger(ini::FormPosi, ini::Width, width());
+    settings.WriteInteger(ini::FormPosi, ini::Height, height());
+    settings.WriteInteger(ini::View, ini::Zoom, zoom_);
+    auto sizesText = [](const QSplitter* splitter) {
+        QStringList parts;
+        for (int v : splitter->sizes()) parts << QString::number(v);
+        return parts.join(QLatin1Char(',')).toStdString();
+    };
+    // A window never shown has splitters of no size: nothing worth keeping.
+    for (const auto& [splitter, key] : {std::pair{Columns, ini::Columns}, std::pair{EditorSplit, ini::EditorSplit}}) {
+        const QList<int> sizes = splitter->sizes();
+        if (std::accumulate(sizes.begin(), sizes.end(), 0) > 0) settings.WriteString(ini::View, key, sizesText(splitter));
+    }
     settings.EraseKeys(ini::Recent);
     for (int i = 0; i < recent_.size(); ++i)
         settings.WriteString(ini::Recent, std::string(ini::RecentKey) + std::to_string(i + 1), FileBytes(recent_[i]));
@@ -575,26 +890,58 @@ void TForm1::rebuildRecentMenu() {
 }
 
 bool TForm1::GoToMessageLine(const QString& message) {
-    static const QRegularExpression lineRef(QStringLiteral("Line\\s*(\\d+)"));
-    QRegularExpressionMatchIterator it = lineRef.globalMatch(message);
-    QRegularExpressionMatch last;
-    while (it.hasNext()) last = it.next();
-    if (!last.hasMatch()) return false;
-    bool ok = false;
-    const int line = last.captured(1).toInt(&ok);
-    if (!ok) return false; // a number beyond int names no line of any pane
-    Source->goToLine(line);
+    const std::optional<int> line = ErrorMemo->lineInCurrentFile(message);
+    if (!line) return false;
+    Source->goToLine(*line);
     return true;
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ErrorMemo->viewport() && event->type() == QEvent::MouseButtonDblClick) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        const QTextCursor at = ErrorMemo->cursorForPosition(mouse->position().toPoint());
-        if (GoToMessageLine(at.block().text())) return true;
-    }
-    return QMainWindow::eventFilter(watched, event);
+void TForm1::NextMessage() {
+    if (!ErrorMemo->step(false)) statusBar()->showMessage(QStringLiteral("No message about this file"));
 }
+
+void TForm1::PreviousMessage() {
+    if (!ErrorMemo->step(true)) statusBar()->showMessage(QStringLiteral("No message about this file"));
+}
+
+QString TForm1::currentFile() const {
+    return c_.SourceFileName.empty() ? QString() : FileText(c_.SourceFileName);
+}
+
+void TForm1::refreshMarks() { Source->setLineMessages(ErrorMemo->currentFileMessages()); }
+
+void TForm1::showPosition() {
+    const QTextCursor c = Source->textCursor();
+    Position->setText(QStringLiteral("%1:%2").arg(c.blockNumber() + 1).arg(c.positionInBlock() + 1));
+}
+
+void TForm1::applyZoom() {
+    QFont font = baseFont_;
+    font.setPointSizeF(qMax(1.0, baseFont_.pointSizeF() + zoom_));
+    Source->setFont(font);
+    AsmTxt->setFont(font);
+    ErrorMemo->setFont(font);
+    // Assembler text and sources are laid out with tabs at every eighth column.
+    Source->setTabStopDistance(8 * QFontMetricsF(font).horizontalAdvance(QLatin1Char(' ')));
+}
+
+void TForm1::ZoomBy(int steps) {
+    const int z = qBound(MinZoom, zoom_ + steps, MaxZoom);
+    if (z == zoom_) return;
+    zoom_ = z;
+    applyZoom();
+}
+
+void TForm1::ZoomReset() {
+    zoom_ = 0;
+    applyZoom();
+}
+
+void TForm1::ShowAbout() {
+    QMessageBox::about(this, QStringLiteral("About Mirtolan"), AboutText(QCoreApplication::applicationVersion()));
+}
+
+void TForm1::ShowLanguageReference() { mirtolan::ShowLanguageReference(this); }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
     if (!DroppedSourceFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
@@ -607,12 +954,33 @@ void TForm1::dropEvent(QDropEvent* event) {
     OpenFileAsking(path);
 }
 
+void TForm1::setReplaceVisible(bool visible) {
+    for (QAction* a : replaceWidgets_) a->setVisible(visible);
+}
+
 void TForm1::ShowFind() {
+    setReplaceVisible(false);
     FindBar->show();
     const QString selected = Source->textCursor().selectedText();
     if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator)) FindText->setText(selected);
     FindText->selectAll();
     FindText->setFocus();
+}
+
+void TForm1::ShowReplace() {
+    ShowFind();
+    setReplaceVisible(true);
+    if (!FindText->text().isEmpty()) {
+        ReplaceText->selectAll();
+        ReplaceText->setFocus();
+    }
+}
+
+QTextDocument::FindFlags TForm1::findFlags() const {
+    QTextDocument::FindFlags flags;
+    if (MatchCase->isChecked()) flags |= QTextDocument::FindCaseSensitively;
+    if (WholeWords->isChecked()) flags |= QTextDocument::FindWholeWords;
+    return flags;
 }
 
 bool TForm1::find(bool backward) {
@@ -621,7 +989,8 @@ bool TForm1::find(bool backward) {
         ShowFind();
         return false;
     }
-    const QTextDocument::FindFlags flags = backward ? QTextDocument::FindBackward : QTextDocument::FindFlags();
+    QTextDocument::FindFlags flags = findFlags();
+    if (backward) flags |= QTextDocument::FindBackward;
     if (Source->find(text, flags)) return true;
     // Wrap around once, as editors do.
     const QTextCursor keep = Source->textCursor();
@@ -636,5 +1005,39 @@ bool TForm1::find(bool backward) {
 
 void TForm1::FindNext() { find(false); }
 void TForm1::FindPrevious() { find(true); }
+
+void TForm1::ReplaceNext() {
+    const QString text = FindText->text();
+    if (text.isEmpty()) {
+        ShowReplace();
+        return;
+    }
+    QTextCursor c = Source->textCursor();
+    const Qt::CaseSensitivity cs = MatchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    // Only a selection that is itself a match is replaced; otherwise the first step finds one.
+    if (c.hasSelection() && c.selectedText().compare(text, cs) == 0) {
+        c.insertText(ReplaceText->text());
+        Source->setTextCursor(c);
+    }
+    find(false);
+}
+
+int TForm1::ReplaceAll() {
+    const QString text = FindText->text();
+    if (text.isEmpty()) return 0;
+    int count = 0;
+    QTextCursor edit(Source->document());
+    edit.beginEditBlock();
+    QTextCursor at(Source->document());
+    while (true) {
+        at = Source->document()->find(text, at, findFlags());
+        if (at.isNull()) break;
+        at.insertText(ReplaceText->text());
+        ++count;
+    }
+    edit.endEditBlock();
+    statusBar()->showMessage(QStringLiteral("Replaced %1 occurrence%2").arg(count).arg(count == 1 ? "" : "s"));
+    return count;
+}
 
 } // namespace mirtolan

@@ -1,16 +1,22 @@
 // The compiler's window: the source editor, the three options, the Compile
 // button, the listing and the message list, and the settings that carry the
-// options, the last directory and the window position from run to run.
+// options, the last directory, the window's place and size, the splitters and
+// the zoom from run to run. Its menu actions are built from one table, and
+// other tools add theirs, and panes beside the listing, through AddAction
+// and AddPane.
 #pragma once
 
 #include <QMainWindow>
+#include <QFont>
 #include <QMessageBox>
+#include <QTextDocument>
 
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "Compiler.h"
+#include "FileEncoding.h"
 
 class QAction;
 class QCheckBox;
@@ -19,6 +25,8 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
 class QPushButton;
 class QToolBar;
 class QToolButton;
@@ -28,6 +36,8 @@ namespace mirtolan {
 
 class SourceEditor;
 class ForthHighlighter;
+class ListingView;
+class MessagePane;
 
 // Everything the window asks of the user or of its surroundings, so that a
 // test can answer instead of a person and point the files at a scratch place.
@@ -60,7 +70,7 @@ public:
     void Open1Click();
     void SpeedButton1Click();
     void CompileClick();
-    void chksave();
+    bool chksave(); // false: the compile must not start (a save failed or was declined)
     void Button1Click();
     void FormClose();
 
@@ -71,15 +81,46 @@ public:
     bool OpenFileAsking(const QString& path);
     bool Save();
     bool SaveAs();
+    // An untitled source with a short template, after asking about unsaved edits.
+    void NewFile();
     void FindNext();
     void FindPrevious();
     void ShowFind();
+    // The find bar with its replace field.
+    void ShowReplace();
+    // Replaces the current match (if the selection is one) and finds the next.
+    void ReplaceNext();
+    // Replaces every match in the source as one undo step; returns how many.
+    int ReplaceAll();
+    // F4 / Shift+F4: the next or previous message's line.
+    void NextMessage();
+    void PreviousMessage();
+    // Zoom of the three text panes, in point steps from the design size.
+    void ZoomBy(int steps);
+    void ZoomReset();
+    int Zoom() const { return zoom_; }
+    void ShowAbout();
+    void ShowLanguageReference();
+
+    // For the tools that extend the window: the menu of that title (made
+    // when missing, placed before Help), an action in it bound to `handler`,
+    // and a pane in the tab area beside the listing.
+    QMenu* Menu(const QString& title);
+    QAction* AddAction(const QString& menu, const QString& text, const QKeySequence& shortcut,
+                       std::function<void()> handler);
+    void AddPane(QWidget* pane, const QString& title);
+    // A "FILE:LINE: error: text" line in the message pane; F4 and a
+    // double-click lead from it to that line when FILE is the current file.
+    void AppendDiagnostic(const QString& line);
+    // The encoding the source was read in and will be saved in.
+    TextEncoding SourceEncoding() const { return encoding_; }
 
     const std::string& LastDir() const { return lastDir_; }
     const std::string& SettingsPath() const { return settingsPath_; }
     const Compiler& State() const { return c_; }
     QStringList RecentFiles() const { return recent_; }
-    // Moves the cursor to the source line a message names (",Line n" or "Line n").
+    // Moves the cursor to the source line a message names (",Line n",
+    // "Line n" or "FILE:LINE:"), when the message is about the current file.
     bool GoToMessageLine(const QString& message);
 
     // The controls, public like the designer's fields so tests can drive them.
@@ -93,6 +134,23 @@ public:
     QAction* Find1 = nullptr;
     QAction* FindNext1 = nullptr;
     QAction* FindPrev1 = nullptr;
+    QAction* New1 = nullptr;
+    QAction* Undo1 = nullptr;
+    QAction* Redo1 = nullptr;
+    QAction* Cut1 = nullptr;
+    QAction* Copy1 = nullptr;
+    QAction* Paste1 = nullptr;
+    QAction* SelectAll1 = nullptr;
+    QAction* Replace1 = nullptr;
+    QAction* Comment1 = nullptr;
+    QAction* Complete1 = nullptr;
+    QAction* NextMessage1 = nullptr;
+    QAction* PrevMessage1 = nullptr;
+    QAction* ZoomIn1 = nullptr;
+    QAction* ZoomOut1 = nullptr;
+    QAction* ZoomReset1 = nullptr;
+    QAction* About1 = nullptr;
+    QAction* Reference1 = nullptr;
     QMenu* Recent1 = nullptr;
     QToolBar* Panel1 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
@@ -103,21 +161,33 @@ public:
     QLineEdit* EdVarBeg = nullptr;
     QPushButton* Button1 = nullptr;
     SourceEditor* Source = nullptr;
-    QPlainTextEdit* AsmTxt = nullptr;
+    ListingView* AsmTxt = nullptr;
     QLabel* Label1 = nullptr;
-    QPlainTextEdit* ErrorMemo = nullptr;
+    MessagePane* ErrorMemo = nullptr;
+    QTabWidget* Panes = nullptr;      // the listing and the panes other tools add
+    QSplitter* Columns = nullptr;     // editor and panes | messages
+    QSplitter* EditorSplit = nullptr; // editor over the panes
     QToolBar* FindBar = nullptr;
     QLineEdit* FindText = nullptr;
+    QLineEdit* ReplaceText = nullptr;
+    QCheckBox* MatchCase = nullptr;
+    QCheckBox* WholeWords = nullptr;
+    QLabel* Position = nullptr;       // line:column of the editor's cursor
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWindow();
     void buildMenus();
+    void applyZoom();
+    void showPosition();
+    void refreshMarks();
+    QString currentFile() const;
+    void setReplaceVisible(bool visible);
+    QTextDocument::FindFlags findFlags() const;
     void loadArchive();
     void readSettings();
     void placeOnScreen(int left, int top);
@@ -126,7 +196,12 @@ private:
     void rebuildRecentMenu();
     // Yes/No/Cancel about unsaved edits; false means the user went back.
     bool maybeSave();
-    void saveTo(const std::string& path);
+    // Writes the editor's text to `path` in the file's encoding, asking first
+    // when a character cannot be held in it. False when the user declined;
+    // throws CompileError when the file cannot be written.
+    bool saveTo(const std::string& path);
+    // The bytes the compiler sees: the text as it would be saved.
+    LineList compileLines() const;
     void showError(const QString& text);
     QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons);
     bool find(bool backward);
@@ -139,6 +214,14 @@ private:
     ForthHighlighter* highlighter_ = nullptr;
     bool compiling_ = false;
     bool closeWhenCompiled_ = false;
+    TextEncoding encoding_ = TextEncoding::Ascii; // how the open file's bytes became the editor's text
+    // The document revision whose save the user declined at a compile, so
+    // the next compile of the same text does not ask again; -1 for none.
+    int declinedRevision_ = -1;
+    bool untitled_ = false; // a New source that has no file yet
+    int zoom_ = 0;          // point steps added to the panes' design font size
+    QFont baseFont_;        // the panes' font at zoom 0
+    QAction* replaceWidgets_[4] = {}; // the replace field and its buttons in the find bar
 };
 
 // The directory part of a path as the Open dialog's next start: up to the

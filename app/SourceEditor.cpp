@@ -1,6 +1,13 @@
 #include "SourceEditor.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDragEnterEvent>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QStringListModel>
+#include <QToolTip>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPainter>
@@ -8,7 +15,9 @@
 #include <QTextBlock>
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
+#include <set>
 #include <string_view>
 
 namespace mirtolan {
@@ -26,6 +35,22 @@ constexpr std::array<std::string_view, 27> ForthKeywords = {
 
 // Block state of a line that ends inside a "( ..." comment.
 constexpr int InParenComment = 1;
+
+// How far around the cursor the editor looks for the partners of a control
+// word: a definition longer than this is rare, and looking at the whole of a
+// large source on every cursor move would make typing slow.
+constexpr int MatchLinesBefore = 300;
+constexpr int MatchLinesAfter = 300;
+
+// Marks on lines with messages, matches of control words and the current line.
+const QColor CurrentLineColor(0xff, 0xff, 0xd8);
+const QColor MarkColor(0xd0, 0x20, 0x20);
+// The strip at the gutter's left edge that marks a line with a message.
+constexpr int MarkerWidth = 4;
+const QColor MatchColor(0xb8, 0xe0, 0xff);
+
+// Rows the completion list shows before it scrolls.
+constexpr int CompletionPopupRows = 12;
 
 bool IsBlankChar(QChar ch) { return ch.unicode() <= 32; }
 
@@ -56,34 +81,46 @@ private:
 
 } // namespace
 
-namespace {
-template <class Lines>
-QString joinLatin1(const Lines& lines) {
-    QString text;
-    bool first = true;
-    for (std::string_view line : lines) {
-        if (!first) text += QLatin1Char('\n');
-        first = false;
-        text += QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-    }
-    return text;
-}
-} // namespace
-
-QString LinesToText(const std::vector<std::string>& lines) { return joinLatin1(lines); }
-
-// The listing is shown straight from its compact storage, without a copy of
-// every line as a string first.
-QString LinesToText(const LineList& lines) { return joinLatin1(lines); }
-
-std::vector<std::string> DocumentLines(const QTextDocument& doc) {
-    std::vector<std::string> lines;
+std::vector<QString> DocumentTextLines(const QTextDocument& doc) {
+    std::vector<QString> lines;
     if (doc.isEmpty()) return lines;
-    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
-        const QByteArray bytes = b.text().toLatin1();
-        lines.emplace_back(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    }
+    lines.reserve(static_cast<std::size_t>(doc.blockCount()));
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) lines.push_back(b.text());
     return lines;
+}
+
+std::vector<QString> ToggleLineComments(const std::vector<QString>& lines) {
+    static const QString mark = QStringLiteral("\\\\ ");
+    auto indentOf = [](const QString& l) {
+        qsizetype i = 0;
+        while (i < l.size() && (l[i] == QLatin1Char(' ') || l[i] == QLatin1Char('\t'))) ++i;
+        return i;
+    };
+    bool allCommented = true;
+    bool anyText = false;
+    for (const QString& l : lines) {
+        if (l.trimmed().isEmpty()) continue;
+        anyText = true;
+        const QStringView rest = QStringView(l).mid(indentOf(l));
+        // "\\" alone at the end of a line counts as commented too.
+        if (!rest.startsWith(mark) && rest != mark.trimmed()) allCommented = false;
+    }
+    std::vector<QString> out;
+    out.reserve(lines.size());
+    for (const QString& l : lines) {
+        if (anyText && l.trimmed().isEmpty()) {
+            out.push_back(l);
+            continue;
+        }
+        const qsizetype indent = indentOf(l);
+        if (anyText && allCommented) {
+            const qsizetype cut = QStringView(l).mid(indent).startsWith(mark) ? mark.size() : mark.size() - 1;
+            out.push_back(l.left(indent) + l.mid(indent + cut));
+        } else {
+            out.push_back(l.left(indent) + mark + l.mid(indent));
+        }
+    }
+    return out;
 }
 
 QString DroppedSourceFile(const QMimeData* mime) {
@@ -157,7 +194,17 @@ void ForthHighlighter::highlightBlock(const QString& text) {
 SourceEditor::SourceEditor(QWidget* parent) : QPlainTextEdit(parent), lineNumberArea_(new LineNumberArea(this)) {
     connect(this, &QPlainTextEdit::blockCountChanged, this, &SourceEditor::updateLineNumberAreaWidth);
     connect(this, &QPlainTextEdit::updateRequest, this, &SourceEditor::updateLineNumberArea);
-    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &SourceEditor::highlightCurrentLine);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+        findMatchingWords();
+        highlightCurrentLine();
+    });
+    completionModel_ = new QStringListModel(this);
+    completer_ = new QCompleter(completionModel_, this);
+    completer_->setWidget(this);
+    completer_->setCompletionMode(QCompleter::PopupCompletion);
+    completer_->setCaseSensitivity(Qt::CaseInsensitive);
+    completer_->setMaxVisibleItems(CompletionPopupRows);
+    connect(completer_, qOverload<const QString&>(&QCompleter::activated), this, &SourceEditor::insertCompletion);
     updateLineNumberAreaWidth();
     highlightCurrentLine();
 }
@@ -165,7 +212,7 @@ SourceEditor::SourceEditor(QWidget* parent) : QPlainTextEdit(parent), lineNumber
 int SourceEditor::lineNumberAreaWidth() const {
     int digits = 1;
     for (int max = qMax(1, blockCount()); max >= 10; max /= 10) ++digits;
-    return 6 + fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits;
+    return 6 + MarkerWidth + fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits;
 }
 
 void SourceEditor::updateLineNumberAreaWidth() { setViewportMargins(lineNumberAreaWidth(), 0, 0, 0); }
@@ -186,13 +233,46 @@ void SourceEditor::resizeEvent(QResizeEvent* event) {
 
 void SourceEditor::highlightCurrentLine() {
     QList<QTextEdit::ExtraSelection> extra;
-    QTextEdit::ExtraSelection selection;
-    selection.format.setBackground(QColor(0xff, 0xff, 0xd8));
-    selection.format.setProperty(QTextFormat::FullWidthSelection, true);
-    selection.cursor = textCursor();
-    selection.cursor.clearSelection();
-    extra.append(selection);
+    QTextEdit::ExtraSelection current;
+    current.format.setBackground(CurrentLineColor);
+    current.format.setProperty(QTextFormat::FullWidthSelection, true);
+    current.cursor = textCursor();
+    current.cursor.clearSelection();
+    extra.append(current);
+    for (const WordSpan& w : matches_) {
+        QTextEdit::ExtraSelection m;
+        m.format.setBackground(MatchColor);
+        m.cursor = QTextCursor(document()->findBlockByNumber(w.line));
+        m.cursor.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, w.column);
+        m.cursor.movePosition(QTextCursor::Right, QTextCursor::KeepAnchor, w.length);
+        extra.append(m);
+    }
+    for (const LineMark& mark : marks_) {
+        QTextEdit::ExtraSelection m;
+        m.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        m.format.setUnderlineColor(MarkColor);
+        m.format.setToolTip(mark.message);
+        m.cursor = mark.word;
+        extra.append(m);
+    }
     setExtraSelections(extra);
+}
+
+void SourceEditor::findMatchingWords() {
+    const std::vector<WordSpan> before = matches_;
+    matches_.clear();
+    const QTextCursor cursor = textCursor();
+    const int line = cursor.blockNumber();
+    const int first = qMax(0, line - MatchLinesBefore);
+    const int last = qMin(blockCount() - 1, line + MatchLinesAfter);
+    std::vector<QString> lines;
+    lines.reserve(static_cast<std::size_t>(last - first + 1));
+    for (QTextBlock b = document()->findBlockByNumber(first); b.isValid() && b.blockNumber() <= last; b = b.next())
+        lines.push_back(b.text());
+    for (WordSpan w : MatchingControlWords(lines, line - first, cursor.positionInBlock())) {
+        w.line += first;
+        matches_.push_back(w);
+    }
 }
 
 void SourceEditor::paintLineNumbers(QPaintEvent* event) {
@@ -204,10 +284,18 @@ void SourceEditor::paintLineNumbers(QPaintEvent* event) {
     int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
     int bottom = top + qRound(blockBoundingRect(block).height());
     const int height = fontMetrics().height();
+    std::set<int> marked;
+    for (const int l : markedLines()) marked.insert(l - 1);
     while (block.isValid() && top <= event->rect().bottom()) {
-        if (block.isVisible() && bottom >= event->rect().top())
+        if (block.isVisible() && bottom >= event->rect().top()) {
+            if (marked.count(number)) {
+                painter.fillRect(0, top, MarkerWidth, height, MarkColor);
+                painter.setPen(MarkColor);
+            }
             painter.drawText(0, top, lineNumberArea_->width() - 3, height, Qt::AlignRight,
                              QString::number(number + 1));
+            painter.setPen(QColor(0x80, 0x80, 0x80));
+        }
         block = block.next();
         top = bottom;
         bottom = top + qRound(blockBoundingRect(block).height());
@@ -245,6 +333,199 @@ void SourceEditor::dropEvent(QDropEvent* event) {
     }
     event->acceptProposedAction();
     emit sourceFileDropped(path);
+}
+
+void SourceEditor::setLineMessages(const std::vector<std::pair<int, QString>>& messages) {
+    marks_.clear();
+    for (const auto& [line, message] : messages) {
+        const QTextBlock block = document()->findBlockByNumber(qBound(0, line - 1, blockCount() - 1));
+        if (!block.isValid()) continue;
+        // Underline the first word of the line that the message quotes,
+        // else every word of it.
+        const std::vector<WordSpan> words = CodeWords({block.text()});
+        const QStringList quoted = message.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        int from = 0;
+        int to = static_cast<int>(block.text().size());
+        if (!words.empty()) {
+            from = words.front().column;
+            to = words.back().column + words.back().length;
+        }
+        for (const WordSpan& w : words)
+            if (quoted.contains(block.text().mid(w.column, w.length))) {
+                from = w.column;
+                to = w.column + w.length;
+                break;
+            }
+        QTextCursor word(block);
+        word.setPosition(block.position() + from);
+        word.setPosition(block.position() + to, QTextCursor::KeepAnchor);
+        marks_.push_back({word, message});
+    }
+    highlightCurrentLine();
+    lineNumberArea_->update();
+}
+
+std::vector<int> SourceEditor::markedLines() const {
+    std::vector<int> lines;
+    for (const LineMark& m : marks_) lines.push_back(m.word.block().blockNumber() + 1);
+    std::sort(lines.begin(), lines.end());
+    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    return lines;
+}
+
+QString SourceEditor::toolTipAt(int position) const {
+    QTextCursor at(document());
+    at.setPosition(qBound(0, position, document()->characterCount() - 1));
+    QStringList tips;
+    for (const LineMark& m : marks_)
+        if (m.word.block() == at.block()) tips << m.message;
+    if (!tips.isEmpty()) return tips.join(QLatin1Char('\n'));
+    const QString text = at.block().text();
+    qsizetype start = at.positionInBlock();
+    qsizetype end = start;
+    while (start > 0 && !IsBlankChar(text[start - 1])) --start;
+    while (end < text.size() && !IsBlankChar(text[end])) ++end;
+    const QString word = text.mid(start, end - start);
+    if (word.isEmpty()) return {};
+    for (const ArchiveWord& w : archiveWords_)
+        if (QString::fromLatin1(w.name.c_str()).compare(word, Qt::CaseInsensitive) == 0)
+            return w.stackEffect.empty() ? QString::fromLatin1(w.name.c_str())
+                                         : QString::fromLatin1((w.name + " " + w.stackEffect).c_str());
+    return {};
+}
+
+bool SourceEditor::event(QEvent* e) {
+    if (e->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(e);
+        const QPoint inViewport = viewport()->mapFrom(this, help->pos());
+        const QString tip = viewport()->rect().contains(inViewport)
+                                ? toolTipAt(cursorForPosition(inViewport).position())
+                                : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, this);
+        return true;
+    }
+    return QPlainTextEdit::event(e);
+}
+
+void SourceEditor::setArchiveWords(std::vector<ArchiveWord> words) { archiveWords_ = std::move(words); }
+
+QString SourceEditor::wordBeforeCursor() const {
+    const QTextCursor c = textCursor();
+    const QString text = c.block().text();
+    qsizetype start = c.positionInBlock();
+    while (start > 0 && !IsBlankChar(text[start - 1])) --start;
+    return text.mid(start, c.positionInBlock() - start);
+}
+
+void SourceEditor::complete() {
+    QStringList words;
+    for (const QString& w : DefinedWords(DocumentTextLines(*document()))) words << w;
+    for (const ArchiveWord& w : archiveWords_) words << QString::fromLatin1(w.name.c_str());
+    words.removeDuplicates();
+    words.sort(Qt::CaseInsensitive);
+    completionModel_->setStringList(words);
+    completer_->setCompletionPrefix(wordBeforeCursor());
+    completer_->popup()->setCurrentIndex(completer_->completionModel()->index(0, 0));
+    QRect r = cursorRect();
+    r.setWidth(completer_->popup()->sizeHintForColumn(0) + completer_->popup()->verticalScrollBar()->sizeHint().width());
+    completer_->complete(r);
+}
+
+void SourceEditor::insertCompletion(const QString& word) {
+    QTextCursor c = textCursor();
+    c.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor, static_cast<int>(wordBeforeCursor().size()));
+    c.insertText(word);
+    setTextCursor(c);
+}
+
+void SourceEditor::toggleComment() {
+    QTextCursor c = textCursor();
+    const QTextBlock first = document()->findBlock(c.selectionStart());
+    QTextBlock last = document()->findBlock(c.selectionEnd());
+    // A selection that ends at the start of a line does not take that line in.
+    if (c.hasSelection() && last != first && c.selectionEnd() == last.position()) last = last.previous();
+    std::vector<QString> lines;
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        lines.push_back(b.text());
+        if (b == last) break;
+    }
+    const std::vector<QString> changed = ToggleLineComments(lines);
+    QTextCursor edit(document());
+    edit.beginEditBlock();
+    QTextBlock b = first;
+    for (const QString& l : changed) {
+        if (b.text() != l) {
+            edit.setPosition(b.position());
+            edit.setPosition(b.position() + static_cast<int>(b.text().size()), QTextCursor::KeepAnchor);
+            edit.insertText(l);
+        }
+        b = b.next();
+    }
+    edit.endEditBlock();
+    // Keep the same lines selected, so a second Ctrl+/ undoes the first.
+    QTextCursor sel(document());
+    sel.setPosition(first.position());
+    const QTextBlock end = document()->findBlockByNumber(first.blockNumber() + static_cast<int>(changed.size()) - 1);
+    sel.setPosition(end.position() + static_cast<int>(end.text().size()), QTextCursor::KeepAnchor);
+    setTextCursor(sel);
+}
+
+void SourceEditor::keyPressEvent(QKeyEvent* e) {
+    if (completer_->popup()->isVisible()) {
+        switch (e->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Tab:
+        case Qt::Key_Escape:
+            e->ignore(); // the popup takes these
+            return;
+        default:
+            break;
+        }
+    }
+    if (e->key() == Qt::Key_Space && (e->modifiers() & Qt::ControlModifier)) {
+        complete();
+        return;
+    }
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !(e->modifiers() & Qt::ShiftModifier)) {
+        // A new line starts with the indentation of the one it leaves.
+        const QString text = textCursor().block().text();
+        qsizetype i = 0;
+        while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t'))) ++i;
+        QTextCursor c = textCursor();
+        // Breaking a line inside its indentation carries only what stood before the cursor.
+        const qsizetype keep = qMin(i, static_cast<qsizetype>(c.positionInBlock()));
+        c.beginEditBlock();
+        c.insertBlock();
+        c.insertText(text.left(keep));
+        c.endEditBlock();
+        setTextCursor(c);
+        ensureCursorVisible();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(e);
+    if (completer_->popup()->isVisible()) {
+        const QString prefix = wordBeforeCursor();
+        if (prefix.isEmpty()) {
+            completer_->popup()->hide();
+        } else {
+            completer_->setCompletionPrefix(prefix);
+            completer_->popup()->setCurrentIndex(completer_->completionModel()->index(0, 0));
+        }
+    }
+}
+
+void SourceEditor::wheelEvent(QWheelEvent* e) {
+    if (e->modifiers() & Qt::ControlModifier) {
+        const int steps = e->angleDelta().y() / 120;
+        if (steps != 0) emit zoomRequested(steps);
+        e->accept();
+        return;
+    }
+    QPlainTextEdit::wheelEvent(e);
 }
 
 } // namespace mirtolan

@@ -1,6 +1,6 @@
 // The source pane: a plain-text editor with line numbers, a highlighted
-// current line and Forth colouring, and the helpers that move 8-bit text
-// between the compiler's line lists and Qt's strings.
+// current line, Forth colouring, markers on lines with messages, matching
+// control words, completion of word names, line comments and auto-indent.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -12,17 +12,21 @@
 #include <vector>
 
 #include "CodeList.h"
+#include "ForthWords.h"
 
+class QCompleter;
 class QMimeData;
+class QStringListModel;
 
 namespace mirtolan {
 
-// 8-bit lines are shown byte for byte as Latin-1 characters.
-QString LinesToText(const std::vector<std::string>& lines);
-QString LinesToText(const LineList& lines);
-// The lines of a document; a character outside Latin-1 (only typing can
-// bring one in) becomes "?". An empty document has no lines.
-std::vector<std::string> DocumentLines(const QTextDocument& doc);
+// The lines of a document as the editor holds them. An empty document has no lines.
+std::vector<QString> DocumentTextLines(const QTextDocument& doc);
+
+// Puts "\\ " before every line of `lines`, or takes it away when every
+// line that is not blank already starts with it (after its indentation).
+// Returns the new lines.
+std::vector<QString> ToggleLineComments(const std::vector<QString>& lines);
 
 // The first local file with the ".4th" extension among dropped URLs, or "".
 QString DroppedSourceFile(const QMimeData* mime);
@@ -49,11 +53,36 @@ public:
     // Puts the cursor at the start of 1-based `line`, clamped to the text.
     void goToLine(int line);
 
+    // Marks the lines that messages name (1-based line, message text): a
+    // marker in the gutter, the word underlined, the message as tooltip.
+    // The marks move with edits; the next call replaces them.
+    void setLineMessages(const std::vector<std::pair<int, QString>>& messages);
+    // Lines that carry a mark now (1-based), in order.
+    std::vector<int> markedLines() const;
+    // The tooltip shown over `position` of the document: a message on that
+    // word's line, or the stack comment of an archive word.
+    QString toolTipAt(int position) const;
+
+    // The archive's words for completion and tooltips.
+    void setArchiveWords(std::vector<ArchiveWord> words);
+    // Offers the words (archive and source) that begin with the word before the cursor.
+    void complete();
+    QCompleter* completer() const { return completer_; }
+    // Comments out the selected lines (or the cursor's line), or uncomments them.
+    void toggleComment();
+    // The words matching the control word at the cursor, as shown now.
+    const std::vector<WordSpan>& matchingWords() const { return matches_; }
+
 signals:
     // A .4th file was dropped on the pane; the window decides what to do.
     void sourceFileDropped(const QString& path);
+    // Ctrl+wheel: the window zooms all panes together.
+    void zoomRequested(int steps);
 
 protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -63,8 +92,22 @@ private:
     void updateLineNumberAreaWidth();
     void updateLineNumberArea(const QRect& rect, int dy);
     void highlightCurrentLine();
+    void findMatchingWords();
+    void insertCompletion(const QString& word);
+    QString wordBeforeCursor() const;
+
+    // A mark left by setLineMessages.
+    struct LineMark {
+        QTextCursor word; // the underlined word (a selection that follows edits)
+        QString message;  // the message, shown as tooltip
+    };
 
     QWidget* lineNumberArea_;
+    std::vector<LineMark> marks_;        // lines named by messages
+    std::vector<WordSpan> matches_;      // control words matching the one at the cursor
+    std::vector<ArchiveWord> archiveWords_; // for completion and stack-comment tooltips
+    QCompleter* completer_ = nullptr;
+    QStringListModel* completionModel_ = nullptr;
 };
 
 } // namespace mirtolan

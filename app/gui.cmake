@@ -18,7 +18,22 @@ add_library(mirtolan_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Settings.h
   ${CMAKE_CURRENT_LIST_DIR}/BuildController.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BuildController.h
+  ${CMAKE_CURRENT_LIST_DIR}/FileEncoding.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileEncoding.h
+  ${CMAKE_CURRENT_LIST_DIR}/ListingView.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ListingView.h
+  ${CMAKE_CURRENT_LIST_DIR}/MessagePane.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MessagePane.h
+  ${CMAKE_CURRENT_LIST_DIR}/ForthWords.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ForthWords.h
+  ${CMAKE_CURRENT_LIST_DIR}/HelpText.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HelpText.h
 )
+# Help > Language reference shows the README's language sections, built in.
+qt_add_resources(mirtolan_window "help"
+  PREFIX "/help"
+  BASE ${CMAKE_CURRENT_LIST_DIR}/..
+  FILES ${CMAKE_CURRENT_LIST_DIR}/../README.md)
 target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(mirtolan_window PUBLIC mirtolan_builder Qt6::Widgets)
 

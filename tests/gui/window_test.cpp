@@ -22,7 +22,9 @@
 
 #include <memory>
 
+#include "ListingView.h"
 #include "Main.h"
+#include "MessagePane.h"
 #include "Settings.h"
 #include "SourceEditor.h"
 #include "TextFile.h"
@@ -61,9 +63,17 @@ void WriteAll(const QString& path, const QByteArray& bytes) {
 
 QStringList PaneLines(const QPlainTextEdit* pane) {
     QStringList out;
-    for (const std::string& l : DocumentLines(*pane->document())) out << QString::fromLatin1(l.c_str());
+    for (const QString& l : DocumentTextLines(*pane->document())) out << l;
     return out;
 }
+
+QStringList PaneLines(const ListingView* pane) {
+    QStringList out;
+    for (std::size_t i = 0; i < pane->lineCount(); ++i) out << pane->lineText(i);
+    return out;
+}
+
+QString ListingText(const ListingView* pane) { return PaneLines(pane).join('\n'); }
 
 } // namespace
 
@@ -152,14 +162,18 @@ private slots:
         QCOMPARE(form->Button1->text(), QString("Filt"));
         form->show();
         QVERIFY(!form->Button1->isVisible());
-        QCOMPARE(form->AsmTxt->lineWrapMode(), QPlainTextEdit::NoWrap);
         QVERIFY(form->AsmTxt->font().fixedPitch());
         form->Button1Click(); // nothing to filter outside a compile, and no harm done
         QVERIFY(d_->errors.isEmpty());
 
         QVERIFY(form->close());
-        QCOMPARE(ReadAll(ini()), QByteArray("[Compile]\r\nHeader=1\r\nZcall=0\r\ndir=c:\r\nVarBeg=81\r\n"
-                                            "[FormPosi]\r\nTop=80\r\nLeft=80\r\n"));
+        // The six keys as they always were, then the window's size, zoom and (it was shown) splitters.
+        const QByteArray written = ReadAll(ini());
+        QVERIFY2(written.startsWith("[Compile]\r\nHeader=1\r\nZcall=0\r\ndir=c:\r\nVarBeg=81\r\n"
+                                    "[FormPosi]\r\nTop=80\r\nLeft=80\r\n"
+                                    "Width=645\r\nHeight=467\r\n[View]\r\nZoom=0\r\nColumns="),
+                 written.constData());
+        QVERIFY(written.contains("\r\nEditorSplit="));
     }
 
     void settingsAtStart_data() {
@@ -205,7 +219,8 @@ private slots:
         QVERIFY(form->close());
         QCOMPARE(ReadAll(ini()), QByteArray("; my notes\r\n[Compile]\r\nZcall=1\r\nTheme=dark\r\nHeader=0\r\n"
                                             "dir=c:\r\nVarBeg=A0\r\n\r\n[Other]\r\nx=1\r\n"
-                                            "[FormPosi]\r\nTop=120\r\nLeft=100\r\n"));
+                                            "[FormPosi]\r\nTop=120\r\nLeft=100\r\n"
+                            "Width=645\r\nHeight=467\r\n[View]\r\nZoom=0\r\n"));
     }
 
     void compileDisabledBeforeOpen() {
@@ -218,7 +233,7 @@ private slots:
         QTest::keyClick(form.get(), Qt::Key_F9);
         form->CompileClick();
         QVERIFY(d_->questions.isEmpty());
-        QVERIFY(form->AsmTxt->toPlainText().isEmpty());
+        QVERIFY(ListingText(form->AsmTxt).isEmpty());
         QVERIFY(form->ErrorMemo->toPlainText().isEmpty());
         QVERIFY(!QFile::exists(work_ + "/.asm"));
         d_->answers << QMessageBox::No; // close: discard the typed text
@@ -282,9 +297,13 @@ private slots:
         d_->answers << QMessageBox::No;
         form->CompileClick();
         QCOMPARE(d_->questions.size(), 2);
-        QVERIFY(form->close()); // the mark is clear, so closing does not ask
-        QCOMPARE(d_->questions.size(), 2);
-        QCOMPARE(ReadAll(src), QByteArray(": two 2 ;\r\n"));
+        QVERIFY(form->isWindowModified()); // compiled, but still not saved
+        d_->answers << QMessageBox::Cancel;
+        QVERIFY(!form->close()); // closing asks, and Cancel keeps the window
+        QCOMPARE(d_->questions.value(2), QString("Save changes to no.4th?"));
+        d_->answers << QMessageBox::Yes;
+        QVERIFY(form->close());
+        QCOMPARE(ReadAll(src), QByteArray(": two 2 ;\r\n: three 3 ; \r\n"));
     }
 
     void failedSaveStopsTheCompile() {
@@ -296,20 +315,21 @@ private slots:
         d_->answers << QMessageBox::No;
         typeAtEnd(*form, " ");
         form->CompileClick(); // leaves a listing in the panes
-        const QString listing = form->AsmTxt->toPlainText();
+        const QString listing = ListingText(form->AsmTxt);
         QVERIFY(!listing.isEmpty());
         QVERIFY(gone.remove()); // the folder vanishes: the save cannot be written
         typeAtEnd(*form, "\n: three 3 ;");
         d_->answers << QMessageBox::Yes;
         form->CompileClick();
         QCOMPARE(d_->errors.size(), 1);
-        QCOMPARE(form->AsmTxt->toPlainText(), listing); // the compile never started
+        QCOMPARE(ListingText(form->AsmTxt), listing); // the compile never started
         QVERIFY(form->Source->document()->isModified());
         d_->answers << QMessageBox::No;
         form->CompileClick();
         QCOMPARE(d_->questions.size(), 3); // asked again
-        d_->answers << QMessageBox::Cancel;
-        QVERIFY(form->close()); // nothing unsaved after the No
+        d_->answers << QMessageBox::No;
+        QVERIFY(form->close()); // the edits compiled after No are still unsaved: asked
+        QCOMPARE(d_->questions.size(), 4);
     }
 
     void useZcallInTheSourceStays() {
