@@ -19,6 +19,11 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QSplitter>
+#include <QWheelEvent>
+#include <QKeyEvent>
 
 #include <memory>
 
@@ -35,7 +40,7 @@ namespace {
 
 // A small archive in the file's own format: one word and the routine that
 // every compile needs at its end.
-const QByteArray TestArchive = "$$ DUP\r\n\tld\tFtmp1,Y\r\n\tst\t-Y,Ftmp1\r\n"
+const QByteArray TestArchive = "$$ DUP\r\n\tld\tFtmp1,Y\t; ( n -- n n )\r\n\tst\t-Y,Ftmp1\r\n"
                                "$$ _TestIfZero\r\n\tld\tFtmp1,Y+\r\n\ttst\tFtmp1\r\n$\r\n";
 
 // What the window asked and told, and what the test answers.
@@ -122,7 +127,15 @@ class WindowTest : public QObject {
         const QStringList parts = text.split('\n');
         for (qsizetype i = 0; i < parts.size(); ++i) {
             if (i > 0) QTest::keyClick(form.Source, Qt::Key_Return);
-            QTest::keyClicks(form.Source, parts[i]);
+            for (QChar ch : parts[i]) {
+                if (ch.unicode() < 0x80) {
+                    QTest::keyClicks(form.Source, QString(ch));
+                    continue;
+                }
+                // Typed on a keyboard with such a key: an event that carries the character itself.
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+                QCoreApplication::sendEvent(form.Source, &press);
+            }
         }
     }
 
@@ -568,6 +581,237 @@ private slots:
             QVERIFY(!form->ErrorMemo->toPlainText().contains("Compile Completed"));
         }
         QVERIFY(QDir::setCurrent(work_));
+    }
+
+    void textRoundTripsInItsOwnEncoding_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("UTF-8") << QByteArray("\\\\ Z\xc3\xa4hler \xe2\x82\xac\r\n: two 2 ;\r\n")
+                               << QString::fromUtf8("\\\\ Z\xc3\xa4hler \xe2\x82\xac");
+        QTest::newRow("Latin-1") << QByteArray("\\\\ Z\xe4hler\r\n: two 2 ;\r\n") << QString::fromUtf8("\\\\ Z\xc3\xa4hler");
+    }
+    void textRoundTripsInItsOwnEncoding() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        const QString src = sourceFile("enc.4th", bytes);
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        QCOMPARE(form->Source->document()->firstBlock().text(), shown);
+        // An edit undone by another: the save must give back the very bytes.
+        typeAtEnd(*form, "x");
+        QTest::keyClick(form->Source, Qt::Key_Backspace);
+        QVERIFY(form->Save());
+        QCOMPARE(ReadAll(src), bytes);
+        // The compiler sees the file's bytes: the comment reaches the listing unchanged.
+        form->CompileClick();
+        const QByteArray comment = bytes.left(bytes.indexOf('\r')).mid(2);
+        QVERIFY(ReadAll(files_ + "/enc.asm").contains(";" + comment + "\r\n"));
+        QVERIFY(PaneLines(form->AsmTxt).contains(";" + shown.mid(2)));
+    }
+
+    void aCharacterTheFileCannotHoldIsNeverReplaced() {
+        const QString src = sourceFile("latin.4th", "\\\\ Z\xe4hler\r\n");
+        auto form = makeForm();
+        openViaDialog(*form, src);
+        QCOMPARE(form->SourceEncoding(), TextEncoding::Latin1);
+        typeAtEnd(*form, QString::fromUtf8(" \xe2\x82\xac"));
+        d_->answers << QMessageBox::No;
+        QVERIFY(!form->Save());
+        QVERIFY2(d_->questions.value(0).contains("Save it as UTF-8?"), qPrintable(d_->questions.value(0)));
+        QCOMPARE(ReadAll(src), QByteArray("\\\\ Z\xe4hler\r\n"));
+        QVERIFY(form->isWindowModified());
+        d_->answers << QMessageBox::Yes;
+        QVERIFY(form->Save());
+        QCOMPARE(ReadAll(src), QByteArray("\\\\ Z\xc3\xa4hler \xe2\x82\xac\r\n"));
+        QCOMPARE(form->SourceEncoding(), TextEncoding::Utf8);
+
+        // A pure ASCII file becomes UTF-8 without a question: nothing in it changes.
+        const QString ascii = sourceFile("ascii.4th", ": a ;\r\n");
+        openViaDialog(*form, ascii);
+        typeAtEnd(*form, QString::fromUtf8(" \\\\ \xe2\x86\x92"));
+        QVERIFY(form->Save());
+        QCOMPARE(d_->questions.size(), 2);
+        QCOMPARE(ReadAll(ascii), QByteArray(": a ; \\\\ \xe2\x86\x92\r\n"));
+    }
+
+    void keyboardStepsThroughMessages() {
+        const QString src = sourceFile("nav.4th", ": one 1 ;\r\n\r\nbogus\r\n: two 2 ;\r\nfrob\r\n");
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        openViaDialog(*form, src);
+        QVERIFY(form->Source->hasFocus()); // typing can start at once
+        QTest::keyClick(form.get(), Qt::Key_F9);
+        QCOMPARE(form->Source->markedLines(), (std::vector<int>{3, 5}));
+        QVERIFY(form->Source->toolTipAt(form->Source->document()->findBlockByNumber(2).position())
+                    .contains("Not defined bogus"));
+        auto line = [&] { return form->Source->textCursor().blockNumber() + 1; };
+        QTest::keyClick(form.get(), Qt::Key_F4);
+        QCOMPARE(line(), 3);
+        QTest::keyClick(form.get(), Qt::Key_F4);
+        QCOMPARE(line(), 5);
+        QTest::keyClick(form.get(), Qt::Key_F4); // round to the first again
+        QCOMPARE(line(), 3);
+        QTest::keyClick(form.get(), Qt::Key_F4, Qt::ShiftModifier);
+        QCOMPARE(line(), 5);
+        QCOMPARE(form->Position->text(), QString("5:1"));
+
+        // Enter in the message pane goes where a double-click goes.
+        form->ErrorMemo->setFocus();
+        form->ErrorMemo->setTextCursor(QTextCursor(form->ErrorMemo->document()->firstBlock()));
+        QTest::keyClick(form->ErrorMemo, Qt::Key_Return);
+        QCOMPARE(line(), 3);
+
+        // Diagnostics of other tools: only those about this file lead anywhere.
+        form->AppendDiagnostic(src + ":4: error: from a build");
+        form->AppendDiagnostic("elsewhere.4th:2: error: not this file");
+        QCOMPARE(form->Source->markedLines(), (std::vector<int>{3, 4, 5}));
+        QVERIFY(form->GoToMessageLine("nav.4th:4: warning: relative to the source"));
+        QCOMPARE(line(), 4);
+        QVERIFY(!form->GoToMessageLine("elsewhere.4th:2: error: x"));
+
+        // Another file open: the messages of nav.4th's compile stay where they belong.
+        const QString other = sourceFile("other.4th", "a\r\nb\r\nc\r\nd\r\ne\r\n");
+        openViaDialog(*form, other);
+        QVERIFY(form->Source->markedLines().empty());
+        QTest::keyClick(form.get(), Qt::Key_F4);
+        QCOMPARE(line(), 1);
+        QVERIFY(!form->GoToMessageLine("Not defined bogus ,Line 3"));
+    }
+
+    void editingFromTheKeyboard() {
+        const QString src = sourceFile("edit.4th", ": one 1 ;\r\n  : two one one ;\r\n");
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        openViaDialog(*form, src);
+        QTextCursor c = form->Source->textCursor();
+        c.movePosition(QTextCursor::Start);
+        c.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor);
+        c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        form->Source->setTextCursor(c);
+        QTest::keyClick(form.get(), Qt::Key_Slash, Qt::ControlModifier);
+        QCOMPARE(form->Source->toPlainText(), QString("\\\\ : one 1 ;\n  \\\\ : two one one ;"));
+        QTest::keyClick(form.get(), Qt::Key_Slash, Qt::ControlModifier);
+        QCOMPARE(form->Source->toPlainText(), QString(": one 1 ;\n  : two one one ;"));
+        QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(form->Source->toPlainText(), QString("\\\\ : one 1 ;\n  \\\\ : two one one ;"));
+        QTest::keyClick(form.get(), Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(form->Source->toPlainText(), QString(": one 1 ;\n  : two one one ;"));
+
+        // Auto-indent keeps the indentation of the line above.
+        typeAtEnd(*form, "\nx");
+        QCOMPARE(form->Source->document()->lastBlock().text(), QString("  x"));
+        QTest::keyClick(form->Source, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(form->Source->toPlainText(), QString(": one 1 ;\n  : two one one ;"));
+
+        // Replace: whole words and case as asked, all at once.
+        QTest::keyClick(form.get(), Qt::Key_H, Qt::ControlModifier);
+        QVERIFY(form->FindBar->isVisible());
+        QTRY_VERIFY(form->ReplaceText->isVisible()); // the bar lays out its items on its next turn
+        form->FindText->setText("ONE");
+        form->ReplaceText->setText("uno");
+        form->WholeWords->setChecked(true);
+        form->MatchCase->setChecked(true);
+        QCOMPARE(form->ReplaceAll(), 0);
+        form->MatchCase->setChecked(false);
+        QCOMPARE(form->ReplaceAll(), 3);
+        QCOMPARE(form->Source->toPlainText(), QString(": uno 1 ;\n  : two uno uno ;"));
+        QTest::keyClick(form.get(), Qt::Key_Z, Qt::ControlModifier); // one undo step
+        QCOMPARE(form->Source->toPlainText(), QString(": one 1 ;\n  : two one one ;"));
+
+        // The cursor on IF marks its ELSE and THEN.
+        form->Source->selectAll();
+        QTest::keyClicks(form->Source, ": s IF 1 ELSE 2 THEN ;");
+        form->Source->goToLine(1);
+        QTextCursor at = form->Source->textCursor();
+        at.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, 5);
+        form->Source->setTextCursor(at);
+        QCOMPARE(form->Source->matchingWords().size(), std::size_t(3));
+
+        // Completion offers the source's words and the archive's, with stack comments from the archive.
+        typeAtEnd(*form, "\n: t D");
+        QTest::keyClick(form->Source, Qt::Key_Space, Qt::ControlModifier);
+        QVERIFY(form->Source->completer()->popup()->isVisible());
+        QCOMPARE(form->Source->completer()->currentCompletion(), QString("DUP"));
+        QTest::keyClick(form->Source->completer()->popup(), Qt::Key_Return);
+        QCOMPARE(form->Source->document()->lastBlock().text(), QString(": t DUP"));
+        typeAtEnd(*form, " s");
+        QTest::keyClick(form->Source, Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(form->Source->completer()->currentCompletion(), QString("s"));
+        QTest::keyClick(form->Source->completer()->popup(), Qt::Key_Escape);
+        const QTextBlock last = form->Source->document()->lastBlock();
+        QCOMPARE(form->Source->toolTipAt(last.position() + 4), QString("DUP ( n -- n n )"));
+        d_->answers << QMessageBox::No;
+    }
+
+    void zoomSizeAndSplittersAreRemembered() {
+        {
+            auto form = makeForm();
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+            const qreal base = form->Source->font().pointSizeF();
+            QTest::keyClick(form.get(), Qt::Key_Equal, Qt::ControlModifier);
+            QTest::keyClick(form.get(), Qt::Key_Equal, Qt::ControlModifier);
+            QCOMPARE(form->Source->font().pointSizeF(), base + 2);
+            QCOMPARE(form->AsmTxt->font().pointSizeF(), base + 2);
+            QTest::keyClick(form.get(), Qt::Key_Minus, Qt::ControlModifier);
+            QCOMPARE(form->Zoom(), 1);
+            QWheelEvent wheel(QPointF(5, 5), form->Source->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 240),
+                              Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(form->Source->viewport(), &wheel);
+            QCOMPARE(form->Zoom(), 3);
+            form->resize(700, 500);
+            form->Columns->setSizes({500, 180});
+            QVERIFY(form->close());
+        }
+        const QByteArray ini = ReadAll(this->ini());
+        QVERIFY2(ini.contains("Zoom=3\r\n") && ini.contains("Width=700\r\n"), ini.constData());
+        auto again = makeForm();
+        again->show();
+        QVERIFY(QTest::qWaitForWindowExposed(again.get()));
+        QCOMPARE(again->Zoom(), 3);
+        QCOMPARE(again->size(), QSize(700, 500));
+        // The stored widths come back (the splitter rounds by a handle's width or so).
+        QVERIFY2(qAbs(again->Columns->sizes().value(0) - 500) <= 16, qPrintable(QString::number(again->Columns->sizes().value(0))));
+        QVERIFY(again->Columns->sizes().value(0) > again->Columns->sizes().value(1) * 2);
+        QTest::keyClick(again.get(), Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(again->Zoom(), 0);
+    }
+
+    void newSourceAndSaveAsAddsTheExtension() {
+        auto form = makeForm();
+        form->NewFile();
+        QVERIFY(form->Source->toPlainText().contains(": main"));
+        QVERIFY(form->Compile->isEnabled());
+        QCOMPARE(form->windowTitle(), QString("untitled.4th[*] - Mirtolan compiler , Version 1.3"));
+        // Compiling a new source names it first; the name gets ".4th".
+        d_->savePath = files_ + "/fresh";
+        form->CompileClick();
+        QCOMPARE(form->State().SourceFileName, (files_ + "/fresh.4th").toStdString());
+        QVERIFY(ReadAll(files_ + "/fresh.4th").contains(": main ( -- )\r\n"));
+        QVERIFY(PaneLines(form->AsmTxt).contains("main:"));
+        QVERIFY(d_->questions.isEmpty());
+    }
+
+    void listingViewShowsTheListingFile() {
+        QByteArray text;
+        for (int i = 0; i < 300; ++i) text += ": w" + QByteArray::number(i) + " dup IF dup THEN ;\r\n";
+        const QString src = sourceFile("many.4th", text);
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        openViaDialog(*form, src);
+        form->CompileClick();
+        const QByteArray file = ReadAll(files_ + "/many.asm");
+        QCOMPARE((PaneLines(form->AsmTxt).join("\r\n") + "\r\n").toLatin1(), file);
+        // Keys move through the lines; Ctrl+C copies what is selected.
+        form->AsmTxt->setFocus();
+        QTest::keyClick(form->AsmTxt, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(form->AsmTxt->selectionLast(), form->AsmTxt->lineCount() - 1);
+        QVERIFY(form->AsmTxt->firstVisibleLine() > 0);
+        QTest::keyClick(form->AsmTxt, Qt::Key_Up, Qt::ShiftModifier);
+        QCOMPARE(form->AsmTxt->selectedText(), PaneLines(form->AsmTxt).mid(int(form->AsmTxt->lineCount()) - 2).join('\n') + '\n');
     }
 
     void settingsInConfigDirWhenExeDirIsNotWritable() {
