@@ -221,6 +221,7 @@ void TForm1::buildWindow() {
     Source->setObjectName(QStringLiteral("Source"));
     Source->setLineWrapMode(QPlainTextEdit::NoWrap);
     highlighter_ = new ForthHighlighter(Source->document());
+    Source->setHighlighter(highlighter_);
     connect(Source, &SourceEditor::sourceFileDropped, this, &TForm1::OpenFileAsking);
     connect(Source->document(), &QTextDocument::modificationChanged, this, &QWidget::setWindowModified);
     connect(Source, &QPlainTextEdit::cursorPositionChanged, this, &TForm1::showPosition);
@@ -663,16 +664,37 @@ bool TForm1::saveTo(const std::string& path) {
 }
 
 LineList TForm1::compileLines() const {
-    LineList out;
-    const TextEncoding encoding = SavingEncoding(encoding_, DocumentTextLines(*Source->document()));
-    std::string bytes;
-    for (QTextBlock b = Source->document()->begin(); b.isValid(); b = b.next()) {
-        // A character the file cannot hold (the user declined to save as
-        // UTF-8) goes to the compiler as UTF-8 rather than as something else.
-        if (!EncodeLine(b.text(), encoding, bytes)) EncodeLine(b.text(), TextEncoding::Utf8, bytes);
-        out.push_back(bytes);
-    }
-    if (Source->document()->isEmpty()) out.clear();
+    // One pass over the whole text: a large source is converted in bulk
+    // rather than line by line. Raw text keeps no-break spaces (byte A0 of a
+    // Latin-1 file) and separates the lines by U+2029.
+    QString text = Source->document()->toRawText();
+    TextEncoding encoding = encoding_;
+    if (encoding == TextEncoding::Ascii)
+        for (QChar ch : text)
+            if (ch.unicode() >= 0x80 && ch != QChar::ParagraphSeparator) {
+                encoding = TextEncoding::Utf8;
+                break;
+            }
+    if (encoding == TextEncoding::Latin1)
+        for (QChar ch : text)
+            if (ch.unicode() > 0xFF && ch != QChar::ParagraphSeparator) {
+                // A character the file cannot hold (the user declined to save
+                // as UTF-8) goes to the compiler as UTF-8 rather than as
+                // something else; the other lines keep their bytes.
+                LineList out;
+                std::string bytes;
+                for (QTextBlock b = Source->document()->begin(); b.isValid(); b = b.next()) {
+                    if (!EncodeLine(b.text(), encoding, bytes)) EncodeLine(b.text(), TextEncoding::Utf8, bytes);
+                    out.push_back(bytes);
+                }
+                return out;
+            }
+    if (text.isEmpty()) return {};
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    const QByteArray bytes = encoding == TextEncoding::Latin1 ? text.toLatin1() : text.toUtf8();
+    text = QString();
+    // Every line ends in a line end for the split, so a last empty line stays a line.
+    LineList out = SplitLineList(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())) + "\n");
     return out;
 }
 

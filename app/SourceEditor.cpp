@@ -35,6 +35,11 @@ constexpr std::array<std::string_view, 27> ForthKeywords = {
 
 // Block state of a line that ends inside a "( ..." comment.
 constexpr int InParenComment = 1;
+// Block state of a line of a large source not coloured yet (Qt's own -1
+// means "never looked at", which the first pass over a document replaces).
+constexpr int NotColoured = 2;
+// From this many lines on, a source is coloured only where it is seen.
+constexpr int LazyColourLines = 20000;
 
 // How far around the cursor the editor looks for the partners of a control
 // word: a definition longer than this is rare, and looking at the whole of a
@@ -142,7 +147,22 @@ ForthHighlighter::ForthHighlighter(QTextDocument* doc) : QSyntaxHighlighter(doc)
     passThrough_.setForeground(QColor(0x80, 0x00, 0x80));
 }
 
+bool ForthHighlighter::ColoursLazily(int blocks) { return blocks > LazyColourLines; }
+
+void ForthHighlighter::ensureHighlighted(int first, int last) {
+    seenFirst_ = first;
+    seenLast_ = last;
+    if (!ColoursLazily(document()->blockCount())) return;
+    for (QTextBlock b = document()->findBlockByNumber(first); b.isValid() && b.blockNumber() <= last; b = b.next())
+        if (b.userState() == NotColoured) rehighlightBlock(b);
+}
+
 void ForthHighlighter::highlightBlock(const QString& text) {
+    const int number = currentBlock().blockNumber();
+    if (ColoursLazily(document()->blockCount()) && (number < seenFirst_ || number > seenLast_)) {
+        setCurrentBlockState(NotColoured);
+        return;
+    }
     setCurrentBlockState(0);
     const qsizetype n = text.size();
     qsizetype pos = 0;
@@ -218,6 +238,11 @@ int SourceEditor::lineNumberAreaWidth() const {
 void SourceEditor::updateLineNumberAreaWidth() { setViewportMargins(lineNumberAreaWidth(), 0, 0, 0); }
 
 void SourceEditor::updateLineNumberArea(const QRect& rect, int dy) {
+    if (highlighter_) {
+        const QTextBlock top = firstVisibleBlock();
+        const int shown = viewport()->height() / qMax(1, fontMetrics().lineSpacing()) + 1;
+        highlighter_->ensureHighlighted(top.blockNumber(), top.blockNumber() + shown);
+    }
     if (dy)
         lineNumberArea_->scroll(0, dy);
     else
@@ -490,7 +515,8 @@ void SourceEditor::keyPressEvent(QKeyEvent* e) {
         complete();
         return;
     }
-    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !(e->modifiers() & Qt::ShiftModifier)) {
+    // Shift+Enter too: it would otherwise put a line separator inside the line.
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         // A new line starts with the indentation of the one it leaves.
         const QString text = textCursor().block().text();
         qsizetype i = 0;

@@ -31,16 +31,25 @@ std::vector<QString> ToggleLineComments(const std::vector<QString>& lines);
 // The first local file with the ".4th" extension among dropped URLs, or "".
 QString DroppedSourceFile(const QMimeData* mime);
 
+// Colours a source. A large one is coloured only where it is seen: the
+// colours of every line of a hundred thousand would take more memory than
+// the text, and seconds to work out.
 class ForthHighlighter : public QSyntaxHighlighter {
     Q_OBJECT
 public:
     explicit ForthHighlighter(QTextDocument* doc);
+    // Colours the blocks first..last (0-based) that are not coloured yet.
+    void ensureHighlighted(int first, int last);
+    // Whether a document of `blocks` lines is coloured only where seen.
+    static bool ColoursLazily(int blocks);
 
 protected:
     void highlightBlock(const QString& text) override;
 
 private:
     QTextCharFormat keyword_, comment_, number_, passThrough_;
+    int seenFirst_ = 0;  // blocks in sight: a large document colours only these
+    int seenLast_ = -1;
 };
 
 class SourceEditor : public QPlainTextEdit {
@@ -70,6 +79,8 @@ public:
     QCompleter* completer() const { return completer_; }
     // Comments out the selected lines (or the cursor's line), or uncomments them.
     void toggleComment();
+    // Colours only what is seen, when the source is large.
+    void setHighlighter(ForthHighlighter* highlighter) { highlighter_ = highlighter; }
     // The words matching the control word at the cursor, as shown now.
     const std::vector<WordSpan>& matchingWords() const { return matches_; }
 
@@ -108,6 +119,7 @@ private:
     std::vector<ArchiveWord> archiveWords_; // for completion and stack-comment tooltips
     QCompleter* completer_ = nullptr;
     QStringListModel* completionModel_ = nullptr;
+    ForthHighlighter* highlighter_ = nullptr;
 };
 
 } // namespace mirtolan

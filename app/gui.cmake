@@ -40,3 +40,7 @@ target_link_libraries(mirtolan_window PUBLIC mirtolan_builder Qt6::Widgets)
 add_executable(mirtolan ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(mirtolan PRIVATE mirtolan_window)
 target_compile_definitions(mirtolan PRIVATE MIRTOLAN_VERSION="${PROJECT_VERSION}")
+
+# bench/window times F9 on a large source with this; not built by default.
+add_executable(window_f9 EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/../bench/window_f9.cpp)
+target_link_libraries(window_f9 PRIVATE mirtolan_window)
