@@ -24,6 +24,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QThread>
 #include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
@@ -154,6 +155,7 @@ FormEnvironment FormEnvironment::Default() {
     env.exeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     env.xdgConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     env.home = qEnvironmentVariable("HOME");
+    env.compileOnWorker = true;
     return env;
 }
 
@@ -167,7 +169,10 @@ TForm1::TForm1(FormEnvironment env, QWidget* parent) : QMainWindow(parent), env_
     Source->setFocus();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // The compile works on c_, which goes with the window.
+    if (worker_) worker_->wait();
+}
 
 void TForm1::buildWindow() {
     resize(DesignWidth, DesignHeight);
@@ -568,6 +573,7 @@ QMessageBox::StandardButton TForm1::ask(const QString& text, QMessageBox::Standa
 }
 
 bool TForm1::OpenFile(const QString& path) {
+    if (compiling_) return false; // the running compile reads the file's name and writes beside it
     const QString absolute = QFileInfo(path).absoluteFilePath();
     const std::string name = FileBytes(absolute);
     std::vector<std::string> lines;
@@ -605,12 +611,12 @@ bool TForm1::OpenFile(const QString& path) {
 }
 
 bool TForm1::OpenFileAsking(const QString& path) {
-    if (!maybeSave()) return false;
+    if (compiling_ || !maybeSave()) return false;
     return OpenFile(path);
 }
 
 void TForm1::Open1Click() {
-    if (!maybeSave()) return;
+    if (compiling_ || !maybeSave()) return;
     QString dir = FileText(lastDir_);
     if (!QFileInfo(dir).isDir()) dir.clear(); // e.g. the first start's "c:": the dialog picks its own
     const QString path = env_.openFileName ? env_.openFileName(this, dir, SourceFilter) : QString();
@@ -693,8 +699,9 @@ LineList TForm1::compileLines() const {
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
     const QByteArray bytes = encoding == TextEncoding::Latin1 ? text.toLatin1() : text.toUtf8();
     text = QString();
-    // Every line ends in a line end for the split, so a last empty line stays a line.
-    LineList out = SplitLineList(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())) + "\n");
+    LineList out = SplitLineList(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    // The split drops a line end at the very end; here it begins a last, empty line.
+    if (bytes.endsWith('\n')) out.push_back(std::string_view());
     return out;
 }
 
@@ -712,6 +719,7 @@ bool TForm1::Save() {
 }
 
 bool TForm1::SaveAs() {
+    if (compiling_) return false;
     QString dir = c_.SourceFileName.empty() ? FileText(lastDir_) : FileText(c_.SourceFileName);
     if (!QFileInfo(dir).exists()) dir.clear();
     if (untitled_ && !dir.isEmpty()) dir = QDir(dir).filePath(UntitledName);
@@ -739,7 +747,7 @@ bool TForm1::SaveAs() {
 }
 
 void TForm1::NewFile() {
-    if (!maybeSave()) return;
+    if (compiling_ || !maybeSave()) return;
     c_.SourceFileName.clear();
     untitled_ = true;
     encoding_ = TextEncoding::Ascii;
@@ -788,47 +796,87 @@ void TForm1::CompileClick() {
     c_.UseZcall = Zcall->isChecked();
     c_.IncludeHeader = CheckBox1->isChecked();
     c_.VarStart = Bytes(EdVarBeg->text());
-    c_.ProcessEvents = [this] {
-        // The listing view shows c_.Listing, which the compile is about to rebuild.
-        AsmTxt->clear();
-        ErrorMemo->clearMessages();
-        statusBar()->showMessage(QStringLiteral("Compiling\u2026"));
-        // Repaint the emptied panes, but take no input, so nothing can start a second compile.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    };
-    const QString compiledFile = currentFile();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    compiling_ = true;
-    QElapsedTimer timer;
-    timer.start();
-    QString failure;
-    std::size_t lineCount = 0;
+    LineList lines;
     try {
-        const LineList lines = compileLines();
-        lineCount = lines.size();
+        lines = compileLines();
+    } catch (const std::exception& e) { // no memory for a copy of the text
+        showError(ErrorText(e.what()));
+        return;
+    }
+    compiledFile_ = currentFile();
+    compiledLines_ = lines.size();
+    compileFailure_.clear();
+    compiling_ = true;
+    setCompileRunning(true);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    compileTimer_.start();
+    if (!env_.compileOnWorker) {
+        c_.ProcessEvents = [this] {
+            // The listing view shows c_.Listing, which the compile is about to rebuild.
+            AsmTxt->clear();
+            ErrorMemo->clearMessages();
+            statusBar()->showMessage(QStringLiteral("Compiling\u2026"));
+            // Repaint the emptied panes, but take no input, so nothing can start a second compile.
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        };
+        runCompile(lines);
+        compileFinished();
+        return;
+    }
+    // The panes let go of c_.Listing now: the worker is about to rebuild it.
+    c_.ProcessEvents = nullptr;
+    AsmTxt->clear();
+    ErrorMemo->clearMessages();
+    statusBar()->showMessage(QStringLiteral("Compiling\u2026"));
+    worker_ = QThread::create([this, lines = std::move(lines)]() mutable {
+        runCompile(lines);
+        lines = LineList(); // the copy of the text goes now, not with the thread object
+    });
+    connect(worker_, &QThread::finished, this, [this] {
+        worker_->wait();
+        worker_->deleteLater();
+        worker_ = nullptr;
+        compileFinished();
+    });
+    worker_->start();
+}
+
+void TForm1::runCompile(const LineList& lines) {
+    try {
         mirtolan::CompileSource(c_, lines);
     } catch (const std::exception& e) {
-        failure = ErrorText(e.what());
+        compileFailure_ = ErrorText(e.what());
     }
-    const qint64 ms = timer.elapsed();
-    compiling_ = false;
+}
 
+void TForm1::setCompileRunning(bool running) {
+    for (QAction* a : {Open1, New1, SaveAs1, CompileAction}) a->setEnabled(!running);
+    Recent1->setEnabled(!running && !recent_.isEmpty());
+    SpeedButton1->setEnabled(!running);
+    Compile->setEnabled(!running);
+}
+
+void TForm1::compileFinished() {
+    const qint64 ms = compileTimer_.elapsed();
+    compiling_ = false;
+    setCompileRunning(false);
     AsmTxt->setLines(&c_.Listing);
-    ErrorMemo->setCompilerMessages(c_.Messages, compiledFile);
+    ErrorMemo->setCompilerMessages(c_.Messages, compiledFile_);
     QApplication::restoreOverrideCursor();
     Zcall->setChecked(c_.UseZcall);
-    if (failure.isEmpty()) {
+    if (compileFailure_.isEmpty()) {
         const std::size_t problems = SourceMessageCount(c_);
         statusBar()->showMessage(QStringLiteral("Compiled %1 lines, %2 message%3, wrote %4 in %5 ms")
-                                     .arg(lineCount)
+                                     .arg(compiledLines_)
                                      .arg(problems)
                                      .arg(problems == 1 ? QString() : QStringLiteral("s"))
                                      .arg(FileText(c_.AsmFileName))
                                      .arg(ms));
     } else {
-        statusBar()->showMessage(QStringLiteral("Compile abandoned after %1 ms: %2").arg(ms).arg(failure));
-        showError(failure);
+        statusBar()->showMessage(QStringLiteral("Compile abandoned after %1 ms: %2").arg(ms).arg(compileFailure_));
+        showError(compileFailure_);
     }
+    emit compiled();
     if (closeWhenCompiled_) {
         closeWhenCompiled_ = false;
         close();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QMessageBox>
 #include <QTextDocument>
@@ -26,6 +27,7 @@ class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class QSplitter;
+class QThread;
 class QTabWidget;
 class QPushButton;
 class QToolBar;
@@ -54,6 +56,10 @@ struct FormEnvironment {
     QString exeName;       // the settings file is named after it
     QString xdgConfigHome; // the user's configuration directories, for an exeDir we cannot write
     QString home;
+    // Compiles run on a worker thread, so a large one never freezes the
+    // window; off, CompileClick returns with the compile done (for tests
+    // that look at the results straight after).
+    bool compileOnWorker = false;
 
     // Real boxes and dialogs, the running executable and the process environment.
     static FormEnvironment Default();
@@ -115,6 +121,8 @@ public:
     // The encoding the source was read in and will be saved in.
     TextEncoding SourceEncoding() const { return encoding_; }
 
+    // A compile started and not yet shown.
+    bool Compiling() const { return compiling_; }
     const std::string& LastDir() const { return lastDir_; }
     const std::string& SettingsPath() const { return settingsPath_; }
     const Compiler& State() const { return c_; }
@@ -174,6 +182,10 @@ public:
     QCheckBox* WholeWords = nullptr;
     QLabel* Position = nullptr;       // line:column of the editor's cursor
 
+signals:
+    // A compile ended and its listing and messages are shown.
+    void compiled();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -182,6 +194,12 @@ protected:
 private:
     void buildWindow();
     void buildMenus();
+    // Runs the compile itself; on the worker thread when there is one.
+    void runCompile(const LineList& lines);
+    // Shows what the compile left, back on the window's thread.
+    void compileFinished();
+    // Actions that would change the file under a running compile are off meanwhile.
+    void setCompileRunning(bool running);
     void applyZoom();
     void showPosition();
     void refreshMarks();
@@ -214,6 +232,11 @@ private:
     ForthHighlighter* highlighter_ = nullptr;
     bool compiling_ = false;
     bool closeWhenCompiled_ = false;
+    QThread* worker_ = nullptr;  // the running compile's thread, if any
+    QString compileFailure_;     // why the last compile was abandoned; empty when it completed
+    QString compiledFile_;       // the file the last compile's messages belong to
+    std::size_t compiledLines_ = 0; // source lines of the last compile
+    QElapsedTimer compileTimer_;    // started with the compile, for the status bar
     TextEncoding encoding_ = TextEncoding::Ascii; // how the open file's bytes became the editor's text
     // The document revision whose save the user declined at a compile, so
     // the next compile of the same text does not ask again; -1 for none.

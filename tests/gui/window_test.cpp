@@ -21,6 +21,7 @@
 #include <QUrl>
 #include <QAbstractItemView>
 #include <QCompleter>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QWheelEvent>
 #include <QKeyEvent>
@@ -89,8 +90,9 @@ class WindowTest : public QObject {
     QString bin_, work_, files_;
     std::shared_ptr<Dialogs> d_;
 
-    std::unique_ptr<TForm1> makeForm(const QString& exeDir = QString()) {
+    std::unique_ptr<TForm1> makeForm(const QString& exeDir = QString(), bool onWorker = false) {
         FormEnvironment env;
+        env.compileOnWorker = onWorker;
         auto d = d_;
         env.message = [d](QWidget*, FormEnvironment::Box kind, const QString& text, QMessageBox::StandardButtons b) {
             if (kind == FormEnvironment::Box::Error) {
@@ -812,6 +814,41 @@ private slots:
         QVERIFY(form->AsmTxt->firstVisibleLine() > 0);
         QTest::keyClick(form->AsmTxt, Qt::Key_Up, Qt::ShiftModifier);
         QCOMPARE(form->AsmTxt->selectedText(), PaneLines(form->AsmTxt).mid(int(form->AsmTxt->lineCount()) - 2).join('\n') + '\n');
+    }
+
+    void compileOnAWorkerLeavesTheWindowFree() {
+        QByteArray text;
+        for (int i = 0; i < 3000; ++i) text += ": w" + QByteArray::number(i) + " dup IF dup THEN ;\r\n";
+        text += "bogus\r\n";
+        const QString src = sourceFile("worker.4th", text);
+        const QString other = sourceFile("other2.4th", ": x ;\r\n");
+        auto form = makeForm(QString(), true);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        openViaDialog(*form, src);
+        QSignalSpy done(form.get(), &TForm1::compiled);
+        form->CompileClick();
+        // Back at once, with the panes emptied and nothing that would pull the file away.
+        QVERIFY(form->Compiling());
+        QCOMPARE(form->statusBar()->currentMessage(), QString::fromUtf8("Compiling\xe2\x80\xa6"));
+        QCOMPARE(form->AsmTxt->lineCount(), std::size_t(0));
+        QVERIFY(!form->Open1->isEnabled() && !form->CompileAction->isEnabled());
+        QVERIFY(!form->OpenFileAsking(other));
+        form->CompileClick(); // a second F9 waits for the first
+        // Typing goes on meanwhile (into the editor, not into this compile).
+        typeAtEnd(*form, " ");
+        QVERIFY(!form->close()); // closing waits for the compile, then closes
+        QVERIFY(done.wait(30000));
+        QCOMPARE(done.size(), 1);
+        QVERIFY(!form->Compiling());
+        QVERIFY(PaneLines(form->AsmTxt).contains("w2999:"));
+        QCOMPARE(PaneLines(form->ErrorMemo).value(0), QString("Not defined bogus ,Line 3001"));
+        QCOMPARE(form->Source->markedLines(), (std::vector<int>{3001}));
+        QVERIFY(form->Open1->isEnabled());
+        // The deferred close asked about the typed space; the test's answer (none) kept the window.
+        QCOMPARE(d_->questions.value(0), QString("Save changes to worker.4th?"));
+        d_->answers << QMessageBox::No;
+        QVERIFY(form->close());
     }
 
     void settingsInConfigDirWhenExeDirIsNotWritable() {
