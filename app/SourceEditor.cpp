@@ -152,7 +152,7 @@ bool ForthHighlighter::ColoursLazily(int blocks) { return blocks > LazyColourLin
 void ForthHighlighter::ensureHighlighted(int first, int last) {
     seenFirst_ = first;
     seenLast_ = last;
-    if (!ColoursLazily(document()->blockCount())) return;
+    // Also once the source has shrunk below the limit: lines left uncoloured then get their colours here.
     for (QTextBlock b = document()->findBlockByNumber(first); b.isValid() && b.blockNumber() <= last; b = b.next())
         if (b.userState() == NotColoured) rehighlightBlock(b);
 }

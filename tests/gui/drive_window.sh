@@ -35,6 +35,8 @@ sleep 0.5
 xdotool key F9
 for _ in $(seq 50); do [ -f "$work/src/drive.asm" ] && break; sleep 0.2; done
 [ -f "$work/src/drive.asm" ] || { echo "F9 wrote no drive.asm"; kill "$pid"; exit 1; }
+# The compile runs beside the window: its messages show just after the file is written.
+sleep 0.5
 # F4: to the start of line 2 ("bogus"), where typing goes straight in.
 xdotool key F4
 sleep 0.2

@@ -1,6 +1,7 @@
 // Drives the real window: open through the dialog's code path, edit,
 // compile, answer the questions through the message hook, close; then look
 // at the panes, the .asm file, the source on disk and the settings file.
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -178,6 +179,11 @@ private slots:
         form->show();
         QVERIFY(!form->Button1->isVisible());
         QVERIFY(form->AsmTxt->font().fixedPitch());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QCOMPARE(QApplication::focusWidget(), form->Source); // typing goes to the editor at once
+        for (QWidget* w : {static_cast<QWidget*>(form->Zcall), static_cast<QWidget*>(form->CheckBox1),
+                           static_cast<QWidget*>(form->EdVarBeg)})
+            QVERIFY(w->toolTip().size() > 40);
         form->Button1Click(); // nothing to filter outside a compile, and no harm done
         QVERIFY(d_->errors.isEmpty());
 
@@ -576,7 +582,11 @@ private slots:
         {
             auto form = makeForm(empty.path() + "/bin");
             QCOMPARE(d_->errors.size(), 1);
-            QVERIFY2(d_->errors[0].contains("Mirtolan.arch"), qPrintable(d_->errors[0]));
+            // The box says where it looked and what to do.
+            QVERIFY2(d_->errors[0].contains(empty.path() + "/Mirtolan.arch") &&
+                         d_->errors[0].contains(empty.path() + "/share/mirtolan/Mirtolan.arch") &&
+                         d_->errors[0].contains("install the run-time"),
+                     qPrintable(d_->errors[0]));
             openViaDialog(*form, src);
             form->CompileClick();
             QCOMPARE(d_->errors.size(), 2);
