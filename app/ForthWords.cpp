@@ -34,8 +34,8 @@ std::optional<std::string> StackComment(std::string_view line) {
 // The role of each control word in its structure.
 enum class Role { Opens, Middle, Closes };
 struct ControlWord {
-    const char* word; // upper case, as the compiler compares it
-    Role role;
+    const char* word;   // upper case, as the compiler compares it
+    Role role;          // whether it opens, continues or closes its structure
     const char* family; // the word that opens its structure
 };
 constexpr std::array<ControlWord, 17> ControlWords = {{

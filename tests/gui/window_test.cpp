@@ -3,6 +3,8 @@
 // at the panes, the .asm file, the source on disk and the settings file.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QTextBrowser>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -859,6 +861,40 @@ private slots:
         QCOMPARE(d_->questions.value(0), QString("Save changes to worker.4th?"));
         d_->answers << QMessageBox::No;
         QVERIFY(form->close());
+    }
+
+    void aLargeSourceIsColouredWhereItIsSeen() {
+        QByteArray text;
+        for (int i = 0; i < 25000; ++i) text += ": w" + QByteArray::number(i) + " 1 IF 2 THEN ;\r\n";
+        const QString src = sourceFile("large.4th", text);
+        auto form = makeForm();
+        form->resize(600, 400);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        openViaDialog(*form, src);
+        auto coloured = [&](int line) {
+            return !form->Source->document()->findBlockByNumber(line - 1).layout()->formats().isEmpty();
+        };
+        QTRY_VERIFY(coloured(1));
+        QVERIFY(!coloured(24000));
+        form->Source->goToLine(24000);
+        QTRY_VERIFY(coloured(24000));
+        // A small source is coloured whole, seen or not.
+        openViaDialog(*form, sourceFile("small.4th", text.left(text.indexOf("w900 "))));
+        QVERIFY(coloured(850));
+    }
+
+    void helpShowsTheLanguageReference() {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QTest::keyClick(form.get(), Qt::Key_F1);
+        auto* reference = form->findChild<QDialog*>("LanguageReference");
+        QVERIFY(reference && reference->isVisible());
+        auto* browser = reference->findChild<QTextBrowser*>();
+        QVERIFY(browser->toPlainText().contains("Control structures"));
+        QVERIFY(browser->toPlainText().contains("Not defined frob ,Line 6"));
+        reference->close();
     }
 
     void settingsInConfigDirWhenExeDirIsNotWritable() {
