@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -36,6 +35,7 @@
 #include <optional>
 #include <utility>
 
+#include "FindReplaceBar.h"
 #include "ForthWords.h"
 #include "HelpText.h"
 #include "ListingView.h"
@@ -274,37 +274,13 @@ void TForm1::buildWindow() {
     Columns->setStretchFactor(1, 2);
     setCentralWidget(Columns);
 
-    FindBar = new QToolBar(QStringLiteral("Find"), this);
-    FindBar->setObjectName(QStringLiteral("FindBar"));
-    FindBar->setMovable(false);
-    FindBar->addWidget(new QLabel(QStringLiteral("Find: "), FindBar));
-    FindText = new QLineEdit(FindBar);
-    connect(FindText, &QLineEdit::returnPressed, this, &TForm1::FindNext);
-    FindBar->addWidget(FindText);
-    FindBar->addAction(QStringLiteral("Next"), this, &TForm1::FindNext);
-    FindBar->addAction(QStringLiteral("Previous"), this, &TForm1::FindPrevious);
-    replaceWidgets_[0] = FindBar->addWidget(new QLabel(QStringLiteral(" Replace: "), FindBar));
-    ReplaceText = new QLineEdit(FindBar);
-    connect(ReplaceText, &QLineEdit::returnPressed, this, &TForm1::ReplaceNext);
-    replaceWidgets_[1] = FindBar->addWidget(ReplaceText);
-    replaceWidgets_[2] = FindBar->addAction(QStringLiteral("Replace"), this, &TForm1::ReplaceNext);
-    replaceWidgets_[3] = FindBar->addAction(QStringLiteral("All"), this, [this] { ReplaceAll(); });
-    MatchCase = new QCheckBox(QStringLiteral("Case"), FindBar);
-    MatchCase->setToolTip(QStringLiteral("match upper and lower case exactly"));
-    FindBar->addWidget(MatchCase);
-    WholeWords = new QCheckBox(QStringLiteral("Words"), FindBar);
-    WholeWords->setToolTip(QStringLiteral("match whole words only"));
-    FindBar->addWidget(WholeWords);
-    FindBar->addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Close"), this, [this] {
-        FindBar->hide();
-        Source->setFocus();
-    });
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), FindBar);
-    escape->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(escape, &QShortcut::activated, this, [this] {
-        FindBar->hide();
-        Source->setFocus();
-    });
+    FindBar = new FindReplaceBar(Source, this);
+    FindText = FindBar->findText();
+    ReplaceText = FindBar->replaceText();
+    MatchCase = FindBar->matchCase();
+    WholeWords = FindBar->wholeWords();
+    connect(FindBar, &FindReplaceBar::report, this, [this](const QString& text) { statusBar()->showMessage(text); });
+    connect(FindBar, &FindReplaceBar::closed, Source, qOverload<>(&QWidget::setFocus));
     addToolBar(Qt::BottomToolBarArea, FindBar);
     FindBar->hide();
 
@@ -1024,90 +1000,11 @@ void TForm1::dropEvent(QDropEvent* event) {
     OpenFileAsking(path);
 }
 
-void TForm1::setReplaceVisible(bool visible) {
-    for (QAction* a : replaceWidgets_) a->setVisible(visible);
-}
-
-void TForm1::ShowFind() {
-    setReplaceVisible(false);
-    FindBar->show();
-    const QString selected = Source->textCursor().selectedText();
-    if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator)) FindText->setText(selected);
-    FindText->selectAll();
-    FindText->setFocus();
-}
-
-void TForm1::ShowReplace() {
-    ShowFind();
-    setReplaceVisible(true);
-    if (!FindText->text().isEmpty()) {
-        ReplaceText->selectAll();
-        ReplaceText->setFocus();
-    }
-}
-
-QTextDocument::FindFlags TForm1::findFlags() const {
-    QTextDocument::FindFlags flags;
-    if (MatchCase->isChecked()) flags |= QTextDocument::FindCaseSensitively;
-    if (WholeWords->isChecked()) flags |= QTextDocument::FindWholeWords;
-    return flags;
-}
-
-bool TForm1::find(bool backward) {
-    const QString text = FindText->text();
-    if (text.isEmpty()) {
-        ShowFind();
-        return false;
-    }
-    QTextDocument::FindFlags flags = findFlags();
-    if (backward) flags |= QTextDocument::FindBackward;
-    if (Source->find(text, flags)) return true;
-    // Wrap around once, as editors do.
-    const QTextCursor keep = Source->textCursor();
-    QTextCursor from(Source->document());
-    from.movePosition(backward ? QTextCursor::End : QTextCursor::Start);
-    Source->setTextCursor(from);
-    if (Source->find(text, flags)) return true;
-    Source->setTextCursor(keep);
-    statusBar()->showMessage(QStringLiteral("\"%1\" not found").arg(text));
-    return false;
-}
-
-void TForm1::FindNext() { find(false); }
-void TForm1::FindPrevious() { find(true); }
-
-void TForm1::ReplaceNext() {
-    const QString text = FindText->text();
-    if (text.isEmpty()) {
-        ShowReplace();
-        return;
-    }
-    QTextCursor c = Source->textCursor();
-    const Qt::CaseSensitivity cs = MatchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    // Only a selection that is itself a match is replaced; otherwise the first step finds one.
-    if (c.hasSelection() && c.selectedText().compare(text, cs) == 0) {
-        c.insertText(ReplaceText->text());
-        Source->setTextCursor(c);
-    }
-    find(false);
-}
-
-int TForm1::ReplaceAll() {
-    const QString text = FindText->text();
-    if (text.isEmpty()) return 0;
-    int count = 0;
-    QTextCursor edit(Source->document());
-    edit.beginEditBlock();
-    QTextCursor at(Source->document());
-    while (true) {
-        at = Source->document()->find(text, at, findFlags());
-        if (at.isNull()) break;
-        at.insertText(ReplaceText->text());
-        ++count;
-    }
-    edit.endEditBlock();
-    statusBar()->showMessage(QStringLiteral("Replaced %1 occurrence%2").arg(count).arg(count == 1 ? "" : "s"));
-    return count;
-}
+void TForm1::ShowFind() { FindBar->showFind(); }
+void TForm1::ShowReplace() { FindBar->showReplace(); }
+void TForm1::FindNext() { FindBar->findNext(); }
+void TForm1::FindPrevious() { FindBar->findPrevious(); }
+void TForm1::ReplaceNext() { FindBar->replaceNext(); }
+int TForm1::ReplaceAll() { return FindBar->replaceAll(); }
 
 } // namespace mirtolan

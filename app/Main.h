@@ -38,6 +38,7 @@ namespace mirtolan {
 
 class SourceEditor;
 class ForthHighlighter;
+class FindReplaceBar;
 class ListingView;
 class MessagePane;
 
@@ -175,7 +176,7 @@ public:
     QTabWidget* Panes = nullptr;      // the listing and the panes other tools add
     QSplitter* Columns = nullptr;     // editor and panes | messages
     QSplitter* EditorSplit = nullptr; // editor over the panes
-    QToolBar* FindBar = nullptr;
+    FindReplaceBar* FindBar = nullptr;
     QLineEdit* FindText = nullptr;
     QLineEdit* ReplaceText = nullptr;
     QCheckBox* MatchCase = nullptr;
@@ -204,8 +205,6 @@ private:
     void showPosition();
     void refreshMarks();
     QString currentFile() const;
-    void setReplaceVisible(bool visible);
-    QTextDocument::FindFlags findFlags() const;
     void loadArchive();
     void readSettings();
     void placeOnScreen(int left, int top);
@@ -222,7 +221,6 @@ private:
     LineList compileLines() const;
     void showError(const QString& text);
     QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons);
-    bool find(bool backward);
 
     FormEnvironment env_;
     Compiler c_;
@@ -244,7 +242,6 @@ private:
     bool untitled_ = false; // a New source that has no file yet
     int zoom_ = 0;          // point steps added to the panes' design font size
     QFont baseFont_;        // the panes' font at zoom 0
-    QAction* replaceWidgets_[4] = {}; // the replace field and its buttons in the find bar
 };
 
 // The directory part of a path as the Open dialog's next start: up to the

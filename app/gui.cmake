@@ -28,6 +28,8 @@ add_library(mirtolan_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ForthWords.h
   ${CMAKE_CURRENT_LIST_DIR}/HelpText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HelpText.h
+  ${CMAKE_CURRENT_LIST_DIR}/FindReplaceBar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FindReplaceBar.h
 )
 # Help > Language reference shows the README's language sections, built in.
 qt_add_resources(mirtolan_window "help"

@@ -31,6 +31,7 @@
 
 #include <memory>
 
+#include "FindReplaceBar.h"
 #include "ListingView.h"
 #include "Main.h"
 #include "MessagePane.h"
