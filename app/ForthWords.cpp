@@ -73,6 +73,17 @@ std::vector<ArchiveWord> ArchiveWords(const Archive& archive) {
         const std::string_view name = Trimmed(std::string_view(l).substr(3));
         if (name.empty() || name.front() == '_') continue;
         ArchiveWord w{std::string(name), {}};
+        if (i > 0) {
+            const std::string_view line = lines[i - 1];
+            const std::string_view doc = line.size() > 2 && line.compare(0, 2, "$ ") == 0
+                                             ? Trimmed(line.substr(2))
+                                             : std::string_view();
+            if (!doc.empty() && doc.front() == '(') {
+                w.stackEffect = std::string(doc);
+                out.push_back(std::move(w));
+                continue;
+            }
+        }
         for (std::size_t j = i + 1; j < lines.size() && (lines[j].empty() || lines[j][0] != '$'); ++j)
             if (std::optional<std::string> effect = StackComment(lines[j])) {
                 w.stackEffect = *effect;

@@ -14,7 +14,10 @@ namespace mirtolan {
 
 struct ArchiveWord {
     std::string name;        // as the archive's "$$ name" header spells it
-    std::string stackEffect; // the first "( ... -- ... )" comment of its body, or empty
+    // Its stack effect and what it does: the doc line before its header
+    // ("$ ( before -- after ) What it does."), else the first
+    // "( ... -- ... )" comment of its body, else empty.
+    std::string stackEffect;
 };
 
 // The words a source can call from `archive`, in archive order; the run-time

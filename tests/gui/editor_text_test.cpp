@@ -164,14 +164,18 @@ private slots:
     void archiveWordsAndStackComments() {
         Archive a;
         a.assign({"; header", "$$", "$$ _TestIfZero", "\tld\tFtmp1,Y+", "$$ DO", "\tld\tFtmp1,Y+\t; ( limit start -- ) start",
-                  "$$ DROP", "\tadiw\tYL,1\t; ( n -- )", "$$ NOP", "\tnop\t; no effect ( here )", "$"},
+                  "$$ DROP", "\tadiw\tYL,1\t; ( n -- )", "$$ NOP", "\tnop\t; no effect ( here )",
+                  "$ ( x -- flag ) True when x is 0.", "$$ 0=", "\ttst\tFtmp1\t; ( y -- ) not this one", "$"},
                  "test.arch");
         const std::vector<ArchiveWord> words = ArchiveWords(a);
-        QCOMPARE(words.size(), std::size_t(3));
+        QCOMPARE(words.size(), std::size_t(4));
         QCOMPARE(words[0].name, std::string("DO"));
         QCOMPARE(words[0].stackEffect, std::string("( limit start -- )"));
         QCOMPARE(words[1].stackEffect, std::string("( n -- )"));
         QCOMPARE(words[2].stackEffect, std::string()); // a parenthesis without "--" is no stack comment
+        // The doc line before a header says it best.
+        QCOMPARE(words[3].name, std::string("0="));
+        QCOMPARE(words[3].stackEffect, std::string("( x -- flag ) True when x is 0."));
     }
 
     void languageReferenceFromTheReadme() {
