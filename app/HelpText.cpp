@@ -11,8 +11,11 @@
 namespace mirtolan {
 
 namespace {
-// The README's top-level sections that the reference shows.
-constexpr std::array<const char*, 2> ReferenceSections = {"The language", "Adding words to the archive"};
+// The README's parts that the reference shows: whole sections ("## "), and
+// subsections ("### ") of others, for the words of the run-time.
+constexpr std::array<const char*, 1> ReferenceSections = {"The language"};
+constexpr std::array<const char*, 4> ReferenceSubsections = {"Words", "Hardware registers", "Interrupts",
+                                                             "Program-memory data"};
 // The reference window's first size, in pixels.
 constexpr int ReferenceWidth = 760;
 constexpr int ReferenceHeight = 600;
@@ -24,25 +27,38 @@ constexpr const char* LicenceText =
 } // namespace
 
 QString LanguageReference(const QString& markdown) {
+    auto listed = [](const QString& title, const auto& names) {
+        for (const char* n : names)
+            if (title == QLatin1String(n)) return true;
+        return false;
+    };
     QString out;
-    bool keep = false;
-    for (const QString& line : markdown.split(QLatin1Char('\n'))) {
+    bool inSection = false;    // inside a whole section that is shown
+    bool inSubsection = false; // inside a subsection shown on its own
+    QStringList lines = markdown.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast(); // the text's last line end
+    for (const QString& line : lines) {
         if (line.startsWith(QLatin1String("## "))) {
-            const QString title = line.mid(3).trimmed();
-            keep = false;
-            for (const char* s : ReferenceSections)
-                if (title == QLatin1String(s)) keep = true;
+            inSection = listed(line.mid(3).trimmed(), ReferenceSections);
+            inSubsection = false;
+        } else if (line.startsWith(QLatin1String("### ")) && !inSection) {
+            inSubsection = listed(line.mid(4).trimmed(), ReferenceSubsections);
         }
-        if (keep) out += line + QLatin1Char('\n');
+        if (inSection || inSubsection) out += line + QLatin1Char('\n');
     }
     return out;
 }
 
-QString BuiltInReadme() {
-    QFile f(QStringLiteral(":/help/README.md"));
+namespace {
+QString BuiltInText(const QString& resource) {
+    QFile f(resource);
     if (!f.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(f.readAll());
 }
+} // namespace
+
+QString BuiltInReadme() { return BuiltInText(QStringLiteral(":/help/README.md")); }
+QString BuiltInWordReference() { return BuiltInText(QStringLiteral(":/help/docs/words.md")); }
 
 QString AboutText(const QString& version) {
     return QStringLiteral("<h3>Mirtolan %1</h3>"
@@ -58,7 +74,9 @@ void ShowLanguageReference(QWidget* parent) {
     dialog->setObjectName(QStringLiteral("LanguageReference"));
     dialog->setWindowTitle(QStringLiteral("Language reference"));
     auto* browser = new QTextBrowser(dialog);
-    const QString text = LanguageReference(BuiltInReadme());
+    QString text = LanguageReference(BuiltInReadme());
+    // Every archive word with its stack effect follows the language.
+    if (!text.isEmpty()) text += QLatin1Char('\n') + BuiltInWordReference();
     browser->setMarkdown(text.isEmpty() ? QStringLiteral("The reference was not built into this program.") : text);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);

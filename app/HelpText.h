@@ -1,6 +1,6 @@
 // The help the window carries with it: the About text and the language
 // reference, taken from the README's sections on the language and its words
-// when the program is built.
+// and from the word reference when the program is built.
 #pragma once
 
 #include <QString>
@@ -9,11 +9,13 @@ class QWidget;
 
 namespace mirtolan {
 
-// The sections of `markdown` from "## The language" up to the next "## "
-// heading that is not about the language or its words.
+// The parts of `markdown` about the language and its words: the section
+// "## The language" and the run-time's "### Words" and the subsections on
+// registers, interrupts and program-memory data.
 QString LanguageReference(const QString& markdown);
-// The built-in README (empty when the build had none).
+// The built-in README and word reference (docs/words.md); empty when the build had none.
 QString BuiltInReadme();
+QString BuiltInWordReference();
 
 QString AboutText(const QString& version);
 

@@ -31,11 +31,11 @@ add_library(mirtolan_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/FindReplaceBar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FindReplaceBar.h
 )
-# Help > Language reference shows the README's language sections, built in.
+# Help > Language reference shows the README's language sections and the word reference, built in.
 qt_add_resources(mirtolan_window "help"
   PREFIX "/help"
   BASE ${CMAKE_CURRENT_LIST_DIR}/..
-  FILES ${CMAKE_CURRENT_LIST_DIR}/../README.md)
+  FILES ${CMAKE_CURRENT_LIST_DIR}/../README.md ${CMAKE_CURRENT_LIST_DIR}/../docs/words.md)
 target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(mirtolan_window PUBLIC mirtolan_builder Qt6::Widgets)
 

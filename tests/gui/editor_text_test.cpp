@@ -182,8 +182,17 @@ private slots:
         const QString reference = LanguageReference(BuiltInReadme());
         QVERIFY(reference.startsWith("## The language"));
         QVERIFY(reference.contains("### Control structures"));
-        QVERIFY(reference.contains("## Adding words to the archive"));
+        QVERIFY(reference.contains("\n### Words\n"));
+        QVERIFY(reference.contains("\n### Interrupts\n"));
         QVERIFY(!reference.contains("## Command-line reference"));
+        QVERIFY(!reference.contains("## The run-time model")); // only the subsections about words
+    }
+
+    void languageReferenceParts() {
+        const QString readme = "# Title\n## The language\nA\n### Numbers\nB\n## Other\nC\n### Words\nD\n"
+                               "### Registers of the build\nE\n## Next\n### Interrupts\nF\n";
+        QCOMPARE(LanguageReference(readme),
+                 QString("## The language\nA\n### Numbers\nB\n### Words\nD\n### Interrupts\nF\n"));
     }
 };
 

@@ -895,6 +895,7 @@ private slots:
         auto* browser = reference->findChild<QTextBrowser*>();
         QVERIFY(browser->toPlainText().contains("Control structures"));
         QVERIFY(browser->toPlainText().contains("Not defined frob ,Line 6"));
+        QVERIFY(browser->toPlainText().contains("Word reference")); // each archive word follows
         reference->close();
     }
 
