@@ -1,10 +1,15 @@
 // The window's text logic without a window: encodings, message references,
 // control-word matching, line comments and the words offered for completion.
+#include <QApplication>
+#include <QClipboard>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 
 #include "FileEncoding.h"
 #include "ForthWords.h"
 #include "HelpText.h"
+#include "ListingView.h"
 #include "MessagePane.h"
 #include "SourceEditor.h"
 
@@ -176,6 +181,65 @@ private slots:
         // The doc line before a header says it best.
         QCOMPARE(words[3].name, std::string("0="));
         QCOMPARE(words[3].stackEffect, std::string("( x -- flag ) True when x is 0."));
+    }
+
+    void listingViewLinesAndSelection() {
+        ListingView view;
+        view.resize(300, 100);
+        const LineList lines{"\tld\tFtmp1,Y", "; Z\xc3\xa4hler", "; Z\xe4hler", "last"};
+        view.setLines(&lines);
+        QCOMPARE(view.lineCount(), std::size_t(4));
+        // Each line shown as UTF-8 where it is, byte for byte where not.
+        QCOMPARE(view.lineText(1), QString::fromUtf8("; Z\xc3\xa4hler"));
+        QCOMPARE(view.lineText(2), QString::fromUtf8("; Z\xc3\xa4hler"));
+        QVERIFY(view.selectedText().isEmpty()); // nothing selected: nothing to copy
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 2));
+        QTest::keyClick(&view, Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(view.selectedText(), QString("\tld\tFtmp1,Y\n") + QString::fromUtf8("; Z\xc3\xa4hler\n"));
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), view.selectedText());
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(view.selectionFirst(), std::size_t(0));
+        QCOMPARE(view.selectionLast(), std::size_t(3));
+        QTest::keyClick(&view, Qt::Key_Down); // past the end stays on the last line
+        QTest::keyClick(&view, Qt::Key_Down);
+        QCOMPARE(view.selectionFirst(), std::size_t(3));
+        view.clear(); // lets go of the list, which a compile is about to rebuild
+        QCOMPARE(view.lineCount(), std::size_t(0));
+        QCOMPARE(view.lineText(0), QString());
+    }
+
+    void messagePaneLeadsOnlyIntoItsFile() {
+        MessagePane pane;
+        QSignalSpy chosen(&pane, &MessagePane::lineActivated);
+        pane.setCompilerMessages({"Not defined a ,Line 2", "Not defined b ,Line 7", "Compile Completed"}, "/p/a.4th");
+        pane.setCurrentFile("/p/b.4th");
+        QVERIFY(pane.currentFileMessages().empty());
+        QVERIFY(!pane.step(false));
+        QCOMPARE(chosen.size(), 0);
+        pane.appendDiagnostic("b.4th:5: error: relative to b's folder");
+        QCOMPARE(pane.currentFileMessages().size(), std::size_t(1));
+        pane.setCurrentFile("/p/a.4th");
+        QCOMPARE(pane.currentFileMessages().size(), std::size_t(2));
+        QVERIFY(pane.step(true)); // Shift+F4 first: the last message about a.4th
+        QVERIFY(pane.step(false)); // and on round the end to the first
+        QCOMPARE(chosen.size(), 2);
+        QCOMPARE(chosen[0].value(0).toInt(), 7);
+        QCOMPARE(chosen[1].value(0).toInt(), 2);
+    }
+
+    void commentTogglesTheSelectedLinesOnly() {
+        SourceEditor editor;
+        editor.setPlainText("a\nb\nc");
+        QTextCursor c(editor.document());
+        c.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor); // a whole line, ending at b's start
+        editor.setTextCursor(c);
+        editor.toggleComment();
+        QCOMPARE(editor.toPlainText(), QString("\\\\ a\nb\nc"));
+        editor.toggleComment(); // the selection still covers what was commented
+        QCOMPARE(editor.toPlainText(), QString("a\nb\nc"));
+        editor.undo();
+        QCOMPARE(editor.toPlainText(), QString("\\\\ a\nb\nc"));
     }
 
     void languageReferenceFromTheReadme() {
