@@ -17,7 +17,6 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
