@@ -34,6 +34,10 @@
 #include <optional>
 #include <utility>
 
+#include <QComboBox>
+#include <QProgressBar>
+
+#include "BuildController.h"
 #include "FindReplaceBar.h"
 #include "ForthWords.h"
 #include "HelpText.h"
@@ -87,6 +91,8 @@ constexpr const char* Header = "Header";
 constexpr const char* Zcall = "Zcall";
 constexpr const char* Dir = "dir";
 constexpr const char* VarBeg = "VarBeg";
+constexpr const char* Build = "Build";   // the section of the build's settings
+constexpr const char* Device = "Device"; // the device builds are for, by its name
 constexpr const char* Top = "Top";
 constexpr const char* Left = "Left";
 constexpr const char* RecentKey = "File"; // File1 .. File8
@@ -217,6 +223,21 @@ void TForm1::buildWindow() {
     VarBeg->setBuddy(EdVarBeg);
     Panel1->addWidget(EdVarBeg);
 
+    DeviceLabel = new QLabel(QStringLiteral(" Device "), Panel1);
+    Panel1->addWidget(DeviceLabel);
+    DeviceBox = new QComboBox(Panel1);
+    for (const Device& d : Devices())
+        DeviceBox->addItem(QString::fromLatin1(d.title.data(), qsizetype(d.title.size())),
+                           QString::fromLatin1(d.name.data(), qsizetype(d.name.size())));
+    DeviceBox->setToolTip(QStringLiteral("The microcontroller that Build (Ctrl+B) makes a .hex for: its run-time "
+                                         "header, its register names, and its first free SRAM address as VarBeg"));
+    DeviceLabel->setBuddy(DeviceBox);
+    connect(DeviceBox, &QComboBox::activated, this, [this](int) {
+        // The chosen device's variables start where its SRAM does.
+        EdVarBeg->setText(QString::fromLatin1(ChosenDevice().varStart.data(), qsizetype(ChosenDevice().varStart.size())));
+    });
+    Panel1->addWidget(DeviceBox);
+
     Button1 = new QPushButton(QStringLiteral("Filt"), Panel1);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     Panel1->addWidget(Button1)->setVisible(false);
@@ -339,6 +360,10 @@ const ActionSpec WindowActions[] = {
      &TForm1::ZoomReset, false},
     {"&Compile", "&Compile", QKeySequence::UnknownKey, {Qt::Key_F9, NoKey}, &TForm1::CompileAction,
      &TForm1::CompileClick, false},
+    {"&Compile", "&Build", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_B, NoKey}, &TForm1::Build1,
+     &TForm1::BuildClick, false},
+    {"&Compile", "&Stop build", QKeySequence::UnknownKey, {NoKey, NoKey}, &TForm1::StopBuild1, &TForm1::StopBuild,
+     false},
     {"&Compile", "Next &message", QKeySequence::UnknownKey, {Qt::Key_F4, NoKey}, &TForm1::NextMessage1,
      &TForm1::NextMessage, true},
     {"&Compile", "&Previous message", QKeySequence::UnknownKey, {Qt::SHIFT | Qt::Key_F4, NoKey},
@@ -396,6 +421,12 @@ void TForm1::buildMenus() {
     connect(Source, &QPlainTextEdit::undoAvailable, Undo1, &QAction::setEnabled);
     connect(Source, &QPlainTextEdit::redoAvailable, Redo1, &QAction::setEnabled);
     CompileAction->setEnabled(false);
+    // A build compiles too: it is offered whenever Compile is.
+    Build1->setEnabled(false);
+    connect(CompileAction, &QAction::enabledChanged, Build1, &QAction::setEnabled);
+    StopBuild1->setEnabled(false);
+    Build1->setToolTip(QStringLiteral("build a .hex"));
+    Panel1->insertAction(Panel1->actions().value(2), Build1);
 }
 
 QMenu* TForm1::Menu(const QString& title) {
@@ -474,6 +505,8 @@ void TForm1::readSettings() {
     Zcall->setChecked(settings.ReadBool(ini::Compile, ini::Zcall, ini::DefaultZcall));
     lastDir_ = settings.ReadString(ini::Compile, ini::Dir, ini::DefaultDir);
     EdVarBeg->setText(Latin1(settings.ReadString(ini::Compile, ini::VarBeg, ini::DefaultVarBeg)));
+    if (const Device* d = FindDevice(settings.ReadString(ini::Build, ini::Device, std::string(DefaultDevice().name))))
+        DeviceBox->setCurrentIndex(int(d - Devices().data()));
     const int top = settings.ReadInteger(ini::FormPosi, ini::Top, ini::DefaultTop);
     const int left = settings.ReadInteger(ini::FormPosi, ini::Left, ini::DefaultLeft);
     const int w = settings.ReadInteger(ini::FormPosi, ini::Width, DesignWidth);
@@ -816,6 +849,101 @@ void TForm1::CompileClick() {
     worker_->start();
 }
 
+const Device& TForm1::ChosenDevice() const {
+    const int i = DeviceBox->currentIndex();
+    return i >= 0 && std::size_t(i) < Devices().size() ? Devices()[std::size_t(i)] : DefaultDevice();
+}
+
+void TForm1::ChooseDevice(const Device& device) {
+    DeviceBox->setCurrentIndex(int(&device - Devices().data()));
+    emit DeviceBox->activated(DeviceBox->currentIndex());
+}
+
+bool TForm1::Building() const { return builder_ && builder_->running(); }
+
+void TForm1::BuildClick() {
+    if (compiling_ || !Compile->isEnabled()) return;
+    if (untitled_ && !SaveAs()) return;
+    try {
+        if (!chksave()) return;
+    } catch (const std::exception& e) {
+        showError(ErrorText(e.what()));
+        return;
+    }
+    BuildOptions o;
+    o.sourceFile = c_.SourceFileName;
+    o.device = &ChosenDevice();
+    o.varStart = Bytes(EdVarBeg->text());
+    o.useZcall = Zcall->isChecked();
+    o.includeHeader = CheckBox1->isChecked();
+    o.archive = c_.archive.fileName;
+    o.runtimeDirs = {FileBytes(QDir::cleanPath(env_.exeDir + QStringLiteral("/../share/mirtolan")))};
+    LineList lines;
+    try {
+        lines = compileLines();
+    } catch (const std::exception& e) {
+        showError(ErrorText(e.what()));
+        return;
+    }
+    if (!builder_) {
+        builder_ = new BuildController(this);
+        connect(builder_, &BuildController::stage, this, [this](const QString& stage) {
+            statusBar()->showMessage(QStringLiteral("Building for the %1: %2…")
+                                         .arg(DeviceBox->currentText(), stage));
+        });
+        connect(builder_, &BuildController::finished, this, &TForm1::buildFinished);
+    }
+    compiledFile_ = currentFile();
+    compiling_ = true;
+    setCompileRunning(true);
+    StopBuild1->setEnabled(true);
+    ErrorMemo->clearMessages();
+    auto* busy = new QProgressBar(statusBar());
+    busy->setObjectName(QStringLiteral("BuildProgress"));
+    busy->setRange(0, 0); // no measure of how far: it only shows that work goes on
+    busy->setMaximumWidth(120);
+    statusBar()->addPermanentWidget(busy);
+    compileTimer_.start();
+    builder_->start(std::move(o), std::move(lines));
+}
+
+void TForm1::StopBuild() {
+    if (builder_) builder_->stop();
+}
+
+void TForm1::buildFinished(const BuildResult& r) {
+    const qint64 ms = compileTimer_.elapsed();
+    compiling_ = false;
+    setCompileRunning(false);
+    StopBuild1->setEnabled(false);
+    delete statusBar()->findChild<QProgressBar*>(QStringLiteral("BuildProgress"));
+    for (const QString& line : DiagnosticLines(r)) AppendDiagnostic(line);
+    QString summary;
+    switch (r.status) {
+    case BuildResult::Built:
+        summary = QStringLiteral("Built %1 for the %2: %3 words of flash, in %4 ms")
+                      .arg(FileText(r.hexFile), Latin1(std::string(r.device->title)))
+                      .arg(r.flashWords)
+                      .arg(ms);
+        break;
+    case BuildResult::Problems:
+        summary = QStringLiteral("Build failed: no .hex written (%1 problem%2)")
+                      .arg(r.diagnostics.size())
+                      .arg(r.diagnostics.size() == 1 ? QString() : QStringLiteral("s"));
+        break;
+    case BuildResult::Abandoned:
+        for (const auto& m : r.compileMessages) AppendDiagnostic(Latin1(m));
+        summary = QStringLiteral("Build abandoned: %1").arg(Latin1(r.error));
+        break;
+    }
+    AppendDiagnostic(summary);
+    statusBar()->showMessage(summary);
+    if (closeWhenCompiled_) {
+        closeWhenCompiled_ = false;
+        close();
+    }
+}
+
 void TForm1::runCompile(const LineList& lines) {
     try {
         mirtolan::CompileSource(c_, lines);
@@ -891,6 +1019,7 @@ void TForm1::FormClose() {
         const QList<int> sizes = splitter->sizes();
         if (std::accumulate(sizes.begin(), sizes.end(), 0) > 0) settings.WriteString(ini::View, key, sizesText(splitter));
     }
+    settings.WriteString(ini::Build, ini::Device, std::string(ChosenDevice().name));
     settings.EraseKeys(ini::Recent);
     for (int i = 0; i < recent_.size(); ++i)
         settings.WriteString(ini::Recent, std::string(ini::RecentKey) + std::to_string(i + 1), FileBytes(recent_[i]));
@@ -902,6 +1031,7 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (Building()) StopBuild(); // the close follows when the build has stopped
     if (compiling_) {
         closeWhenCompiled_ = true;
         event->ignore();

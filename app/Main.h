@@ -17,9 +17,12 @@
 #include <vector>
 
 #include "Compiler.h"
+#include "Devices.h"
 #include "FileEncoding.h"
 
 class QAction;
+class QComboBox;
+class QProgressBar;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -36,6 +39,8 @@ class QWidget;
 
 namespace mirtolan {
 
+class BuildController;
+struct BuildResult;
 class SourceEditor;
 class ForthHighlighter;
 class FindReplaceBar;
@@ -106,6 +111,15 @@ public:
     void ZoomBy(int steps);
     void ZoomReset();
     int Zoom() const { return zoom_; }
+    // Builds the editor's text into a .hex off the window's thread; the
+    // problems go to the message pane as "FILE:LINE: error: ..." lines.
+    void BuildClick();
+    void StopBuild();
+    bool Building() const;
+    // The device chosen for builds, and choosing one (which also sets its
+    // variable start).
+    const Device& ChosenDevice() const;
+    void ChooseDevice(const Device& device);
     void ShowAbout();
     void ShowLanguageReference();
 
@@ -140,6 +154,8 @@ public:
     QAction* SaveAs1 = nullptr;
     QAction* Quit1 = nullptr;
     QAction* CompileAction = nullptr;
+    QAction* Build1 = nullptr;     // Ctrl+B: the source to a .hex
+    QAction* StopBuild1 = nullptr; // stops a running build
     QAction* Find1 = nullptr;
     QAction* FindNext1 = nullptr;
     QAction* FindPrev1 = nullptr;
@@ -168,6 +184,8 @@ public:
     QCheckBox* CheckBox1 = nullptr;
     QLabel* VarBeg = nullptr;
     QLineEdit* EdVarBeg = nullptr;
+    QLabel* DeviceLabel = nullptr;
+    QComboBox* DeviceBox = nullptr; // the device a build is for
     QPushButton* Button1 = nullptr;
     SourceEditor* Source = nullptr;
     ListingView* AsmTxt = nullptr;
@@ -228,6 +246,8 @@ private:
     std::string settingsPath_;
     QStringList recent_;
     ForthHighlighter* highlighter_ = nullptr;
+    BuildController* builder_ = nullptr; // runs builds; none while idle is fine
+    void buildFinished(const BuildResult& result);
     bool compiling_ = false;
     bool closeWhenCompiled_ = false;
     QThread* worker_ = nullptr;  // the running compile's thread, if any

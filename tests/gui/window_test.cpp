@@ -244,7 +244,7 @@ private slots:
         QCOMPARE(ReadAll(ini()), QByteArray("; my notes\r\n[Compile]\r\nZcall=1\r\nTheme=dark\r\nHeader=0\r\n"
                                             "dir=c:\r\nVarBeg=A0\r\n\r\n[Other]\r\nx=1\r\n"
                                             "[FormPosi]\r\nTop=120\r\nLeft=100\r\n"
-                            "Width=645\r\nHeight=467\r\n[View]\r\nZoom=0\r\n"));
+                            "Width=645\r\nHeight=467\r\n[View]\r\nZoom=0\r\n[Build]\r\nDevice=atmega32\r\n"));
     }
 
     void compileDisabledBeforeOpen() {
@@ -647,6 +647,52 @@ private slots:
         QVERIFY(form->Save());
         QCOMPARE(d_->questions.size(), 2);
         QCOMPARE(ReadAll(ascii), QByteArray(": a ; \\\\ \xe2\x86\x92\r\n"));
+    }
+
+    // Ctrl+B builds the editor's text for the chosen device off the window's
+    // thread; the problems lead to their lines like the compile's messages.
+    void buildFromTheWindow() {
+        // A program folder with the shipped run-time beside its bin/, as installed.
+        const QString exe = root_.path() + "/installed/bin";
+        QVERIFY(QDir().mkpath(exe));
+        QFile::link(QStringLiteral(MIRTOLAN_SHARE_PARENT), root_.path() + "/installed/share");
+        const QString src = sourceFile("blink.4th", ": main\r\n  frob ;\r\n");
+        auto form = makeForm(exe, true);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(!form->Build1->isEnabled()); // nothing to build before a file is open
+        openViaDialog(*form, src);
+        QVERIFY(form->Build1->isEnabled());
+        QCOMPARE(form->ChosenDevice().name, std::string_view("atmega32"));
+        form->ChooseDevice(*FindDevice("atmega328p"));
+        QCOMPARE(form->EdVarBeg->text(), QString("100")); // the device's first free SRAM address
+
+        QTest::keyClick(form.get(), Qt::Key_B, Qt::ControlModifier);
+        QVERIFY(form->Building() || !PaneLines(form->ErrorMemo).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!form->Compiling(), 20000);
+        QStringList lines = PaneLines(form->ErrorMemo);
+        QVERIFY2(lines.value(0).startsWith(src + ":2: error: 'frob' is not defined"), qPrintable(lines.join('\n')));
+        QVERIFY(lines.last().startsWith("Build failed: no .hex written"));
+        QVERIFY(!QFileInfo::exists(files_ + "/blink.hex"));
+        QTest::keyClick(form.get(), Qt::Key_F4);
+        QCOMPARE(form->Source->textCursor().blockNumber(), 1);
+
+        // Mended in the editor: the build takes the editor's text, after the usual question.
+        form->Source->selectAll();
+        QTest::keyClicks(form->Source, ": main 7 ;");
+        d_->answers << QMessageBox::No;
+        form->BuildClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!form->Compiling(), 20000);
+        lines = PaneLines(form->ErrorMemo);
+        QVERIFY2(lines.last().startsWith("Built " + files_ + "/blink.hex for the ATmega328P"), qPrintable(lines.join('\n')));
+        QVERIFY(QFileInfo::exists(files_ + "/blink.hex"));
+        QVERIFY(form->Source->document()->isModified()); // No left the edits unsaved
+
+        d_->answers << QMessageBox::No; // discard the edits at close
+        QVERIFY(form->close());
+        QVERIFY(ReadAll(exe + "/mirtolan.INI").contains("[Build]\r\nDevice=atmega328p\r\n"));
+        auto again = makeForm(exe);
+        QCOMPARE(again->ChosenDevice().name, std::string_view("atmega328p"));
     }
 
     void keyboardStepsThroughMessages() {
