@@ -1,0 +1,16 @@
+// Builds a Forth source into a runnable program for the run tests: compiled
+// with mirtolanc, assembled with avra, the map read back into a BuildResult.
+#pragma once
+
+#include <string>
+
+#include "Build.h"
+
+namespace runtest {
+
+// Builds `source` for `device` in a scratch folder named after `name`;
+// on failure the result is Abandoned and `error` says why.
+mirtolan::BuildResult BuildForTest(const std::string& name, const std::string& source,
+                                   const mirtolan::Device& device);
+
+} // namespace runtest

@@ -1,0 +1,335 @@
+// Programs with known results, built and run on every device with a
+// run-time: what the report says about their variables, stacks, serial
+// output, pins, faults and profile.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <numeric>
+#include <sstream>
+
+#include "BuildForTest.h"
+#include "Simulator.h"
+
+using namespace mirtolan;
+
+namespace {
+
+// What differs between the devices' sources: register names and how they
+// are reached (out for the low I/O space, sts above it).
+struct DeviceText {
+    const char* device;
+    std::map<std::string, std::string> text; // placeholder -> source text
+};
+
+const DeviceText Texts[] = {
+    {"atmega32", {
+        {"{UART}",
+         ": uart-init\n$ ldi r20,51\n$ out UBRRL,r20\n$ ldi r20,(1<<RXEN)|(1<<TXEN)\n$ out UCSRB,r20\n;\n"
+         ": tx\n$ ld Ftmp1,Y+\n$ _txw: sbis UCSRA,UDRE\n$ rjmp _txw\n$ out UDR,Ftmp1\n;\n"
+         ": rx\n$ _rxw: sbis UCSRA,RXC\n$ rjmp _rxw\n$ in Ftmp1,UDR\n$ st -Y,Ftmp1\n;\n"},
+        {"{SLEEP}", "$ ldi r20,(1<<SE)\n$ out MCUCR,r20\n$ sleep\n"},
+        {"{WATCHDOG}", "$ ldi r20,(1<<WDE)\n$ out WDTCR,r20\n"},
+    }},
+    {"atmega328p", {
+        {"{UART}",
+         ": uart-init\n$ ldi r20,103\n$ sts UBRR0L,r20\n$ ldi r20,(1<<RXEN0)|(1<<TXEN0)\n$ sts UCSR0B,r20\n;\n"
+         ": tx\n$ ld Ftmp1,Y+\n$ _txw: lds r20,UCSR0A\n$ sbrs r20,UDRE0\n$ rjmp _txw\n$ sts UDR0,Ftmp1\n;\n"
+         ": rx\n$ _rxw: lds r20,UCSR0A\n$ sbrs r20,RXC0\n$ rjmp _rxw\n$ lds Ftmp1,UDR0\n$ st -Y,Ftmp1\n;\n"},
+        {"{SLEEP}", "$ ldi r20,(1<<SE)\n$ out SMCR,r20\n$ sleep\n"},
+        {"{WATCHDOG}", "$ ldi r20,(1<<WDE)\n$ sts WDTCSR,r20\n"},
+    }},
+};
+
+class Run : public ::testing::TestWithParam<const char*> {
+protected:
+    const Device& device() const { return *FindDevice(GetParam()); }
+
+    std::string source(std::string text) const
+    {
+        for (const DeviceText& d : Texts)
+            if (std::string(d.device) == GetParam())
+                for (const auto& [key, value] : d.text)
+                    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+                        text.replace(at, key.size(), value);
+        return text;
+    }
+
+    RunReport run(const std::string& name, const std::string& text, RunOptions options = {})
+    {
+        program = runtest::BuildForTest(name, source(text), device());
+        EXPECT_EQ(program.status, BuildResult::Built) << program.error;
+        if (!options.maxCycles && !options.maxSeconds)
+            options.maxSeconds = 0.5;
+        RunReport r = RunProgram(program, options);
+        EXPECT_NE(r.stopped, StopReason::Error) << r.error;
+        return r;
+    }
+
+    double cyclesPerMs() const { return device().clockHz / 1000.0; }
+
+    BuildResult program;
+};
+
+std::uint64_t SelfSum(const RunReport& r)
+{
+    return std::accumulate(r.profile.begin(), r.profile.end(), std::uint64_t(0),
+                           [](std::uint64_t s, const ProfileEntry& e) { return s + e.self; });
+}
+
+const ProfileEntry* Profiled(const RunReport& r, const std::string& word)
+{
+    for (const ProfileEntry& e : r.profile)
+        if (e.word == word)
+            return &e;
+    return nullptr;
+}
+
+const PinTrace* Pin(const RunReport& r, const std::string& name)
+{
+    for (const PinTrace& p : r.pins)
+        if (p.name == name)
+            return &p;
+    return nullptr;
+}
+
+TEST_P(Run, VariablesStackAndProfileAfterAHalt)
+{
+    const RunReport r = run("vars",
+                            "VARIABLE count\nVARIABLE buf ALLOT 3\n"
+                            ": bump count C@ 1+ count C! ;\n"
+                            ": main 5 0 DO bump LOOP 7 buf C! 9 buf 2 + C! 1 2 3 ;\n");
+    ASSERT_EQ(r.stopped, StopReason::Halted) << r.fault;
+    ASSERT_EQ(r.variables.size(), 2u);
+    EXPECT_EQ(r.variables[0].name, "count");
+    EXPECT_EQ(r.variables[0].bytes, std::vector<std::uint8_t>{5});
+    EXPECT_EQ(r.variables[1].name, "buf");
+    EXPECT_EQ(r.variables[1].address, r.variables[0].address + 1);
+    EXPECT_EQ(r.variables[1].bytes, (std::vector<std::uint8_t>{7, 0, 9, 0}));
+    EXPECT_EQ(r.stack, (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(r.loopStackDepth, 0);
+
+    EXPECT_EQ(SelfSum(r), r.cycles);
+    const ProfileEntry* bump = Profiled(r, "bump");
+    const ProfileEntry* main = Profiled(r, "main");
+    const ProfileEntry* cat = Profiled(r, "Cat");
+    ASSERT_TRUE(bump && main && cat);
+    EXPECT_EQ(bump->calls, 5u);
+    EXPECT_EQ(main->calls, 1u);
+    EXPECT_EQ(cat->calls, 5u);
+    // bump's time holds its callees', the tail-called C! included; main's holds bump's.
+    EXPECT_GT(bump->total, bump->self + cat->self);
+    EXPECT_GT(main->total, bump->total);
+    EXPECT_LT(main->total, r.cycles);
+    EXPECT_NEAR(r.seconds, double(r.cycles) / device().clockHz, 1e-12);
+}
+
+TEST_P(Run, UartTextOfAProgramThatPrints)
+{
+    const RunReport r = run("hello", "{UART}: main uart-init 'h tx 'i tx 10 tx ;\n");
+    ASSERT_EQ(r.stopped, StopReason::Halted) << r.fault;
+    EXPECT_EQ(r.uart, "hi\n");
+}
+
+TEST_P(Run, EchoDrivenByUartInput)
+{
+    RunOptions o;
+    o.uartIn = "abc";
+    const RunReport r = run("echo", "{UART}: main uart-init 3 0 DO rx 1+ tx LOOP ;\n", o);
+    ASSERT_EQ(r.stopped, StopReason::Halted) << r.fault;
+    EXPECT_EQ(r.uart, "bcd");
+    // At 9600 baud a byte takes over a millisecond: the input arrives at the line's pace.
+    EXPECT_GT(r.cycles, 3 * cyclesPerMs());
+}
+
+TEST_P(Run, BlinkPeriodFromThePinChanges)
+{
+    RunOptions o;
+    o.maxSeconds = 0.02;
+    const RunReport r = run("blink",
+                            ": toggle\n$ in r20,PORTB\n$ ldi r21,1\n$ eor r20,r21\n$ out PORTB,r20\n;\n"
+                            ": wait 100 0 DO LOOP ;\n"
+                            ": main\n$ sbi DDRB,0\nBEGIN toggle wait AGAIN ;\n",
+                            o);
+    ASSERT_EQ(r.stopped, StopReason::Limit);
+    const PinTrace* pb0 = Pin(r, "PB0");
+    ASSERT_TRUE(pb0);
+    ASSERT_GT(pb0->changes.size(), 10u);
+    const std::uint64_t period = pb0->changes[1].first - pb0->changes[0].first;
+    for (std::size_t i = 1; i < pb0->changes.size(); ++i) {
+        EXPECT_EQ(pb0->changes[i].second, 1 - pb0->changes[i - 1].second);
+        EXPECT_EQ(pb0->changes[i].first - pb0->changes[i - 1].first, period) << "change " << i;
+    }
+    // A hundred LOOPs of a dozen cycles or so each.
+    EXPECT_GT(period, 1000u);
+    EXPECT_LT(period, 3000u);
+    EXPECT_EQ(pb0->changes.size(), (r.cycles - pb0->changes[0].first) / period + 1);
+    EXPECT_FALSE(Pin(r, "PB1"));
+}
+
+TEST_P(Run, ButtonDrivenByPinStimulus)
+{
+    std::string error;
+    RunOptions o;
+    o.pins = {*ParsePinStimulus("PD2=0@2ms", error), *ParsePinStimulus("PD2=1@0ms", error)};
+    const RunReport r = run("button",
+                            ": pressed?\n$ clr Ftmp1\n$ sbis PIND,2\n$ ser Ftmp1\n$ st -Y,Ftmp1\n;\n"
+                            ": main\n$ sbi DDRB,1\nBEGIN pressed? UNTIL\n$ sbi PORTB,1\n;\n",
+                            o);
+    ASSERT_EQ(r.stopped, StopReason::Halted) << r.fault;
+    const PinTrace* led = Pin(r, "PB1");
+    const PinTrace* button = Pin(r, "PD2");
+    ASSERT_TRUE(led && button);
+    ASSERT_EQ(led->changes.size(), 1u);
+    EXPECT_GE(led->changes[0].first, 2 * cyclesPerMs());
+    EXPECT_LT(led->changes[0].first, 2 * cyclesPerMs() + 100);
+    ASSERT_EQ(button->changes.size(), 2u);
+    EXPECT_EQ(button->changes[0], (std::pair<std::uint64_t, int>{0, 1}));
+    EXPECT_EQ(button->changes[1].second, 0);
+}
+
+// Each fault kind, raised by a small program, with the word it happened in
+// and the words that called it.
+struct FaultCase {
+    const char* name;
+    const char* source;
+    FaultKind kind;
+    const char* word;                 // the word executing
+    std::vector<std::string> callers; // the first callers, innermost first
+};
+
+const FaultCase FaultCases[] = {
+    {"underflow", ": oops DROP DROP 0 ;\n: main 1 oops 0 ;\n", FaultKind::DataStackUnderflow, "DROP", {"oops", "main"}},
+    {"into-variables", "VARIABLE v\n: fill BEGIN 1 AGAIN ;\n: main fill 0 ;\n", FaultKind::DataStackIntoVariables,
+     "fill", {"main"}},
+    {"loop-overflow", ": nest BEGIN 1 >R AGAIN ;\n: main nest 0 ;\n", FaultKind::LoopStackOverflow, "RarR",
+     {"nest", "main"}},
+    {"loop-underflow", ": take R> ;\n: main take 0 ;\n", FaultKind::LoopStackUnderflow, "RRar", {"main"}},
+    {"recursion", ": deep deep 0 ;\n: main deep 0 ;\n", FaultKind::HardwareStackOverflow, "deep", {"deep", "deep"}},
+    {"unused-flash", ": far\n$ jmp 0x3000\n;\n: main far 0 ;\n", FaultKind::UnusedFlash, "far", {"main"}},
+    {"illegal", ": bad\n$ .dw 0x0001\n;\n: main bad 0 ;\n", FaultKind::IllegalInstruction, "bad", {"main"}},
+    {"watchdog", ": guard\n{WATCHDOG};\n: main guard BEGIN AGAIN ;\n", FaultKind::Watchdog, "main", {}},
+    {"sleep-forever", ": nap\n$ sei\n{SLEEP};\n: main nap 0 ;\n", FaultKind::SleepForever, "nap", {"main"}},
+    {"sleep-off", ": nap\n{SLEEP};\n: main nap 0 ;\n", FaultKind::SleepInterruptsOff, "nap", {"main"}},
+};
+
+TEST_P(Run, EachFaultNamedWithItsWord)
+{
+    for (const FaultCase& c : FaultCases) {
+        SCOPED_TRACE(c.name);
+        const RunReport r = run(c.name, c.source);
+        ASSERT_EQ(r.stopped, StopReason::Fault) << StopReasonName(r.stopped);
+        EXPECT_EQ(r.faultKind, c.kind) << r.fault;
+        ASSERT_TRUE(r.faultWord);
+        EXPECT_EQ(r.faultWord->name, c.word) << r.fault;
+        EXPECT_NE(r.fault.find(" in " + std::string(c.word)), std::string::npos) << r.fault;
+        ASSERT_GE(r.callers.size(), c.callers.size());
+        for (std::size_t i = 0; i < c.callers.size(); ++i)
+            EXPECT_EQ(r.callers[i].name, c.callers[i]) << "caller " << i;
+        EXPECT_EQ(SelfSum(r), r.cycles);
+    }
+}
+
+TEST_P(Run, LimitsAndStop)
+{
+    RunOptions o;
+    o.maxCycles = 100000;
+    RunReport r = run("forever", ": main BEGIN AGAIN ;\n", o);
+    EXPECT_EQ(r.stopped, StopReason::Limit);
+    EXPECT_GE(r.cycles, 100000u);
+    EXPECT_LT(r.cycles, 100004u);
+    EXPECT_EQ(SelfSum(r), r.cycles);
+
+    o = {};
+    o.maxSeconds = 0.001;
+    r = run("forever", ": main BEGIN AGAIN ;\n", o);
+    EXPECT_EQ(r.stopped, StopReason::Limit);
+    EXPECT_NEAR(r.seconds, 0.001, 1e-6);
+
+    std::atomic<bool> stop{true};
+    o = {};
+    o.stop = &stop;
+    o.maxSeconds = 10;
+    r = run("forever", ": main BEGIN AGAIN ;\n", o);
+    EXPECT_EQ(r.stopped, StopReason::Stopped);
+    EXPECT_LT(r.seconds, 0.1);
+
+    // The clock sets how much time a cycle is.
+    o = {};
+    o.clockHz = 1000000;
+    o.maxSeconds = 0.01;
+    r = run("forever", ": main BEGIN AGAIN ;\n", o);
+    EXPECT_NEAR(double(r.cycles), 10000, 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, Run, ::testing::Values("atmega32", "atmega328p"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST(Stimulus, ParsesPinsAndTimes)
+{
+    struct Good {
+        const char* text;
+        char port;
+        int bit, level;
+        double seconds;
+    };
+    for (const Good& g : {Good{"PD2=0@10ms", 'D', 2, 0, 0.010}, Good{"pb7=1@2s", 'B', 7, 1, 2.0},
+                          Good{"PC0=1@250us", 'C', 0, 1, 250e-6}, Good{"PA3=0@0ns", 'A', 3, 0, 0}}) {
+        std::string error;
+        const auto p = ParsePinStimulus(g.text, error);
+        ASSERT_TRUE(p) << g.text << ": " << error;
+        EXPECT_EQ(p->port, g.port);
+        EXPECT_EQ(p->bit, g.bit);
+        EXPECT_EQ(p->level, g.level);
+        EXPECT_NEAR(p->seconds, g.seconds, 1e-12);
+    }
+    for (const char* bad : {"PD8=0@1ms", "PD2=2@1ms", "PD2=0", "D2=0@1ms", "PD2=0@10", "PD2=0@-1ms", "PD2=0@ms",
+                            "PZ1=0@1ms", "PD2=0@1xs"}) {
+        std::string error;
+        EXPECT_FALSE(ParsePinStimulus(bad, error)) << bad;
+        EXPECT_NE(error.find(bad), std::string::npos) << error;
+    }
+}
+
+TEST(Report, TextAndVcdOfARun)
+{
+    RunReport r;
+    r.stopped = StopReason::Fault;
+    r.fault = "data stack underflow in DROP (line 3)";
+    r.callers = {WordAt{"oops", 3, 0}, WordAt{"main", 4, 0}};
+    r.device = "ATmega328P";
+    r.clockHz = 16000000;
+    r.cycles = 1600;
+    r.seconds = 1e-4;
+    r.variables = {VariableValue{"count", 0x100, 1, {5}}, VariableValue{"wide", 0x101, 2, {0x34, 0x12}}};
+    r.stack = {1, 2};
+    r.uart = "ok\r\n";
+    r.pins = {PinTrace{"PB5", {{160, 1}, {320, 0}, {480, 1}}}, PinTrace{"PD2", {{160, 1}}}};
+    r.profile = {ProfileEntry{"main", 4, 1000, 1600, 1}, ProfileEntry{"DROP", 0, 600, 600, 2}};
+
+    ReportStyle style;
+    style.words16 = true;
+    style.pinChanges = 2;
+    const std::string text = FormatReport(r, style);
+    for (const char* expected : {"Stopped: fault: data stack underflow in DROP (line 3)\n", "  called from oops (line 3)\n",
+                                 "Cycles: 1600 (100 us at 16 MHz on the ATmega328P)", "count $0100  5 ($05)\n",
+                                 "wide  $0101  52 18   16-bit: 4660\n", "Data stack (bottom first): 1 2\n",
+                                 "UART0:\nok\n", "PB5 3 changes: 1@10 us 0@20 us ...\n", "PD2 1 change: 1@10 us\n",
+                                 "main", "62.5%"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n---\n" << text;
+
+    const std::string vcd = testing::TempDir() + "/run.vcd";
+    std::string error;
+    ASSERT_TRUE(WriteVcd(r, vcd, error)) << error;
+    std::stringstream in;
+    in << std::ifstream(vcd).rdbuf();
+    const std::string body = in.str();
+    for (const char* expected : {"$timescale 1 ns $end", "$var wire 1 ! PB5 $end", "$var wire 1 \" PD2 $end",
+                                 "#10000\n1!\n1\"\n#20000\n0!\n#30000\n1!\n#100000\n"})
+        EXPECT_NE(body.find(expected), std::string::npos) << expected << "\n---\n" << body;
+}
+
+} // namespace
