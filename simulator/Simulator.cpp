@@ -243,8 +243,7 @@ struct AddressMap {
     std::vector<std::string> names;        // 0: outside, 1: start-up, then the words
     std::vector<std::int64_t> lines;       // source line of each name
     std::vector<std::uint32_t> starts;     // first flash word of each name
-    std::vector<std::uint32_t> owner;      // per flash word: index into names
-    std::vector<bool> used;                // per flash word: the program put code there
+    std::vector<std::uint32_t> owner;      // per flash word: index into names; 0 where the program put no code
 
     std::uint32_t at(std::uint32_t bytePc) const
     {
@@ -263,7 +262,7 @@ struct AddressMap {
     }
 };
 
-AddressMap MakeAddressMap(const BuildResult& program, std::vector<bool> used)
+AddressMap MakeAddressMap(const BuildResult& program, const std::vector<bool>& used)
 {
     AddressMap m;
     m.names = {OutsideName, StartupName};
@@ -288,7 +287,6 @@ AddressMap MakeAddressMap(const BuildResult& program, std::vector<bool> used)
             current = byStart[next++].second;
         m.owner[a] = used[a] ? current : 0;
     }
-    m.used = std::move(used);
     return m;
 }
 
@@ -363,7 +361,7 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
                 used[a] = true;
         }
     }
-    const AddressMap map = MakeAddressMap(program, std::move(used));
+    const AddressMap map = MakeAddressMap(program, used);
 
     // Watch every pin of every port the chip has.
     for (const char port : PortLetters) {
@@ -477,49 +475,62 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
         faultPc = pc;
     };
 
+    // The hot loop: one instruction per turn, so everything in it is kept to
+    // a few loads and compares; the ranges are tested with one unsigned
+    // compare each, and the fault is worked out only when one fails.
+    const std::uint32_t* owner = map.owner.data();
+    const std::uint32_t ownerSize = std::uint32_t(map.owner.size());
+    std::uint64_t* selfCycles = self.data();
+    const std::uint32_t yLow = varEnd, ySpan = *dataTop - varEnd;
+    const std::uint32_t xLow = *dataTop, xSpan = *loopTop - *dataTop;
+    const std::uint32_t spLow = *loopTop - 1, spSpan = ramEnd - spLow;
+    const auto ownerOf = [&](std::uint32_t bytePc) { return (bytePc >> 1) < ownerSize ? owner[bytePc >> 1] : 0; };
     for (;;) {
         const std::uint32_t pc = avr->pc;
         const std::uint64_t before = avr->cycle;
-        const int state = avr_run(avr.get());
+        avr->run(avr.get());
+        const int state = avr->state;
         const std::uint64_t now = avr->cycle;
-        const std::uint32_t here = map.at(pc);
-        self[here] += now - before;
+        const std::uint32_t here = ownerOf(pc);
+        selfCycles[here] += now - before;
         const std::uint32_t newPc = avr->pc;
         const std::uint32_t newSp = sp();
         if (newSp != spNow) {
             if (newSp + retBytes == spNow)
-                enter(map.at(newPc), now);
+                enter(ownerOf(newPc), now);
             else if (newSp == spNow + retBytes)
                 leave(now);
             spNow = newSp;
-        } else if (map.at(newPc) != here && map.isStart(newPc) && !frames.empty()) {
+        } else if (ownerOf(newPc) != here && map.isStart(newPc) && !frames.empty()) {
             // A tail call: the jump ends the caller and enters the callee in its place.
             leave(now);
-            enter(map.at(newPc), now);
+            enter(ownerOf(newPc), now);
         }
 
         if (checking) {
             const std::uint32_t y = reg16(RegYL), x = reg16(RegXL);
-            if (run.invalidOpcode)
-                fault(FaultKind::IllegalInstruction, pc);
-            else if (newPc == 0)
-                fault(resetFlags && (data[resetFlags] & WatchdogResetFlag) ? FaultKind::Watchdog : FaultKind::Reset, pc);
-            else if ((newPc >> 1) >= map.used.size() || !map.used[newPc >> 1])
-                fault(FaultKind::UnusedFlash, pc);
-            else if (y > *dataTop)
-                fault(FaultKind::DataStackUnderflow, pc);
-            else if (y < varEnd)
-                fault(FaultKind::DataStackIntoVariables, pc);
-            else if (x < *dataTop)
-                fault(FaultKind::LoopStackOverflow, pc);
-            else if (x > *loopTop)
-                fault(FaultKind::LoopStackUnderflow, pc);
-            else if (newSp + 1 < *loopTop)
-                fault(FaultKind::HardwareStackOverflow, pc);
-            else if (newSp > ramEnd)
-                fault(FaultKind::HardwareStackUnderflow, pc);
-            if (report.stopped == StopReason::Fault)
+            if (y - yLow > ySpan || x - xLow > xSpan || newSp - spLow > spSpan || !ownerOf(newPc) || newPc == 0 ||
+                run.invalidOpcode) {
+                if (run.invalidOpcode)
+                    fault(FaultKind::IllegalInstruction, pc);
+                else if (newPc == 0)
+                    fault(resetFlags && (data[resetFlags] & WatchdogResetFlag) ? FaultKind::Watchdog : FaultKind::Reset, pc);
+                else if (!ownerOf(newPc))
+                    fault(FaultKind::UnusedFlash, pc);
+                else if (y > *dataTop)
+                    fault(FaultKind::DataStackUnderflow, pc);
+                else if (y < varEnd)
+                    fault(FaultKind::DataStackIntoVariables, pc);
+                else if (x < *dataTop)
+                    fault(FaultKind::LoopStackOverflow, pc);
+                else if (x > *loopTop)
+                    fault(FaultKind::LoopStackUnderflow, pc);
+                else if (newSp < spLow)
+                    fault(FaultKind::HardwareStackOverflow, pc);
+                else
+                    fault(FaultKind::HardwareStackUnderflow, pc);
                 break;
+            }
         } else if (newPc == *mainAt * 2) {
             checking = true;
         }
