@@ -38,6 +38,13 @@ qt_add_resources(mirtolan_window "help"
   FILES ${CMAKE_CURRENT_LIST_DIR}/../README.md ${CMAKE_CURRENT_LIST_DIR}/../docs/words.md)
 target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(mirtolan_window PUBLIC mirtolan_builder Qt6::Widgets)
+# The Run pane, where the simulator is there to run programs.
+if(TARGET mirtolan_simulator)
+  target_sources(mirtolan_window PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/RunPane.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RunPane.h)
+  target_link_libraries(mirtolan_window PUBLIC mirtolan_simulator)
+endif()
 
 add_executable(mirtolan ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(mirtolan PRIVATE mirtolan_window)

@@ -1,0 +1,456 @@
+#include "RunPane.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace mirtolan {
+
+namespace {
+
+// The waveform's geometry, in pixels.
+constexpr int RowHeight = 28;      // one pin
+constexpr int TraceHeight = 18;    // high level above low level within a row
+constexpr int NameWidth = 48;      // the pin names at the left
+constexpr int AxisHeight = 22;     // the time axis at the bottom
+constexpr int MinTickSpacing = 70; // pixels between labelled ticks, at least
+// Zoom steps and the deepest zoom (a cycle at 16 MHz is 6e-5 ms).
+constexpr double ZoomStep = 1.5;
+constexpr double MinMsPerPixel = 1e-6;
+// Line data role of list and table items: the source line to go to.
+constexpr int LineRole = Qt::UserRole + 1;
+
+QString fromBytes(const std::string& s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); }
+
+QString timeText(double seconds)
+{
+    if (seconds >= 1)
+        return QString::number(seconds, 'g', 6) + " s";
+    if (seconds >= 1e-3)
+        return QString::number(seconds * 1e3, 'g', 6) + " ms";
+    return QString::number(seconds * 1e6, 'g', 6) + " µs";
+}
+
+QTableWidgetItem* cell(const QString& text, bool number = false)
+{
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    if (number)
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
+
+QTableWidget* table(const QStringList& headers)
+{
+    auto* t = new QTableWidget(0, int(headers.size()));
+    t->setHorizontalHeaderLabels(headers);
+    t->verticalHeader()->hide();
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->horizontalHeader()->setStretchLastSection(true);
+    return t;
+}
+
+QListWidgetItem* wordItem(const QString& text, const WordAt& w)
+{
+    auto* item = new QListWidgetItem(w.line > 0 ? text + "  (line " + QString::number(w.line) + ")" : text);
+    item->setData(LineRole, qlonglong(w.line));
+    return item;
+}
+
+} // namespace
+
+// ---- WaveformView
+
+WaveformView::WaveformView(QWidget* parent) : QWidget(parent)
+{
+    setMinimumHeight(RowHeight + AxisHeight);
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
+}
+
+QSize WaveformView::sizeHint() const
+{
+    return QSize(600, int(std::max<std::size_t>(pins_.size(), 1)) * RowHeight + AxisHeight + 8);
+}
+
+void WaveformView::setReport(const RunReport& report)
+{
+    pins_ = report.pins;
+    clockHz_ = report.clockHz ? report.clockHz : 1;
+    endMs_ = report.seconds * 1e3;
+    fitted_ = true;
+    zoomToFit();
+    updateGeometry();
+}
+
+int WaveformView::plotLeft() const { return NameWidth; }
+
+void WaveformView::zoomToFit()
+{
+    const int w = std::max(1, width() - plotLeft() - 8);
+    msPerPixel_ = std::max(MinMsPerPixel, (endMs_ > 0 ? endMs_ : 1) / w);
+    startMs_ = 0;
+    fitted_ = true;
+    update();
+}
+
+void WaveformView::zoomIn() { zoomAround(1 / ZoomStep, plotLeft() + (width() - plotLeft()) / 2.0); }
+void WaveformView::zoomOut() { zoomAround(ZoomStep, plotLeft() + (width() - plotLeft()) / 2.0); }
+
+void WaveformView::zoomAround(double factor, double atX)
+{
+    const double atMs = startMs_ + (atX - plotLeft()) * msPerPixel_;
+    msPerPixel_ = std::max(MinMsPerPixel, msPerPixel_ * factor);
+    startMs_ = std::max(0.0, atMs - (atX - plotLeft()) * msPerPixel_);
+    fitted_ = false;
+    update();
+}
+
+void WaveformView::resizeEvent(QResizeEvent*)
+{
+    if (fitted_)
+        zoomToFit();
+}
+
+void WaveformView::wheelEvent(QWheelEvent* e)
+{
+    const int steps = e->angleDelta().y() / 120;
+    if (steps)
+        zoomAround(std::pow(ZoomStep, -steps), e->position().x());
+    e->accept();
+}
+
+void WaveformView::mousePressEvent(QMouseEvent* e)
+{
+    dragX_ = int(e->position().x());
+    dragStartMs_ = startMs_;
+}
+
+void WaveformView::mouseMoveEvent(QMouseEvent* e)
+{
+    if (!(e->buttons() & Qt::LeftButton))
+        return;
+    startMs_ = std::max(0.0, dragStartMs_ - (e->position().x() - dragX_) * msPerPixel_);
+    fitted_ = false;
+    update();
+}
+
+void WaveformView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QPalette& pal = palette();
+    const int left = plotLeft(), right = width() - 4;
+    // The axis right under the last pin, so the eye need not travel.
+    const int axisY = std::min(height() - AxisHeight, int(pins_.size()) * RowHeight + 8);
+    if (pins_.empty()) {
+        p.setPen(pal.color(QPalette::PlaceholderText));
+        p.drawText(rect(), Qt::AlignCenter, tr("No pin changed."));
+        return;
+    }
+    const auto xOf = [&](double ms) { return left + (ms - startMs_) / msPerPixel_; };
+
+    // The time axis, ticks at 1, 2 or 5 times a power of ten milliseconds.
+    p.setPen(pal.color(QPalette::Text));
+    p.drawLine(left, axisY, right, axisY);
+    double tick = std::pow(10.0, std::floor(std::log10(MinTickSpacing * msPerPixel_)));
+    for (const double m : {1.0, 2.0, 5.0, 10.0})
+        if (tick * m / msPerPixel_ >= MinTickSpacing) {
+            tick *= m;
+            break;
+        }
+    for (double t = std::ceil(startMs_ / tick) * tick; xOf(t) <= right; t += tick) {
+        const int x = int(xOf(t));
+        p.drawLine(x, axisY, x, axisY + 4);
+        p.drawText(QRect(x - 40, axisY + 4, 80, AxisHeight - 4), Qt::AlignHCenter | Qt::AlignTop,
+                   QString::number(t, 'g', 6) + " ms");
+    }
+
+    const QColor trace = pal.color(QPalette::Highlight);
+    for (std::size_t i = 0; i < pins_.size(); ++i) {
+        const int top = int(i) * RowHeight + 4;
+        const int high = top, low = top + TraceHeight;
+        p.setPen(pal.color(QPalette::Text));
+        p.drawText(QRect(2, top, NameWidth - 4, TraceHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                   fromBytes(pins_[i].name));
+        p.setPen(QPen(trace, 1.5));
+        int level = 0;
+        double x = left;
+        for (const auto& [cycle, newLevel] : pins_[i].changes) {
+            const double cx = std::min<double>(xOf(cycle * 1e3 / clockHz_), right);
+            if (cx >= left) {
+                p.drawLine(QPointF(x, level ? high : low), QPointF(cx, level ? high : low));
+                if (cx < right)
+                    p.drawLine(QPointF(cx, high), QPointF(cx, low));
+                x = cx;
+            }
+            level = newLevel;
+            if (cx >= right)
+                break;
+        }
+        const double endX = std::min<double>(xOf(endMs_), right);
+        if (endX > x)
+            p.drawLine(QPointF(x, level ? high : low), QPointF(endX, level ? high : low));
+    }
+}
+
+// ---- RunPane
+
+RunPane::RunPane(QWidget* parent) : QWidget(parent)
+{
+    summary_ = new QLabel(tr("Run the program (F5) to see it work."));
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    summary_->setWordWrap(true);
+    progress_ = new QProgressBar;
+    progress_->setRange(0, 1000);
+    progress_->hide();
+    stopButton_ = new QPushButton(tr("Stop"));
+    stopButton_->hide();
+    connect(stopButton_, &QPushButton::clicked, this, &RunPane::stopRequested);
+
+    stopList_ = new QListWidget;
+    stopList_->setMaximumHeight(90);
+    stopList_->hide();
+    connect(stopList_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        if (const int line = item->data(LineRole).toInt(); line > 0)
+            emit gotoLine(line);
+    });
+
+    variables_ = table({tr("Name"), tr("Address"), tr("Value"), tr("Hex")});
+    stack_ = new QLabel;
+    stack_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    stack_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    stack_->setMargin(6);
+    console_ = new QPlainTextEdit;
+    console_->setReadOnly(true);
+    console_->setFont(QFont("Monospace"));
+    waveform_ = new WaveformView;
+    profile_ = table({tr("Word"), tr("Self cycles"), tr("Self %"), tr("Total cycles"), tr("Calls")});
+    connect(profile_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
+        if (const int line = profile_->item(row, 0)->data(LineRole).toInt(); line > 0)
+            emit gotoLine(line);
+    });
+
+    auto* pins = new QWidget;
+    auto* zoomIn = new QToolButton;
+    zoomIn->setText("+");
+    zoomIn->setToolTip(tr("Zoom in (or the mouse wheel)"));
+    auto* zoomOut = new QToolButton;
+    zoomOut->setText("−");
+    zoomOut->setToolTip(tr("Zoom out"));
+    auto* fit = new QToolButton;
+    fit->setText(tr("Fit"));
+    fit->setToolTip(tr("The whole run"));
+    connect(zoomIn, &QToolButton::clicked, waveform_, &WaveformView::zoomIn);
+    connect(zoomOut, &QToolButton::clicked, waveform_, &WaveformView::zoomOut);
+    connect(fit, &QToolButton::clicked, waveform_, &WaveformView::zoomToFit);
+    auto* zoomRow = new QHBoxLayout;
+    zoomRow->addWidget(zoomIn);
+    zoomRow->addWidget(zoomOut);
+    zoomRow->addWidget(fit);
+    zoomRow->addStretch();
+    auto* pinsLayout = new QVBoxLayout(pins);
+    pinsLayout->setContentsMargins(0, 0, 0, 0);
+    pinsLayout->addLayout(zoomRow);
+    pinsLayout->addWidget(waveform_, 1);
+
+    tabs_ = new QTabWidget;
+    tabs_->addTab(pins, tr("Pins"));
+    tabs_->addTab(variables_, tr("Variables"));
+    tabs_->addTab(stack_, tr("Stack"));
+    tabs_->addTab(console_, tr("Console"));
+    tabs_->addTab(profile_, tr("Profile"));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(summary_, 1);
+    top->addWidget(progress_);
+    top->addWidget(stopButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addLayout(top);
+    layout->addWidget(stopList_);
+    layout->addWidget(tabs_, 1);
+}
+
+void RunPane::setRunning(bool running)
+{
+    progress_->setVisible(running);
+    stopButton_->setVisible(running);
+    if (running) {
+        progress_->setValue(0);
+        summary_->setText(tr("Running..."));
+    }
+}
+
+void RunPane::setProgress(double fraction, quint64 cycles)
+{
+    progress_->setValue(int(std::clamp(fraction, 0.0, 1.0) * progress_->maximum()));
+    progress_->setFormat(QString::number(cycles) + tr(" cycles"));
+}
+
+void RunPane::showError(const QString& text)
+{
+    setRunning(false);
+    summary_->setText(text);
+    stopList_->clear();
+    stopList_->hide();
+}
+
+void RunPane::showReport(const RunReport& r)
+{
+    setRunning(false);
+    if (r.stopped == StopReason::Error) {
+        showError(tr("Cannot run: ") + fromBytes(r.error));
+        return;
+    }
+    static const char* const Reasons[] = {
+        QT_TR_NOOP("Halted: main returned."), QT_TR_NOOP("Limit reached."), QT_TR_NOOP("Stopped."),
+        QT_TR_NOOP("Fault."), QT_TR_NOOP("Error.")};
+    QString text = tr(Reasons[int(r.stopped)]);
+    text += "  " + QString::number(r.cycles) + tr(" cycles, ") + timeText(r.seconds) + tr(" at ") +
+            QString::number(r.clockHz / 1e6, 'g', 6) + " MHz (" + fromBytes(r.device) + ")";
+    summary_->setText(text);
+
+    stopList_->clear();
+    if (r.stopped == StopReason::Fault) {
+        stopList_->addItem(wordItem(fromBytes(r.fault), r.faultWord.value_or(WordAt{})));
+        stopList_->item(0)->setForeground(Qt::red);
+        for (const WordAt& c : r.callers)
+            stopList_->addItem(wordItem(tr("called from ") + fromBytes(c.name), c));
+    }
+    stopList_->setVisible(r.stopped == StopReason::Fault);
+
+    variables_->setRowCount(int(r.variables.size()));
+    for (int i = 0; i < int(r.variables.size()); ++i) {
+        const VariableValue& v = r.variables[std::size_t(i)];
+        QString dec, hex;
+        for (const std::uint8_t b : v.bytes) {
+            dec += (dec.isEmpty() ? "" : " ") + QString::number(b);
+            hex += (hex.isEmpty() ? "" : " ") + QString("%1").arg(b, 2, 16, QChar('0')).toUpper();
+        }
+        variables_->setItem(i, 0, cell(fromBytes(v.name)));
+        variables_->setItem(i, 1, cell(QString("$%1").arg(v.address, 4, 16, QChar('0')).toUpper()));
+        variables_->setItem(i, 2, cell(dec, true));
+        variables_->setItem(i, 3, cell(hex, true));
+        variables_->item(i, 0)->setData(LineRole, qlonglong(v.line));
+    }
+    variables_->resizeColumnsToContents();
+
+    QString stack;
+    for (const std::uint8_t c : r.stack)
+        stack += (stack.isEmpty() ? "" : "  ") + QString::number(c);
+    stack_->setText(tr("Data stack (bottom first): ") + (stack.isEmpty() ? tr("empty") : stack) +
+                    (r.stackUnderflow ? tr("  (%1 cells taken beyond its bottom)").arg(r.stackUnderflow) : QString()) +
+                    "\n" + tr("Loop stack depth: ") + QString::number(r.loopStackDepth));
+    console_->setPlainText(fromBytes(r.uart));
+    waveform_->setReport(r);
+
+    profile_->setRowCount(int(r.profile.size()));
+    for (int i = 0; i < int(r.profile.size()); ++i) {
+        const ProfileEntry& e = r.profile[std::size_t(i)];
+        profile_->setItem(i, 0, cell(fromBytes(e.word)));
+        profile_->item(i, 0)->setData(LineRole, qlonglong(e.line));
+        profile_->setItem(i, 1, cell(QString::number(e.self), true));
+        profile_->setItem(i, 2, cell(QString::number(r.cycles ? 100.0 * e.self / r.cycles : 0, 'f', 1), true));
+        profile_->setItem(i, 3, cell(QString::number(e.total), true));
+        profile_->setItem(i, 4, cell(QString::number(e.calls), true));
+    }
+    profile_->resizeColumnsToContents();
+}
+
+// ---- RunController
+
+RunController::RunController(QObject* parent) : QObject(parent) {}
+
+RunController::~RunController()
+{
+    stop_ = true;
+    if (worker_)
+        worker_->join();
+}
+
+void RunController::stop() { stop_ = true; }
+
+void RunController::start(std::function<void()> work)
+{
+    if (worker_)
+        return;
+    stop_ = false;
+    emit started();
+    worker_ = std::make_unique<std::thread>(std::move(work));
+}
+
+void RunController::done()
+{
+    if (worker_)
+        worker_->join();
+    worker_.reset();
+    emit finished();
+}
+
+void RunController::buildAndRun(BuildOptions build, RunOptions run)
+{
+    build.cancel = &stop_;
+    build.progress = [this](const std::string& s) {
+        const QString text = QString::fromStdString(s);
+        QMetaObject::invokeMethod(this, [this, text] { emit stage(text); }, Qt::QueuedConnection);
+    };
+    run.stop = &stop_;
+    run.progress = [this](double f, std::uint64_t c) {
+        QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
+    };
+    start([this, build = std::move(build), run = std::move(run)] {
+        BuildResult b = BuildHex(build);
+        RunReport r;
+        if (b.status == BuildResult::Built) {
+            QMetaObject::invokeMethod(this, [this] { emit stage(tr("running")); }, Qt::QueuedConnection);
+            r = RunProgram(b, run);
+        } else {
+            r.error = b.status == BuildResult::Problems ? "the build has problems: see the messages" : b.error;
+        }
+        QMetaObject::invokeMethod(this, [this, b = std::move(b), r = std::move(r)]() mutable {
+            build_ = std::move(b);
+            report_ = std::move(r);
+            done();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void RunController::runBuilt(BuildResult program, RunOptions run)
+{
+    run.stop = &stop_;
+    run.progress = [this](double f, std::uint64_t c) {
+        QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
+    };
+    build_ = std::move(program);
+    start([this, run = std::move(run)] {
+        RunReport r = RunProgram(build_, run);
+        QMetaObject::invokeMethod(this, [this, r = std::move(r)]() mutable {
+            report_ = std::move(r);
+            done();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void ConnectRunPane(RunController& controller, RunPane& pane)
+{
+    QObject::connect(&controller, &RunController::started, &pane, [&pane] { pane.setRunning(true); });
+    QObject::connect(&controller, &RunController::progress, &pane, &RunPane::setProgress);
+    QObject::connect(&controller, &RunController::finished, &pane,
+                     [&controller, &pane] { pane.showReport(controller.report()); });
+    QObject::connect(&pane, &RunPane::stopRequested, &controller, &RunController::stop);
+}
+
+} // namespace mirtolan

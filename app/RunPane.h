@@ -1,0 +1,143 @@
+// The Run pane: what a run of the program showed, beside the messages.
+// RunController builds and runs in a worker thread; RunPane shows the
+// report: the stop reason with the faulting word and its callers, cycles
+// and time, variables, the data stack, the UART console, a waveform of the
+// pins that changed, and the profile.
+#pragma once
+
+#include <QObject>
+#include <QWidget>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "Simulator.h"
+
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
+
+namespace mirtolan {
+
+// The pins that changed, one row each, over simulated time: zoomable in
+// time (wheel, or the zoom slots), the time axis in milliseconds.
+class WaveformView : public QWidget {
+    Q_OBJECT
+public:
+    explicit WaveformView(QWidget* parent = nullptr);
+    void setReport(const RunReport& report);
+    double msPerPixel() const { return msPerPixel_; }
+    double startMs() const { return startMs_; }
+    QSize sizeHint() const override;
+
+public slots:
+    void zoomIn();
+    void zoomOut();
+    void zoomToFit(); // the whole run across the width
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void wheelEvent(QWheelEvent*) override;
+    void mousePressEvent(QMouseEvent*) override;
+    void mouseMoveEvent(QMouseEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+
+private:
+    void zoomAround(double factor, double atX);
+    int plotLeft() const;
+
+    std::vector<PinTrace> pins_; // the traces drawn
+    double clockHz_ = 1;         // to turn cycles into time
+    double endMs_ = 0;           // the run's length
+    double msPerPixel_ = 1;      // the zoom
+    double startMs_ = 0;         // time at the plot's left edge
+    int dragX_ = 0;              // where a drag began, for panning
+    double dragStartMs_ = 0;     // startMs_ when it began
+    bool fitted_ = true;         // follow the width until the user zooms
+};
+
+class RunPane : public QWidget {
+    Q_OBJECT
+public:
+    explicit RunPane(QWidget* parent = nullptr);
+
+    void showReport(const RunReport& report);
+    void showError(const QString& text); // the build or the run could not be done
+    void setRunning(bool running);       // shows the progress bar and the Stop button
+    void setProgress(double fraction, quint64 cycles);
+
+    // The parts, for tests and for the window's layout.
+    QListWidget* stopList() const { return stopList_; }
+    QTableWidget* variables() const { return variables_; }
+    QLabel* stack() const { return stack_; }
+    QPlainTextEdit* console() const { return console_; }
+    WaveformView* waveform() const { return waveform_; }
+    QTableWidget* profile() const { return profile_; }
+    QTabWidget* tabs() const { return tabs_; }
+    QPushButton* stopButton() const { return stopButton_; }
+    QLabel* summary() const { return summary_; }
+
+signals:
+    void gotoLine(int line);   // a word of the fault or the profile was double-clicked: its definition's line
+    void stopRequested();      // the Stop button
+
+private:
+    QLabel* summary_;          // stop reason, cycles and time
+    QProgressBar* progress_;   // while running
+    QPushButton* stopButton_;  // while running
+    QListWidget* stopList_;    // the fault and its callers, each with its line
+    QTabWidget* tabs_;         // variables, stack, console, pins, profile
+    QTableWidget* variables_;  // name, address, value decimal and hex
+    QLabel* stack_;            // the data stack, bottom first, and the loop stack's depth
+    QPlainTextEdit* console_;  // UART0 text
+    WaveformView* waveform_;   // the pins
+    QTableWidget* profile_;    // word, self, %, total, calls
+};
+
+// Builds and runs in a worker thread, so the window stays responsive;
+// reports progress, can be stopped, and delivers the report in the
+// window's thread.
+class RunController : public QObject {
+    Q_OBJECT
+public:
+    explicit RunController(QObject* parent = nullptr);
+    ~RunController() override;
+
+    bool busy() const { return worker_ != nullptr; }
+    // Builds the source with `build`, then runs it with `run`.
+    void buildAndRun(BuildOptions build, RunOptions run);
+    // Runs a program already built.
+    void runBuilt(BuildResult program, RunOptions run);
+    // The last results (valid after finished()).
+    const RunReport& report() const { return report_; }
+    const BuildResult& build() const { return build_; }
+
+public slots:
+    void stop();
+
+signals:
+    void started();
+    void stage(const QString& text);                 // "compiling", "assembling", "running"
+    void progress(double fraction, quint64 cycles);  // of the run
+    void finished();                                 // report() and build() hold the results
+
+private:
+    void start(std::function<void()> work);
+    void done();
+
+    std::unique_ptr<std::thread> worker_; // the running build and run
+    std::atomic<bool> stop_{false};       // asks the worker to end
+    RunReport report_;                    // the last run's report
+    BuildResult build_;                   // the last build
+};
+
+// Shows the controller's progress and results in the pane, and its Stop button stops it.
+void ConnectRunPane(RunController& controller, RunPane& pane);
+
+} // namespace mirtolan

@@ -1,0 +1,259 @@
+// The Run pane and its controller, offscreen: a real program built and run
+// in the worker thread, its report shown; stopping a run; going to a
+// faulting word's line; zooming the waveform; the JSON report parsed.
+// With MIRTOLAN_RUNPANE_SHOT=FILE set (under Xvfb) it also saves a picture
+// of the pane after a run, for the README.
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+
+#include "BuildForTest.h"
+#include "RunPane.h"
+
+using namespace mirtolan;
+
+namespace {
+
+// Two pins at different rates, a greeting on UART0, and a counter.
+constexpr const char* Demo =
+    "VARIABLE ticks\nVARIABLE total ALLOT 1\n"
+    ": uart-init\n$ ldi r20,103\n$ sts UBRR0L,r20\n$ ldi r20,(1<<TXEN0)\n$ sts UCSR0B,r20\n;\n"
+    ": tx\n$ ld Ftmp1,Y+\n$ _txw: lds r20,UCSR0A\n$ sbrs r20,UDRE0\n$ rjmp _txw\n$ sts UDR0,Ftmp1\n;\n"
+    ": hello 'H tx 'e tx 'l tx 'l tx 'o tx 10 tx ;\n"
+    ": led\n$ in r20,PORTB\n$ ldi r21,32\n$ eor r20,r21\n$ out PORTB,r20\n;\n"
+    ": clock\n$ in r20,PORTB\n$ ldi r21,1\n$ eor r20,r21\n$ out PORTB,r20\n;\n"
+    ": wait 200 0 DO LOOP ;\n"
+    ": tick ticks C@ 1+ ticks C! clock wait ;\n"
+    ": main uart-init hello\n$ ldi r20,33\n$ out DDRB,r20\n"
+    "BEGIN tick tick tick tick led ticks C@ 40 = UNTIL 7 3 ;\n";
+
+BuildResult DemoProgram()
+{
+    return runtest::BuildForTest("demo", Demo, *FindDevice("atmega328p"));
+}
+
+} // namespace
+
+class RunPaneTest : public QObject {
+    Q_OBJECT
+private slots:
+    void showsARunOfARealProgram();
+    void stopEndsALongRunAndTheWindowStaysResponsive();
+    void faultAndProfileGoToTheirLines();
+    void waveformZooms();
+    void jsonReportParses();
+    void buildProblemsAreShownNotRun();
+    void screenshot();
+};
+
+void RunPaneTest::showsARunOfARealProgram()
+{
+    RunPane pane;
+    RunController controller;
+    ConnectRunPane(controller, pane);
+    QSignalSpy finished(&controller, &RunController::finished);
+    const BuildResult program = DemoProgram();
+    QCOMPARE(int(program.status), int(BuildResult::Built));
+    controller.runBuilt(program, RunOptions{});
+    QVERIFY(controller.busy());
+    QVERIFY(finished.wait(20000));
+    QVERIFY(!controller.busy());
+
+    const RunReport& r = controller.report();
+    QCOMPARE(int(r.stopped), int(StopReason::Halted));
+    QVERIFY(pane.summary()->text().startsWith("Halted"));
+    QVERIFY(pane.summary()->text().contains(QString::number(r.cycles)));
+    QVERIFY(pane.stopList()->isHidden());
+    QVERIFY(pane.stopButton()->isHidden());
+
+    QCOMPARE(pane.variables()->rowCount(), 2);
+    QCOMPARE(pane.variables()->item(0, 0)->text(), QString("ticks"));
+    QCOMPARE(pane.variables()->item(0, 2)->text(), QString("40"));
+    QCOMPARE(pane.variables()->item(0, 3)->text(), QString("28"));
+    QCOMPARE(pane.variables()->item(1, 1)->text(), QString("$0101"));
+    QCOMPARE(pane.variables()->item(1, 2)->text(), QString("0 0"));
+    QCOMPARE(pane.stack()->text(), QString("Data stack (bottom first): 7  3\nLoop stack depth: 0"));
+    QCOMPARE(pane.console()->toPlainText(), QString("Hello\n"));
+
+    // Both pins, PB0 toggled each tick, PB5 each fourth.
+    QCOMPARE(r.pins.size(), std::size_t(2));
+    QCOMPARE(QString::fromStdString(r.pins[0].name), QString("PB0"));
+    QCOMPARE(r.pins[0].changes.size(), std::size_t(40));
+    QCOMPARE(r.pins[1].changes.size(), std::size_t(10));
+
+    QCOMPARE(pane.profile()->rowCount(), int(r.profile.size()));
+    qulonglong sum = 0;
+    for (int row = 0; row < pane.profile()->rowCount(); ++row)
+        sum += pane.profile()->item(row, 1)->text().toULongLong();
+    QCOMPARE(sum, qulonglong(r.cycles));
+    QCOMPARE(pane.profile()->item(0, 0)->text(), QString("LOOP")); // the busiest word: the wait loop
+}
+
+void RunPaneTest::stopEndsALongRunAndTheWindowStaysResponsive()
+{
+    RunPane pane;
+    RunController controller;
+    ConnectRunPane(controller, pane);
+    QSignalSpy progress(&controller, &RunController::progress);
+    QSignalSpy finished(&controller, &RunController::finished);
+    RunOptions o;
+    o.maxSeconds = 1000; // far longer than the test waits
+    controller.runBuilt(runtest::BuildForTest("forever", ": main BEGIN AGAIN ;\n", *FindDevice("atmega32")), o);
+    QVERIFY(!pane.stopButton()->isHidden());
+    // Progress arrives while the run goes on, through this thread's event loop.
+    QVERIFY(progress.wait(5000));
+    QVERIFY(progress.last().at(0).toDouble() < 0.5);
+    QTest::mouseClick(pane.stopButton(), Qt::LeftButton);
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(int(controller.report().stopped), int(StopReason::Stopped));
+    QVERIFY(pane.summary()->text().startsWith("Stopped"));
+    QVERIFY(pane.stopButton()->isHidden());
+}
+
+void RunPaneTest::faultAndProfileGoToTheirLines()
+{
+    RunPane pane;
+    RunReport r;
+    r.stopped = StopReason::Fault;
+    r.faultKind = FaultKind::DataStackUnderflow;
+    r.fault = "data stack underflow in DROP";
+    r.faultWord = WordAt{"DROP", 0, 0};
+    r.callers = {WordAt{"oops", 3, 0}, WordAt{"main", 5, 0}};
+    r.clockHz = 8000000;
+    r.cycles = 100;
+    r.profile = {ProfileEntry{"main", 5, 60, 100, 1}, ProfileEntry{"DROP", 0, 40, 40, 2}};
+    pane.showReport(r);
+    pane.show();
+    QCOMPARE(pane.stopList()->count(), 3);
+    QVERIFY(pane.stopList()->item(0)->text().startsWith("data stack underflow in DROP"));
+    QCOMPARE(pane.stopList()->item(1)->text(), QString("called from oops  (line 3)"));
+
+    QSignalSpy lines(&pane, &RunPane::gotoLine);
+    emit pane.stopList()->itemDoubleClicked(pane.stopList()->item(0)); // an archive word: no line
+    QCOMPARE(lines.count(), 0);
+    emit pane.stopList()->itemDoubleClicked(pane.stopList()->item(1));
+    emit pane.profile()->cellDoubleClicked(0, 2);
+    QCOMPARE(lines.count(), 2);
+    QCOMPARE(lines.at(0).at(0).toInt(), 3);
+    QCOMPARE(lines.at(1).at(0).toInt(), 5);
+}
+
+void RunPaneTest::waveformZooms()
+{
+    WaveformView view;
+    view.resize(648, 200);
+    RunReport r;
+    r.clockHz = 1000000;
+    r.cycles = 600000; // 600 ms over 600 pixels of plot
+    r.seconds = 0.6;
+    r.pins = {PinTrace{"PB5", {{100000, 1}, {200000, 0}}}};
+    view.setReport(r);
+    const double fit = view.msPerPixel();
+    QVERIFY(fit > 0.9 && fit < 1.1);
+    view.zoomIn();
+    QVERIFY(qAbs(view.msPerPixel() - fit / 1.5) < 1e-9);
+    QVERIFY(view.startMs() > 0); // zoomed about the middle
+    view.zoomOut();
+    view.zoomOut();
+    QVERIFY(qAbs(view.msPerPixel() - fit * 1.5) < 1e-9);
+    QWheelEvent wheel(QPointF(300, 50), view.mapToGlobal(QPointF(300, 50)), QPoint(), QPoint(0, 240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&view, &wheel);
+    QVERIFY(qAbs(view.msPerPixel() - fit * 1.5 / 2.25) < 1e-9);
+    view.zoomToFit();
+    QCOMPARE(view.msPerPixel(), fit);
+    QCOMPARE(view.startMs(), 0.0);
+    QImage image(view.size(), QImage::Format_ARGB32);
+    view.render(&image); // draws without a fault at every zoom
+}
+
+void RunPaneTest::jsonReportParses()
+{
+    const BuildResult program = DemoProgram();
+    const RunReport r = RunProgram(program, RunOptions{});
+    ReportStyle style;
+    style.words16 = true;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson(r, style)), &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    const QJsonObject o = doc.object();
+    QCOMPARE(o["stopped"].toString(), QString("halted"));
+    QVERIFY(!o.contains("fault"));
+    QCOMPARE(o["cycles"].toInteger(), qint64(r.cycles));
+    QVERIFY(qAbs(o["seconds"].toDouble() - double(r.cycles) / 16e6) < 1e-9);
+    const QJsonArray vars = o["variables"].toArray();
+    QCOMPARE(vars.size(), 2);
+    QCOMPARE(vars[0].toObject()["name"].toString(), QString("ticks"));
+    QCOMPARE(vars[0].toObject()["address"].toInt(), 0x100);
+    QCOMPARE(vars[0].toObject()["bytes"].toArray(), QJsonArray({40}));
+    QCOMPARE(vars[1].toObject()["bytes"].toArray(), QJsonArray({0, 0}));
+    QCOMPARE(vars[1].toObject()["words16"].toArray(), QJsonArray({0}));
+    QCOMPARE(o["stack"].toArray(), QJsonArray({7, 3}));
+    QCOMPARE(o["uart"].toString(), QString("Hello\n"));
+    const QJsonArray pins = o["pins"].toArray();
+    QCOMPARE(pins.size(), 2);
+    QCOMPARE(pins[1].toObject()["pin"].toString(), QString("PB5"));
+    const QJsonArray first = pins[1].toObject()["changes"].toArray()[0].toArray();
+    QCOMPARE(first.size(), 2);
+    QCOMPARE(first[0].toInteger(), qint64(r.pins[1].changes[0].first));
+    QCOMPARE(first[1].toInt(), 1);
+    qint64 self = 0;
+    for (const QJsonValue& e : o["profile"].toArray()) {
+        const QJsonObject p = e.toObject();
+        QVERIFY(p.contains("word") && p.contains("total") && p.contains("calls"));
+        QVERIFY(p["total"].toInteger() >= p["self"].toInteger());
+        self += p["self"].toInteger();
+    }
+    QCOMPARE(self, qint64(r.cycles));
+
+    // A fault carries its text and word; bytes above 127 and controls stay readable.
+    RunReport f;
+    f.stopped = StopReason::Fault;
+    f.fault = "illegal instruction in bad";
+    f.faultWord = WordAt{"bad", 2, 0};
+    f.uart = std::string("a\"\\\x01\xE9", 5);
+    const QJsonObject fo = QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson(f, {}))).object();
+    QCOMPARE(fo["stopped"].toString(), QString("fault"));
+    QCOMPARE(fo["fault"].toString(), QString("illegal instruction in bad"));
+    QCOMPARE(fo["uart"].toString(), QString::fromLatin1("a\"\\\x01\xE9"));
+}
+
+void RunPaneTest::buildProblemsAreShownNotRun()
+{
+    RunPane pane;
+    RunController controller;
+    ConnectRunPane(controller, pane);
+    QSignalSpy finished(&controller, &RunController::finished);
+    BuildOptions b;
+    b.sourceFile = "/nonexistent/x.4th";
+    controller.buildAndRun(b, RunOptions{});
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(int(controller.report().stopped), int(StopReason::Error));
+    QVERIFY(pane.summary()->text().startsWith("Cannot run: "));
+}
+
+void RunPaneTest::screenshot()
+{
+    const QByteArray file = qgetenv("MIRTOLAN_RUNPANE_SHOT");
+    if (file.isEmpty())
+        QSKIP("MIRTOLAN_RUNPANE_SHOT not set");
+    RunPane pane;
+    pane.resize(760, 230);
+    pane.show();
+    pane.showReport(RunProgram(DemoProgram(), RunOptions{}));
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    QTest::qWait(200);
+    QVERIFY(pane.grab().save(QString::fromLocal8Bit(file)));
+}
+
+QTEST_MAIN(RunPaneTest)
+#include "runpane_test.moc"
