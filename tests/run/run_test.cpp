@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "BuildForTest.h"
+#include "RunCli.h"
 #include "Simulator.h"
 
 using namespace mirtolan;
@@ -330,6 +331,84 @@ TEST(Report, TextAndVcdOfARun)
     for (const char* expected : {"$timescale 1 ns $end", "$var wire 1 ! PB5 $end", "$var wire 1 \" PD2 $end",
                                  "#10000\n1!\n1\"\n#20000\n0!\n#30000\n1!\n#100000\n"})
         EXPECT_NE(body.find(expected), std::string::npos) << expected << "\n---\n" << body;
+}
+
+} // namespace
+
+namespace {
+
+TEST(RunCli, TakesTheRunOptionsAndLeavesTheRest)
+{
+    const std::vector<std::string> args{"--run", "--clock", "1000000", "--time=20ms", "--cycles", "5000",
+                                        "--pin", "PD2=0@1ms", "--pin=PB1=1@2ms", "--uart-in", "hi",
+                                        "--vcd", "out.vcd", "--json", "--words16", "--zcall", "x.4th"};
+    RunCliOptions o;
+    std::size_t taken = 0, i = 0;
+    for (; i < args.size(); ++i) {
+        std::string error;
+        if (!ParseRunOption(args, i, o, error))
+            break;
+        EXPECT_EQ(error, "") << args[i];
+        ++taken;
+    }
+    EXPECT_EQ(args[i], "--zcall");
+    EXPECT_EQ(taken, 10u);
+    EXPECT_TRUE(o.run && o.json && o.style.words16);
+    EXPECT_EQ(o.options.clockHz, 1000000u);
+    EXPECT_NEAR(o.options.maxSeconds, 0.02, 1e-12);
+    EXPECT_EQ(o.options.maxCycles, 5000u);
+    ASSERT_EQ(o.options.pins.size(), 2u);
+    EXPECT_EQ(o.options.pins[1].port, 'B');
+    EXPECT_EQ(o.options.uartIn, "hi");
+    EXPECT_EQ(o.vcd, "out.vcd");
+
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--clock", "0"}, {"--clock", "16MHz"}, {"--time", "2"}, {"--cycles", "-5"}, {"--pin", "PD9=0@1ms"},
+             {"--vcd"}}) {
+        RunCliOptions b;
+        std::string error;
+        std::size_t k = 0;
+        EXPECT_TRUE(ParseRunOption(bad, k, b, error)) << bad[0];
+        EXPECT_NE(error, "") << bad[0];
+    }
+}
+
+TEST(RunCli, ReportExitStatusAndFaultLine)
+{
+    const Device& d = *FindDevice("atmega328p");
+    RunCliOptions o;
+    o.json = true;
+    o.vcd = testing::TempDir() + "/cli.vcd";
+    std::ostringstream out, err;
+    EXPECT_EQ(RunAndReport(runtest::BuildForTest("cli-ok", ": main 1\n$ sbi DDRB,5\n$ sbi PORTB,5\n;\n", d), "ok.4th", o,
+                           out, err),
+              0);
+    EXPECT_EQ(out.str().rfind("{\"stopped\": \"halted\"", 0), 0u) << out.str();
+    EXPECT_NE(out.str().find("\"pins\": [{\"pin\": \"PB5\", \"changes\": [["), std::string::npos) << out.str();
+    EXPECT_EQ(err.str(), "");
+    std::stringstream vcd;
+    vcd << std::ifstream(o.vcd).rdbuf();
+    EXPECT_NE(vcd.str().find("PB5 $end"), std::string::npos);
+
+    // A fault: exit 3, and the faulting word's line as an editor reads it.
+    BuildResult b = runtest::BuildForTest("cli-fault", ": oops DROP DROP 0 ;\n: main 1 oops 0 ;\n", d);
+    for (ProgramWord& w : b.words)
+        if (w.name == "oops")
+            w.line = 1;
+    o = {};
+    out.str("");
+    err.str("");
+    EXPECT_EQ(RunAndReport(b, "f.4th", o, out, err), CliRunFault);
+    EXPECT_EQ(out.str().rfind("Stopped: fault: data stack underflow", 0), 0u) << out.str();
+    EXPECT_NE(out.str().find("  called from oops (line 1)\n"), std::string::npos) << out.str();
+    EXPECT_EQ(err.str(), "f.4th: error: the program faulted: data stack underflow: more cells taken than were on the "
+                         "stack in DROP\n");
+
+    // No run-time header: nothing runs.
+    b.symbols.erase("DATA_STACK_TOP");
+    err.str("");
+    EXPECT_EQ(RunAndReport(b, "f.4th", o, out, err), 2);
+    EXPECT_NE(err.str().find("no run-time header"), std::string::npos);
 }
 
 } // namespace
