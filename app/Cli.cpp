@@ -6,6 +6,9 @@
 #include <ostream>
 
 #include "Build.h"
+#ifdef MIRTOLAN_RUN
+#include "RunCli.h"
+#endif
 #include "Compiler.h"
 #include "Devices.h"
 #include "TextFile.h"
@@ -68,6 +71,9 @@ struct Options {
     bool header = true;
     bool help = false;
     bool version = false;
+#ifdef MIRTOLAN_RUN
+    RunCliOptions run;      // --run and its companions
+#endif
 };
 
 struct UsageError {
@@ -129,9 +135,20 @@ Options parse(const std::vector<std::string>& args)
         } else if (a.rfind("-o", 0) == 0) {
             o.output = a.substr(2);
         } else {
+#ifdef MIRTOLAN_RUN
+            std::string error;
+            if (ParseRunOption(args, i, o.run, error)) {
+                if (!error.empty())
+                    throw UsageError{error};
+                continue;
+            }
+#endif
             throw UsageError{"unknown option " + a};
         }
     }
+#ifdef MIRTOLAN_RUN
+    o.hex = o.hex || o.run.run; // a run needs the .hex
+#endif
     if (!o.help && !o.version && !o.listDevices && !sourceSeen)
         throw UsageError{"no SOURCE given"};
     if (o.source == "-" && o.output.empty())
@@ -207,7 +224,7 @@ std::string knownDevices()
 // The build to .hex: diagnostics to standard error, one per line, in the
 // form editors and make understand.
 int runBuild(const Options& o, const Device& device, const std::string& archive, const std::vector<std::string>& dirs,
-             std::ostream& err)
+             std::ostream& out, std::ostream& err)
 {
     BuildOptions b;
     b.sourceFile = o.source;
@@ -225,6 +242,10 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     case BuildResult::Built:
         err << Program << ": wrote " << r.hexFile << " for the " << device.title << " (" << r.flashWords
             << " words of " << device.flashBytes / 2 << " in flash)\n";
+#ifdef MIRTOLAN_RUN
+        if (o.run.run)
+            return RunAndReport(r, o.source, o.run, out, err);
+#endif
         return CliClean;
     case BuildResult::Problems:
         return CliMessages;
@@ -260,6 +281,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     }
     if (o.help) {
         out << Usage;
+#ifdef MIRTOLAN_RUN
+        out << "\nRunning the program in the simulator (implies --hex; exit status 3 when\n"
+               "the program faulted):\n" << RunUsage;
+#endif
         return CliClean;
     }
     if (o.version) {
@@ -277,7 +302,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return CliAbandoned;
     }
     if (o.hex)
-        return runBuild(o, *device, findArchive(o, exeDir), dirs, err);
+        return runBuild(o, *device, findArchive(o, exeDir), dirs, out, err);
 
     Compiler c;
     c.UseZcall = o.zcall;
