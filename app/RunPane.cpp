@@ -400,7 +400,7 @@ void RunController::done()
     emit finished();
 }
 
-void RunController::buildAndRun(BuildOptions build, RunOptions run)
+void RunController::buildAndRun(BuildOptions build, RunOptions run, std::optional<LineList> source)
 {
     build.cancel = &stop_;
     build.progress = [this](const std::string& s) {
@@ -411,7 +411,9 @@ void RunController::buildAndRun(BuildOptions build, RunOptions run)
     run.progress = [this](double f, std::uint64_t c) {
         QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
     };
-    start([this, build = std::move(build), run = std::move(run)] {
+    start([this, build = std::move(build), run = std::move(run), source = std::move(source)]() mutable {
+        if (source)
+            build.sourceText = &*source;
         BuildResult b = BuildHex(build);
         RunReport r;
         if (b.status == BuildResult::Built) {

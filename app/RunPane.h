@@ -110,8 +110,9 @@ public:
     ~RunController() override;
 
     bool busy() const { return worker_ != nullptr; }
-    // Builds the source with `build`, then runs it with `run`.
-    void buildAndRun(BuildOptions build, RunOptions run);
+    // Builds the source with `build`, then runs it with `run`; with
+    // `source`, the build reads those lines (the editor's) instead of the file.
+    void buildAndRun(BuildOptions build, RunOptions run, std::optional<LineList> source = std::nullopt);
     // Runs a program already built.
     void runBuilt(BuildResult program, RunOptions run);
     // The last results (valid after finished()).

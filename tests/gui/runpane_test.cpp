@@ -4,6 +4,7 @@
 // With MIRTOLAN_RUNPANE_SHOT=FILE set (under Xvfb) it also saves a picture
 // of the pane after a run, for the README.
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -233,10 +234,28 @@ void RunPaneTest::buildProblemsAreShownNotRun()
     RunController controller;
     ConnectRunPane(controller, pane);
     QSignalSpy finished(&controller, &RunController::finished);
+    QSignalSpy stages(&controller, &RunController::stage);
     BuildOptions b;
-    b.sourceFile = "/nonexistent/x.4th";
-    controller.buildAndRun(b, RunOptions{});
-    QVERIFY(finished.wait(10000));
+    b.sourceFile = QDir::tempPath().toStdString() + "/runpane-edit.4th"; // never read: the editor's lines are
+    b.device = FindDevice("atmega328p");
+    b.archive = MIRTOLAN_SHARE_DIR "/Mirtolan.arch";
+    b.runtimeDirs = {MIRTOLAN_SHARE_DIR};
+
+    // The editor's text, built and run.
+    controller.buildAndRun(b, RunOptions{}, LineList{"VARIABLE n", ": main 42 n C! ;"});
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(int(controller.build().status), int(BuildResult::Built));
+    QCOMPARE(int(controller.report().stopped), int(StopReason::Halted));
+    QCOMPARE(pane.variables()->item(0, 0)->text(), QString("n"));
+    QCOMPARE(pane.variables()->item(0, 2)->text(), QString("42"));
+    QVERIFY(stages.size() >= 2);
+    QCOMPARE(stages.last().at(0).toString(), QString("running"));
+
+    // A source with problems is not run; its diagnostics stay in build().
+    controller.buildAndRun(b, RunOptions{}, LineList{": main frob ;"});
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(int(controller.build().status), int(BuildResult::Problems));
+    QVERIFY(!controller.build().diagnostics.empty());
     QCOMPARE(int(controller.report().stopped), int(StopReason::Error));
     QVERIFY(pane.summary()->text().startsWith("Cannot run: "));
 }
