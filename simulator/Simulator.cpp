@@ -48,31 +48,34 @@ constexpr const char* OutsideName = "(outside the program)";
 // The reset flag the watchdog sets (bit 3 in MCUSR/MCUCSR on every AVR with one).
 constexpr std::uint8_t WatchdogResetFlag = 1 << 3;
 
+// Each fault: its name, then what it means, which the report puts behind
+// the word it happened in.
 struct FaultText {
     FaultKind kind;
-    const char* text;
+    const char* name;
+    const char* why;
 };
 constexpr FaultText FaultTexts[] = {
-    {FaultKind::DataStackUnderflow, "data stack underflow: more cells taken than were on the stack"},
-    {FaultKind::DataStackIntoVariables, "data stack overflow: the stack grew down into the variables"},
-    {FaultKind::LoopStackOverflow, "loop stack overflow: DO loops or >R nested too deep"},
-    {FaultKind::LoopStackUnderflow, "loop stack underflow: R>, I or LOOP with nothing on the loop stack"},
-    {FaultKind::HardwareStackOverflow, "hardware stack overflow: calls nested too deep (recursion without end?)"},
-    {FaultKind::HardwareStackUnderflow, "return with no return address on the hardware stack"},
-    {FaultKind::UnusedFlash, "jump into unused flash"},
-    {FaultKind::IllegalInstruction, "illegal instruction"},
-    {FaultKind::Watchdog, "watchdog reset: the watchdog timer ran out"},
-    {FaultKind::Reset, "jump to address 0 (a reset)"},
-    {FaultKind::SleepForever, "sleep with nothing to wake the chip: no interrupt source is running"},
-    {FaultKind::SleepInterruptsOff, "sleep with interrupts off: only a reset would wake the chip"},
+    {FaultKind::DataStackUnderflow, "data stack underflow", "more cells taken than were on the stack"},
+    {FaultKind::DataStackIntoVariables, "data stack overflow", "the stack grew down into the variables"},
+    {FaultKind::LoopStackOverflow, "loop stack overflow", "DO loops or >R nested too deep"},
+    {FaultKind::LoopStackUnderflow, "loop stack underflow", "R>, I or LOOP with nothing on the loop stack"},
+    {FaultKind::HardwareStackOverflow, "hardware stack overflow", "calls nested too deep (recursion without end?)"},
+    {FaultKind::HardwareStackUnderflow, "hardware stack underflow", "a return with no return address on the stack"},
+    {FaultKind::UnusedFlash, "jump into unused flash", "execution reached flash the program does not occupy"},
+    {FaultKind::IllegalInstruction, "illegal instruction", "an opcode the chip does not have"},
+    {FaultKind::Watchdog, "watchdog reset", "the watchdog timer ran out"},
+    {FaultKind::Reset, "reset", "execution went to address 0"},
+    {FaultKind::SleepForever, "sleep forever", "asleep with no interrupt source running to wake the chip"},
+    {FaultKind::SleepInterruptsOff, "sleep with interrupts off", "only a reset would wake the chip"},
 };
 
-const char* faultText(FaultKind k)
+const FaultText& faultText(FaultKind k)
 {
     for (const FaultText& f : FaultTexts)
         if (f.kind == k)
-            return f.text;
-    return "fault";
+            return f;
+    return FaultTexts[0];
 }
 
 // The UART0 registers under the names of the two families of include files.
@@ -551,7 +554,7 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
                     fault(FaultKind::Watchdog, pc);
                 else {
                     fault(FaultKind::Reset, pc);
-                    report.fault = "the simulator stopped the chip: " + run.crash;
+                    report.fault = "the simulator stopped the chip (" + run.crash + ")";
                 }
                 break;
             }
@@ -593,14 +596,16 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
             caller.address = ret * 2;
             report.callers.push_back(caller);
         }
-        std::string text = report.fault.empty() ? faultText(report.faultKind) : report.fault;
+        const FaultText& f = faultText(report.faultKind);
+        std::string text = f.name;
         if (report.faultKind == FaultKind::UnusedFlash)
-            text += " at " + hex4(avr->pc >> 1) + " (word address)";
+            text += " at " + hex4(avr->pc >> 1);
         if (report.faultKind == FaultKind::IllegalInstruction)
-            text += " at " + hex4(faultPc >> 1) + " (word address)";
+            text += " " + hex4(avr->flash[faultPc] | (avr->flash[faultPc + 1] << 8)) + " at " + hex4(faultPc >> 1);
         text += " in " + report.faultWord->name;
         if (report.faultWord->line > 0)
             text += " (line " + std::to_string(report.faultWord->line) + ")";
+        text += ": " + (report.fault.empty() ? std::string(f.why) : report.fault);
         report.fault = text;
     }
 

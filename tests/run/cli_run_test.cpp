@@ -42,7 +42,7 @@ const Case Cases[] = {
       "\"words16\": []}], \"stack\": [9], ", "\"profile\": [{\"word\": "},
      {}},
     {"fault", "\n: oops DROP DROP 0 ;\n: main 1 oops 0 ;\n", "", 3,
-     {"Stopped: fault: data stack underflow", " in DROP (line 2)\n", "  called from oops (line 2)\n",
+     {"Stopped: fault: data stack underflow", "Stopped: fault: data stack underflow in DROP (line 2): more cells taken than were on the stack\n", "  called from oops (line 2)\n",
       "  called from main (line 3)\n"},
      {"prog.4th:2: error: the program faulted: data stack underflow"}},
     {"limit", ": main BEGIN AGAIN ;\n", "--cycles 5000", 0, {"Stopped: limit reached\n", "Cycles: 500"}, {}},
@@ -73,8 +73,9 @@ TEST_P(CliRun, Cases)
             EXPECT_NE(out.find(s), std::string::npos) << s << "\n---\n" << out;
         for (const std::string& s : c.err)
             EXPECT_NE(err.find(s), std::string::npos) << s << "\n---\n" << err;
-        if (c.status == 1 || c.status == 2)
+        if (c.status == 1 || c.status == 2) {
             EXPECT_EQ(out, "");
+        }
     }
     const std::string vcd = ReadAll(fs::path(RUN_TEST_WORK_DIR) / "cli" / GetParam() / "vcd" / "run.vcd");
     EXPECT_NE(vcd.find("$var wire 1 ! PB3 $end"), std::string::npos) << vcd;

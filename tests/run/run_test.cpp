@@ -200,6 +200,7 @@ struct FaultCase {
     FaultKind kind;
     const char* word;                 // the word executing
     std::vector<std::string> callers; // the first callers, innermost first
+    const char* text = "";            // the start of the fault's text
 };
 
 const FaultCase FaultCases[] = {
@@ -210,8 +211,10 @@ const FaultCase FaultCases[] = {
      {"nest", "main"}},
     {"loop-underflow", ": take R> ;\n: main take 0 ;\n", FaultKind::LoopStackUnderflow, "RRar", {"main"}},
     {"recursion", ": deep deep 0 ;\n: main deep 0 ;\n", FaultKind::HardwareStackOverflow, "deep", {"deep", "deep"}},
-    {"unused-flash", ": far\n$ jmp 0x3000\n;\n: main far 0 ;\n", FaultKind::UnusedFlash, "far", {"main"}},
-    {"illegal", ": bad\n$ .dw 0x0001\n;\n: main bad 0 ;\n", FaultKind::IllegalInstruction, "bad", {"main"}},
+    {"unused-flash", ": far\n$ jmp 0x3000\n;\n: main far 0 ;\n", FaultKind::UnusedFlash, "far", {"main"},
+     "jump into unused flash at $3000 in far: "},
+    {"illegal", ": bad\n$ .dw 0x0001\n;\n: main bad 0 ;\n", FaultKind::IllegalInstruction, "bad", {"main"},
+     "illegal instruction $0001 at $"},
     {"watchdog", ": guard\n{WATCHDOG};\n: main guard BEGIN AGAIN ;\n", FaultKind::Watchdog, "main", {}},
     {"sleep-forever", ": nap\n$ sei\n{SLEEP};\n: main nap 0 ;\n", FaultKind::SleepForever, "nap", {"main"}},
     {"sleep-off", ": nap\n{SLEEP};\n: main nap 0 ;\n", FaultKind::SleepInterruptsOff, "nap", {"main"}},
@@ -227,6 +230,7 @@ TEST_P(Run, EachFaultNamedWithItsWord)
         ASSERT_TRUE(r.faultWord);
         EXPECT_EQ(r.faultWord->name, c.word) << r.fault;
         EXPECT_NE(r.fault.find(" in " + std::string(c.word)), std::string::npos) << r.fault;
+        EXPECT_EQ(r.fault.rfind(c.text, 0), 0u) << r.fault;
         ASSERT_GE(r.callers.size(), c.callers.size());
         for (std::size_t i = 0; i < c.callers.size(); ++i)
             EXPECT_EQ(r.callers[i].name, c.callers[i]) << "caller " << i;
@@ -401,8 +405,8 @@ TEST(RunCli, ReportExitStatusAndFaultLine)
     EXPECT_EQ(RunAndReport(b, "f.4th", o, out, err), CliRunFault);
     EXPECT_EQ(out.str().rfind("Stopped: fault: data stack underflow", 0), 0u) << out.str();
     EXPECT_NE(out.str().find("  called from oops (line 1)\n"), std::string::npos) << out.str();
-    EXPECT_EQ(err.str(), "f.4th: error: the program faulted: data stack underflow: more cells taken than were on the "
-                         "stack in DROP\n");
+    EXPECT_EQ(err.str(), "f.4th: error: the program faulted: data stack underflow in DROP: more cells taken than were "
+                         "on the stack\n");
 
     // No run-time header: nothing runs.
     b.symbols.erase("DATA_STACK_TOP");
