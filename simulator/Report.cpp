@@ -13,8 +13,8 @@ namespace {
 constexpr std::size_t CallersShown = 8;
 
 struct StopName {
-    StopReason reason;
-    const char* name;
+    StopReason reason; // why a run ended
+    const char* name;  // as the JSON report spells it
 };
 constexpr StopName StopNames[] = {
     {StopReason::Halted, "halted"}, {StopReason::Limit, "limit"}, {StopReason::Stopped, "stopped"},

@@ -51,9 +51,9 @@ constexpr std::uint8_t WatchdogResetFlag = 1 << 3;
 // Each fault: its name, then what it means, which the report puts behind
 // the word it happened in.
 struct FaultText {
-    FaultKind kind;
-    const char* name;
-    const char* why;
+    FaultKind kind;   // the fault
+    const char* name; // what the report calls it
+    const char* why;  // what it means, in the program's terms
 };
 constexpr FaultText FaultTexts[] = {
     {FaultKind::DataStackUnderflow, "data stack underflow", "more cells taken than were on the stack"},
@@ -80,12 +80,12 @@ const FaultText& faultText(FaultKind k)
 
 // The UART0 registers under the names of the two families of include files.
 struct UartNames {
-    const char* control;   // holds the receiver enable
-    const char* rxEnable;  // its bit
-    const char* status;    // holds the double-speed bit
-    const char* doubleSpeed;
-    const char* baudLow;
-    const char* baudHigh;
+    const char* control;     // the control register that holds the receiver enable
+    const char* rxEnable;    // the receiver enable's bit number
+    const char* status;      // the status register that holds the double-speed bit
+    const char* doubleSpeed; // the double-speed bit number (8 clocks a bit instead of 16)
+    const char* baudLow;     // the baud rate divisor's low byte
+    const char* baudHigh;    // its high byte
 };
 constexpr UartNames UartNameSets[] = {
     {"UCSR0B", "RXEN0", "UCSR0A", "U2X0", "UBRR0L", "UBRR0H"},
@@ -105,7 +105,7 @@ using AvrPtr = std::unique_ptr<avr_t, AvrDeleter>;
 
 // free_ihex_chunks of simavr 1.6 frees the chunks' data but not the array.
 struct ChunksDeleter {
-    int count = 0;
+    int count = 0; // chunks in the array
     void operator()(ihex_chunk_t* chunks) const
     {
         for (int i = 0; i < count; ++i)
@@ -324,6 +324,8 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
         return report;
     }
 
+    // simavr has one logger for all its chips; set it once, whichever
+    // thread runs first, rather than race to set it on every run.
     static std::once_flag loggerSet;
     std::call_once(loggerSet, [] { avr_global_logger_set(Logger); });
 

@@ -10,8 +10,8 @@ namespace mirtolan {
 namespace {
 
 struct TimeUnit {
-    std::string_view suffix;
-    double seconds; // one of the unit in seconds
+    std::string_view suffix; // as written after the number
+    double seconds;          // one of the unit in seconds
 };
 // Longest suffix first, so "ms" is not read as "s".
 constexpr TimeUnit TimeUnits[] = {
