@@ -432,6 +432,8 @@ void RunController::buildAndRun(BuildOptions build, RunOptions run, std::optiona
 
 void RunController::runBuilt(BuildResult program, RunOptions run)
 {
+    if (worker_)
+        return; // the running one keeps its program
     run.stop = &stop_;
     run.progress = [this](double f, std::uint64_t c) {
         QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
