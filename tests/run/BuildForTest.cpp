@@ -85,4 +85,21 @@ BuildResult BuildForTest(const std::string& name, const std::string& source, con
     return r;
 }
 
+std::vector<std::string> DevicesWithRuntime()
+{
+    std::vector<std::string> names;
+    for (const Device& d : Devices())
+        if (fs::exists(fs::path(MIRTOLAN_SHARE_DIR) / std::string(d.headerFolder) / "4thHead.asm"))
+            names.emplace_back(d.name);
+    return names;
+}
+
+bool DeviceHas(const Device& device, const std::string& symbol)
+{
+    std::string error;
+    const std::vector<std::string> dirs{std::string(AvraIncludeDir)};
+    const auto symbols = ReadDeviceSymbols(device, dirs, error);
+    return symbols && symbols->find(symbol);
+}
+
 } // namespace runtest

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "Build.h"
 
@@ -12,5 +13,12 @@ namespace runtest {
 // on failure the result is Abandoned and `error` says why.
 mirtolan::BuildResult BuildForTest(const std::string& name, const std::string& source,
                                    const mirtolan::Device& device);
+
+// The devices whose run-time is in the build tree, the default first: every
+// run test runs on each of them.
+std::vector<std::string> DevicesWithRuntime();
+
+// Whether the device's definitions name `symbol` (a port a test needs, say).
+bool DeviceHas(const mirtolan::Device& device, const std::string& symbol);
 
 } // namespace runtest
