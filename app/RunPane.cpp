@@ -1,5 +1,6 @@
 #include "RunPane.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -455,6 +456,28 @@ void ConnectRunPane(RunController& controller, RunPane& pane)
     QObject::connect(&controller, &RunController::finished, &pane,
                      [&controller, &pane] { pane.showReport(controller.report()); });
     QObject::connect(&pane, &RunPane::stopRequested, &controller, &RunController::stop);
+}
+
+} // namespace mirtolan
+
+namespace mirtolan {
+
+RunActions MakeRunActions(RunController& controller, QObject* parent)
+{
+    RunActions a{new QAction(QObject::tr("&Run"), parent), new QAction(QObject::tr("S&top"), parent)};
+    a.run->setShortcut(QKeySequence(Qt::Key_F5));
+    a.run->setToolTip(QObject::tr("Build the program and run it in the simulator (F5)"));
+    a.stop->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    a.stop->setToolTip(QObject::tr("Stop the run (Shift+F5)"));
+    a.stop->setEnabled(false);
+    QObject::connect(a.stop, &QAction::triggered, &controller, &RunController::stop);
+    const auto busy = [a](bool running) {
+        a.run->setEnabled(!running);
+        a.stop->setEnabled(running);
+    };
+    QObject::connect(&controller, &RunController::started, a.run, [busy] { busy(true); });
+    QObject::connect(&controller, &RunController::finished, a.run, [busy] { busy(false); });
+    return a;
 }
 
 } // namespace mirtolan

@@ -15,6 +15,7 @@
 
 #include "Simulator.h"
 
+class QAction;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -140,5 +141,15 @@ private:
 
 // Shows the controller's progress and results in the pane, and its Stop button stops it.
 void ConnectRunPane(RunController& controller, RunPane& pane);
+
+// The window's Run (F5) and Stop (Shift+F5) actions, for its menu and tool
+// bar: Stop stops the controller, and each is enabled only when it can act.
+// The window connects `run`'s triggered() to its own start of
+// RunController::buildAndRun with the build options it uses for Build.
+struct RunActions {
+    QAction* run;  // builds and runs the program
+    QAction* stop; // ends the run (or the build before it)
+};
+RunActions MakeRunActions(RunController& controller, QObject* parent);
 
 } // namespace mirtolan

@@ -4,6 +4,7 @@
 // With MIRTOLAN_RUNPANE_SHOT=FILE set (under Xvfb) it also saves a picture
 // of the pane after a run, for the README.
 
+#include <QAction>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -49,6 +50,7 @@ class RunPaneTest : public QObject {
 private slots:
     void showsARunOfARealProgram();
     void stopEndsALongRunAndTheWindowStaysResponsive();
+    void runAndStopActions();
     void faultAndProfileGoToTheirLines();
     void waveformZooms();
     void jsonReportParses();
@@ -118,6 +120,25 @@ void RunPaneTest::stopEndsALongRunAndTheWindowStaysResponsive()
     QCOMPARE(int(controller.report().stopped), int(StopReason::Stopped));
     QVERIFY(pane.summary()->text().startsWith("Stopped"));
     QVERIFY(pane.stopButton()->isHidden());
+}
+
+void RunPaneTest::runAndStopActions()
+{
+    RunController controller;
+    QObject owner;
+    const RunActions a = MakeRunActions(controller, &owner);
+    QCOMPARE(a.run->shortcut(), QKeySequence(Qt::Key_F5));
+    QCOMPARE(a.stop->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    QVERIFY(a.run->isEnabled() && !a.stop->isEnabled());
+    QSignalSpy finished(&controller, &RunController::finished);
+    RunOptions o;
+    o.maxSeconds = 1000;
+    controller.runBuilt(runtest::BuildForTest("forever", ": main BEGIN AGAIN ;\n", *FindDevice("atmega32")), o);
+    QVERIFY(!a.run->isEnabled() && a.stop->isEnabled());
+    a.stop->trigger();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(int(controller.report().stopped), int(StopReason::Stopped));
+    QVERIFY(a.run->isEnabled() && !a.stop->isEnabled());
 }
 
 void RunPaneTest::faultAndProfileGoToTheirLines()
