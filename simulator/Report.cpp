@@ -147,11 +147,12 @@ std::string FormatReport(const RunReport& r, const ReportStyle& style)
     if (!r.pins.empty()) {
         out += "Pins:\n";
         for (const PinTrace& p : r.pins) {
-            out += format("  %s %zu change%s:", p.name.c_str(), p.changes.size(), p.changes.size() == 1 ? "" : "s");
+            out += format("  %s %llu change%s:", p.name.c_str(), static_cast<unsigned long long>(p.count),
+                          p.count == 1 ? "" : "s");
             for (std::size_t i = 0; i < p.changes.size() && i < style.pinChanges; ++i)
                 out += format(" %d@%s", p.changes[i].second,
                               seconds(double(p.changes[i].first) / r.clockHz).c_str());
-            if (p.changes.size() > style.pinChanges)
+            if (p.count > style.pinChanges)
                 out += " ...";
             out += "\n";
         }
@@ -224,7 +225,8 @@ std::string ReportJson(const RunReport& r, const ReportStyle& style)
     o += ", \"uart\": " + jsonString(r.uart);
     o += ", \"pins\": [";
     for (std::size_t i = 0; i < r.pins.size(); ++i) {
-        o += std::string(i ? ", " : "") + "{\"pin\": " + jsonString(r.pins[i].name) + ", \"changes\": [";
+        o += std::string(i ? ", " : "") + "{\"pin\": " + jsonString(r.pins[i].name) +
+             ", \"count\": " + std::to_string(r.pins[i].count) + ", \"changes\": [";
         for (std::size_t k = 0; k < r.pins[i].changes.size(); ++k)
             o += std::string(k ? ", " : "") + "[" + std::to_string(r.pins[i].changes[k].first) + ", " +
                  std::to_string(r.pins[i].changes[k].second) + "]";

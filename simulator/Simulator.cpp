@@ -146,6 +146,7 @@ struct Run {
     std::vector<PinTrace> traces;         // every pin watched, in port and pin order
     std::vector<PinWatch> watches;        // one per trace
     std::vector<avr_irq_t*> pinIrqs;      // one per trace, to drive the pin from outside
+    std::size_t changesKept = 0;          // pin changes kept over all traces
     std::string uartOut;                  // what UART0 sent
     // Pin levels to drive, by cycle, and the next one due.
     std::vector<std::pair<std::uint64_t, PinStimulus>> events;
@@ -198,7 +199,12 @@ void PinChanged(avr_irq_t*, std::uint32_t value, void* param)
     if (level == w.level)
         return;
     w.level = level;
-    w.run->traces[w.trace].changes.emplace_back(w.run->avr->cycle, level);
+    PinTrace& t = w.run->traces[w.trace];
+    ++t.count;
+    if (w.run->changesKept < MaxPinChangesKept) {
+        t.changes.emplace_back(w.run->avr->cycle, level);
+        ++w.run->changesKept;
+    }
 }
 
 void UartByte(avr_irq_t*, std::uint32_t value, void* param)
@@ -374,7 +380,7 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
         if (!first)
             continue;
         for (int b = 0; b < PinsPerPort; ++b) {
-            run.traces.push_back(PinTrace{std::string("P") + port + char('0' + b), {}});
+            run.traces.push_back(PinTrace{std::string("P") + port + char('0' + b), {}, 0});
             run.pinIrqs.push_back(first + b);
         }
     }
@@ -629,7 +635,7 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
     report.loopStackDepth = int(*loopTop) - int(reg16(RegXL));
     report.uart = std::move(run.uartOut);
     for (PinTrace& t : run.traces)
-        if (!t.changes.empty())
+        if (t.count)
             report.pins.push_back(std::move(t));
     for (std::size_t i = 0; i < names; ++i)
         if (self[i] || calls[i])

@@ -24,6 +24,10 @@ namespace mirtolan {
 // enough for a start-up and a few blinks, short enough to answer at once.
 constexpr double DefaultRunSeconds = 3.0;
 
+// Pin changes kept over all pins of a run (16 bytes each): a fast PWM
+// would otherwise fill memory in a few simulated seconds.
+constexpr std::size_t MaxPinChangesKept = 4'000'000;
+
 // A level driven onto a port pin from outside at a moment of the run.
 struct PinStimulus {
     char port = 'B';         // the port letter, upper case
@@ -91,7 +95,9 @@ struct VariableValue {
 struct PinTrace {
     std::string name;        // "PB5"
     // Each change as (cycle, level), in time order; the level before the first is 0.
+    // At most MaxPinChangesKept over all pins are kept; `count` goes on counting.
     std::vector<std::pair<std::uint64_t, int>> changes;
+    std::uint64_t count = 0; // changes in the whole run, kept or not
 };
 
 struct ProfileEntry {

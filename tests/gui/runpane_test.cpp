@@ -177,7 +177,7 @@ void RunPaneTest::waveformZooms()
     r.clockHz = 1000000;
     r.cycles = 600000; // 600 ms over 600 pixels of plot
     r.seconds = 0.6;
-    r.pins = {PinTrace{"PB5", {{100000, 1}, {200000, 0}}}};
+    r.pins = {PinTrace{"PB5", {{100000, 1}, {200000, 0}}, 2}};
     view.setReport(r);
     const double fit = view.msPerPixel();
     QVERIFY(fit > 0.9 && fit < 1.1);
@@ -228,6 +228,7 @@ void RunPaneTest::jsonReportParses()
     QCOMPARE(first.size(), 2);
     QCOMPARE(first[0].toInteger(), qint64(r.pins[1].changes[0].first));
     QCOMPARE(first[1].toInt(), 1);
+    QCOMPARE(pins[1].toObject()["count"].toInt(), 10);
     qint64 self = 0;
     for (const QJsonValue& e : o["profile"].toArray()) {
         const QJsonObject p = e.toObject();

@@ -328,7 +328,8 @@ TEST(Report, TextAndVcdOfARun)
     r.variables = {VariableValue{"count", 0x100, 1, {5}}, VariableValue{"wide", 0x101, 2, {0x34, 0x12}}};
     r.stack = {1, 2};
     r.uart = "ok\r\n";
-    r.pins = {PinTrace{"PB5", {{160, 1}, {320, 0}, {480, 1}}}, PinTrace{"PD2", {{160, 1}}}};
+    // PB5 changed five times, the last two beyond what was kept.
+    r.pins = {PinTrace{"PB5", {{160, 1}, {320, 0}, {480, 1}}, 5}, PinTrace{"PD2", {{160, 1}}, 1}};
     r.profile = {ProfileEntry{"main", 4, 1000, 1600, 1}, ProfileEntry{"DROP", 0, 600, 600, 2}};
 
     ReportStyle style;
@@ -338,7 +339,7 @@ TEST(Report, TextAndVcdOfARun)
     for (const char* expected : {"Stopped: fault: data stack underflow in DROP (line 3)\n", "  called from oops (line 3)\n",
                                  "Cycles: 1600 (100 us at 16 MHz on the ATmega328P)", "count $0100  5 ($05)\n",
                                  "wide  $0101  52 18   16-bit: 4660\n", "Data stack (bottom first): 1 2\n",
-                                 "UART0:\nok\n", "PB5 3 changes: 1@10 us 0@20 us ...\n", "PD2 1 change: 1@10 us\n",
+                                 "UART0:\nok\n", "PB5 5 changes: 1@10 us 0@20 us ...\n", "PD2 1 change: 1@10 us\n",
                                  "main", "62.5%"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n---\n" << text;
 
@@ -404,7 +405,8 @@ TEST(RunCli, ReportExitStatusAndFaultLine)
                            out, err),
               0);
     EXPECT_EQ(out.str().rfind("{\"stopped\": \"halted\"", 0), 0u) << out.str();
-    EXPECT_NE(out.str().find("\"pins\": [{\"pin\": \"PB5\", \"changes\": [["), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("\"pins\": [{\"pin\": \"PB5\", \"count\": 1, \"changes\": [["), std::string::npos)
+        << out.str();
     EXPECT_EQ(err.str(), "");
     std::stringstream vcd;
     vcd << std::ifstream(o.vcd).rdbuf();
