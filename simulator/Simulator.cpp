@@ -459,9 +459,19 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
     std::vector<std::uint64_t> self(names, 0), total(names, 0), calls(names, 0);
     std::vector<std::uint32_t> active(names, 0);
     std::vector<Frame> frames;
-    frames.reserve(ramEnd); // never more frames than bytes of stack
+    frames.reserve(ramEnd / retBytes);
+    // More frames than return addresses fit in RAM mean calls that never
+    // returned (a program that resets the stack pointer); the oldest go.
+    const std::size_t maxFrames = ramEnd / retBytes;
     const auto enter = [&](std::uint32_t word, std::uint64_t now) {
         ++calls[word];
+        if (frames.size() >= maxFrames) {
+            const Frame f = frames.front();
+            frames.erase(frames.begin());
+            --active[f.word];
+            if (f.counted)
+                total[f.word] += now - f.entry;
+        }
         frames.push_back(Frame{word, now, active[word]++ == 0});
     };
     const auto leave = [&](std::uint64_t now) {

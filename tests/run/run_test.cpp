@@ -286,6 +286,24 @@ TEST_P(Run, LimitsAndStop)
     EXPECT_NEAR(double(r.cycles), 10000, 4);
 }
 
+TEST_P(Run, CallsThatNeverReturnKeepTheProfileBounded)
+{
+    // Each round resets the stack pointer and calls again: a million calls,
+    // none returning, the stack never overflowing.
+    RunOptions o;
+    o.maxCycles = 4'000'000;
+    const RunReport r = run("respin",
+                            ": spin\n$ ldi r20,low(RAMEND)\n$ out SPL,r20\n$ ldi r20,high(RAMEND)\n$ out SPH,r20\n"
+                            "spin 0 ;\n: main spin ;\n",
+                            o);
+    EXPECT_EQ(r.stopped, StopReason::Limit) << r.fault;
+    EXPECT_EQ(SelfSum(r), r.cycles);
+    const ProfileEntry* spin = Profiled(r, "spin");
+    ASSERT_TRUE(spin);
+    EXPECT_GT(spin->calls, 300000u);
+    EXPECT_LE(spin->total, r.cycles);
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, Run, ::testing::ValuesIn(runtest::DevicesWithRuntime()),
                          [](const auto& info) { return info.param; });
 
