@@ -239,10 +239,12 @@ RunPane::RunPane(QWidget* parent) : QWidget(parent)
     console_->setFont(QFont("Monospace"));
     waveform_ = new WaveformView;
     profile_ = table({tr("Word"), tr("Self cycles"), tr("Self %"), tr("Total cycles"), tr("Calls")});
-    connect(profile_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
-        if (const int line = profile_->item(row, 0)->data(LineRole).toInt(); line > 0)
-            emit gotoLine(line);
-    });
+    // A word of the profile or a variable goes to its definition.
+    for (QTableWidget* t : {profile_, variables_})
+        connect(t, &QTableWidget::cellDoubleClicked, this, [this, t](int row, int) {
+            if (const int line = t->item(row, 0)->data(LineRole).toInt(); line > 0)
+                emit gotoLine(line);
+        });
 
     auto* pins = new QWidget;
     auto* zoomIn = new QToolButton;

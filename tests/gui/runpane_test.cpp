@@ -153,6 +153,7 @@ void RunPaneTest::faultAndProfileGoToTheirLines()
     r.clockHz = 8000000;
     r.cycles = 100;
     r.profile = {ProfileEntry{"main", 5, 60, 100, 1}, ProfileEntry{"DROP", 0, 40, 40, 2}};
+    r.variables = {VariableValue{"n", 0x81, 1, {200}}};
     pane.showReport(r);
     pane.show();
     QCOMPARE(pane.stopList()->count(), 3);
@@ -164,9 +165,13 @@ void RunPaneTest::faultAndProfileGoToTheirLines()
     QCOMPARE(lines.count(), 0);
     emit pane.stopList()->itemDoubleClicked(pane.stopList()->item(1));
     emit pane.profile()->cellDoubleClicked(0, 2);
-    QCOMPARE(lines.count(), 2);
+    emit pane.profile()->cellDoubleClicked(1, 0); // DROP: no line
+    emit pane.variables()->cellDoubleClicked(0, 3);
+    QCOMPARE(lines.count(), 3);
     QCOMPARE(lines.at(0).at(0).toInt(), 3);
     QCOMPARE(lines.at(1).at(0).toInt(), 5);
+    QCOMPARE(lines.at(2).at(0).toInt(), 1);
+    QCOMPARE(pane.variables()->item(0, 3)->text(), QString("C8"));
 }
 
 void RunPaneTest::waveformZooms()
