@@ -439,9 +439,9 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
     if (!limit)
         limit = std::uint64_t(DefaultRunSeconds * report.clockHz);
 
-    std::uint32_t varEnd = std::uint32_t(std::strtoul(program.varStart.c_str(), nullptr, 16));
-    if (program.varStart.empty())
-        varEnd = std::uint32_t(std::strtoul(std::string(device.varStart).c_str(), nullptr, 16));
+    // The data stack may grow down to the last variable; without variables,
+    // to the start of SRAM, below which the I/O registers lie.
+    std::uint32_t varEnd = device.sramStart;
     for (const ProgramVariable& v : program.variables)
         varEnd = std::max(varEnd, v.address + v.size);
     std::uint32_t resetFlags = 0;
@@ -623,7 +623,10 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
         text += " in " + report.faultWord->name;
         if (report.faultWord->line > 0)
             text += " (line " + std::to_string(report.faultWord->line) + ")";
-        text += ": " + (report.fault.empty() ? std::string(f.why) : report.fault);
+        std::string why = report.fault.empty() ? std::string(f.why) : report.fault;
+        if (report.faultKind == FaultKind::DataStackIntoVariables && program.variables.empty())
+            why = "the stack grew down to the start of SRAM";
+        text += ": " + why;
         report.fault = text;
     }
 

@@ -222,7 +222,9 @@ struct FaultCase {
 const FaultCase FaultCases[] = {
     {"underflow", ": oops DROP DROP 0 ;\n: main 1 oops 0 ;\n", FaultKind::DataStackUnderflow, "DROP", {"oops", "main"}},
     {"into-variables", "VARIABLE v\n: fill BEGIN 1 AGAIN ;\n: main fill 0 ;\n", FaultKind::DataStackIntoVariables,
-     "fill", {"main"}},
+     "fill", {"main"}, "data stack overflow in fill: the stack grew down into the variables"},
+    {"into-io", ": fill BEGIN 1 AGAIN ;\n: main fill 0 ;\n", FaultKind::DataStackIntoVariables, "fill", {"main"},
+     "data stack overflow in fill: the stack grew down to the start of SRAM"},
     {"loop-overflow", ": nest BEGIN 1 >R AGAIN ;\n: main nest 0 ;\n", FaultKind::LoopStackOverflow, "RarR",
      {"nest", "main"}},
     {"loop-underflow", ": take R> ;\n: main take 0 ;\n", FaultKind::LoopStackUnderflow, "RRar", {"main"}},
