@@ -160,6 +160,17 @@ TEST_P(Run, EchoDrivenByUartInput)
     EXPECT_GT(r.cycles, 3 * cyclesPerMs());
 }
 
+TEST_P(Run, SerialWordsOfTheArchive)
+{
+    if (!device().hasUart)
+        GTEST_SKIP() << "no UART";
+    RunOptions o;
+    o.uartIn = "a";
+    const RunReport r = run("serial", ": main 42 U. 'k EMIT CR KEY 1+ EMIT ;\n", o);
+    ASSERT_EQ(r.stopped, StopReason::Halted) << r.fault;
+    EXPECT_EQ(r.uart, "42 k\r\nb");
+}
+
 TEST_P(Run, BlinkPeriodFromThePinChanges)
 {
     RunOptions o;
