@@ -42,7 +42,10 @@ target_link_libraries(mirtolan_window PUBLIC mirtolan_builder Qt6::Widgets)
 if(TARGET mirtolan_simulator)
   target_sources(mirtolan_window PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/RunPane.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/RunPane.h)
+    ${CMAKE_CURRENT_LIST_DIR}/RunPane.h
+    ${CMAKE_CURRENT_LIST_DIR}/RunWindow.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RunWindow.h)
+  target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_RUN)
   target_link_libraries(mirtolan_window PUBLIC mirtolan_simulator)
 endif()
 

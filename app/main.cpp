@@ -4,6 +4,9 @@
 #include <QStringList>
 
 #include "Main.h"
+#ifdef MIRTOLAN_RUN
+#include "RunWindow.h"
+#endif
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -11,6 +14,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(MIRTOLAN_VERSION));
 
     TForm1 Form1;
+#ifdef MIRTOLAN_RUN
+    mirtolan::InstallRun(Form1);
+#endif
     const QStringList args = QApplication::arguments();
     if (args.size() > 1) Form1.OpenFile(args.at(1));
     Form1.show();

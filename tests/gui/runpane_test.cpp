@@ -6,6 +6,10 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QMenu>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,7 +23,11 @@
 #include <QTest>
 
 #include "BuildForTest.h"
+#include "Main.h"
+#include "MessagePane.h"
 #include "RunPane.h"
+#include "RunWindow.h"
+#include "SourceEditor.h"
 
 using namespace mirtolan;
 
@@ -55,6 +63,7 @@ private slots:
     void waveformZooms();
     void jsonReportParses();
     void buildProblemsAreShownNotRun();
+    void runInTheWindow();
     void screenshot();
 };
 
@@ -285,6 +294,61 @@ void RunPaneTest::buildProblemsAreShownNotRun()
     QVERIFY(!controller.build().diagnostics.empty());
     QCOMPARE(int(controller.report().stopped), int(StopReason::Error));
     QVERIFY(pane.summary()->text().startsWith("Cannot run: "));
+}
+
+void RunPaneTest::runInTheWindow()
+{
+    // A window whose run-time is the build tree's, and whose boxes answer themselves.
+    QTemporaryDir root;
+    QDir(root.path()).mkpath("bin");
+    QDir(root.path()).mkpath("share");
+    QVERIFY(QFile::link(MIRTOLAN_SHARE_DIR, root.path() + "/share/mirtolan"));
+    FormEnvironment env;
+    QStringList boxes;
+    env.message = [&boxes](QWidget*, FormEnvironment::Box, const QString& text, QMessageBox::StandardButtons) {
+        boxes << text;
+        return QMessageBox::No;
+    };
+    env.openFileName = env.saveFileName = [](QWidget*, const QString&, const QString&) { return QString(); };
+    env.exeDir = root.path() + "/bin";
+    env.exeName = "mirtolan";
+    env.xdgConfigHome = root.path() + "/xdg";
+    env.home = root.path() + "/home";
+    TForm1 form(env);
+    const RunInWindow run = InstallRun(form, MIRTOLAN_SHARE_DIR);
+    form.show();
+
+    QAction* runAction = nullptr;
+    QAction* stopAction = nullptr;
+    for (QAction* a : form.findChildren<QAction*>()) {
+        if (a->shortcut() == QKeySequence(Qt::Key_F5))
+            runAction = a;
+        if (a->shortcut() == QKeySequence(Qt::SHIFT | Qt::Key_F5))
+            stopAction = a;
+    }
+    QVERIFY(runAction && stopAction);
+    QVERIFY(form.Panel1->actions().contains(runAction));
+    QVERIFY(form.Menu("&Run")->actions().contains(stopAction));
+
+    QSignalSpy finished(run.controller, &RunController::finished);
+    form.Source->setPlainText("VARIABLE n\n: main 42 n C! 7 ;\n");
+    runAction->trigger();
+    QCOMPARE(form.Panes->currentWidget(), run.pane);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(int(run.controller->report().stopped), int(StopReason::Halted));
+    QCOMPARE(run.pane->variables()->item(0, 2)->text(), QString("42"));
+    QCOMPARE(run.pane->stack()->text().section('\n', 0, 0), QString("Data stack (bottom first): 7"));
+
+    // A word double-clicked in the pane leads to its line in the editor.
+    emit run.pane->gotoLine(2);
+    QCOMPARE(form.Source->textCursor().blockNumber(), 1);
+
+    // Build problems land in the message pane; nothing runs.
+    form.Source->setPlainText(": main frob ;\n");
+    runAction->trigger();
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(int(run.controller->report().stopped), int(StopReason::Error));
+    QVERIFY(form.ErrorMemo->toPlainText().contains("'frob' is not defined"));
 }
 
 void RunPaneTest::screenshot()

@@ -1,0 +1,91 @@
+#include "RunWindow.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QToolBar>
+
+#include "BuildController.h"
+#include "FileEncoding.h"
+#include "Main.h"
+#include "MessagePane.h"
+#include "RunPane.h"
+#include "SourceEditor.h"
+
+namespace mirtolan {
+
+namespace {
+
+// What an untitled source is built as, in the temporary folder: the build
+// writes its listing and .hex beside the source.
+constexpr const char* UntitledName = "mirtolan-untitled.4th";
+
+// The editor's lines as the file would hold them.
+LineList EditorLines(const TForm1& w)
+{
+    LineList lines;
+    TextEncoding encoding = w.SourceEncoding();
+    for (QTextBlock b = w.Source->document()->begin(); b.isValid(); b = b.next()) {
+        std::string bytes;
+        if (!EncodeLine(b.text(), encoding, bytes)) {
+            encoding = TextEncoding::Utf8; // as a save would widen it
+            EncodeLine(b.text(), encoding, bytes);
+        }
+        lines.push_back(bytes);
+    }
+    return lines;
+}
+
+} // namespace
+
+RunInWindow InstallRun(TForm1& w, const QString& shareDir)
+{
+    const QString share = shareDir.isEmpty()
+                              ? QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/mirtolan")
+                              : shareDir;
+    auto* pane = new RunPane;
+    auto* controller = new RunController(&w);
+    ConnectRunPane(*controller, *pane);
+    w.AddPane(pane, QObject::tr("Run"));
+
+    const RunActions actions = MakeRunActions(*controller, &w);
+    QMenu* menu = w.Menu(QObject::tr("&Run"));
+    menu->addAction(actions.run);
+    menu->addAction(actions.stop);
+    w.Panel1->addAction(actions.run);
+    w.Panel1->addAction(actions.stop);
+
+    QObject::connect(actions.run, &QAction::triggered, &w, [&w, controller, pane, share] {
+        const std::string file = w.State().SourceFileName;
+        BuildOptions b;
+        b.sourceFile = file.empty() ? (QDir::tempPath() + "/" + UntitledName).toStdString() : file;
+        b.useZcall = w.Zcall->isChecked();
+        if (!w.EdVarBeg->text().trimmed().isEmpty())
+            b.varStart = w.EdVarBeg->text().trimmed().toStdString();
+        b.archive = (share + "/Mirtolan.arch").toStdString();
+        b.runtimeDirs = {share.toStdString()};
+        w.Panes->setCurrentWidget(pane);
+        w.ErrorMemo->clearMessages(); // the build's problems take their place
+        controller->buildAndRun(b, RunOptions{}, EditorLines(w));
+    });
+    QObject::connect(controller, &RunController::stage, &w,
+                     [&w](const QString& stage) { w.statusBar()->showMessage(QObject::tr("Run: ") + stage); });
+    QObject::connect(controller, &RunController::finished, &w, [&w, controller] {
+        for (const QString& line : DiagnosticLines(controller->build()))
+            w.AppendDiagnostic(line);
+        w.statusBar()->showMessage(QObject::tr("Run: ") + StopReasonName(controller->report().stopped));
+    });
+    QObject::connect(pane, &RunPane::gotoLine, &w, [&w](int line) {
+        w.Source->goToLine(line);
+        w.Source->setFocus();
+    });
+    return RunInWindow{controller, pane};
+}
+
+} // namespace mirtolan
