@@ -114,6 +114,9 @@ public:
     // Builds the editor's text into a .hex off the window's thread; the
     // problems go to the message pane as "FILE:LINE: error: ..." lines.
     void BuildClick();
+    // The editor's text as the bytes its file holds (or would hold), line by
+    // line: what a compile, a build or a run takes.
+    LineList compileLines() const;
     void StopBuild();
     bool Building() const;
     // The device chosen for builds, and choosing one (which also sets its
@@ -235,8 +238,6 @@ private:
     // when a character cannot be held in it. False when the user declined;
     // throws CompileError when the file cannot be written.
     bool saveTo(const std::string& path);
-    // The bytes the compiler sees: the text as it would be saved.
-    LineList compileLines() const;
     void showError(const QString& text);
     QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons);
 

@@ -27,21 +27,6 @@ namespace {
 constexpr const char* UntitledName = "mirtolan-untitled.4th";
 
 // The editor's lines as the file would hold them.
-LineList EditorLines(const TForm1& w)
-{
-    LineList lines;
-    TextEncoding encoding = w.SourceEncoding();
-    for (QTextBlock b = w.Source->document()->begin(); b.isValid(); b = b.next()) {
-        std::string bytes;
-        if (!EncodeLine(b.text(), encoding, bytes)) {
-            encoding = TextEncoding::Utf8; // as a save would widen it
-            EncodeLine(b.text(), encoding, bytes);
-        }
-        lines.push_back(bytes);
-    }
-    return lines;
-}
-
 } // namespace
 
 RunInWindow InstallRun(TForm1& w, const QString& shareDir)
@@ -65,14 +50,17 @@ RunInWindow InstallRun(TForm1& w, const QString& shareDir)
         const std::string file = w.State().SourceFileName;
         BuildOptions b;
         b.sourceFile = file.empty() ? (QDir::tempPath() + "/" + UntitledName).toStdString() : file;
+        b.device = &w.ChosenDevice();
         b.useZcall = w.Zcall->isChecked();
+        b.includeHeader = w.CheckBox1->isChecked();
         if (!w.EdVarBeg->text().trimmed().isEmpty())
             b.varStart = w.EdVarBeg->text().trimmed().toStdString();
-        b.archive = (share + "/Mirtolan.arch").toStdString();
+        b.archive = w.State().archive.fileName.empty() ? (share + "/Mirtolan.arch").toStdString()
+                                                       : w.State().archive.fileName;
         b.runtimeDirs = {share.toStdString()};
         w.Panes->setCurrentWidget(pane);
         w.ErrorMemo->clearMessages(); // the build's problems take their place
-        controller->buildAndRun(b, RunOptions{}, EditorLines(w));
+        controller->buildAndRun(b, RunOptions{}, w.compileLines());
     });
     QObject::connect(controller, &RunController::stage, &w,
                      [&w](const QString& stage) { w.statusBar()->showMessage(QObject::tr("Run: ") + stage); });
