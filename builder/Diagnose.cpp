@@ -347,6 +347,9 @@ std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, con
             d.word = word;
             d.column = columnOf(text, word);
             d.text = k.explain(word);
+            if (k.prefix == "Not defined " && (ParseNumber(word, true) || ParseNumber(word, false)))
+                d.text = inQuotes(word) + " is not defined here: a number stands only inside a definition or after "
+                                          "CONSTANT and ALLOT (and in HEX mode only bare hexadecimal digits are numbers)";
             if (k.prefix == "Not defined " && d.column > 0)
                 d.text += habitHint(word, text, d.column);
             break;

@@ -105,7 +105,7 @@ const std::vector<Case>& cases()
          BuildResult::Built},
         {"literal_too_wide", ": main 300 ;\n", Severity::Warning, 1, "300",
          "the literal 300 does not fit a cell.*cut to 44.*\\(HIGH\\) 300 \\(LOW\\) 300", BuildResult::Built},
-        {"negative_literal_in_hex", "HEX\n: main -100 ;\n", Severity::Error, 2, "-100", "not defined",
+        {"negative_literal_in_hex", "HEX\n: main -100 ;\n", Severity::Error, 2, "-100", "not defined here: a number stands only inside a definition.*HEX mode",
          BuildResult::Problems},
         {"case_constant_without_OF", ": c CASE 1 OF 2 ENDOF 7 ENDCASE ;\n: main 1 c ;\n", Severity::Warning, 1, "7",
          "the case constant '7' is not followed by OF", BuildResult::Built},
