@@ -1,0 +1,29 @@
+// Programs for the simulated Uno, and their build into a .hex with the
+// project's compiler and avra.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace uploadtest {
+
+// Stores 42 and 7+5 in its first two variables ($0100 and $0101).
+extern const char* const ResultProgram;
+inline constexpr std::uint16_t ResultAddress = 0x100;
+inline const std::vector<std::uint8_t> ResultBytes{42, 12};
+
+// Greets over UART0 at 115200 baud with HelloText and the bytes $01 $FF,
+// then echoes every byte it receives.
+extern const char* const HelloProgram;
+inline constexpr const char* HelloText = "Hello from the Uno";
+
+// Compiles `source` for the ATmega328P into DIR/NAME.hex; returns its path,
+// or empty with `error` set.
+std::string BuildUnoHex(const std::string& dir, const std::string& name, const std::string& source,
+                        std::string& error);
+
+// A fresh, empty directory for one test.
+std::string FreshDir(const std::string& name);
+
+} // namespace uploadtest

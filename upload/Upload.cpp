@@ -1,0 +1,385 @@
+#include "Upload.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace mirtolan {
+namespace {
+
+constexpr Programmer ProgrammerTable[] = {
+    {"arduino", "Arduino bootloader (Uno, Nano, Pro Mini)", true, 115200, false},
+    {"usbasp", "USBasp ISP programmer", false, 0, true},
+    {"avrisp2", "Atmel AVR ISP mkII", false, 0, true},
+    {"stk500v2", "STK500 version 2 and its clones", true, 115200, true},
+};
+
+constexpr UploadAdvice AdviceTable[] = {
+    {UploadOutcome::Uploaded, "uploaded and verified", "", ""},
+    {UploadOutcome::NoPort, "no serial port for the board",
+     "the board is not plugged in, its USB cable carries power only, or the port has another name",
+     "plug the board in and choose its port (ls /dev/ttyACM* /dev/ttyUSB* lists them)"},
+    {UploadOutcome::PortPermission, "the serial port may not be opened",
+     "your user is not in the dialout group, which owns the serial ports",
+     "run  sudo usermod -aG dialout $USER  then log out and log in again"},
+    {UploadOutcome::NoAnswer, "the programmer does not answer",
+     "the wrong programmer or port, the board did not reset into its bootloader, or the chip has no bootloader",
+     "check the programmer (arduino for an Uno) and the port; press the board's reset button just as the upload starts; "
+     "a chip without a bootloader needs an ISP programmer such as usbasp"},
+    {UploadOutcome::WrongDevice, "the chip is not the device the program was built for",
+     "another device is chosen than the chip on the board",
+     "choose the board's device and build again"},
+    {UploadOutcome::VerifyFailed, "verification failed: the chip's flash differs from the program",
+     "a poor connection, a flash worn out or locked, or a program that overlaps the bootloader",
+     "upload again; if it fails again try another USB cable or a lower baud, and check the size of the program"},
+    {UploadOutcome::AvrdudeMissing, "avrdude is not installed",
+     "the avrdude program is not on PATH",
+     "install it:  sudo apt install avrdude"},
+    {UploadOutcome::Stopped, "the upload was stopped",
+     "it was stopped before it finished; the chip may hold part of the program",
+     "upload again"},
+    {UploadOutcome::TimedOut, "avrdude did not finish in time",
+     "the port went away during the upload (board unplugged or reset)",
+     "plug the board in again and upload again"},
+    {UploadOutcome::Failed, "avrdude failed",
+     "see avrdude's own message below",
+     "correct what avrdude names and upload again"},
+};
+
+// Lines of avrdude's output that decide an outcome, the first match in this
+// order winning: a missing or forbidden port also makes avrdude say it
+// cannot open the programmer, and a dead chip reads as a wrong signature.
+struct Pattern {
+    std::string_view text;  // a piece of one of avrdude's lines
+    UploadOutcome outcome;  // what that line means
+};
+constexpr Pattern Patterns[] = {
+    {"Permission denied", UploadOutcome::PortPermission},
+    {"No such file or directory", UploadOutcome::NoPort},
+    {"verification mismatch", UploadOutcome::VerifyFailed},
+    {"verification error", UploadOutcome::VerifyFailed},
+    {"signature = 0x000000", UploadOutcome::NoAnswer},
+    {"signature = 0xffffff", UploadOutcome::NoAnswer},
+    {"expected signature for", UploadOutcome::WrongDevice},
+    {"programmer is not responding", UploadOutcome::NoAnswer},
+    {"not in sync", UploadOutcome::NoAnswer},
+    {"timeout", UploadOutcome::NoAnswer},
+    {"cannot find USB device", UploadOutcome::NoAnswer},
+    {"could not find USB device", UploadOutcome::NoAnswer},
+    {"did not find any USB device", UploadOutcome::NoAnswer},
+    {"initialization failed", UploadOutcome::NoAnswer},
+    {"target doesn't answer", UploadOutcome::NoAnswer},
+};
+
+// The bars' headers, as avrdude writes them at the start of a line.
+constexpr std::string_view WritingBar = "Writing | ";
+constexpr std::string_view ReadingBar = "Reading | ";
+// Each '#' of a bar is this many percent.
+constexpr int PercentPerMark = 2;
+// How often avrdude's output, the stop flag and the clock are looked at.
+constexpr int PollMs = 50;
+// After SIGTERM, how long avrdude has to end before it is killed.
+constexpr int TermGraceMs = 500;
+
+std::optional<unsigned> NumberAfter(std::string_view name, std::string_view prefix)
+{
+    if (!name.starts_with(prefix) || name.size() == prefix.size())
+        return std::nullopt;
+    unsigned n = 0;
+    for (char c : name.substr(prefix.size())) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        n = n * 10 + unsigned(c - '0');
+    }
+    return n;
+}
+
+std::string LineAround(std::string_view log, std::size_t at)
+{
+    std::size_t from = log.rfind('\n', at);
+    from = from == std::string_view::npos ? 0 : from + 1;
+    std::size_t to = log.find('\n', at);
+    if (to == std::string_view::npos)
+        to = log.size();
+    return std::string(log.substr(from, to - from));
+}
+
+// Runs a program with its standard output and error in one pipe, line by
+// line to `onText`; stops it on `cancel` or after `limit`.
+struct RunEnd {
+    bool started = false;  // the program could be started
+    int startErrno = 0;    // why not
+    int exitStatus = -1;   // its exit status; -1 when it was stopped or killed
+    bool stopped = false;  // stopped through `cancel`
+    bool timedOut = false; // stopped at the time limit
+};
+
+void Reap(pid_t pid, int& status)
+{
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void Stop(pid_t pid, int& status)
+{
+    kill(pid, SIGTERM);
+    for (int waited = 0; waited < TermGraceMs; waited += PollMs) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return;
+        usleep(PollMs * 1000);
+    }
+    kill(pid, SIGKILL);
+    Reap(pid, status);
+}
+
+RunEnd RunProgram(const std::vector<std::string>& command, std::chrono::milliseconds limit,
+                  const std::atomic<bool>* cancel, const std::function<void(std::string_view)>& onText)
+{
+    RunEnd end;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        end.startErrno = errno;
+        return end;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    std::vector<char*> argv;
+    for (const auto& a : command)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        end.startErrno = rc;
+        return end;
+    }
+    end.started = true;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    bool open = true;
+    std::array<char, 4096> buffer;
+    while (open) {
+        if (cancel && *cancel) {
+            end.stopped = true;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            end.timedOut = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, PollMs) <= 0)
+            continue;
+        const ssize_t n = read(fds[0], buffer.data(), buffer.size());
+        if (n > 0)
+            onText(std::string_view(buffer.data(), std::size_t(n)));
+        else if (n == 0 || errno != EINTR)
+            open = false;
+    }
+    close(fds[0]);
+    if (end.stopped || end.timedOut) {
+        Stop(pid, status);
+        return end;
+    }
+    Reap(pid, status);
+    if (WIFEXITED(status))
+        end.exitStatus = WEXITSTATUS(status);
+    return end;
+}
+
+} // namespace
+
+std::span<const Programmer> Programmers() { return ProgrammerTable; }
+
+const Programmer* FindProgrammer(std::string_view id)
+{
+    for (const auto& p : ProgrammerTable)
+        if (p.id == id)
+            return &p;
+    return nullptr;
+}
+
+std::vector<std::string> BoardPorts(const std::string& devDir)
+{
+    // ACM first: the name an Uno, Leonardo or Mega gets.
+    constexpr std::string_view Families[] = {"ttyACM", "ttyUSB"};
+    std::vector<std::string> ports;
+    std::error_code ec;
+    for (auto family : Families) {
+        std::vector<std::pair<unsigned, std::string>> found;
+        for (const auto& entry : std::filesystem::directory_iterator(devDir, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (auto n = NumberAfter(name, family))
+                found.emplace_back(*n, entry.path().string());
+        }
+        std::sort(found.begin(), found.end());
+        for (auto& f : found)
+            ports.push_back(std::move(f.second));
+    }
+    return ports;
+}
+
+const UploadAdvice& AdviceFor(UploadOutcome outcome)
+{
+    for (const auto& a : AdviceTable)
+        if (a.outcome == outcome)
+            return a;
+    return AdviceTable[std::size(AdviceTable) - 1];
+}
+
+std::string UploadResult::explain() const
+{
+    const UploadAdvice& a = AdviceFor(outcome);
+    if (ok())
+        return "Uploaded to " + port + " and verified";
+    std::string out = "Upload failed: " + std::string(a.what);
+    if (!port.empty())
+        out += " (port " + port + ")";
+    out += "\n  likely cause: " + std::string(a.cause);
+    out += "\n  remedy: " + std::string(a.remedy);
+    if (!detail.empty())
+        out += "\n  avrdude said: " + detail;
+    return out;
+}
+
+std::vector<std::string> AvrdudeCommand(const UploadOptions& o, const std::string& port)
+{
+    const Device& device = o.device ? *o.device : DefaultDevice();
+    const Programmer* p = FindProgrammer(o.programmer);
+    std::vector<std::string> cmd{o.avrdude, "-c", o.programmer, "-p", std::string(device.avrdudePart)};
+    if (!port.empty())
+        cmd.insert(cmd.end(), {"-P", port});
+    const unsigned baud = o.baud ? o.baud : p ? p->defaultBaud : 0;
+    if (baud)
+        cmd.insert(cmd.end(), {"-b", std::to_string(baud)});
+    if (p && !p->eraseFirst)
+        cmd.push_back("-D");
+    cmd.insert(cmd.end(), {"-U", "flash:w:" + o.hexFile + ":i"});
+    return cmd;
+}
+
+bool ProgressReader::feed(std::string_view text)
+{
+    bool changed = false;
+    for (char c : text) {
+        if (c == '\n' || c == '\r') {
+            line_.clear();
+            continue;
+        }
+        line_ += c;
+        if (c != '#' && c != '%')
+            continue;
+        const bool writing = line_.starts_with(WritingBar);
+        if (!writing && !line_.starts_with(ReadingBar))
+            continue;
+        if (writing)
+            wrote_ = true;
+        const int marks = int(std::count(line_.begin() + WritingBar.size(), line_.end(), '#'));
+        UploadProgress next;
+        next.phase = writing ? "Writing" : wrote_ ? "Verifying" : "Connecting";
+        next.phasePercent = std::min(100, marks * PercentPerMark);
+        next.percent = writing ? next.phasePercent / 2 : wrote_ ? 50 + next.phasePercent / 2 : 0;
+        if (next.phase != progress_.phase || next.phasePercent != progress_.phasePercent) {
+            progress_ = next;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+UploadOutcome ClassifyAvrdude(std::string_view log, int exitStatus, std::string& detail)
+{
+    detail.clear();
+    if (exitStatus == 0)
+        return UploadOutcome::Uploaded;
+    for (const auto& p : Patterns) {
+        const auto at = log.find(p.text);
+        if (at != std::string_view::npos) {
+            detail = LineAround(log, at);
+            return p.outcome;
+        }
+    }
+    // Otherwise avrdude's last error line says most.
+    const auto at = log.rfind("error");
+    if (at != std::string_view::npos)
+        detail = LineAround(log, at);
+    return UploadOutcome::Failed;
+}
+
+UploadResult Upload(const UploadOptions& o)
+{
+    UploadResult r;
+    r.port = o.port;
+    const Programmer* p = FindProgrammer(o.programmer);
+    if (r.port.empty() && (!p || p->serialPort)) {
+        const auto ports = BoardPorts();
+        if (ports.empty()) {
+            r.outcome = UploadOutcome::NoPort;
+            return r;
+        }
+        r.port = ports.front();
+        r.portFound = true;
+    }
+    r.command = AvrdudeCommand(o, r.port);
+
+    ProgressReader reader;
+    std::string partial; // a line not yet ended
+    auto onText = [&](std::string_view text) {
+        r.log += text;
+        if (o.progress && reader.feed(text))
+            o.progress(reader.progress());
+        if (!o.output)
+            return;
+        for (char c : text) {
+            if (c == '\n') {
+                o.output(partial);
+                partial.clear();
+            } else if (c != '\r') {
+                partial += c;
+            }
+        }
+    };
+    const RunEnd end = RunProgram(r.command, o.timeLimit, o.cancel, onText);
+    if (o.output && !partial.empty())
+        o.output(partial);
+    if (!end.started) {
+        r.outcome = end.startErrno == ENOENT ? UploadOutcome::AvrdudeMissing : UploadOutcome::Failed;
+        if (r.outcome == UploadOutcome::Failed)
+            r.detail = "cannot start " + o.avrdude + ": " + std::strerror(end.startErrno);
+        return r;
+    }
+    r.exitStatus = end.exitStatus;
+    if (end.stopped) {
+        r.outcome = UploadOutcome::Stopped;
+        return r;
+    }
+    r.outcome = ClassifyAvrdude(r.log, end.timedOut ? -1 : end.exitStatus, r.detail);
+    // At the limit with nothing telling in the output, the limit is the news.
+    if (end.timedOut && r.outcome == UploadOutcome::Failed)
+        r.outcome = UploadOutcome::TimedOut;
+    if (r.ok() && o.progress) {
+        UploadProgress done{"Verifying", 100, 100};
+        o.progress(done);
+    }
+    return r;
+}
+
+} // namespace mirtolan
