@@ -1,6 +1,6 @@
 # The window. Built only where Qt 6 Widgets is installed; everything else
 # (the compiler, the command-line tool, their tests) builds without it.
-find_package(Qt6 COMPONENTS Widgets QUIET)
+find_package(Qt6 COMPONENTS Widgets SerialPort QUIET)
 if(NOT Qt6Widgets_FOUND)
   message(STATUS "Qt 6 Widgets not found: the window (mirtolan) is not built")
   return()
@@ -36,6 +36,22 @@ qt_add_resources(mirtolan_window "help"
   PREFIX "/help"
   BASE ${CMAKE_CURRENT_LIST_DIR}/..
   FILES ${CMAKE_CURRENT_LIST_DIR}/../README.md ${CMAKE_CURRENT_LIST_DIR}/../docs/words.md)
+# Upload and the serial monitor, when QtSerialPort is there.
+if(Qt6SerialPort_FOUND)
+  target_sources(mirtolan_window PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/UploadSettings.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/UploadSettings.h
+    ${CMAKE_CURRENT_LIST_DIR}/UploadDialog.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/UploadDialog.h
+    ${CMAKE_CURRENT_LIST_DIR}/UploadController.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/UploadController.h
+    ${CMAKE_CURRENT_LIST_DIR}/SerialMonitor.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SerialMonitor.h)
+  target_link_libraries(mirtolan_window PUBLIC Qt6::SerialPort mirtolan_upload mirtolan_builder)
+  target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_HAVE_UPLOAD=1)
+else()
+  message(STATUS "Qt 6 SerialPort not found: the window has no upload or serial monitor (qt6-serialport-dev)")
+endif()
 target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(mirtolan_window PUBLIC mirtolan_builder Qt6::Widgets)
 # The Run pane, where the simulator is there to run programs.
