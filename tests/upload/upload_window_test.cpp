@@ -1,0 +1,165 @@
+// The Upload settings dialog, its keys in the settings file, and the
+// controller that builds and uploads in the background.
+#include <QComboBox>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+#include <pty.h>
+#include <unistd.h>
+
+#include "UnoPrograms.h"
+#include "UploadController.h"
+#include "UploadDialog.h"
+
+using namespace mirtolan;
+
+class UploadWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void portsRefreshedWhenOpened();
+    void settingsThroughTheDialog();
+    void settingsFileKeys();
+    void controllerReportsAvrdudeMissing();
+    void controllerStops();
+    void controllerBuildFailureUploadsNothing();
+};
+
+namespace {
+
+QStringList Items(const QComboBox* box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+
+} // namespace
+
+void UploadWindowTest::portsRefreshedWhenOpened()
+{
+    const std::string dir = uploadtest::FreshDir("dialog-ports");
+    std::ofstream(dir + "/ttyACM0");
+    UploadDialog d(nullptr, QString::fromStdString(dir));
+    d.show();
+    QCOMPARE(Items(d.portBox()).mid(1), QStringList{QString::fromStdString(dir + "/ttyACM0")});
+    d.hide();
+    std::ofstream(dir + "/ttyUSB1");
+    std::filesystem::remove(dir + "/ttyACM0");
+    d.show();
+    QCOMPARE(Items(d.portBox()).mid(1), QStringList{QString::fromStdString(dir + "/ttyUSB1")});
+}
+
+void UploadWindowTest::settingsThroughTheDialog()
+{
+    struct Case {
+        UploadSettings in;     // given to the dialog
+        UploadSettings out;    // read back from it
+    };
+    const Case cases[] = {
+        {{"arduino", "", 0, 9600}, {"arduino", "", 0, 9600}},
+        {{"arduino", "/dev/ttyUSB3", 57600, 115200}, {"arduino", "/dev/ttyUSB3", 57600, 115200}},
+        {{"stk500v2", "/dev/ttyACM1", 0, 9600}, {"stk500v2", "/dev/ttyACM1", 0, 9600}},
+        // A USB programmer is found without a port.
+        {{"usbasp", "/dev/ttyACM0", 0, 9600}, {"usbasp", "", 0, 9600}},
+        // Any avrdude id and speed may be typed.
+        {{"dragon_isp", "/dev/ttyS4", 250000, 9600}, {"dragon_isp", "/dev/ttyS4", 250000, 9600}},
+    };
+    UploadDialog d(nullptr, QStringLiteral("/nonexistent"));
+    for (const Case& c : cases) {
+        d.setSettings(c.in);
+        const UploadSettings s = d.settings();
+        QCOMPARE(s.programmer, c.out.programmer);
+        QCOMPARE(s.port, c.out.port);
+        QCOMPARE(s.baud, c.out.baud);
+        QCOMPARE(s.monitorBaud, c.out.monitorBaud);
+        const Programmer* p = FindProgrammer(c.in.programmer);
+        QCOMPARE(d.portBox()->isEnabled(), !p || p->serialPort);
+    }
+}
+
+void UploadWindowTest::settingsFileKeys()
+{
+    IniFile ini;
+    ini.SetLines({"[Editor]", "Font=Mono", "[Upload]", "Baud=-5", "MonitorBaud=fast", "Programmer="});
+    const UploadSettings damaged = ReadUploadSettings(ini);
+    QCOMPARE(damaged.programmer, std::string("arduino"));
+    QCOMPARE(damaged.baud, 0u);
+    QCOMPARE(damaged.monitorBaud, 9600u);
+
+    WriteUploadSettings(ini, {"usbasp", "/dev/ttyUSB0", 19200, 115200});
+    const UploadSettings back = ReadUploadSettings(ini);
+    QCOMPARE(back.programmer, std::string("usbasp"));
+    QCOMPARE(back.port, std::string("/dev/ttyUSB0"));
+    QCOMPARE(back.baud, 19200u);
+    QCOMPARE(back.monitorBaud, 115200u);
+    QCOMPARE(ini.ReadString("Editor", "Font", ""), std::string("Mono"));
+}
+
+void UploadWindowTest::controllerReportsAvrdudeMissing()
+{
+    UploadController c;
+    QSignalSpy finished(&c, &UploadController::finished);
+    QSignalSpy busy(&c, &UploadController::portBusy);
+    QSignalSpy free(&c, &UploadController::portFree);
+    QSignalSpy messages(&c, &UploadController::message);
+    UploadRequest r;
+    r.hexFile = "/nonexistent/p.hex";
+    r.settings.port = "/dev/ttyACM7";
+    r.avrdude = "/nonexistent/avrdude";
+    QVERIFY(c.start(r));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(finished.at(0).at(1).toString().contains(QLatin1String("apt install avrdude")));
+    QCOMPARE(c.lastResult().outcome, UploadOutcome::AvrdudeMissing);
+    QCOMPARE(busy.size(), 1);
+    QCOMPARE(free.size(), 1);
+    QCOMPARE(free.at(0).at(0).toString(), QStringLiteral("/dev/ttyACM7"));
+    QVERIFY(!messages.isEmpty());
+    QVERIFY(!c.busy());
+}
+
+void UploadWindowTest::controllerStops()
+{
+    int master = -1, slave = -1;
+    char name[64];
+    QCOMPARE(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    UploadController c;
+    QSignalSpy finished(&c, &UploadController::finished);
+    UploadRequest r;
+    r.hexFile = "/nonexistent/p.hex";
+    r.settings.port = name;
+    QVERIFY(c.start(r));
+    QVERIFY(!c.start(r)); // one at a time
+    QTest::qWait(300);
+    QElapsedTimer t;
+    t.start();
+    c.stop();
+    QVERIFY(finished.wait(5000));
+    QVERIFY(t.elapsed() < 3000);
+    QCOMPARE(c.lastResult().outcome, UploadOutcome::Stopped);
+    close(master);
+    close(slave);
+}
+
+void UploadWindowTest::controllerBuildFailureUploadsNothing()
+{
+    const std::string dir = uploadtest::FreshDir("build-failure");
+    std::ofstream(dir + "/bad.4th") << ": main frobnicate ;\n";
+    UploadController c;
+    QSignalSpy finished(&c, &UploadController::finished);
+    QSignalSpy progress(&c, &UploadController::progressChanged);
+    UploadRequest r;
+    r.build.sourceFile = dir + "/bad.4th";
+    r.settings.port = "/dev/ttyACM7";
+    QVERIFY(c.start(r));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(finished.at(0).at(1).toString().contains(QLatin1String("nothing to upload")));
+    QVERIFY(progress.isEmpty());
+}
+
+QTEST_MAIN(UploadWindowTest)
+#include "upload_window_test.moc"
