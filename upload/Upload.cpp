@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 
 #include <csignal>
 #include <fcntl.h>
@@ -379,6 +380,44 @@ UploadResult Upload(const UploadOptions& o)
         UploadProgress done{"Verifying", 100, 100};
         o.progress(done);
     }
+    return r;
+}
+
+UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ostream& err)
+{
+    int shown = -1; // the last step of ProgressStep percent shown
+    std::string phase;
+    options.progress = [&](const UploadProgress& p) {
+        const int step = p.percent / ProgressStep * ProgressStep;
+        if (step == shown && p.phase == phase)
+            return;
+        shown = step;
+        phase = p.phase;
+        out << "  " << p.phase << " " << step << "%\n" << std::flush;
+    };
+    // The port is found here, so the user reads which before avrdude starts.
+    bool found = false;
+    const Programmer* p = FindProgrammer(options.programmer);
+    if (options.port.empty() && (!p || p->serialPort)) {
+        const auto ports = BoardPorts();
+        if (!ports.empty()) {
+            options.port = ports.front();
+            found = true;
+            out << "Using " << options.port << ", the first board port found\n";
+        }
+    }
+    if (!options.port.empty() || (p && !p->serialPort)) {
+        out << "Running";
+        for (const auto& a : AvrdudeCommand(options, options.port))
+            out << ' ' << a;
+        out << '\n' << std::flush;
+    }
+    UploadResult r = Upload(options);
+    r.portFound = found;
+    if (r.ok())
+        out << r.explain() << '\n';
+    else
+        err << r.explain() << '\n';
     return r;
 }
 

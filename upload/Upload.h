@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <iosfwd>
 #include <chrono>
 #include <functional>
 #include <span>
@@ -122,5 +123,16 @@ private:
 // Decides an outcome from avrdude's output and exit status; sets `detail`
 // to the line that decided it.
 UploadOutcome ClassifyAvrdude(std::string_view log, int exitStatus, std::string& detail);
+
+} // namespace mirtolan
+
+namespace mirtolan {
+
+// Runs Upload and tells what happens as a command-line tool does: the
+// command and the port it found on `out`, the progress in steps of
+// ProgressStep percent, and the outcome; a failure, with its cause and
+// remedy, on `err`.
+constexpr int ProgressStep = 10;
+UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ostream& err);
 
 } // namespace mirtolan
