@@ -12,6 +12,7 @@
 #include "Compiler.h"
 #include "Devices.h"
 #include "TextFile.h"
+#include "Upload.h"
 
 #ifndef MIRTOLAN_VERSION
 #define MIRTOLAN_VERSION "unknown"
@@ -44,6 +45,13 @@ constexpr const char* Usage =
     "      --list-devices list the devices and their facts, then exit\n"
     "      --hex          also assemble the listing with avra into SOURCE.hex,\n"
     "                     reporting every problem at its Forth line\n"
+    "      --upload       build the .hex (as --hex) and upload it with avrdude\n"
+    "      --programmer ID  avrdude's programmer (default arduino: the Uno's\n"
+    "                     bootloader; usbasp, avrisp2, stk500v2, ...)\n"
+    "      --port PATH    the board's serial port (default: the first\n"
+    "                     /dev/ttyACM* or /dev/ttyUSB* present)\n"
+    "      --baud N       the upload speed (default: the programmer's, 115200\n"
+    "                     for arduino)\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
@@ -57,7 +65,9 @@ constexpr const char* Usage =
     "With --hex: 0 the .hex was written (warnings allowed), 1 no .hex because\n"
     "of problems in the source or the listing (each printed as FILE:LINE:),\n"
     "2 the build was abandoned (unknown device, avra missing, unreadable or\n"
-    "unwritable files).\n";
+    "unwritable files).\n"
+    "With --upload: 0 uploaded and verified, 1 the upload failed (the cause and\n"
+    "its remedy are printed), 2 nothing to upload (the build failed).\n";
 
 struct Options {
     std::string archive;
@@ -67,6 +77,10 @@ struct Options {
     std::string device;     // as given; empty: the default device
     bool zcall = false;
     bool hex = false;
+    bool upload = false;    // build the .hex and upload it
+    std::string programmer; // avrdude's -c id; empty: the default
+    std::string port;       // the board's port; empty: the first found
+    unsigned baud = 0;      // avrdude's -b; 0: the programmer's default
     bool listDevices = false;
     bool header = true;
     bool help = false;
@@ -94,6 +108,23 @@ std::optional<std::string> valueOf(const std::string& arg, const std::string& na
     return std::nullopt;
 }
 
+// Serial lines end well below this; a bigger number is a typing error.
+constexpr unsigned long MaxBaud = 4'000'000;
+
+unsigned parseBaud(const std::string& text)
+{
+    std::size_t used = 0;
+    unsigned long n = 0;
+    try {
+        n = std::stoul(text, &used, 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || n == 0 || n > MaxBaud || text[0] == '-' || text[0] == '+')
+        throw UsageError{"--baud needs a speed in bits per second, not " + text};
+    return unsigned(n);
+}
+
 Options parse(const std::vector<std::string>& args)
 {
     Options o;
@@ -118,6 +149,14 @@ Options parse(const std::vector<std::string>& args)
             o.header = false;
         } else if (a == "--hex") {
             o.hex = true;
+        } else if (a == "--upload") {
+            o.upload = o.hex = true;
+        } else if (auto pv = valueOf(a, "--programmer", args, i)) {
+            o.programmer = *pv;
+        } else if (auto po = valueOf(a, "--port", args, i)) {
+            o.port = *po;
+        } else if (auto bv = valueOf(a, "--baud", args, i)) {
+            o.baud = parseBaud(*bv);
         } else if (a == "--list-devices") {
             o.listDevices = true;
         } else if (auto dv = valueOf(a, "--device", args, i)) {
@@ -153,6 +192,8 @@ Options parse(const std::vector<std::string>& args)
         throw UsageError{"no SOURCE given"};
     if (o.source == "-" && o.output.empty())
         throw UsageError{"a source read from standard input ('-') needs -o OUT"};
+    if (!o.upload && (!o.programmer.empty() || !o.port.empty() || o.baud))
+        throw UsageError{"--programmer, --port and --baud go with --upload"};
     if (o.hex && (o.source == "-" || o.output == "-"))
         throw UsageError{"--hex needs a source file and a listing file, not standard input or output"};
     return o;
@@ -224,7 +265,7 @@ std::string knownDevices()
 // The build to .hex: diagnostics to standard error, one per line, in the
 // form editors and make understand.
 int runBuild(const Options& o, const Device& device, const std::string& archive, const std::vector<std::string>& dirs,
-             std::ostream& out, std::ostream& err)
+             std::ostream& out, std::ostream& err, std::string* hexFile = nullptr)
 {
     BuildOptions b;
     b.sourceFile = o.source;
@@ -242,6 +283,8 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     case BuildResult::Built:
         err << Program << ": wrote " << r.hexFile << " for the " << device.title << " (" << r.flashWords
             << " words of " << device.flashBytes / 2 << " in flash)\n";
+        if (hexFile)
+            *hexFile = r.hexFile;
 #ifdef MIRTOLAN_RUN
         if (o.run.run)
             return RunAndReport(r, o.source, o.run, out, err);
@@ -256,6 +299,21 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
         err << m << "\n";
     err << Program << ": error: " << r.error << "\n";
     return CliAbandoned;
+}
+
+// The upload after a build: what avrdude does, and a failure's cause and
+// remedy, go to standard error with the build's messages.
+int runUpload(const Options& o, const Device& device, const std::string& hexFile, std::ostream& err)
+{
+    UploadOptions u;
+    u.hexFile = hexFile;
+    u.device = &device;
+    if (!o.programmer.empty())
+        u.programmer = o.programmer;
+    u.port = o.port;
+    u.baud = o.baud;
+    const UploadResult r = UploadWithReport(u, err, err, Program);
+    return r.ok() ? CliClean : CliMessages;
 }
 
 std::string readAll(std::istream& in)
@@ -300,6 +358,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     if (!device) {
         err << Program << ": error: unknown device " << o.device << " (known: " << knownDevices() << ")\n";
         return CliAbandoned;
+    }
+    if (o.upload) {
+        std::string hexFile;
+        if (runBuild(o, *device, findArchive(o, exeDir), dirs, out, err, &hexFile) != CliClean)
+            return CliAbandoned; // nothing to upload
+        return runUpload(o, *device, hexFile, err);
     }
     if (o.hex)
         return runBuild(o, *device, findArchive(o, exeDir), dirs, out, err);

@@ -83,7 +83,8 @@ void UploadController::work(UploadRequest request)
     };
     emit stageChanged(o.port.empty() ? tr("Uploading") : tr("Uploading to %1").arg(Qs(o.port)));
     UploadResult r = Upload(o);
-    const QString summary = Qs(r.explain());
+    QString summary = Qs(r.explain());
+    summary[0] = summary[0].toUpper();
     const bool ok = r.ok();
     QMetaObject::invokeMethod(
         this, [this, r = std::move(r)]() mutable { result_ = std::move(r); }, Qt::QueuedConnection);

@@ -250,8 +250,8 @@ std::string UploadResult::explain() const
 {
     const UploadAdvice& a = AdviceFor(outcome);
     if (ok())
-        return "Uploaded to " + port + " and verified";
-    std::string out = "Upload failed: " + std::string(a.what);
+        return "uploaded to " + port + " and verified";
+    std::string out = "upload failed: " + std::string(a.what);
     if (!port.empty())
         out += " (port " + port + ")";
     out += "\n  likely cause: " + std::string(a.cause);
@@ -383,7 +383,7 @@ UploadResult Upload(const UploadOptions& o)
     return r;
 }
 
-UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ostream& err)
+UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ostream& err, std::string_view program)
 {
     int shown = -1; // the last step of ProgressStep percent shown
     std::string phase;
@@ -415,9 +415,9 @@ UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ost
     UploadResult r = Upload(options);
     r.portFound = found;
     if (r.ok())
-        out << r.explain() << '\n';
+        out << program << ": " << r.explain() << '\n';
     else
-        err << r.explain() << '\n';
+        err << program << ": error: " << r.explain() << '\n';
     return r;
 }
 

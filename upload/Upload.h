@@ -97,7 +97,8 @@ struct UploadResult {
     std::string detail;            // avrdude's own line that decided the outcome, if any
 
     bool ok() const { return outcome == UploadOutcome::Uploaded; }
-    // The outcome for people: what happened, its cause and remedy, on lines.
+    // The outcome for people: what happened ("upload failed: ..."), its cause
+// and remedy, on lines.
     std::string explain() const;
 };
 
@@ -131,8 +132,8 @@ namespace mirtolan {
 // Runs Upload and tells what happens as a command-line tool does: the
 // command and the port it found on `out`, the progress in steps of
 // ProgressStep percent, and the outcome; a failure, with its cause and
-// remedy, on `err`.
+// remedy, on `err`, as "PROGRAM: error: upload failed: ...".
 constexpr int ProgressStep = 10;
-UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ostream& err);
+UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ostream& err, std::string_view program);
 
 } // namespace mirtolan

@@ -60,11 +60,10 @@ std::string BuildUnoHex(const std::string& dir, const std::string& name, const s
 {
     const std::string base = dir + "/" + name;
     std::ofstream(base + ".4th") << source;
-    const std::string compile = std::string("cd '") + dir + "' && '" + MIRTOLANC_PATH + "' --varbeg 100 '" + name
-        + ".4th' > compile.log 2>&1 && avra -I '" + MIRTOLAN_M328P_HEADER_DIR + "' '" + name
-        + ".asm' > avra.log 2>&1";
+    const std::string compile = std::string("cd '") + dir + "' && '" + MIRTOLANC_PATH
+        + "' --hex --device atmega328p '" + name + ".4th' > build.log 2>&1";
     if (std::system(compile.c_str()) != 0 || !std::filesystem::exists(base + ".hex")) {
-        error = "building " + base + ".4th failed (see compile.log and avra.log in " + dir + ")";
+        error = "building " + base + ".4th failed (see build.log in " + dir + ")";
         return {};
     }
     return base + ".hex";

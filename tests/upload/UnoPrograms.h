@@ -1,5 +1,5 @@
-// Programs for the simulated Uno, and their build into a .hex with the
-// project's compiler and avra.
+// Programs for the simulated Uno, and their build into a .hex with
+// mirtolanc --hex.
 #pragma once
 
 #include <cstdint>
