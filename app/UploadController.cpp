@@ -53,6 +53,7 @@ void UploadController::work(UploadRequest request)
     if (hex.empty()) {
         emit stageChanged(tr("Building"));
         BuildOptions build = request.build;
+        build.sourceText = request.source ? &*request.source : nullptr;
         build.cancel = &cancel_;
         build.progress = [this](const std::string& stage) { emit stageChanged(Qs(stage)); };
         const BuildResult b = BuildHex(build);

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "Build.h"
@@ -14,7 +15,8 @@
 namespace mirtolan {
 
 struct UploadRequest {
-    BuildOptions build;       // what to build; its sourceText must outlive the upload
+    BuildOptions build;       // what to build (its sourceText is set from `source`)
+    std::optional<LineList> source; // the editor's lines; none: build.sourceFile is read
     std::string hexFile;      // a .hex built already: upload it as it is, no build
     UploadSettings settings;  // programmer, port, baud
     std::string avrdude = "avrdude"; // the program run, looked up on PATH

@@ -9,6 +9,7 @@
 
 #include "SerialMonitor.h"
 #include "SimulatedUno.h"
+#include "TextFile.h"
 #include "UnoPrograms.h"
 #include "UploadController.h"
 
@@ -142,9 +143,6 @@ void SerialMonitorTest::boardOutputAfterAnUpload()
     std::string error;
     auto uno = uploadtest::SimulatedUno::Start(dir + "/uno", error);
     QVERIFY2(uno, error.c_str());
-    const std::string hex = uploadtest::BuildUnoHex(dir, "hello", uploadtest::HelloProgram, error);
-    QVERIFY2(!hex.empty(), error.c_str());
-
     SerialMonitor m;
     m.setPort(QString::fromStdString(uno->port()));
     m.setBaud(115200);
@@ -154,9 +152,13 @@ void SerialMonitorTest::boardOutputAfterAnUpload()
     connect(&c, &UploadController::portBusy, &m, &SerialMonitor::pause);
     connect(&c, &UploadController::portFree, &m, &SerialMonitor::resume);
     QSignalSpy finished(&c, &UploadController::finished);
+    // Built from the editor's lines, as the window's Upload does.
     UploadRequest r;
-    r.hexFile = hex;
+    r.build.sourceFile = dir + "/hello.4th";
+    r.source = SplitLineList(uploadtest::HelloProgram);
     r.build.device = FindDevice("atmega328p");
+    r.build.archive = MIRTOLAN_SHARE_DIR "/Mirtolan.arch";
+    r.build.runtimeDirs = {MIRTOLAN_SHARE_DIR};
     r.settings.port = uno->port();
     QVERIFY(c.start(r));
     QVERIFY(m.isPaused()); // let go before avrdude opens the port
