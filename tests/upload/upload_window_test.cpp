@@ -12,6 +12,10 @@
 #include "UnoPrograms.h"
 #include "UploadController.h"
 #include "UploadDialog.h"
+#include "UploadActions.h"
+#include "SerialMonitor.h"
+
+#include <QMainWindow>
 
 using namespace mirtolan;
 
@@ -24,6 +28,7 @@ private slots:
     void controllerReportsAvrdudeMissing();
     void controllerStops();
     void controllerBuildFailureUploadsNothing();
+    void windowActionsRunAndStop();
 };
 
 namespace {
@@ -159,6 +164,58 @@ void UploadWindowTest::controllerBuildFailureUploadsNothing()
     QCOMPARE(finished.at(0).at(0).toBool(), false);
     QVERIFY(finished.at(0).at(1).toString().contains(QLatin1String("nothing to upload")));
     QVERIFY(progress.isEmpty());
+}
+
+void UploadWindowTest::windowActionsRunAndStop()
+{
+    int master = -1, slave = -1;
+    char name[64];
+    QCOMPARE(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    QMainWindow w;
+    bool nothing = true;
+    UploadActions a(&w, [&]() -> std::optional<UploadRequest> {
+        if (nothing)
+            return std::nullopt;
+        UploadRequest r;
+        r.hexFile = "/nonexistent/p.hex";
+        return r;
+    });
+    QCOMPARE(a.uploadAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+U")));
+    UploadSettings s;
+    s.port = name;
+    s.monitorBaud = 115200;
+    a.setSettings(s);
+    QCOMPARE(a.monitor()->port(), QString::fromLatin1(name));
+    QVERIFY(a.monitor()->open());
+    QSignalSpy messages(&a, &UploadActions::message);
+    QSignalSpy finished(&a, &UploadActions::uploadFinished);
+
+    a.uploadAction()->trigger(); // nothing to upload: nothing starts
+    QVERIFY(!a.controller()->busy());
+    QVERIFY(a.progressWidget()->isHidden());
+
+    nothing = false;
+    a.uploadAction()->trigger();
+    QVERIFY(a.controller()->busy());
+    QVERIFY(!a.progressWidget()->isHidden());
+    QVERIFY(!a.uploadAction()->isEnabled());
+    QVERIFY(a.stopAction()->isEnabled());
+    QVERIFY(a.monitor()->isPaused()); // it let go of the board's port
+    QTest::qWait(300);
+    a.stopAction()->trigger();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QVERIFY(a.progressWidget()->isHidden());
+    QVERIFY(a.uploadAction()->isEnabled());
+    QVERIFY(!a.stopAction()->isEnabled());
+    QVERIFY(a.monitor()->isOpen()); // and has it again
+    bool said = false;
+    for (const auto& m : messages)
+        said = said || m.at(0).toString().contains(QLatin1String("stopped"));
+    QVERIFY(said);
+    a.monitor()->close();
+    close(master);
+    close(slave);
 }
 
 QTEST_MAIN(UploadWindowTest)
