@@ -41,4 +41,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The build to .hex runs the assembler.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "avra")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "simavr")
+# --upload and the window's Upload run avrdude.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avrdude")
 include(CPack)
