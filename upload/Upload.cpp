@@ -65,10 +65,12 @@ constexpr UploadAdvice AdviceTable[] = {
 struct Pattern {
     std::string_view text;  // a piece of one of avrdude's lines
     UploadOutcome outcome;  // what that line means
+    std::string_view also = {}; // a second piece the same line must hold, if any
 };
 constexpr Pattern Patterns[] = {
     {"Permission denied", UploadOutcome::PortPermission},
-    {"No such file or directory", UploadOutcome::NoPort},
+    {"No such file or directory", UploadOutcome::NoPort, "open port"},   // avrdude 7
+    {"No such file or directory", UploadOutcome::NoPort, "open device"}, // avrdude 6
     {"verification mismatch", UploadOutcome::VerifyFailed},
     {"verification error", UploadOutcome::VerifyFailed},
     {"signature = 0x000000", UploadOutcome::NoAnswer},
@@ -107,14 +109,19 @@ std::optional<unsigned> NumberAfter(std::string_view name, std::string_view pref
     return n;
 }
 
-std::string LineAround(std::string_view log, std::size_t at)
+// The first line of `log` that holds `text` and `also`.
+std::optional<std::string_view> LineWith(std::string_view log, std::string_view text, std::string_view also)
 {
-    std::size_t from = log.rfind('\n', at);
-    from = from == std::string_view::npos ? 0 : from + 1;
-    std::size_t to = log.find('\n', at);
-    if (to == std::string_view::npos)
-        to = log.size();
-    return std::string(log.substr(from, to - from));
+    for (std::size_t from = 0; from < log.size();) {
+        std::size_t to = log.find('\n', from);
+        if (to == std::string_view::npos)
+            to = log.size();
+        const std::string_view line = log.substr(from, to - from);
+        if (line.find(text) != line.npos && line.find(also) != line.npos)
+            return line;
+        from = to + 1;
+    }
+    return std::nullopt;
 }
 
 // Runs a program with its standard output and error in one pipe, line by
@@ -312,16 +319,14 @@ UploadOutcome ClassifyAvrdude(std::string_view log, int exitStatus, std::string&
     if (exitStatus == 0)
         return UploadOutcome::Uploaded;
     for (const auto& p : Patterns) {
-        const auto at = log.find(p.text);
-        if (at != std::string_view::npos) {
-            detail = LineAround(log, at);
+        if (const auto line = LineWith(log, p.text, p.also)) {
+            detail = *line;
             return p.outcome;
         }
     }
-    // Otherwise avrdude's last error line says most.
-    const auto at = log.rfind("error");
-    if (at != std::string_view::npos)
-        detail = LineAround(log, at);
+    // Otherwise avrdude's first error line says most.
+    if (const auto line = LineWith(log, "error", {}))
+        detail = *line;
     return UploadOutcome::Failed;
 }
 
@@ -340,6 +345,11 @@ UploadResult Upload(const UploadOptions& o)
         r.portFound = true;
     }
     r.command = AvrdudeCommand(o, r.port);
+    // avrdude would open the port and reset the board before it finds out.
+    if (access(o.hexFile.c_str(), R_OK) != 0) {
+        r.detail = "cannot read the program " + o.hexFile + ": " + std::strerror(errno);
+        return r;
+    }
 
     ProgressReader reader;
     std::string partial; // a line not yet ended

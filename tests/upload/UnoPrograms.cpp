@@ -46,6 +46,13 @@ $ sts UCSR0B,r16
 : main wdt-off uart-init greet 1 emit 255 emit 13 emit 10 emit BEGIN key emit AGAIN ;
 )";
 
+std::string TinyHex(const std::string& dir)
+{
+    const std::string path = dir + "/tiny.hex";
+    std::ofstream(path) << ":100000000C9434000C943E000C943E000C943E0082\n:00000001FF\n";
+    return path;
+}
+
 std::string FreshDir(const std::string& name)
 {
     namespace fs = std::filesystem;

@@ -23,6 +23,10 @@ inline constexpr const char* HelloText = "Hello from the Uno";
 std::string BuildUnoHex(const std::string& dir, const std::string& name, const std::string& source,
                         std::string& error);
 
+// Writes DIR/tiny.hex, a program of a few words, for uploads that are to
+// fail before the program matters; returns its path.
+std::string TinyHex(const std::string& dir);
+
 // A fresh, empty directory for one test.
 std::string FreshDir(const std::string& name);
 

@@ -48,6 +48,9 @@ TEST(Classify, AvrdudeOutputMeansItsOutcome)
          "avrdude OS error: cannot open port /dev/ttyACM9: No such file or directory\n"
          "avrdude error: unable to open programmer arduino on port /dev/ttyACM9\n",
          1, UploadOutcome::NoPort, "/dev/ttyACM9: No such"},
+        {"port missing, avrdude 6",
+         "avrdude: ser_open(): can't open device \"/dev/ttyUSB0\": No such file or directory\n", 1,
+         UploadOutcome::NoPort, "can't open device"},
         {"not in dialout",
          "avrdude OS error: cannot open port /dev/ttyACM0: Permission denied\n"
          "avrdude error: unable to open programmer arduino on port /dev/ttyACM0\n",
@@ -270,7 +273,7 @@ TEST_F(SimulatedUpload, StopEndsAvrdudeAtOnce)
     char name[64];
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
     std::atomic<bool> cancel{false};
-    UploadOptions o = options(dir + "/none.hex");
+    UploadOptions o = options(TinyHex(dir));
     o.port = name;
     o.cancel = &cancel;
     std::thread stopper([&] {
@@ -290,11 +293,17 @@ TEST(Failures, EachGivesItsOutcome)
 {
     const std::string dir = FreshDir("failures");
     UploadOptions o;
-    o.hexFile = dir + "/p.hex";
+    o.hexFile = dir + "/missing.hex";
     o.timeLimit = 10s;
-
     o.port = dir + "/ttyACM0";
     UploadResult r = Upload(o);
+    EXPECT_EQ(r.outcome, UploadOutcome::Failed);
+    EXPECT_NE(r.detail.find("cannot read the program"), std::string::npos) << r.detail;
+    EXPECT_TRUE(r.log.empty()); // avrdude was not run
+
+    o.hexFile = TinyHex(dir);
+
+    r = Upload(o);
     EXPECT_EQ(r.outcome, UploadOutcome::NoPort) << r.log;
     EXPECT_NE(r.explain().find("plug the board in"), std::string::npos);
 

@@ -111,7 +111,7 @@ void UploadWindowTest::controllerReportsAvrdudeMissing()
     QSignalSpy free(&c, &UploadController::portFree);
     QSignalSpy messages(&c, &UploadController::message);
     UploadRequest r;
-    r.hexFile = "/nonexistent/p.hex";
+    r.hexFile = uploadtest::TinyHex(uploadtest::FreshDir("controller-missing"));
     r.settings.port = "/dev/ttyACM7";
     r.avrdude = "/nonexistent/avrdude";
     QVERIFY(c.start(r));
@@ -134,7 +134,7 @@ void UploadWindowTest::controllerStops()
     UploadController c;
     QSignalSpy finished(&c, &UploadController::finished);
     UploadRequest r;
-    r.hexFile = "/nonexistent/p.hex";
+    r.hexFile = uploadtest::TinyHex(uploadtest::FreshDir("controller-stop"));
     r.settings.port = name;
     QVERIFY(c.start(r));
     QVERIFY(!c.start(r)); // one at a time
@@ -173,11 +173,12 @@ void UploadWindowTest::windowActionsRunAndStop()
     QCOMPARE(openpty(&master, &slave, name, nullptr, nullptr), 0);
     QMainWindow w;
     bool nothing = true;
+    const std::string hex = uploadtest::TinyHex(uploadtest::FreshDir("actions"));
     UploadActions a(&w, [&]() -> std::optional<UploadRequest> {
         if (nothing)
             return std::nullopt;
         UploadRequest r;
-        r.hexFile = "/nonexistent/p.hex";
+        r.hexFile = hex;
         return r;
     });
     QCOMPARE(a.uploadAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+U")));
