@@ -1,7 +1,6 @@
 #include "UploadActions.h"
 
 #include <QAction>
-#include <QDockWidget>
 #include <QHBoxLayout>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -14,7 +13,7 @@ namespace mirtolan {
 
 UploadActions::UploadActions(QMainWindow* window, RequestSource request)
     : QObject(window), window_(window), request_(std::move(request)), controller_(new UploadController(this)),
-      serial_(new SerialMonitor), dock_(new QDockWidget(tr("Serial monitor"), window)),
+      serial_(new SerialMonitor(window)),
       upload_(new QAction(tr("&Upload"), this)), stop_(new QAction(tr("&Stop upload"), this)),
       settings_(new QAction(tr("Upload se&ttings..."), this)), progress_(new QWidget), bar_(new QProgressBar)
 {
@@ -23,13 +22,8 @@ UploadActions::UploadActions(QMainWindow* window, RequestSource request)
     upload_->setIcon(QIcon::fromTheme(QStringLiteral("go-up")));
     stop_->setEnabled(false);
     stop_->setIcon(QIcon::fromTheme(QStringLiteral("process-stop")));
-    dock_->setObjectName(QStringLiteral("SerialMonitorDock"));
-    dock_->setWidget(serial_);
-    dock_->hide();
-    monitor_ = dock_->toggleViewAction();
-    monitor_->setText(tr("Serial &monitor"));
-    monitor_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M));
 
+    serial_->hide(); // until the window places it among its panes
     bar_->setRange(0, 100);
     bar_->setTextVisible(true);
     auto* stopButton = new QToolButton;

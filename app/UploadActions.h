@@ -1,8 +1,8 @@
 // Everything the window needs for Upload and the serial monitor, ready to
-// place: the actions (Upload Ctrl+U, Stop, Upload settings, Serial monitor),
-// a progress bar with its Stop button for the status bar, and the monitor
-// in a dock. The window adds them to its menus and tool bar, gives a
-// function that says what to build, and shows the messages.
+// place: the actions (Upload Ctrl+U, Stop, Upload settings), a progress bar
+// with its Stop button for the status bar, and the monitor as a pane. The
+// window adds them to its menus, tool bar and panes, gives a function that
+// says what to build, shows the messages and keeps the settings.
 #pragma once
 
 #include <QObject>
@@ -13,7 +13,6 @@
 #include "UploadSettings.h"
 
 class QAction;
-class QDockWidget;
 class QMainWindow;
 class QProgressBar;
 class QToolButton;
@@ -36,10 +35,8 @@ public:
     QAction* uploadAction() const { return upload_; }     // Ctrl+U, for the menu and the tool bar
     QAction* stopAction() const { return stop_; }         // stops the build or avrdude
     QAction* settingsAction() const { return settings_; } // the Upload settings dialog
-    QAction* monitorAction() const { return monitor_; }   // shows or hides the serial monitor
     QWidget* progressWidget() const { return progress_; } // for the status bar; shown while uploading
-    QDockWidget* monitorDock() const { return dock_; }
-    SerialMonitor* monitor() const { return serial_; }
+    SerialMonitor* monitor() const { return serial_; }    // the pane; the window owns it once placed
     UploadController* controller() const { return controller_; }
 
     UploadSettings settings() const { return current_; }
@@ -58,12 +55,10 @@ private:
     RequestSource request_;          // asked at each Upload
     UploadSettings current_;         // programmer, port, speeds
     UploadController* controller_;   // runs the build and avrdude
-    SerialMonitor* serial_;          // the monitor inside dock_
-    QDockWidget* dock_;              // holds the monitor
+    SerialMonitor* serial_;          // the monitor pane
     QAction* upload_;                // Upload, Ctrl+U
     QAction* stop_;                  // Stop
     QAction* settings_;              // Upload settings...
-    QAction* monitor_;               // Serial monitor
     QWidget* progress_;              // bar_ and the Stop button
     QProgressBar* bar_;              // avrdude's progress
 };
