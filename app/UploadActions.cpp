@@ -15,7 +15,7 @@ UploadActions::UploadActions(QMainWindow* window, RequestSource request)
     : QObject(window), window_(window), request_(std::move(request)), controller_(new UploadController(this)),
       serial_(new SerialMonitor(window)),
       upload_(new QAction(tr("&Upload"), this)), stop_(new QAction(tr("&Stop upload"), this)),
-      settings_(new QAction(tr("Upload se&ttings..."), this)), progress_(new QWidget), bar_(new QProgressBar)
+      settings_(new QAction(tr("Upload se&ttings..."), this)), progress_(new QWidget(window)), bar_(new QProgressBar)
 {
     upload_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     upload_->setToolTip(tr("Build and upload to the board (Ctrl+U)"));
