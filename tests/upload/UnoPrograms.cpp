@@ -13,37 +13,10 @@ VARIABLE sum
 : main 42 result C! 7 5 + sum C! ;
 )";
 
-// The watchdog is switched off first: the bootloader starts a program with
-// it running. The UART registers lie above the I/O space: lds and sts.
-const char* const HelloProgram = R"(HEX
-: uart-status 0 C0 ;
-: uart-data 0 C6 ;
-DECIMAL
-: wdt-off
-$ wdr
-$ ldi r16,0
-$ out MCUSR,r16
-$ lds r16,WDTCSR
-$ ori r16,(1<<WDCE)|(1<<WDE)
-$ sts WDTCSR,r16
-$ ldi r16,0
-$ sts WDTCSR,r16
-;
-: uart-init
-$ ldi r16,(1<<U2X0)
-$ sts UCSR0A,r16
-$ ldi r16,0
-$ sts UBRR0H,r16
-$ ldi r16,16
-$ sts UBRR0L,r16
-$ ldi r16,(1<<RXEN0)|(1<<TXEN0)
-$ sts UCSR0B,r16
-;
-: emit BEGIN uart-status C@ 32 AND UNTIL uart-data C! ;
-: key BEGIN uart-status C@ 128 AND UNTIL uart-data C@ ;
-: greet 'H emit 'e emit 'l emit 'l emit 'o emit 32 emit 'f emit 'r emit 'o emit 'm emit
-  32 emit 't emit 'h emit 'e emit 32 emit 'U emit 'n emit 'o emit 13 emit 10 emit ;
-: main wdt-off uart-init greet 1 emit 255 emit 13 emit 10 emit BEGIN key emit AGAIN ;
+// The run-time's serial words, on UART0 as the header sets it up.
+const char* const HelloProgram = R"(: greet 'H EMIT 'e EMIT 'l EMIT 'l EMIT 'o EMIT SPACE 'f EMIT 'r EMIT 'o EMIT 'm EMIT
+  SPACE 't EMIT 'h EMIT 'e EMIT SPACE 'U EMIT 'n EMIT 'o EMIT CR ;
+: main greet 1 EMIT 255 EMIT CR BEGIN KEY EMIT AGAIN ;
 )";
 
 std::string TinyHex(const std::string& dir)

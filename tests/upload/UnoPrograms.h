@@ -13,10 +13,11 @@ extern const char* const ResultProgram;
 inline constexpr std::uint16_t ResultAddress = 0x100;
 inline const std::vector<std::uint8_t> ResultBytes{42, 12};
 
-// Greets over UART0 at 115200 baud with HelloText and the bytes $01 $FF,
-// then echoes every byte it receives.
+// Greets over UART0 (at the run-time's HelloBaud) with HelloText and the
+// bytes $01 $FF, then echoes every byte it receives.
 extern const char* const HelloProgram;
 inline constexpr const char* HelloText = "Hello from the Uno";
+inline constexpr unsigned HelloBaud = 9600;
 
 // Compiles `source` for the ATmega328P into DIR/NAME.hex; returns its path,
 // or empty with `error` set.

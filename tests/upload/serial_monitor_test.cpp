@@ -145,7 +145,7 @@ void SerialMonitorTest::boardOutputAfterAnUpload()
     QVERIFY2(uno, error.c_str());
     SerialMonitor m;
     m.setPort(QString::fromStdString(uno->port()));
-    m.setBaud(115200);
+    m.setBaud(uploadtest::HelloBaud);
     QVERIFY2(m.open(), qPrintable(m.status()));
 
     UploadController c;
