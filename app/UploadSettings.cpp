@@ -1,5 +1,7 @@
 #include "UploadSettings.h"
 
+#include "Devices.h"
+
 namespace mirtolan {
 namespace {
 
@@ -19,6 +21,9 @@ UploadSettings ReadUploadSettings(const IniFile& ini)
 {
     UploadSettings d;
     UploadSettings s;
+    s.device = ini.ReadString(Section, "Device", d.device);
+    if (!FindDevice(s.device))
+        s.device = d.device;
     s.programmer = ini.ReadString(Section, "Programmer", d.programmer);
     if (s.programmer.empty())
         s.programmer = d.programmer;
@@ -32,6 +37,7 @@ UploadSettings ReadUploadSettings(const IniFile& ini)
 
 void WriteUploadSettings(IniFile& ini, const UploadSettings& s)
 {
+    ini.WriteString(Section, "Device", s.device);
     ini.WriteString(Section, "Programmer", s.programmer);
     ini.WriteString(Section, "Port", s.port);
     ini.WriteInteger(Section, "Baud", std::int32_t(s.baud));
