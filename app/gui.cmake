@@ -48,7 +48,9 @@ if(Qt6SerialPort_FOUND)
     ${CMAKE_CURRENT_LIST_DIR}/SerialMonitor.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SerialMonitor.h
     ${CMAKE_CURRENT_LIST_DIR}/UploadActions.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/UploadActions.h)
+    ${CMAKE_CURRENT_LIST_DIR}/UploadActions.h
+    ${CMAKE_CURRENT_LIST_DIR}/UploadTool.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/UploadTool.h)
   target_link_libraries(mirtolan_window PUBLIC Qt6::SerialPort mirtolan_upload mirtolan_builder)
   target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_HAVE_UPLOAD=1)
 else()

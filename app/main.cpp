@@ -7,6 +7,9 @@
 #ifdef MIRTOLAN_RUN
 #include "RunWindow.h"
 #endif
+#ifdef MIRTOLAN_HAVE_UPLOAD
+#include "UploadTool.h"
+#endif
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -16,6 +19,9 @@ int main(int argc, char** argv) {
     TForm1 Form1;
 #ifdef MIRTOLAN_RUN
     mirtolan::InstallRun(Form1);
+#endif
+#ifdef MIRTOLAN_HAVE_UPLOAD
+    new mirtolan::UploadTool(Form1); // the window owns it
 #endif
     const QStringList args = QApplication::arguments();
     if (args.size() > 1) Form1.OpenFile(args.at(1));

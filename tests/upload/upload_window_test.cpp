@@ -16,6 +16,15 @@
 #include "SerialMonitor.h"
 
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTabWidget>
+
+#include "Main.h"
+#include "MessagePane.h"
+#include "SimulatedUno.h"
+#include "UploadTool.h"
 
 using namespace mirtolan;
 
@@ -29,6 +38,7 @@ private slots:
     void controllerStops();
     void controllerBuildFailureUploadsNothing();
     void windowActionsRunAndStop();
+    void windowUploadsToTheSimulatedUno();
 };
 
 namespace {
@@ -220,6 +230,72 @@ void UploadWindowTest::windowActionsRunAndStop()
     a.monitor()->close();
     close(master);
     close(slave);
+}
+
+void UploadWindowTest::windowUploadsToTheSimulatedUno()
+{
+    const std::string dir = uploadtest::FreshDir("window");
+    const QString qdir = QString::fromStdString(dir);
+    FormEnvironment env;
+    env.message = [](QWidget*, FormEnvironment::Box, const QString&, QMessageBox::StandardButtons) {
+        return QMessageBox::Ok;
+    };
+    env.exeDir = qdir; // the settings file goes here
+    env.exeName = QStringLiteral("mirtolan");
+    env.xdgConfigHome = qdir + "/xdg";
+    env.home = qdir + "/home";
+    TForm1 form(env);
+    auto* tool = new UploadTool(form);
+
+    QAction* upload = nullptr;
+    for (QAction* m : form.menuBar()->actions())
+        if (m->menu() && m->text().remove('&') == QLatin1String("Board"))
+            for (QAction* a : m->menu()->actions())
+                if (a->shortcut() == QKeySequence(QStringLiteral("Ctrl+U")))
+                    upload = a;
+    QVERIFY(upload);
+    QVERIFY(form.Panes->indexOf(tool->actions()->monitor()) >= 0);
+    tool->monitorAction()->trigger();
+    QCOMPARE(form.Panes->currentWidget(), tool->actions()->monitor());
+
+    // The settings are kept in the window's settings file.
+    UploadSettings s;
+    s.port = dir + "/ttyACM0";
+    emit tool->actions()->settingsChanged(s);
+    IniFile ini;
+    ini.Load(form.SettingsPath());
+    QCOMPARE(ReadUploadSettings(ini).port, s.port);
+    tool->actions()->setSettings(s);
+
+    QSignalSpy finished(tool->actions(), &UploadActions::uploadFinished);
+    upload->trigger(); // nothing opened: nothing to build
+    QVERIFY(form.ErrorMemo->toPlainText().contains(QLatin1String("Save the source first")));
+    QVERIFY(!tool->actions()->controller()->busy());
+
+    const std::string source = dir + "/result.4th";
+    std::ofstream(source) << uploadtest::ResultProgram;
+    QVERIFY(form.OpenFile(QString::fromStdString(source)));
+    upload->trigger();
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.takeFirst().at(0).toBool(), false);
+    QVERIFY2(form.ErrorMemo->toPlainText().contains(QLatin1String("no serial port for the board")),
+             qPrintable(form.ErrorMemo->toPlainText()));
+
+    std::string error;
+    auto uno = uploadtest::SimulatedUno::Start(dir + "/uno", error);
+    QVERIFY2(uno, error.c_str());
+    const std::vector<std::uint8_t> zero(uploadtest::ResultBytes.size(), 0);
+    uno->writeData(uploadtest::ResultAddress, zero);
+    s.port = uno->port();
+    tool->actions()->setSettings(s);
+    upload->trigger();
+    QVERIFY(!tool->actions()->progressWidget()->isHidden());
+    QVERIFY(finished.wait(30000));
+    QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(form.ErrorMemo->toPlainText()));
+    QVERIFY(form.statusBar()->currentMessage().contains(QLatin1String("verified")));
+    QTRY_VERIFY_WITH_TIMEOUT(uno->readData(uploadtest::ResultAddress, uploadtest::ResultBytes.size())
+                                 == uploadtest::ResultBytes,
+                             3000);
 }
 
 QTEST_MAIN(UploadWindowTest)

@@ -1,0 +1,118 @@
+#include "UploadTool.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QToolBar>
+
+#include "FileEncoding.h"
+#include "Main.h"
+#include "MessagePane.h"
+#include "SerialMonitor.h"
+#include "Settings.h"
+#include "SourceEditor.h"
+
+namespace mirtolan {
+namespace {
+
+const QString BoardMenu = QStringLiteral("&Board");
+
+std::string Bytes(const QString& s) { return s.toLocal8Bit().toStdString(); }
+
+// The shipped run-time beside the program, in the build tree as in an
+// installed tree (bin/../share/mirtolan).
+QString SharedDir() { return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/mirtolan"); }
+
+} // namespace
+
+UploadTool::UploadTool(TForm1& window)
+    : QObject(&window), window_(window), actions_(new UploadActions(&window, [this] { return request(); })),
+      monitor_(new QAction(tr("Serial &monitor"), this))
+{
+    monitor_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M));
+    QMenu* menu = window.Menu(BoardMenu);
+    menu->addAction(actions_->uploadAction());
+    menu->addAction(actions_->stopAction());
+    menu->addSeparator();
+    menu->addAction(actions_->settingsAction());
+    menu->addAction(monitor_);
+    window.Panel1->addAction(actions_->uploadAction());
+    window.statusBar()->addPermanentWidget(actions_->progressWidget());
+    window.AddPane(actions_->monitor(), tr("Serial monitor"));
+    actions_->progressWidget()->hide();
+
+    connect(monitor_, &QAction::triggered, this, [this] {
+        window_.Panes->setCurrentWidget(actions_->monitor());
+        actions_->monitor()->setFocus();
+    });
+    connect(actions_, &UploadActions::message, &window, &TForm1::AppendDiagnostic);
+    connect(actions_, &UploadActions::settingsChanged, this, &UploadTool::saveSettings);
+    connect(actions_, &UploadActions::uploadFinished, this, [this](bool ok) {
+        window_.statusBar()->showMessage(ok ? tr("Uploaded and verified") : tr("Upload failed: see the messages"));
+    });
+
+    IniFile ini;
+    try {
+        ini.Load(window.SettingsPath());
+    } catch (const std::exception&) {
+        // An unreadable settings file: the window says so itself; start from the defaults.
+    }
+    actions_->setSettings(ReadUploadSettings(ini));
+}
+
+std::optional<UploadRequest> UploadTool::request()
+{
+    const std::string& file = window_.State().SourceFileName;
+    window_.ErrorMemo->clearMessages();
+    if (file.empty()) {
+        window_.AppendDiagnostic(tr("Save the source first: the .hex is written beside it."));
+        return std::nullopt;
+    }
+    const UploadSettings s = actions_->settings();
+    UploadRequest r;
+    r.build.sourceFile = file;
+    r.build.device = FindDevice(s.device);
+    r.build.useZcall = window_.Zcall->isChecked();
+    r.build.includeHeader = true;
+    const QString local = QDir::current().filePath(QStringLiteral("Mirtolan.arch"));
+    r.build.archive = Bytes(QFileInfo::exists(local) ? local : SharedDir() + "/Mirtolan.arch");
+    r.build.runtimeDirs = {Bytes(SharedDir())};
+    // The editor's text as it stands, in the file's encoding, saved or not.
+    std::vector<std::string> lines;
+    for (QTextBlock b = window_.Source->document()->begin(); b.isValid(); b = b.next()) {
+        std::string line;
+        if (!EncodeLine(b.text(), window_.SourceEncoding(), line))
+            line = Bytes(b.text());
+        lines.push_back(std::move(line));
+    }
+    r.source = LineList(lines);
+    window_.AppendDiagnostic(tr("Building %1 for the %2 and uploading it")
+                                 .arg(QFileInfo(QString::fromLocal8Bit(file.c_str())).fileName(),
+                                      r.build.device ? QString::fromLatin1(r.build.device->title.data(),
+                                                                           qsizetype(r.build.device->title.size()))
+                                                     : QString()));
+    return r;
+}
+
+void UploadTool::saveSettings(const UploadSettings& s)
+{
+    const std::string& path = window_.SettingsPath();
+    if (path.empty())
+        return;
+    try {
+        IniFile ini;
+        ini.Load(path); // the window's keys and any others are written back as they were
+        WriteUploadSettings(ini, s);
+        ini.Save(path);
+    } catch (const std::exception& e) {
+        window_.AppendDiagnostic(tr("Cannot keep the upload settings: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
+}
+
+} // namespace mirtolan
