@@ -336,7 +336,7 @@ UploadResult Upload(const UploadOptions& o)
     r.port = o.port;
     const Programmer* p = FindProgrammer(o.programmer);
     if (r.port.empty() && (!p || p->serialPort)) {
-        const auto ports = BoardPorts();
+        const auto ports = BoardPorts(o.portsDir);
         if (ports.empty()) {
             r.outcome = UploadOutcome::NoPort;
             return r;
@@ -409,7 +409,7 @@ UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ost
     bool found = false;
     const Programmer* p = FindProgrammer(options.programmer);
     if (options.port.empty() && (!p || p->serialPort)) {
-        const auto ports = BoardPorts();
+        const auto ports = BoardPorts(options.portsDir);
         if (!ports.empty()) {
             options.port = ports.front();
             found = true;

@@ -79,6 +79,7 @@ struct UploadOptions {
     const Device* device = nullptr;      // the chip; null: the default device
     std::string programmer{DefaultProgrammer}; // avrdude's -c id
     std::string port;                    // empty: the first board port found
+    std::string portsDir = "/dev";       // where board ports are looked for
     unsigned baud = 0;                   // 0: the programmer's default
     std::string avrdude = "avrdude";     // the program run, looked up on PATH
     std::chrono::milliseconds timeLimit = DefaultUploadTimeLimit; // avrdude is stopped after it

@@ -266,6 +266,26 @@ TEST_F(SimulatedUpload, UploadsVerifiesAndRuns)
     EXPECT_EQ(readBack, image);
 }
 
+TEST_F(SimulatedUpload, FindsTheBoardPort)
+{
+    UploadOptions o = options(TinyHex(dir));
+    o.port.clear();
+    o.portsDir = FreshDir("no-ports");
+    UploadResult r = Upload(o);
+    EXPECT_EQ(r.outcome, UploadOutcome::NoPort);
+    EXPECT_TRUE(r.port.empty());
+    EXPECT_TRUE(r.log.empty()); // avrdude was not run
+
+    // The board as the first ACM port, with a USB adapter beside it.
+    o.portsDir = FreshDir("ports-present");
+    ASSERT_EQ(symlink(uno->port().c_str(), (o.portsDir + "/ttyACM0").c_str()), 0);
+    std::ofstream(o.portsDir + "/ttyUSB0");
+    r = Upload(o);
+    EXPECT_TRUE(r.ok()) << r.explain() << "\n" << r.log;
+    EXPECT_TRUE(r.portFound);
+    EXPECT_EQ(r.port, o.portsDir + "/ttyACM0");
+}
+
 TEST_F(SimulatedUpload, StopEndsAvrdudeAtOnce)
 {
     // A pseudo-terminal with nobody behind it: avrdude waits for an answer.
