@@ -7,9 +7,9 @@
 #pragma once
 
 #include <atomic>
-#include <iosfwd>
 #include <chrono>
 #include <functional>
+#include <iosfwd>
 #include <span>
 #include <string>
 #include <string_view>
@@ -125,10 +125,6 @@ private:
 // Decides an outcome from avrdude's output and exit status; sets `detail`
 // to the line that decided it.
 UploadOutcome ClassifyAvrdude(std::string_view log, int exitStatus, std::string& detail);
-
-} // namespace mirtolan
-
-namespace mirtolan {
 
 // Runs Upload and tells what happens as a command-line tool does: the
 // command and the port it found on `out`, the progress in steps of
