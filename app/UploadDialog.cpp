@@ -30,12 +30,10 @@ std::string ProgrammerId(const QComboBox* box)
 } // namespace
 
 UploadDialog::UploadDialog(QWidget* parent, const QString& devDir)
-    : QDialog(parent), devDir_(devDir), device_(new QComboBox), programmer_(new QComboBox), port_(new QComboBox), baud_(new QComboBox),
+    : QDialog(parent), devDir_(devDir), programmer_(new QComboBox), port_(new QComboBox), baud_(new QComboBox),
       portNote_(new QLabel)
 {
     setWindowTitle(tr("Upload settings"));
-    for (const Device& d : Devices())
-        device_->addItem(Qs(d.title), Qs(d.name));
     programmer_->setEditable(true);
     for (const Programmer& p : Programmers())
         programmer_->addItem(Qs(p.id) + " - " + Qs(p.title), Qs(p.id));
@@ -47,7 +45,6 @@ UploadDialog::UploadDialog(QWidget* parent, const QString& devDir)
     portNote_->setWordWrap(true);
 
     auto* form = new QFormLayout;
-    form->addRow(tr("&Device:"), device_);
     form->addRow(tr("&Programmer:"), programmer_);
     form->addRow(tr("P&ort:"), port_);
     form->addRow(QString(), portNote_);
@@ -66,8 +63,6 @@ UploadDialog::UploadDialog(QWidget* parent, const QString& devDir)
 
 void UploadDialog::setSettings(const UploadSettings& s)
 {
-    const Device* d = FindDevice(s.device);
-    device_->setCurrentIndex(std::max(0, device_->findData(d ? Qs(d->name) : Qs(UploadSettings{}.device))));
     const QString id = Qs(s.programmer);
     const int i = programmer_->findData(id);
     if (i >= 0)
@@ -88,7 +83,6 @@ void UploadDialog::setSettings(const UploadSettings& s)
 UploadSettings UploadDialog::settings() const
 {
     UploadSettings s;
-    s.device = Ss(device_->currentData().toString());
     s.programmer = ProgrammerId(programmer_);
     const QString port = port_->currentText().trimmed();
     // A USB programmer is found without a port.

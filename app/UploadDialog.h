@@ -1,6 +1,6 @@
-// The Upload settings dialog: the board's chip, the programmer, the board's
-// port (chosen from the ports present, looked up afresh each time the dialog
-// opens) and the upload speed.
+// The Upload settings dialog: the programmer, the board's port (chosen from
+// the ports present, looked up afresh each time the dialog opens) and the
+// upload speed.
 #pragma once
 
 #include <QDialog>
@@ -27,7 +27,6 @@ public:
     // Fills the port list from the ports present, keeping the choice.
     void refreshPorts();
 
-    QComboBox* deviceBox() const { return device_; }
     QComboBox* programmerBox() const { return programmer_; }
     QComboBox* portBox() const { return port_; }
     QComboBox* baudBox() const { return baud_; }
@@ -39,7 +38,6 @@ private:
     void programmerChanged();
 
     QString devDir_;              // where ports are looked for
-    QComboBox* device_;           // the chip on the board, from the device table
     QComboBox* programmer_;       // avrdude ids with their titles; editable for any other id
     QComboBox* port_;             // "first port found" and the ports present; editable
     QComboBox* baud_;             // "programmer's default" and the usual speeds; editable

@@ -1,7 +1,5 @@
 #include "UploadSettings.h"
 
-#include "Devices.h"
-
 namespace mirtolan {
 namespace {
 
@@ -21,9 +19,6 @@ UploadSettings ReadUploadSettings(const IniFile& ini)
 {
     UploadSettings d;
     UploadSettings s;
-    s.device = ini.ReadString(Section, "Device", d.device);
-    if (!FindDevice(s.device))
-        s.device = d.device;
     s.programmer = ini.ReadString(Section, "Programmer", d.programmer);
     if (s.programmer.empty())
         s.programmer = d.programmer;
@@ -37,7 +32,6 @@ UploadSettings ReadUploadSettings(const IniFile& ini)
 
 void WriteUploadSettings(IniFile& ini, const UploadSettings& s)
 {
-    ini.WriteString(Section, "Device", s.device);
     ini.WriteString(Section, "Programmer", s.programmer);
     ini.WriteString(Section, "Port", s.port);
     ini.WriteInteger(Section, "Baud", std::int32_t(s.baud));

@@ -10,7 +10,6 @@
 namespace mirtolan {
 
 struct UploadSettings {
-    std::string device = "atmega328p";  // the chip on the board (an Uno's by default), as the device table names it
     std::string programmer = "arduino"; // avrdude's -c id
     std::string port;                   // the board's port; empty: the first one found
     unsigned baud = 0;                  // avrdude's -b speed; 0: the programmer's own

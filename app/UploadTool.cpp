@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -74,14 +75,17 @@ std::optional<UploadRequest> UploadTool::request()
         window_.AppendDiagnostic(tr("Save the source first: the .hex is written beside it."));
         return std::nullopt;
     }
-    const UploadSettings s = actions_->settings();
+    // Built as Build builds it: the device, variable start and call style
+    // chosen in the window, the archive it read.
     UploadRequest r;
     r.build.sourceFile = file;
-    r.build.device = FindDevice(s.device);
+    r.build.device = &window_.ChosenDevice();
+    r.build.varStart = Bytes(window_.EdVarBeg->text().trimmed());
     r.build.useZcall = window_.Zcall->isChecked();
-    r.build.includeHeader = true;
-    const QString local = QDir::current().filePath(QStringLiteral("Mirtolan.arch"));
-    r.build.archive = Bytes(QFileInfo::exists(local) ? local : SharedDir() + "/Mirtolan.arch");
+    r.build.includeHeader = true; // a .hex needs the run-time
+    r.build.archive = window_.State().archive.fileName;
+    if (r.build.archive.empty())
+        r.build.archive = Bytes(SharedDir() + "/Mirtolan.arch");
     r.build.runtimeDirs = {Bytes(SharedDir())};
     // The editor's text as it stands, in the file's encoding, saved or not.
     std::vector<std::string> lines;

@@ -74,19 +74,18 @@ void UploadWindowTest::settingsThroughTheDialog()
         UploadSettings out;    // read back from it
     };
     const Case cases[] = {
-        {{"atmega328p", "arduino", "", 0, 9600}, {"atmega328p", "arduino", "", 0, 9600}},
-        {{"atmega32", "arduino", "/dev/ttyUSB3", 57600, 115200}, {"atmega32", "arduino", "/dev/ttyUSB3", 57600, 115200}},
-        {{"ATmega2560", "stk500v2", "/dev/ttyACM1", 0, 9600}, {"atmega2560", "stk500v2", "/dev/ttyACM1", 0, 9600}},
+        {{"arduino", "", 0, 9600}, {"arduino", "", 0, 9600}},
+        {{"arduino", "/dev/ttyUSB3", 57600, 115200}, {"arduino", "/dev/ttyUSB3", 57600, 115200}},
+        {{"stk500v2", "/dev/ttyACM1", 0, 9600}, {"stk500v2", "/dev/ttyACM1", 0, 9600}},
         // A USB programmer is found without a port.
-        {{"atmega328p", "usbasp", "/dev/ttyACM0", 0, 9600}, {"atmega328p", "usbasp", "", 0, 9600}},
-        // Any avrdude id and speed may be typed; an unknown chip gives the Uno's.
-        {{"frob", "dragon_isp", "/dev/ttyS4", 250000, 9600}, {"atmega328p", "dragon_isp", "/dev/ttyS4", 250000, 9600}},
+        {{"usbasp", "/dev/ttyACM0", 0, 9600}, {"usbasp", "", 0, 9600}},
+        // Any avrdude id and speed may be typed.
+        {{"dragon_isp", "/dev/ttyS4", 250000, 9600}, {"dragon_isp", "/dev/ttyS4", 250000, 9600}},
     };
     UploadDialog d(nullptr, QStringLiteral("/nonexistent"));
     for (const Case& c : cases) {
         d.setSettings(c.in);
         const UploadSettings s = d.settings();
-        QCOMPARE(s.device, c.out.device);
         QCOMPARE(s.programmer, c.out.programmer);
         QCOMPARE(s.port, c.out.port);
         QCOMPARE(s.baud, c.out.baud);
@@ -99,16 +98,14 @@ void UploadWindowTest::settingsThroughTheDialog()
 void UploadWindowTest::settingsFileKeys()
 {
     IniFile ini;
-    ini.SetLines({"[Editor]", "Font=Mono", "[Upload]", "Device=pdp11", "Baud=-5", "MonitorBaud=fast", "Programmer="});
+    ini.SetLines({"[Editor]", "Font=Mono", "[Upload]", "Baud=-5", "MonitorBaud=fast", "Programmer="});
     const UploadSettings damaged = ReadUploadSettings(ini);
-    QCOMPARE(damaged.device, std::string("atmega328p"));
     QCOMPARE(damaged.programmer, std::string("arduino"));
     QCOMPARE(damaged.baud, 0u);
     QCOMPARE(damaged.monitorBaud, 9600u);
 
-    WriteUploadSettings(ini, {"atmega644", "usbasp", "/dev/ttyUSB0", 19200, 115200});
+    WriteUploadSettings(ini, {"usbasp", "/dev/ttyUSB0", 19200, 115200});
     const UploadSettings back = ReadUploadSettings(ini);
-    QCOMPARE(back.device, std::string("atmega644"));
     QCOMPARE(back.programmer, std::string("usbasp"));
     QCOMPARE(back.port, std::string("/dev/ttyUSB0"));
     QCOMPARE(back.baud, 19200u);
@@ -275,6 +272,7 @@ void UploadWindowTest::windowUploadsToTheSimulatedUno()
     const std::string source = dir + "/result.4th";
     std::ofstream(source) << uploadtest::ResultProgram;
     QVERIFY(form.OpenFile(QString::fromStdString(source)));
+    form.ChooseDevice(*FindDevice("atmega328p")); // the Uno's chip, and its variable start
     upload->trigger();
     QVERIFY(finished.wait(30000));
     QCOMPARE(finished.takeFirst().at(0).toBool(), false);
