@@ -9,10 +9,8 @@
 #include <QMenu>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTextBlock>
 #include <QToolBar>
 
-#include "FileEncoding.h"
 #include "Main.h"
 #include "MessagePane.h"
 #include "SerialMonitor.h"
@@ -80,22 +78,21 @@ std::optional<UploadRequest> UploadTool::request()
     UploadRequest r;
     r.build.sourceFile = file;
     r.build.device = &window_.ChosenDevice();
-    r.build.varStart = Bytes(window_.EdVarBeg->text().trimmed());
+    if (!window_.EdVarBeg->text().trimmed().isEmpty())
+        r.build.varStart = Bytes(window_.EdVarBeg->text().trimmed());
     r.build.useZcall = window_.Zcall->isChecked();
     r.build.includeHeader = true; // a .hex needs the run-time
     r.build.archive = window_.State().archive.fileName;
     if (r.build.archive.empty())
         r.build.archive = Bytes(SharedDir() + "/Mirtolan.arch");
     r.build.runtimeDirs = {Bytes(SharedDir())};
-    // The editor's text as it stands, in the file's encoding, saved or not.
-    std::vector<std::string> lines;
-    for (QTextBlock b = window_.Source->document()->begin(); b.isValid(); b = b.next()) {
-        std::string line;
-        if (!EncodeLine(b.text(), window_.SourceEncoding(), line))
-            line = Bytes(b.text());
-        lines.push_back(std::move(line));
+    // The editor's text as it stands, saved or not.
+    try {
+        r.source = window_.compileLines();
+    } catch (const std::exception& e) { // no memory for a copy of the text
+        window_.AppendDiagnostic(QString::fromLocal8Bit(e.what()));
+        return std::nullopt;
     }
-    r.source = LineList(lines);
     window_.AppendDiagnostic(tr("Building %1 for the %2 and uploading it")
                                  .arg(QFileInfo(QString::fromLocal8Bit(file.c_str())).fileName(),
                                       r.build.device ? QString::fromLatin1(r.build.device->title.data(),
