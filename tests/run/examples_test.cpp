@@ -19,12 +19,15 @@ struct Example {
     StopReason ends;                    // how a short run of it ends
     std::vector<std::uint8_t> stack;    // the data stack it leaves, when it halts
     std::vector<std::uint8_t> variable; // the bytes of its first variable, when it has one
+    std::vector<PinStimulus> pins;      // what drives its inputs
 };
 
 const Example Examples[] = {
-    {"blink328p.4th", StopReason::Limit, {}, {}},
-    {"blink.4th", StopReason::Limit, {}, {}},
-    {"loops.4th", StopReason::Halted, {55, 6, 10, 20, 99}, {1, 2, 6, 24, 120}},
+    {"blink328p.4th", StopReason::Limit, {}, {}, {}},
+    {"blink.4th", StopReason::Limit, {}, {}, {}},
+    {"loops.4th", StopReason::Halted, {55, 6, 10, 20, 99}, {1, 2, 6, 24, 120}, {}},
+    // The button on PD2, released, then pressed once from 100 to 150 ms.
+    {"counter.4th", StopReason::Limit, {}, {1}, {{'D', 2, 1, 0}, {'D', 2, 0, 0.1}, {'D', 2, 1, 0.15}}},
 };
 
 TEST(Examples, BuildForTheATmega328PAndRun)
@@ -46,6 +49,7 @@ TEST(Examples, BuildForTheATmega328PAndRun)
 
         RunOptions r;
         r.maxSeconds = 0.3;
+        r.pins = e.pins;
         const RunReport report = RunProgram(b, r);
         EXPECT_EQ(report.stopped, e.ends) << e.file << ": " << StopReasonName(report.stopped) << " " << report.error;
         if (e.ends == StopReason::Halted) {
