@@ -161,6 +161,14 @@ std::vector<std::string> assemblerCommand(const std::string& sourceDir, const st
             "-m", scratch.file("program.map"), "-d", scratch.file("program.obj"), listing};
 }
 
+ProcessOptions assemblerRun(const ScratchDir& scratch, const std::atomic<bool>* cancel)
+{
+    ProcessOptions o;
+    o.workDir = scratch.path();
+    o.cancel = cancel;
+    return o;
+}
+
 // The distance in words of each branch that the assembler found out of
 // range: each is replaced by a data word holding its distance, and the
 // listing is assembled once more.
@@ -199,7 +207,7 @@ std::map<std::int64_t, std::int64_t> measureBranches(const LineList& listing, co
     }
     const std::string patched = scratch.file("measure.asm");
     std::ofstream(patched, std::ios::binary) << text;
-    const auto run = RunProcess(assemblerCommand(sourceDir, headerDir, scratch, patched), scratch.path(), cancel);
+    const auto run = RunProcess(assemblerCommand(sourceDir, headerDir, scratch, patched), assemblerRun(scratch, cancel));
     if (!run.started || run.exitCode != 0)
         return reach;
     const auto symbols = readMap(scratch.file("program.map"));
@@ -358,7 +366,7 @@ BuildResult BuildHex(const BuildOptions& o)
         r.error = "cannot make a scratch folder for the assembler in " + fs::temp_directory_path().string();
         return r;
     }
-    const auto run = RunProcess(assemblerCommand(sourceDir, headerDir, scratch, ctx.listingFile), scratch.path(), o.cancel);
+    const auto run = RunProcess(assemblerCommand(sourceDir, headerDir, scratch, ctx.listingFile), assemblerRun(scratch, o.cancel));
     if (!run.started) {
         r.error = "cannot run the assembler avra (" + run.error + "); install it with scripts/deps.sh or 'apt install avra'";
         return r;

@@ -1,10 +1,11 @@
 #include "Process.h"
 
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,37 +16,48 @@ namespace mirtolan {
 
 namespace {
 
-// How often a running tool looks at the stop flag.
-constexpr int CancelPollMs = 100;
+// How often a running tool's output, the stop flag and the clock are looked at.
+constexpr int PollMs = 50;
+// How long a stopped tool may take to end by itself (and let go of a
+// serial port cleanly) before it is killed.
+constexpr int TermGraceMs = 500;
 
-struct Pipe {
-    int fd[2] = {-1, -1};
-    ~Pipe()
-    {
-        for (int f : fd)
-            if (f >= 0)
-                ::close(f);
+void reap(pid_t pid, int& status)
+{
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-};
+}
+
+void stop(pid_t pid, int& status)
+{
+    ::kill(pid, SIGTERM);
+    for (int waited = 0; waited < TermGraceMs; waited += PollMs) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return;
+        ::usleep(PollMs * 1000);
+    }
+    ::kill(pid, SIGKILL);
+    reap(pid, status);
+}
 
 } // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir,
-                         const std::atomic<bool>* cancel)
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options)
 {
     ProcessResult r;
-    Pipe out;
-    if (::pipe2(out.fd, O_CLOEXEC) != 0) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        r.startErrno = errno;
         r.error = std::strerror(errno);
         return r;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out.fd[1], 2);
-    if (!workDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    if (!options.workDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -53,38 +65,50 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     pid_t pid = -1;
     const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
     if (rc != 0) {
-        r.error = std::string(argv[0]) + ": " + std::strerror(rc);
+        ::close(fds[0]);
+        r.startErrno = rc;
+        r.error = argv[0] + ": " + std::strerror(rc);
         return r;
     }
     r.started = true;
-    ::close(out.fd[1]);
-    out.fd[1] = -1;
 
-    char buf[4096];
+    const auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
+    std::array<char, 4096> buffer;
     for (;;) {
-        if (cancel && cancel->load()) {
-            ::kill(pid, SIGKILL);
+        if (options.cancel && options.cancel->load()) {
             r.stopped = true;
             break;
         }
-        pollfd p{out.fd[0], POLLIN, 0};
-        const int n = ::poll(&p, 1, CancelPollMs);
+        if (options.timeLimit.count() > 0 && std::chrono::steady_clock::now() >= deadline) {
+            r.timedOut = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        const int n = ::poll(&p, 1, PollMs);
         if (n < 0 && errno != EINTR)
             break;
         if (n <= 0)
             continue;
-        const ssize_t got = ::read(out.fd[0], buf, sizeof buf);
+        const ssize_t got = ::read(fds[0], buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break;
-        r.output.append(buf, std::size_t(got));
+        const std::string_view text(buffer.data(), std::size_t(got));
+        r.output.append(text);
+        if (options.onText)
+            options.onText(text);
     }
+    ::close(fds[0]);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (r.stopped || r.timedOut) {
+        stop(pid, status);
+        return r;
     }
-    if (!r.stopped && WIFEXITED(status))
+    reap(pid, status);
+    if (WIFEXITED(status))
         r.exitCode = WEXITSTATUS(status);
     return r;
 }

@@ -1,5 +1,7 @@
 #include "Upload.h"
 
+#include "Process.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -8,14 +10,7 @@
 #include <optional>
 #include <ostream>
 
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-extern char** environ;
 
 namespace mirtolan {
 namespace {
@@ -91,10 +86,6 @@ constexpr std::string_view WritingBar = "Writing | ";
 constexpr std::string_view ReadingBar = "Reading | ";
 // Each '#' of a bar is this many percent.
 constexpr int PercentPerMark = 2;
-// How often avrdude's output, the stop flag and the clock are looked at.
-constexpr int PollMs = 50;
-// After SIGTERM, how long avrdude has to end before it is killed.
-constexpr int TermGraceMs = 500;
 
 std::optional<unsigned> NumberAfter(std::string_view name, std::string_view prefix)
 {
@@ -122,95 +113,6 @@ std::optional<std::string_view> LineWith(std::string_view log, std::string_view 
         from = to + 1;
     }
     return std::nullopt;
-}
-
-// Runs a program with its standard output and error in one pipe, line by
-// line to `onText`; stops it on `cancel` or after `limit`.
-struct RunEnd {
-    bool started = false;  // the program could be started
-    int startErrno = 0;    // why not
-    int exitStatus = -1;   // its exit status; -1 when it was stopped or killed
-    bool stopped = false;  // stopped through `cancel`
-    bool timedOut = false; // stopped at the time limit
-};
-
-void Reap(pid_t pid, int& status)
-{
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-}
-
-void Stop(pid_t pid, int& status)
-{
-    kill(pid, SIGTERM);
-    for (int waited = 0; waited < TermGraceMs; waited += PollMs) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return;
-        usleep(PollMs * 1000);
-    }
-    kill(pid, SIGKILL);
-    Reap(pid, status);
-}
-
-RunEnd RunProgram(const std::vector<std::string>& command, std::chrono::milliseconds limit,
-                  const std::atomic<bool>* cancel, const std::function<void(std::string_view)>& onText)
-{
-    RunEnd end;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        end.startErrno = errno;
-        return end;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    std::vector<char*> argv;
-    for (const auto& a : command)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
-        close(fds[0]);
-        end.startErrno = rc;
-        return end;
-    }
-    end.started = true;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    bool open = true;
-    std::array<char, 4096> buffer;
-    while (open) {
-        if (cancel && *cancel) {
-            end.stopped = true;
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            end.timedOut = true;
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, PollMs) <= 0)
-            continue;
-        const ssize_t n = read(fds[0], buffer.data(), buffer.size());
-        if (n > 0)
-            onText(std::string_view(buffer.data(), std::size_t(n)));
-        else if (n == 0 || errno != EINTR)
-            open = false;
-    }
-    close(fds[0]);
-    if (end.stopped || end.timedOut) {
-        Stop(pid, status);
-        return end;
-    }
-    Reap(pid, status);
-    if (WIFEXITED(status))
-        end.exitStatus = WEXITSTATUS(status);
-    return end;
 }
 
 } // namespace
@@ -368,7 +270,11 @@ UploadResult Upload(const UploadOptions& o)
             }
         }
     };
-    const RunEnd end = RunProgram(r.command, o.timeLimit, o.cancel, onText);
+    ProcessOptions run;
+    run.cancel = o.cancel;
+    run.timeLimit = o.timeLimit;
+    run.onText = onText;
+    const ProcessResult end = RunProcess(r.command, run);
     if (o.output && !partial.empty())
         o.output(partial);
     if (!end.started) {
@@ -377,12 +283,12 @@ UploadResult Upload(const UploadOptions& o)
             r.detail = "cannot start " + o.avrdude + ": " + std::strerror(end.startErrno);
         return r;
     }
-    r.exitStatus = end.exitStatus;
+    r.exitStatus = end.exitCode;
     if (end.stopped) {
         r.outcome = UploadOutcome::Stopped;
         return r;
     }
-    r.outcome = ClassifyAvrdude(r.log, end.timedOut ? -1 : end.exitStatus, r.detail);
+    r.outcome = ClassifyAvrdude(r.log, end.timedOut ? -1 : end.exitCode, r.detail);
     // At the limit with nothing telling in the output, the limit is the news.
     if (end.timedOut && r.outcome == UploadOutcome::Failed)
         r.outcome = UploadOutcome::TimedOut;
