@@ -23,7 +23,7 @@ TextEncoding DetectEncoding(const std::vector<std::string>& lines);
 bool IsValidUtf8(std::string_view bytes);
 
 QString DecodeLine(std::string_view bytes, TextEncoding encoding);
-// Encodes `text`; false (with `out` unspecified) when some character cannot
+// Encodes `text`; false (and `out` is not to be used) when some character cannot
 // be held in `encoding` (Latin-1 above U+00FF, or a lone surrogate anywhere).
 bool EncodeLine(const QString& text, TextEncoding encoding, std::string& out);
 // Whether every line can be held in `encoding`; `firstBad` gets the first

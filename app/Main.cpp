@@ -313,7 +313,7 @@ void TForm1::buildWindow() {
 
 namespace {
 // One menu item: where it goes, what it says, its keys and what it does.
-struct ActionSpec {
+struct ActionEntry {
     const char* menu;                  // title of its menu
     const char* text;                  // the item's text, with its & accelerator
     QKeySequence::StandardKey standard; // platform keys, or UnknownKey
@@ -326,7 +326,7 @@ struct ActionSpec {
 constexpr QKeyCombination NoKey{};
 
 // The window's menus, in order. Other tools' actions come through AddAction.
-const ActionSpec WindowActions[] = {
+const ActionEntry WindowActions[] = {
     {"&File", "&New", QKeySequence::New, {NoKey, NoKey}, &TForm1::New1, &TForm1::NewFile, false},
     {"&File", "&Open", QKeySequence::Open, {NoKey, NoKey}, &TForm1::Open1, &TForm1::Open1Click, false},
     {"&File", "&Save", QKeySequence::UnknownKey, {Qt::CTRL | Qt::Key_S, NoKey}, &TForm1::Save1, nullptr, false},
@@ -376,18 +376,18 @@ const ActionSpec WindowActions[] = {
 
 void TForm1::buildMenus() {
     MainMenu1 = menuBar();
-    for (const ActionSpec& spec : WindowActions) {
-        QMenu* menu = Menu(QString::fromUtf8(spec.menu));
-        if (spec.separatorBefore) menu->addSeparator();
-        QAction* a = menu->addAction(QString::fromUtf8(spec.text));
+    for (const ActionEntry& entry : WindowActions) {
+        QMenu* menu = Menu(QString::fromUtf8(entry.menu));
+        if (entry.separatorBefore) menu->addSeparator();
+        QAction* a = menu->addAction(QString::fromUtf8(entry.text));
         QList<QKeySequence> keys;
-        if (spec.standard != QKeySequence::UnknownKey) keys << QKeySequence::keyBindings(spec.standard);
-        for (QKeyCombination k : spec.keys)
+        if (entry.standard != QKeySequence::UnknownKey) keys << QKeySequence::keyBindings(entry.standard);
+        for (QKeyCombination k : entry.keys)
             if (k != NoKey) keys << QKeySequence(k);
         a->setShortcuts(keys);
-        if (spec.handler) connect(a, &QAction::triggered, this, spec.handler);
-        this->*(spec.field) = a;
-        if (spec.field == &TForm1::Open1) Recent1 = menu->addMenu(QStringLiteral("&Recent files"));
+        if (entry.handler) connect(a, &QAction::triggered, this, entry.handler);
+        this->*(entry.field) = a;
+        if (entry.field == &TForm1::Open1) Recent1 = menu->addMenu(QStringLiteral("&Recent files"));
     }
     File1 = Menu(QStringLiteral("&File"));
     // The handlers that return a value, or belong to the editor.

@@ -557,15 +557,15 @@ struct Device {
     std::set<std::string> lacks;  // features its header sets to 0, upper case
 };
 
-std::optional<Device> readDevice(const std::string& spec, std::string& error)
+std::optional<Device> readDevice(const std::string& given, std::string& error)
 {
-    const auto eq = spec.find('=');
+    const auto eq = given.find('=');
     if (eq == std::string::npos) {
-        error = "a device is given as NAME=HEADERDIR: " + spec;
+        error = "a device is given as NAME=HEADERDIR: " + given;
         return std::nullopt;
     }
-    Device d{spec.substr(0, eq), {}};
-    const std::string header = (fs::path(spec.substr(eq + 1)) / "4thHead.asm").string();
+    Device d{given.substr(0, eq), {}};
+    const std::string header = (fs::path(given.substr(eq + 1)) / "4thHead.asm").string();
     std::ifstream in(header);
     if (!in) {
         error = "cannot read " + header;
@@ -876,9 +876,9 @@ int main(int argc, char** argv)
         return 2;
     }
     std::vector<Device> devices;
-    for (const auto& spec : o.coverageDevices) {
+    for (const auto& given : o.coverageDevices) {
         std::string error;
-        const auto d = readDevice(spec, error);
+        const auto d = readDevice(given, error);
         if (!d) {
             std::cerr << error << "\n";
             return 2;
