@@ -199,25 +199,6 @@ Options parse(const std::vector<std::string>& args)
     return o;
 }
 
-// The archive asked for, else the one in the working directory, else the one
-// shipped beside the program (build tree or installed tree).
-std::string findArchive(const Options& o, const std::string& exeDir)
-{
-    namespace fs = std::filesystem;
-    if (!o.archive.empty())
-        return o.archive;
-    std::error_code ec;
-    std::vector<fs::path> candidates{ArchiveName};
-    if (!exeDir.empty())
-        candidates.push_back(fs::path(exeDir) / ".." / "share" / "mirtolan" / ArchiveName);
-    if (*MIRTOLAN_INSTALL_DATADIR)
-        candidates.push_back(fs::path(MIRTOLAN_INSTALL_DATADIR) / "mirtolan" / ArchiveName);
-    for (const auto& p : candidates)
-        if (fs::is_regular_file(p, ec))
-            return p.lexically_normal().string();
-    return ArchiveName; // reading it then reports the missing file by name
-}
-
 // Where the shipped run-time folders lie: beside the program (build tree or
 // installed tree), then the installation's data directory.
 std::vector<std::string> runtimeDirs(const std::string& exeDir)
@@ -231,20 +212,26 @@ std::vector<std::string> runtimeDirs(const std::string& exeDir)
     return dirs;
 }
 
+// The archive asked for, else the one in the working directory, else the one
+// shipped beside the program (build tree or installed tree).
+std::string findArchive(const Options& o, const std::vector<std::string>& dirs)
+{
+    if (!o.archive.empty())
+        return o.archive;
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(ArchiveName, ec))
+        return ArchiveName;
+    const std::string shipped = FindRuntimeFile(dirs, ".", ArchiveName);
+    return shipped.empty() ? ArchiveName : shipped; // reading it then reports the missing file by name
+}
+
 void listDevices(std::ostream& out, const std::vector<std::string>& dirs)
 {
     namespace fs = std::filesystem;
     out << "device      flash    SRAM             call/jmp  UART  clock     varbeg  run-time\n";
     for (const auto& d : Devices()) {
-        std::string folder = "(not installed)";
-        for (const auto& dir : dirs) {
-            std::error_code ec;
-            const auto header = fs::path(dir) / d.headerFolder / "4thHead.asm";
-            if (fs::is_regular_file(header, ec)) {
-                folder = header.parent_path().lexically_normal().string();
-                break;
-            }
-        }
+        const std::string header = FindRuntimeFile(dirs, d.headerFolder, RuntimeHeaderName);
+        const std::string folder = header.empty() ? "(not installed)" : fs::path(header).parent_path().string();
         char line[200];
         std::snprintf(line, sizeof line, "%-11s %4uK    $%04X-$%04X     %-9s %-5s %2u MHz    %-6s  %s\n",
                       std::string(d.name).c_str(), d.flashBytes / 1024, d.sramStart, d.sramEnd,
@@ -361,12 +348,12 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     }
     if (o.upload) {
         std::string hexFile;
-        if (runBuild(o, *device, findArchive(o, exeDir), dirs, out, err, &hexFile) != CliClean)
+        if (runBuild(o, *device, findArchive(o, dirs), dirs, out, err, &hexFile) != CliClean)
             return CliAbandoned; // nothing to upload
         return runUpload(o, *device, hexFile, err);
     }
     if (o.hex)
-        return runBuild(o, *device, findArchive(o, exeDir), dirs, out, err);
+        return runBuild(o, *device, findArchive(o, dirs), dirs, out, err);
 
     Compiler c;
     c.UseZcall = o.zcall;
@@ -380,17 +367,11 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     if (!toStdout)
         c.OutputFile = o.output;
     try {
-        std::vector<std::string> archives{findArchive(o, exeDir)};
+        std::vector<std::string> archives{findArchive(o, dirs)};
         // A chosen device brings its own words (its registers), behind the main archive's.
         if (!o.device.empty())
-            for (const auto& dir : dirs) {
-                const auto extra = std::filesystem::path(dir) / device->headerFolder / "Device.arch";
-                std::error_code ec;
-                if (std::filesystem::is_regular_file(extra, ec)) {
-                    archives.push_back(extra.string());
-                    break;
-                }
-            }
+            if (std::string extra = FindRuntimeFile(dirs, device->headerFolder, DeviceArchiveName); !extra.empty())
+                archives.push_back(std::move(extra));
         ReadArchFiles(c, archives);
         if (o.source == "-") {
             CompileSource(c, SplitLineList(readAll(in)));

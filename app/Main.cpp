@@ -870,14 +870,7 @@ void TForm1::BuildClick() {
         showError(ErrorText(e.what()));
         return;
     }
-    BuildOptions o;
-    o.sourceFile = c_.SourceFileName;
-    o.device = &ChosenDevice();
-    o.varStart = Bytes(EdVarBeg->text());
-    o.useZcall = Zcall->isChecked();
-    o.includeHeader = CheckBox1->isChecked();
-    o.archive = c_.archive.fileName;
-    o.runtimeDirs = {FileBytes(QDir::cleanPath(env_.exeDir + QStringLiteral("/../share/mirtolan")))};
+    BuildOptions o = WindowBuildOptions();
     LineList lines;
     try {
         lines = compileLines();
@@ -905,6 +898,21 @@ void TForm1::BuildClick() {
     statusBar()->addPermanentWidget(busy);
     compileTimer_.start();
     builder_->start(std::move(o), std::move(lines));
+}
+
+BuildOptions TForm1::WindowBuildOptions(const QString& runtimeDir) const {
+    const QString runtime =
+        runtimeDir.isEmpty() ? QDir::cleanPath(env_.exeDir + QStringLiteral("/../share/mirtolan")) : runtimeDir;
+    BuildOptions o;
+    o.sourceFile = c_.SourceFileName;
+    o.device = &ChosenDevice();
+    const QString varStart = EdVarBeg->text().trimmed();
+    if (!varStart.isEmpty()) o.varStart = Bytes(varStart);
+    o.useZcall = Zcall->isChecked();
+    o.includeHeader = CheckBox1->isChecked();
+    o.archive = c_.archive.fileName.empty() ? FileBytes(runtime + QStringLiteral("/Mirtolan.arch")) : c_.archive.fileName;
+    o.runtimeDirs = {FileBytes(runtime)};
+    return o;
 }
 
 void TForm1::StopBuild() {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Compiler.h"
+#include "Build.h"
 #include "Devices.h"
 #include "FileEncoding.h"
 
@@ -40,7 +41,6 @@ class QWidget;
 namespace mirtolan {
 
 class BuildController;
-struct BuildResult;
 class SourceEditor;
 class ForthHighlighter;
 class FindReplaceBar;
@@ -114,6 +114,11 @@ public:
     // Builds the editor's text into a .hex off the window's thread; the
     // problems go to the message pane as "FILE:LINE: error: ..." lines.
     void BuildClick();
+    // What Build, Run and Upload build: the open source with the window's
+    // device, VarBeg (its default when empty), Zcall, header option and
+    // archive, and the run-time in `runtimeDir` (empty: the one shipped
+    // beside the program).
+    BuildOptions WindowBuildOptions(const QString& runtimeDir = QString()) const;
     // The editor's text as the bytes its file holds (or would hold), line by
     // line: what a compile, a build or a run takes.
     LineList compileLines() const;

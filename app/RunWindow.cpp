@@ -47,17 +47,9 @@ RunInWindow InstallRun(TForm1& w, const QString& shareDir)
     w.Panel1->addAction(actions.stop);
 
     QObject::connect(actions.run, &QAction::triggered, &w, [&w, controller, pane, share] {
-        const std::string file = w.State().SourceFileName;
-        BuildOptions b;
-        b.sourceFile = file.empty() ? (QDir::tempPath() + "/" + UntitledName).toStdString() : file;
-        b.device = &w.ChosenDevice();
-        b.useZcall = w.Zcall->isChecked();
-        b.includeHeader = w.CheckBox1->isChecked();
-        if (!w.EdVarBeg->text().trimmed().isEmpty())
-            b.varStart = w.EdVarBeg->text().trimmed().toStdString();
-        b.archive = w.State().archive.fileName.empty() ? (share + "/Mirtolan.arch").toStdString()
-                                                       : w.State().archive.fileName;
-        b.runtimeDirs = {share.toStdString()};
+        BuildOptions b = w.WindowBuildOptions(share);
+        if (b.sourceFile.empty())
+            b.sourceFile = (QDir::tempPath() + "/" + UntitledName).toStdString();
         w.Panes->setCurrentWidget(pane);
         w.ErrorMemo->clearMessages(); // the build's problems take their place
         controller->buildAndRun(b, RunOptions{}, w.compileLines());

@@ -22,8 +22,6 @@ namespace {
 
 const QString BoardMenu = QStringLiteral("&Board");
 
-std::string Bytes(const QString& s) { return s.toLocal8Bit().toStdString(); }
-
 // The shipped run-time beside the program, in the build tree as in an
 // installed tree (bin/../share/mirtolan).
 QString SharedDir() { return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/mirtolan"); }
@@ -76,16 +74,8 @@ std::optional<UploadRequest> UploadTool::request()
     // Built as Build builds it: the device, variable start and call style
     // chosen in the window, the archive it read.
     UploadRequest r;
-    r.build.sourceFile = file;
-    r.build.device = &window_.ChosenDevice();
-    if (!window_.EdVarBeg->text().trimmed().isEmpty())
-        r.build.varStart = Bytes(window_.EdVarBeg->text().trimmed());
-    r.build.useZcall = window_.Zcall->isChecked();
+    r.build = window_.WindowBuildOptions(SharedDir());
     r.build.includeHeader = true; // a .hex needs the run-time
-    r.build.archive = window_.State().archive.fileName;
-    if (r.build.archive.empty())
-        r.build.archive = Bytes(SharedDir() + "/Mirtolan.arch");
-    r.build.runtimeDirs = {Bytes(SharedDir())};
     // The editor's text as it stands, saved or not.
     try {
         r.source = window_.compileLines();

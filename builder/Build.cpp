@@ -34,9 +34,6 @@ std::string Diagnostic::format() const
 namespace {
 
 constexpr const char* Assembler = "avra";
-constexpr const char* HeaderName = "4thHead.asm";
-// The device's own archive entries (register words), read after the main archive.
-constexpr const char* DeviceArchiveName = "Device.arch";
 // avra stops at 10 errors by default; a listing can have many more, and
 // each deserves its Forth line.
 constexpr const char* MaxAssemblerErrors = "1000";
@@ -256,6 +253,17 @@ void append(std::vector<Diagnostic>& to, std::vector<Diagnostic> more)
 
 } // namespace
 
+std::string FindRuntimeFile(const std::vector<std::string>& dirs, std::string_view folder, std::string_view file)
+{
+    for (const auto& dir : dirs) {
+        const fs::path path = fs::path(dir) / folder / file;
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec))
+            return path.lexically_normal().string();
+    }
+    return {};
+}
+
 BuildResult BuildHex(const BuildOptions& o)
 {
     BuildResult r;
@@ -276,7 +284,7 @@ BuildResult BuildHex(const BuildOptions& o)
     std::string headerDir;
     for (const auto& dir : searched) {
         std::error_code ec;
-        if (fs::is_regular_file(fs::path(dir) / HeaderName, ec)) {
+        if (fs::is_regular_file(fs::path(dir) / RuntimeHeaderName, ec)) {
             headerDir = dir;
             break;
         }
@@ -285,17 +293,12 @@ BuildResult BuildHex(const BuildOptions& o)
         std::string list;
         for (const auto& dir : searched)
             list += (list.empty() ? "" : ", ") + dir;
-        r.error = "cannot find the run-time header " + std::string(HeaderName) + " for the " +
+        r.error = "cannot find the run-time header " + std::string(RuntimeHeaderName) + " for the " +
                   std::string(device.title) + " (searched " + list + ")";
         return r;
     }
     // The device's archive lies in its run-time folder, whichever header is used.
-    std::string deviceArchive;
-    for (std::size_t i = 1; i < searched.size() && deviceArchive.empty(); ++i) {
-        std::error_code ec;
-        if (fs::is_regular_file(fs::path(searched[i]) / DeviceArchiveName, ec))
-            deviceArchive = (fs::path(searched[i]) / DeviceArchiveName).string();
-    }
+    const std::string deviceArchive = FindRuntimeFile(o.runtimeDirs, device.headerFolder, DeviceArchiveName);
 
     // Compile, keeping the map from listing lines to Forth lines.
     stage("Compiling");
@@ -341,7 +344,7 @@ BuildResult BuildHex(const BuildOptions& o)
     ctx.listingFile = fs::absolute(c.AsmFileName).lexically_normal().string();
     ctx.device = &device;
     ctx.symbols = &*symbols;
-    ctx.headerFile = (fs::path(headerDir) / HeaderName).string();
+    ctx.headerFile = (fs::path(headerDir) / RuntimeHeaderName).string();
     ctx.headerNames = headerNames(ctx.headerFile);
     ctx.varStart = std::uint32_t(ParseNumber("$" + r.varStart, true).value_or(0));
 
@@ -396,15 +399,8 @@ BuildResult BuildHex(const BuildOptions& o)
     settle(r.diagnostics);
 
     // The program's words and variables, by the labels the assembler placed.
-    Compiler scratchFilter;
-    const auto labelOf = [&](const std::string& name) {
-        std::string out;
-        const std::string line = name + ":";
-        if (!FilterLine(scratchFilter, line, out))
-            out = line;
-        out.pop_back();
-        return out;
-    };
+    Compiler filter; // the label filter's working line
+    const auto labelOf = [&](const std::string& name) { return SpelledLabel(filter, name); };
     for (const auto& d : c.Map->definitions)
         r.words.push_back({std::string(c.Map->name(d.name)), labelOf(std::string(c.Map->name(d.name))),
                            std::int64_t(d.line) + 1, false});

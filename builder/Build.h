@@ -88,4 +88,11 @@ struct BuildResult {
 
 BuildResult BuildHex(const BuildOptions& options);
 
+// The run-time's files: the device's header, its archive of register words.
+constexpr const char* RuntimeHeaderName = "4thHead.asm";
+constexpr const char* DeviceArchiveName = "Device.arch";
+// `file` in the run-time folder `folder` (a device's headerFolder, or "."
+// for the shared files) of the first of `dirs` that holds it; empty when none does.
+std::string FindRuntimeFile(const std::vector<std::string>& dirs, std::string_view folder, std::string_view file);
+
 } // namespace mirtolan

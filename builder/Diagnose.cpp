@@ -11,6 +11,7 @@
 #include "DefColon.h"
 #include "LabelFilter.h"
 #include "Scanner.h"
+#include "TextFile.h"
 
 namespace mirtolan {
 
@@ -141,18 +142,6 @@ std::optional<std::int64_t> literalOf(std::string_view line)
 std::size_t programStart(const DiagnosisContext& ctx)
 {
     return ctx.map->headerLines + BannerLineCount + ctx.map->libraryLines;
-}
-
-// The label of a Forth name in the listing, as the filter spells it.
-std::string spelled(std::string_view name)
-{
-    Compiler scratch;
-    std::string out;
-    const std::string line = std::string(name) + ":";
-    if (!FilterLine(scratch, line, out))
-        out = line;
-    out.pop_back();
-    return out;
 }
 
 std::string kindText(SymbolKind k)
@@ -395,9 +384,10 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
 
     // Names the assembler or the device already take.
     std::set<std::string> reported;
+    Compiler filter; // the label filter's working line
     for (const auto& def : map.definitions) {
         const std::string name(map.name(def.name));
-        const std::string label = spelled(name);
+        const std::string label = SpelledLabel(filter, name);
         const std::string upper = FoldCase(label);
         if (!reported.insert(upper).second)
             continue;
@@ -511,15 +501,6 @@ std::vector<Diagnostic> CheckMemory(const DiagnosisContext& ctx, const std::map<
 }
 
 namespace {
-
-bool sameFile(const std::string& named, const std::string& path)
-{
-    namespace fs = std::filesystem;
-    if (named == path)
-        return true;
-    std::error_code ec;
-    return fs::equivalent(named, path, ec);
-}
 
 // The operand of an instruction line: "\tbreq\t_L5\t\t; LOOP" gives "_L5".
 std::string operandOf(std::string_view line)
@@ -647,7 +628,7 @@ std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std
     const std::string headerBase = std::filesystem::path(ctx.headerFile).filename().string();
     for (const auto& m : messages) {
         const Severity s = m.error ? Severity::Error : Severity::Warning;
-        if (!m.file.empty() && sameFile(m.file, ctx.listingFile) && m.line >= 1 &&
+        if (!m.file.empty() && SameFile(m.file, ctx.listingFile) && m.line >= 1 &&
             std::size_t(m.line) <= ctx.listing->size()) {
             const std::size_t index = std::size_t(m.line - 1);
             Place p{ctx, m, index, (*ctx.listing)[index], ctx.map->listingLine(index)};

@@ -248,6 +248,16 @@ bool FilterLine(Compiler& c, std::string_view line, std::string& out)
     return true;
 }
 
+std::string SpelledLabel(Compiler& c, std::string_view name)
+{
+    const std::string line = std::string(name) + ":";
+    std::string out;
+    if (!FilterLine(c, line, out))
+        out = line;
+    out.pop_back();
+    return out;
+}
+
 void FilterLabels(Compiler& c) { FilterLabelsFrom(c, 0); }
 
 LineList::Rewriter LabelRewriter(Compiler& c)

@@ -19,6 +19,9 @@ void FilterLabels(Compiler& c);
 void FilterLabelsFrom(Compiler& c, std::size_t first);
 // Filters one line: true, with the rewritten line in `out`, when it changes.
 bool FilterLine(Compiler& c, std::string_view line, std::string& out);
+// The label of the Forth name `name` as the filter spells it ("1+" gives
+// "Onepls"); `c` is its working state.
+std::string SpelledLabel(Compiler& c, std::string_view name);
 // FilterLine as a rewrite for whole line lists; `c` is its working state.
 LineList::Rewriter LabelRewriter(Compiler& c);
 bool IsCallJump(Compiler& c);

@@ -26,6 +26,7 @@ constexpr const char* BannerLines[] = {
     ";*** Retrieved from Archive ****",
     ";*******************************",
 };
+static_assert(std::size(BannerLines) == BannerLineCount, "the line map counts the banner's lines");
 
 void AddHead(Compiler& c)
 {
@@ -40,15 +41,6 @@ std::string FormAsmFileName(const std::string& source)
     if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
         return source + ".asm";
     return source.substr(0, dot) + ".asm";
-}
-
-// True when both names lead to one file, so writing one would replace the other.
-static bool sameFile(const std::string& a, const std::string& b)
-{
-    std::error_code ec;
-    if (std::filesystem::equivalent(a, b, ec))
-        return true;
-    return std::filesystem::absolute(a, ec).lexically_normal() == std::filesystem::absolute(b, ec).lexically_normal();
 }
 
 static std::string variableEnd(std::int32_t varNext)
@@ -109,7 +101,7 @@ std::string listingName(const Compiler& c) { return c.OutputFile.empty() ? FormA
 
 void refuseOverwritingSource(const Compiler& c)
 {
-    if (!c.SourceFileName.empty() && sameFile(c.AsmFileName, c.SourceFileName))
+    if (!c.SourceFileName.empty() && SameFile(c.AsmFileName, c.SourceFileName))
         throw CompileError("The listing " + c.AsmFileName +
                            " would overwrite the source itself; rename the source or choose another output file");
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -303,6 +304,14 @@ void WriteFileSafely(const std::string& path, std::string_view bytes, int tail)
 void WriteLinesSafely(const std::string& path, const std::vector<std::string>& lines)
 {
     WriteFileSafely(path, JoinLines(lines));
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    if (std::filesystem::equivalent(a, b, ec))
+        return true;
+    return std::filesystem::absolute(a, ec).lexically_normal() == std::filesystem::absolute(b, ec).lexically_normal();
 }
 
 } // namespace mirtolan

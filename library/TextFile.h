@@ -51,6 +51,9 @@ private:
     bool ended_ = false; // the end of the file has been read
 };
 
+// True when both names lead to one file, so writing one would replace the other.
+bool SameFile(const std::string& a, const std::string& b);
+
 // Joins the lines, each followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
