@@ -222,9 +222,10 @@ std::map<std::int64_t, std::int64_t> measureBranches(const LineList& listing, co
     return reach;
 }
 
-// Errors first where they share a line, and each problem once: a name the
-// checks already reported is not reported again from the assembler.
-void settle(std::vector<Diagnostic>& diagnostics)
+// Each problem once (a name the checks already reported is not reported
+// again from the assembler), those of the source in line order first, the
+// others (the header's, the assembler's own) after them as they came.
+void settle(std::vector<Diagnostic>& diagnostics, const std::string& sourceName)
 {
     std::set<std::tuple<std::string, std::int64_t, std::string>> seen;
     std::vector<Diagnostic> kept;
@@ -233,11 +234,10 @@ void settle(std::vector<Diagnostic>& diagnostics)
             continue;
         kept.push_back(std::move(d));
     }
-    std::stable_sort(kept.begin(), kept.end(), [](const Diagnostic& a, const Diagnostic& b) {
-        if (a.file != b.file)
-            return false;
-        return a.line < b.line;
-    });
+    const auto key = [&](const Diagnostic& d) {
+        return d.file == sourceName ? std::pair<int, std::int64_t>{0, d.line} : std::pair<int, std::int64_t>{1, 0};
+    };
+    std::stable_sort(kept.begin(), kept.end(), [&](const Diagnostic& a, const Diagnostic& b) { return key(a) < key(b); });
     diagnostics = std::move(kept);
 }
 
@@ -309,14 +309,18 @@ BuildResult BuildHex(const BuildOptions& o)
     c.VarStart = r.varStart;
     c.SourceFileName = o.sourceFile;
     c.OutputFile = o.listingFile;
-    LineList source;
+    LineList read; // the source's lines when they come from its file
+    const LineList* source = o.sourceText;
     try {
-        source = o.sourceText ? *o.sourceText : SplitLineList(ReadFileBytes(o.sourceFile));
+        if (!source) {
+            read = SplitLineList(ReadFileBytes(o.sourceFile));
+            source = &read;
+        }
         std::vector<std::string> archives{o.archive};
         if (!deviceArchive.empty())
             archives.push_back(deviceArchive);
         ReadArchFiles(c, archives);
-        CompileSource(c, source);
+        CompileSource(c, *source);
     } catch (const CompileError& e) {
         r.compileMessages = c.Messages;
         r.error = e.what();
@@ -338,7 +342,7 @@ BuildResult BuildHex(const BuildOptions& o)
     }
     DiagnosisContext ctx;
     ctx.sourceName = o.sourceFile;
-    ctx.source = &source;
+    ctx.source = source;
     ctx.listing = &c.Listing;
     ctx.map = c.Map.get();
     ctx.listingFile = fs::absolute(c.AsmFileName).lexically_normal().string();
@@ -352,7 +356,7 @@ BuildResult BuildHex(const BuildOptions& o)
                                             c.Messages.begin() + std::ptrdiff_t(SourceMessageCount(c)));
     r.diagnostics = DiagnoseCompileMessages(ctx, sourceMessages);
     append(r.diagnostics, CheckListing(ctx));
-    settle(r.diagnostics);
+    settle(r.diagnostics, o.sourceFile);
     // The listing lacks what the messages stand for, so a .hex of it would run wrong.
     if (!sourceMessages.empty() || hasError(r.diagnostics)) {
         r.status = BuildResult::Problems;
@@ -389,14 +393,14 @@ BuildResult BuildHex(const BuildOptions& o)
         if (!hasError(r.diagnostics))
             r.diagnostics.push_back({Severity::Error, o.sourceFile, 0, 0, "",
                                      "the assembler failed: " + run.output});
-        settle(r.diagnostics);
+        settle(r.diagnostics, o.sourceFile);
         r.status = BuildResult::Problems;
         return r;
     }
 
     r.symbols = readMap(scratch.file("program.map"));
     append(r.diagnostics, CheckMemory(ctx, r.symbols, std::int64_t(c.VarNext) - 1));
-    settle(r.diagnostics);
+    settle(r.diagnostics, o.sourceFile);
 
     // The program's words and variables, by the labels the assembler placed.
     Compiler filter; // the label filter's working line
