@@ -10,26 +10,26 @@ set(CMAKE_AUTOMOC ON)
 
 # The window's code as a library, so the window tests drive the same code.
 add_library(mirtolan_window STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/Main.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Main.h
-  ${CMAKE_CURRENT_LIST_DIR}/SourceEditor.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/SourceEditor.h
-  ${CMAKE_CURRENT_LIST_DIR}/Settings.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Settings.h
-  ${CMAKE_CURRENT_LIST_DIR}/BuildController.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/BuildController.h
-  ${CMAKE_CURRENT_LIST_DIR}/FileEncoding.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FileEncoding.h
-  ${CMAKE_CURRENT_LIST_DIR}/ListingView.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ListingView.h
-  ${CMAKE_CURRENT_LIST_DIR}/MessagePane.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/MessagePane.h
-  ${CMAKE_CURRENT_LIST_DIR}/ForthWords.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ForthWords.h
-  ${CMAKE_CURRENT_LIST_DIR}/HelpText.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/HelpText.h
-  ${CMAKE_CURRENT_LIST_DIR}/FindReplaceBar.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FindReplaceBar.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/Main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/Main.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/SourceEditor.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/SourceEditor.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/Settings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/Settings.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/BuildController.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/BuildController.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/FileEncoding.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/FileEncoding.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/ListingView.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/ListingView.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/MessagePane.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/MessagePane.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/ForthWords.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/ForthWords.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/HelpText.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/HelpText.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/FindReplaceBar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/FindReplaceBar.h
 )
 # Help > Language reference shows the README's language sections and the word reference, built in.
 qt_add_resources(mirtolan_window "help"
@@ -39,37 +39,38 @@ qt_add_resources(mirtolan_window "help"
 # Upload and the serial monitor, when QtSerialPort is there.
 if(Qt6SerialPort_FOUND)
   target_sources(mirtolan_window PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/UploadSettings.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/UploadSettings.h
-    ${CMAKE_CURRENT_LIST_DIR}/UploadDialog.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/UploadDialog.h
-    ${CMAKE_CURRENT_LIST_DIR}/UploadController.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/UploadController.h
-    ${CMAKE_CURRENT_LIST_DIR}/SerialMonitor.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/SerialMonitor.h
-    ${CMAKE_CURRENT_LIST_DIR}/UploadActions.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/UploadActions.h
-    ${CMAKE_CURRENT_LIST_DIR}/UploadTool.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/UploadTool.h)
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadSettings.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadSettings.h
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadDialog.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadDialog.h
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadController.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadController.h
+    ${CMAKE_CURRENT_LIST_DIR}/board/SerialMonitor.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/board/SerialMonitor.h
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadActions.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadActions.h
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadTool.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/board/UploadTool.h)
   target_link_libraries(mirtolan_window PUBLIC Qt6::SerialPort mirtolan_upload mirtolan_builder)
   target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_HAVE_UPLOAD=1)
 else()
   message(STATUS "Qt 6 SerialPort not found: the window has no upload or serial monitor (qt6-serialport-dev)")
 endif()
-target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR}/window ${CMAKE_CURRENT_LIST_DIR}/run
+  ${CMAKE_CURRENT_LIST_DIR}/board)
 target_link_libraries(mirtolan_window PUBLIC mirtolan_builder Qt6::Widgets)
 # The Run pane, where the simulator is there to run programs.
 if(TARGET mirtolan_simulator)
   target_sources(mirtolan_window PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/RunPane.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/RunPane.h
-    ${CMAKE_CURRENT_LIST_DIR}/RunWindow.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/RunWindow.h)
+    ${CMAKE_CURRENT_LIST_DIR}/run/RunPane.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/run/RunPane.h
+    ${CMAKE_CURRENT_LIST_DIR}/run/RunWindow.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/run/RunWindow.h)
   target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_RUN)
   target_link_libraries(mirtolan_window PUBLIC mirtolan_simulator)
 endif()
 
-add_executable(mirtolan ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+add_executable(mirtolan ${CMAKE_CURRENT_LIST_DIR}/window/main.cpp)
 target_link_libraries(mirtolan PRIVATE mirtolan_window)
 target_compile_definitions(mirtolan PRIVATE MIRTOLAN_VERSION="${PROJECT_VERSION}")
 
