@@ -51,6 +51,9 @@ public:
     // Sets `out` to line `i` (0-based); false when the source has no line i.
     // The view stays valid until the next call.
     virtual bool line(std::size_t i, std::string_view& out) = 0;
+    // The source's size in bytes where it is known, else 0; the compile
+    // makes room for the listing by it.
+    virtual std::size_t bytes() const { return 0; }
 };
 
 // A source held whole in a line list.
@@ -64,6 +67,7 @@ public:
         out = lines_[i];
         return true;
     }
+    std::size_t bytes() const override { return lines_.text().size(); }
 
 private:
     const LineList& lines_;
@@ -80,11 +84,6 @@ struct Compiler {
     std::string AsmFileName;    // path of the listing file last written (or refused)
     std::string OutputFile;     // when not empty, the listing is written here instead of AsmFileName's default
     bool WriteListing = true;   // false: the listing is only built, not saved (command-line "-o -")
-    // The program's lines go, filtered, to a scratch file beside the listing
-    // as they are made, instead of being kept, so that a large program needs
-    // little memory (the command-line tool). Listing then keeps only the
-    // lines before the program. Needs WriteListing.
-    bool SpillProgram = false;
 
     // --- Scanner state ---
     std::string LineBuf;        // the current line, kept at full length
@@ -115,7 +114,6 @@ struct Compiler {
     CodeList LibraryCode;  // archive routines copied in this compile, in order of first use
     Archive archive;       // the loaded archive file
     LineList Listing;                  // the assembler text: header, banner, filtered code
-    std::unique_ptr<LineSink> ListingSink; // takes ProgramCode's lines in a spilling compile
     std::vector<std::string> Messages; // problems found in the source, then the two summary lines
     // Where each listing line came from, filled by a compile when set
     // beforehand (a build that places the assembler's messages); null keeps
@@ -136,10 +134,8 @@ void ReadArchFiles(Compiler& c, const std::vector<std::string>& paths);
 
 // Runs one whole compile of `source` with the options held in `c`. On return
 // `c.Listing`, `c.Messages`, `c.AsmFileName`, `c.VarNext` and `c.UseZcall`
-// hold the results (a spilling compile leaves in Listing only the lines
-// before the program; the file has them all). Throws CompileError when the
-// compile is abandoned; the listing and messages then hold what was
-// produced up to that point.
+// hold the results. Throws CompileError when the compile is abandoned; the
+// listing and messages then hold what was produced up to that point.
 void CompileClick(Compiler& c, const std::vector<std::string>& source);
 // CompileClick over a compact line list, which a large source fills with
 // far less memory than separate strings.

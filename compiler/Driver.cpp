@@ -1,4 +1,5 @@
 // The compile driver and the top-level word interpreter.
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -115,6 +116,11 @@ void CompileSource(Compiler& c, SourceText& source)
     c.LibraryCode.clear();
     c.ProgramCode.clear();
     c.Source = &source;
+    // A listing takes about four times the bytes of its source; room made
+    // at once spares the growing text its copies (the finished listing is
+    // made in the program's text).
+    constexpr std::size_t ListingPerSourceByte = 5;
+    c.ProgramCode.reserve(std::min(source.bytes(), LineList::MaxTextBytes / ListingPerSourceByte) * ListingPerSourceByte);
     // The code lists live for one compile only, whichever way it ends.
     struct Release {
         Compiler& c;
@@ -122,11 +128,9 @@ void CompileSource(Compiler& c, SourceText& source)
         {
             c.ProgramCode.clear();
             c.LibraryCode.clear();
-            c.ListingSink.reset();
             c.Source = nullptr;
         }
     } release{c};
-    StartListing(c);
     if (c.Map) {
         c.Map->clear();
         c.ProgramCode.mapTo(&c.Map->program);

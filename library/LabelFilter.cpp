@@ -258,13 +258,17 @@ std::string SpelledLabel(Compiler& c, std::string_view name)
     return out;
 }
 
-void FilterLabels(Compiler& c) { FilterLabelsFrom(c, 0); }
+void FilterLabels(Compiler& c)
+{
+    LineList lines = c.ProgramCode.take();
+    lines.rewriteAll(LabelRewriter(c));
+    for (auto line : lines)
+        c.ProgramCode.push_back(line);
+}
 
 LineList::Rewriter LabelRewriter(Compiler& c)
 {
     return [&c](std::string_view line, std::string& out) { return FilterLine(c, line, out); };
 }
-
-void FilterLabelsFrom(Compiler& c, std::size_t first) { c.ProgramCode.rewriteAll(LabelRewriter(c), first); }
 
 } // namespace mirtolan

@@ -14,9 +14,8 @@ namespace mirtolan {
 
 struct Compiler;
 
+// Rewrites ProgramCode in place.
 void FilterLabels(Compiler& c);
-// The same, leaving the lines before `first` of ProgramCode alone.
-void FilterLabelsFrom(Compiler& c, std::size_t first);
 // Filters one line: true, with the rewritten line in `out`, when it changes.
 bool FilterLine(Compiler& c, std::string_view line, std::string& out);
 // The label of the Forth name `name` as the filter spells it ("1+" gives

@@ -9,9 +9,6 @@ namespace mirtolan {
 struct Compiler;
 
 void AddHead(Compiler& c);
-// Sets up a spilling compile when the options ask for one; run after the
-// code lists are emptied.
-void StartListing(Compiler& c);
 void Finishes(Compiler& c);
 
 // The source path with its extension replaced by ".asm". The extension is the

@@ -137,6 +137,9 @@ FileSource::FileSource(const std::string& path) : path_(path), splitter_(std::ma
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_)
         throw CompileError("Cannot open file " + path + ": " + errorText(errno));
+    struct stat st {};
+    if (::fstat(::fileno(file_), &st) == 0 && S_ISREG(st.st_mode))
+        size_ = std::size_t(st.st_size);
 }
 
 FileSource::~FileSource() { std::fclose(file_); }

@@ -36,6 +36,7 @@ public:
     FileSource& operator=(const FileSource&) = delete;
     // Throws CompileError naming the file when reading fails.
     bool line(std::size_t i, std::string_view& out) override;
+    std::size_t bytes() const override { return size_; }
 
 private:
     // Reads one more block; false when the file had already ended.
@@ -49,6 +50,7 @@ private:
     LineList held_[2];
     std::size_t base_[2] = {0, 0};
     bool ended_ = false; // the end of the file has been read
+    std::size_t size_ = 0; // the file's size when it was opened
 };
 
 // True when both names lead to one file, so writing one would replace the other.

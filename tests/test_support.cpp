@@ -32,10 +32,9 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
     c.IncludeHeader = options.header;
     c.VarStart = options.varStart;
     c.SourceFileName = "test.4th";
-    c.WriteListing = options.spill;
-    c.SpillProgram = options.spill;
-    const std::string dir = options.spill ? ScratchDir() : "";
-    if (options.spill)
+    c.WriteListing = options.write;
+    const std::string dir = options.write ? ScratchDir() : "";
+    if (options.write)
         c.OutputFile = dir + "/test.asm";
     Result r;
     try {
@@ -44,7 +43,7 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
         r.error = e.what();
     }
     r.listing = c.Listing;
-    if (options.spill) {
+    if (options.write) {
         if (r.error.empty())
             r.listing = SplitLines(ReadFile(c.OutputFile));
         std::filesystem::remove_all(dir);

@@ -16,9 +16,9 @@ struct Options {
     bool zcall = false;
     bool header = false;
     std::string varStart = "81";
-    // The program goes through a scratch file into a listing file, as the
-    // command-line tool writes it; the listing is read back from that file.
-    bool spill = false;
+    // The listing is written to a file, as the command-line tool writes it,
+    // and read back from that file.
+    bool write = false;
 };
 
 struct Result {

@@ -362,8 +362,6 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     c.SourceFileName = o.source;
     const bool toStdout = o.output == "-";
     c.WriteListing = !toStdout;
-    // The tool never shows the listing, so the program goes to disk as it is made.
-    c.SpillProgram = !toStdout;
     if (!toStdout)
         c.OutputFile = o.output;
     try {
