@@ -264,6 +264,26 @@ std::string FindRuntimeFile(const std::vector<std::string>& dirs, std::string_vi
     return {};
 }
 
+void LoadArchives(Compiler& c, const std::string& archive, const std::string& archive16,
+                  const std::vector<std::string>& dirs, const Device* device)
+{
+    std::vector<std::string> byteCells{archive};
+    std::vector<std::string> wideCells;
+    const std::string wide = archive16.empty() ? FindRuntimeFile(dirs, ".", Archive16Name) : archive16;
+    if (!wide.empty())
+        wideCells.push_back(wide);
+    // A device brings its own words (its registers), behind the main archive's.
+    if (device) {
+        if (std::string extra = FindRuntimeFile(dirs, device->headerFolder, DeviceArchiveName); !extra.empty())
+            byteCells.push_back(std::move(extra));
+        if (std::string extra = FindRuntimeFile(dirs, device->headerFolder, DeviceArchive16Name);
+            !extra.empty() && !wideCells.empty())
+            wideCells.push_back(std::move(extra));
+    }
+    ReadArchFiles(c.archive, byteCells);
+    ReadArchFiles(c.archive16, wideCells);
+}
+
 BuildResult BuildHex(const BuildOptions& o)
 {
     BuildResult r;
@@ -297,14 +317,13 @@ BuildResult BuildHex(const BuildOptions& o)
                   std::string(device.title) + " (searched " + list + ")";
         return r;
     }
-    // The device's archive lies in its run-time folder, whichever header is used.
-    const std::string deviceArchive = FindRuntimeFile(o.runtimeDirs, device.headerFolder, DeviceArchiveName);
 
     // Compile, keeping the map from listing lines to Forth lines.
     stage("Compiling");
     Compiler c;
     c.Map = std::make_unique<LineMaps>();
     c.UseZcall = o.useZcall;
+    c.CellBits = o.cellBits;
     c.IncludeHeader = o.includeHeader;
     c.VarStart = r.varStart;
     c.SourceFileName = o.sourceFile;
@@ -316,10 +335,8 @@ BuildResult BuildHex(const BuildOptions& o)
             read = SplitLineList(ReadFileBytes(o.sourceFile));
             source = &read;
         }
-        std::vector<std::string> archives{o.archive};
-        if (!deviceArchive.empty())
-            archives.push_back(deviceArchive);
-        ReadArchFiles(c, archives);
+        // The device's archives lie in its run-time folder, whichever header is used.
+        LoadArchives(c, o.archive, o.archive16, o.runtimeDirs, &device);
         CompileSource(c, *source);
     } catch (const CompileError& e) {
         r.compileMessages = c.Messages;
@@ -332,6 +349,7 @@ BuildResult BuildHex(const BuildOptions& o)
     }
     r.compileMessages = c.Messages;
     r.asmFile = c.AsmFileName;
+    r.cellBits = c.CellBits;
 
     std::string error;
     const std::string includeDirs[] = {std::string(AvraIncludeDir)};

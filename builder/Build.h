@@ -19,6 +19,8 @@
 
 namespace mirtolan {
 
+struct Compiler;
+
 enum class Severity { Error, Warning, Note };
 
 // One problem, placed at a line of the Forth source where one is known.
@@ -52,13 +54,15 @@ struct ProgramVariable {
 };
 
 struct BuildOptions {
+    int cellBits = 8;                 // the cell size unless the source says otherwise (USE16BIT, USE8BIT): 8 or 16
     std::string sourceFile;           // the Forth source; the listing and the .hex are named after it
     const LineList* sourceText = nullptr; // the source's lines when they are not to be read from sourceFile (the window's editor)
     const Device* device = nullptr;   // the target; null means the default device
     std::optional<std::string> varStart; // hexadecimal variable start; none: the device's default
     bool useZcall = false;            // calls as Zcall/Zjmp
     bool includeHeader = true;        // the listing includes the run-time header (needed for a .hex)
-    std::string archive;              // the word archive file
+    std::string archive;              // the word archive file of the 8-bit cells
+    std::string archive16;            // the word archive of the 16-bit cells; empty: the shipped one (runtimeDirs)
     std::vector<std::string> runtimeDirs; // folders holding the run-time (share/mirtolan), searched in order
     std::string listingFile;          // where to write the listing; empty: beside the source, with .asm
     std::string hexFile;              // where to write the .hex; empty: the listing's name with .hex
@@ -79,6 +83,7 @@ struct BuildResult {
     std::string asmFile;                   // the listing written
     std::string hexFile;                   // the .hex written (when Built)
     const Device* device = nullptr;        // the device built for
+    int cellBits = 8;                      // the cell size the program was compiled for
     std::string varStart;                  // the variable start used
     std::map<std::string, std::uint32_t> symbols; // the assembler's labels (word addresses) and constants, upper-cased
     std::vector<ProgramWord> words;        // the program's words, in listing order
@@ -91,6 +96,17 @@ BuildResult BuildHex(const BuildOptions& options);
 // The run-time's files: the device's header, its archive of register words.
 constexpr const char* RuntimeHeaderName = "4thHead.asm";
 constexpr const char* DeviceArchiveName = "Device.arch";
+// The same for the 16-bit cells, beside them.
+constexpr const char* Archive16Name = "Mirtolan16.arch";
+constexpr const char* DeviceArchive16Name = "Device16.arch";
+
+// Loads the archives of a compile into `c`: `archive` (the 8-bit cells'),
+// `archive16` (empty: the shipped one), and with a device its register
+// words for each cell size, from the run-time folders `dirs`. Throws
+// CompileError naming a file that cannot be read; a missing 16-bit archive
+// leaves that archive empty.
+void LoadArchives(Compiler& c, const std::string& archive, const std::string& archive16,
+                  const std::vector<std::string>& dirs, const Device* device);
 // `file` in the run-time folder `folder` (a device's headerFolder, or "."
 // for the shared files) of the first of `dirs` that holds it; empty when none does.
 std::string FindRuntimeFile(const std::vector<std::string>& dirs, std::string_view folder, std::string_view file);

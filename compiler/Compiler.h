@@ -73,8 +73,14 @@ private:
     const LineList& lines_;
 };
 
+// Bits of a data-stack cell: the classic byte cells, or the 16-bit cells
+// that other AVR Forths use.
+constexpr int ByteCellBits = 8;
+constexpr int WideCellBits = 16;
+
 struct Compiler {
     // --- Options (bound to the window's controls, or to command-line flags) ---
+    int CellBits = ByteCellBits; // bits of a cell; USE16BIT and USE8BIT at the top of a source set it
     bool UseZcall = false;     // calls as "Zcall"/"Zjmp" instead of "rcall"/"rjmp"; USEZCALL/USERCALL set it
     bool IncludeHeader = true; // the listing opens with the four header lines
     std::string VarStart = "81"; // hexadecimal text of the first variable address, without "$"
@@ -113,6 +119,12 @@ struct Compiler {
     CodeList ProgramCode;  // the compiled program in source order
     CodeList LibraryCode;  // archive routines copied in this compile, in order of first use
     Archive archive;       // the loaded archive file
+    Archive archive16;     // the archive of the 16-bit cells, used while CellBits is 16
+    bool CellBitsFixed = false; // something depending on the cell size has been compiled
+    // Assembler lines that the listing puts before the header's include:
+    // what the program needs of the run-time beyond the classic byte cells
+    // (an ".equ" line each). Empty for every classic source.
+    std::vector<std::string> ListingFacts;
     LineList Listing;                  // the assembler text: header, banner, filtered code
     std::vector<std::string> Messages; // problems found in the source, then the two summary lines
     // Where each listing line came from, filled by a compile when set
@@ -131,6 +143,8 @@ void ReadArchFile(Compiler& c, const std::string& path = "Mirtolan.arch");
 // Loads several archive files as one, in order: where two hold a word, the
 // first one's entry is used.
 void ReadArchFiles(Compiler& c, const std::vector<std::string>& paths);
+// The same into any archive, such as the one of the 16-bit cells.
+void ReadArchFiles(Archive& archive, const std::vector<std::string>& paths);
 
 // Runs one whole compile of `source` with the options held in `c`. On return
 // `c.Listing`, `c.Messages`, `c.AsmFileName`, `c.VarNext` and `c.UseZcall`

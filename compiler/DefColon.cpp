@@ -3,6 +3,7 @@
 #include "DefColon.h"
 
 #include <cstdio>
+#include <functional>
 
 #include "Archive.h"
 #include "Compiler.h"
@@ -26,8 +27,32 @@ static std::string literalText(const Compiler& c, std::int32_t value)
     return buf;
 }
 
+// A 16-bit cell lies in memory low byte first, at the lower address: the
+// high byte is pushed first. Two equal bytes are loaded once.
+void PushWideCell(Compiler& c, std::int32_t value, const std::function<std::string(std::int32_t)>& text)
+{
+    const std::int32_t high = (value >> 8) & 0xFF, low = value & 0xFF;
+    c.ProgramCode.push_back({"\tldi\tFtmp1,", text(high)});
+    c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+    if (low != high)
+        c.ProgramCode.push_back({"\tldi\tFtmp1,", text(low)});
+    c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+}
+
 void CompileLiteral(Compiler& c, std::int32_t value)
 {
+    c.CellBitsFixed = true;
+    if (c.CellBits == WideCellBits) {
+        const auto text = [&c](std::int32_t byte) { return literalText(c, byte); };
+        if (!c.CaseExpected) {
+            PushWideCell(c, value, text);
+            return;
+        }
+        // A case constant is loaded into Ftmp1H:Ftmp1 for OF to compare.
+        c.ProgramCode.push_back({"\tldi\tFtmp1,", text(value & 0xFF)});
+        c.ProgramCode.push_back({"\tldi\tFtmp1H,", text((value >> 8) & 0xFF)});
+        return;
+    }
     c.ProgramCode.push_back({"\tldi\tFtmp1,", literalText(c, value)});
     // A case constant is only loaded: OF compares it with the selector in Ftmp2.
     if (!c.CaseExpected)
@@ -126,6 +151,7 @@ static void dispatch(Compiler& c, std::string& word)
 
 void CompileColon(Compiler& c)
 {
+    c.CellBitsFixed = true;
     c.CaseExpected = false;
     c.CtlDepth = 1;
     c.CaseDepth = 1;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ void CompileColon(Compiler& c);
 void CompileCall(Compiler& c, const std::string& name);
 std::string_view CallMnemonic(const Compiler& c);
 void CompileLiteral(Compiler& c, std::int32_t value);
+// Pushes `value` as one 16-bit cell, its two bytes written by `text`.
+void PushWideCell(Compiler& c, std::int32_t value, const std::function<std::string(std::int32_t)>& text);
 void CompileRet(Compiler& c);
 void EndColon(Compiler& c);
 bool IsProgramWord(const Compiler& c, const std::string& name);

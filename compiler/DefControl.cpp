@@ -179,6 +179,9 @@ void CompileCase(Compiler& c)
     setSlot(c.CaseStack, c.CaseDepth, k);
     c.CaseExpected = true;
     emit(c, {"\tld\tFtmp2,Y+\t; CASE"});
+    // A 16-bit selector: its high byte in Ftmp2H.
+    if (c.CellBits == WideCellBits)
+        emit(c, {"\tld\tFtmp2H,Y+"});
     ++c.CaseLabelCount;
     ++c.CaseDepth;
 }
@@ -186,6 +189,8 @@ void CompileCase(Compiler& c)
 void CompileOf(Compiler& c)
 {
     emit(c, {"\tcp\tFtmp1,Ftmp2\t; OF"});
+    if (c.CellBits == WideCellBits)
+        emit(c, {"\tcpc\tFtmp1H,Ftmp2H"});
     const auto n = beginPush(c);
     emit(c, {"\tbrne\t_L", Num(n)});
     pushed(c);

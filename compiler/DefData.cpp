@@ -119,6 +119,7 @@ std::int32_t EvalNumber(Compiler& c, const std::string& word)
 // extra step over the blank that ends the name mirrors CompileColon.
 static void defineName(Compiler& c)
 {
+    c.CellBitsFixed = true;
     const std::string name = NextWord(c);
     MapDefinition(c, name);
     c.ProgramCode.push_back(name + ":");
@@ -133,9 +134,10 @@ void DefVariable(Compiler& c)
 {
     defineName(c);
     const std::int32_t address = c.VarNext;
+    const std::uint32_t cellBytes = std::uint32_t(c.CellBits / 8);
     if (c.Map)
-        c.Map->variables.push_back({c.Map->program.current.definition, address, 1, c.Map->program.current.line});
-    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + 1u);
+        c.Map->variables.push_back({c.Map->program.current.definition, address, cellBytes, c.Map->program.current.line});
+    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + cellBytes);
     // High part first, so the low byte ends on top of the data stack.
     const std::int32_t high = address / 256, low = address % 256;
     c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(high));
@@ -161,8 +163,12 @@ void DefConstant(Compiler& c)
         value = 0;
     }
     // Constants are written in decimal whatever the number base.
-    c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(value));
-    c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+    if (c.CellBits == WideCellBits) {
+        PushWideCell(c, value, [](std::int32_t byte) { return std::to_string(byte); });
+    } else {
+        c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(value));
+        c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+    }
     CompileRet(c);
 }
 

@@ -20,13 +20,28 @@ void setDecimal(Compiler& c) { c.DecimalBase = true; }
 void setZcall(Compiler& c) { c.UseZcall = true; }
 void setRcall(Compiler& c) { c.UseZcall = false; }
 
+// The cell size is the source's to say, at its top: once code that depends
+// on it has been compiled, another size would make a program of two kinds.
+void setCellBits(Compiler& c, int bits, const char* directive)
+{
+    if (c.CellBits == bits)
+        return;
+    if (c.CellBitsFixed) {
+        LineMessage(c, std::string(directive) + " must stand before the first definition");
+        return;
+    }
+    c.CellBits = bits;
+}
+void setWideCells(Compiler& c) { setCellBits(c, WideCellBits, "USE16BIT"); }
+void setByteCells(Compiler& c) { setCellBits(c, ByteCellBits, "USE8BIT"); }
+
 struct TopLevelWord {
     std::string_view word;
     bool exact; // compared as written, else upper-cased
     void (*action)(Compiler&);
 };
 // In the order they are tested; the first match wins.
-constexpr std::array<TopLevelWord, 10> TopLevelWords{{
+constexpr std::array<TopLevelWord, 12> TopLevelWords{{
     {":", true, CompileColon},
     {"HEX", false, setHex},
     {"DECIMAL", false, setDecimal},
@@ -37,6 +52,8 @@ constexpr std::array<TopLevelWord, 10> TopLevelWords{{
     {"USEZCALL", false, setZcall},
     {"USERCALL", false, setRcall},
     {"(", true, SkipParenComment},
+    {"USE16BIT", false, setWideCells},
+    {"USE8BIT", false, setByteCells},
 }};
 
 void dispatchTopLevel(Compiler& c, const std::string& word)
@@ -115,6 +132,8 @@ void CompileSource(Compiler& c, SourceText& source)
         c.ProcessEvents();
     c.LibraryCode.clear();
     c.ProgramCode.clear();
+    c.CellBitsFixed = false;
+    c.ListingFacts.clear();
     c.Source = &source;
     // A listing takes about four times the bytes of its source; room made
     // at once spares the growing text its copies (the finished listing is

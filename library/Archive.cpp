@@ -48,9 +48,11 @@ void ReadArchFile(Compiler& c, const std::string& path)
     c.archive.assign(ReadLines(path), path);
 }
 
-void ReadArchFiles(Compiler& c, const std::vector<std::string>& paths)
+void ReadArchFiles(Compiler& c, const std::vector<std::string>& paths) { ReadArchFiles(c.archive, paths); }
+
+void ReadArchFiles(Archive& archive, const std::vector<std::string>& paths)
 {
-    c.archive.clear();
+    archive.clear();
     std::vector<std::string> lines;
     std::string names;
     for (const auto& path : paths) {
@@ -58,18 +60,21 @@ void ReadArchFiles(Compiler& c, const std::vector<std::string>& paths)
         lines.insert(lines.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
         names += (names.empty() ? "" : " and ") + path;
     }
-    c.archive.assign(std::move(lines), names);
+    archive.assign(std::move(lines), names);
 }
+
+const Archive& ActiveArchive(const Compiler& c) { return c.CellBits == WideCellBits ? c.archive16 : c.archive; }
 
 std::int64_t FindArchiveWord(const Compiler& c, const std::string& name)
 {
-    const auto it = c.archive.headerIndex.find(FoldCase(std::string(HeaderPrefix) + name));
-    return it == c.archive.headerIndex.end() ? -1 : it->second;
+    const Archive& a = ActiveArchive(c);
+    const auto it = a.headerIndex.find(FoldCase(std::string(HeaderPrefix) + name));
+    return it == a.headerIndex.end() ? -1 : it->second;
 }
 
 void MissingArchiveWord(const Compiler& c, const std::string& name)
 {
-    const Archive& a = c.archive;
+    const Archive& a = ActiveArchive(c);
     if (a.ArchiveList.empty())
         throw CompileError("No archive is loaded, so the run-time routine " + name + " is missing" +
                            (a.fileName.empty() ? "" : " (" + a.fileName + ")"));
@@ -79,7 +84,7 @@ void MissingArchiveWord(const Compiler& c, const std::string& name)
 // Copies the entry at `position` and returns the name its header carries.
 static std::string copyEntry(Compiler& c, std::int64_t position, const std::string& wanted)
 {
-    const Archive& a = c.archive;
+    const Archive& a = ActiveArchive(c);
     const auto end = a.bodyEnd.find(position);
     if (position < 0 || end == a.bodyEnd.end())
         MissingArchiveWord(c, wanted);

@@ -8,6 +8,10 @@
 namespace mirtolan {
 
 struct Compiler;
+struct Archive;
+
+// The archive of the compile's cell size.
+const Archive& ActiveArchive(const Compiler& c);
 
 std::int64_t FindArchiveWord(const Compiler& c, const std::string& name);
 void CopyArchiveWord(Compiler& c, std::int64_t position);

@@ -1,6 +1,7 @@
 #include "Output.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "Archive.h"
 #include "Compiler.h"
@@ -77,9 +78,28 @@ void assembleListing(Compiler& c)
 
 } // namespace
 
+// The listing says what it needs of the run-time before the header is
+// included: the header builds itself for that.
+static void addListingFacts(Compiler& c)
+{
+    std::vector<std::string> facts;
+    if (c.CellBits == WideCellBits)
+        facts.push_back(".equ\tCELL_BITS\t= " + std::to_string(WideCellBits));
+    facts.insert(facts.end(), c.ListingFacts.begin(), c.ListingFacts.end());
+    if (facts.empty())
+        return;
+    constexpr std::size_t IncludeLine = 2; // the header's third line includes the run-time header
+    const std::size_t at = c.IncludeHeader && c.Listing.size() > IncludeLine ? IncludeLine : 0;
+    for (std::size_t i = facts.size(); i-- > 0;)
+        c.Listing.insert(at, facts[i]);
+    if (c.Map)
+        c.Map->headerLines += facts.size();
+}
+
 void Finishes(Compiler& c)
 {
     AddTestIfZero(c);
+    addListingFacts(c);
     if (c.Map)
         c.Map->libraryLines = c.LibraryCode.size();
     for (const char* line : BannerLines)

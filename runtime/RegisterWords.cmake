@@ -6,6 +6,10 @@
 # assembler does not let a label take.
 #
 #   cmake -DDEFS=/usr/share/avra/m328Pdef.inc -DDEVICE=ATmega328P -DOUT=Device.arch -P RegisterWords.cmake
+#
+# With -DCELLS=16 the words push 16-bit cells: an address was pushed as two
+# bytes, high first, which is one 16-bit cell already; a mask gets a high
+# byte of 0.
 
 cmake_minimum_required(VERSION 3.16)
 if(NOT DEFS OR NOT DEVICE OR NOT OUT)
@@ -20,6 +24,11 @@ set(bitsEnd "LOCKSBITS")
 # I/O space addresses below this are reached in data space 0x20 higher.
 set(ioSpaceEnd 64)
 set(ioToData 32)
+
+set(maskHigh "")
+if(CELLS EQUAL 16)
+  set(maskHigh "\tclr\tFtmp1\n\tst\t-Y,Ftmp1\n")
+endif()
 
 set(part registers)
 set(registerWords "")
@@ -57,7 +66,7 @@ foreach(line IN LISTS lines)
         string(APPEND bitWords
           "$ ( -- mask ) The mask of the bit ${name}.\n"
           "$$ #${name}\n"
-          "\tldi\tFtmp1,1<<${name}\n\tst\t-Y,Ftmp1\n")
+          "${maskHigh}\tldi\tFtmp1,1<<${name}\n\tst\t-Y,Ftmp1\n")
       endif()
     endif()
   endif()

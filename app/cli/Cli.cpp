@@ -42,6 +42,8 @@ constexpr const char* Usage =
     "      --varbeg HEX   first data-memory address for variables (default: the\n"
     "                     device's first free SRAM address; 81 for the ATmega32)\n"
     "      --device NAME  the microcontroller (default atmega32); see --list-devices\n"
+    "      --cells 8|16   the size of a cell (default 8); a source that says\n"
+    "                     USE16BIT or USE8BIT at its top has its way\n"
     "      --list-devices list the devices and their facts, then exit\n"
     "      --hex          also assemble the listing with avra into SOURCE.hex,\n"
     "                     reporting every problem at its Forth line\n"
@@ -75,6 +77,7 @@ struct Options {
     std::string source;
     std::optional<std::string> varbeg; // none: the device's default
     std::string device;     // as given; empty: the default device
+    int cells = ByteCellBits; // --cells
     bool zcall = false;
     bool hex = false;
     bool upload = false;    // build the .hex and upload it
@@ -161,6 +164,10 @@ Options parse(const std::vector<std::string>& args)
             o.listDevices = true;
         } else if (auto dv = valueOf(a, "--device", args, i)) {
             o.device = *dv;
+        } else if (auto cv = valueOf(a, "--cells", args, i)) {
+            if (*cv != "8" && *cv != "16")
+                throw UsageError{"--cells takes 8 or 16, not " + *cv};
+            o.cells = *cv == "16" ? WideCellBits : ByteCellBits;
         } else if (auto v = valueOf(a, "--archive", args, i)) {
             o.archive = *v;
         } else if (auto v2 = valueOf(a, "--varbeg", args, i)) {
@@ -261,6 +268,7 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     b.useZcall = o.zcall;
     b.includeHeader = o.header;
     b.archive = archive;
+    b.cellBits = o.cells;
     b.runtimeDirs = dirs;
     b.listingFile = o.output;
     const BuildResult r = BuildHex(b);
@@ -358,6 +366,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     Compiler c;
     c.UseZcall = o.zcall;
     c.IncludeHeader = o.header;
+    c.CellBits = o.cells;
     c.VarStart = o.varbeg.value_or(std::string(device->varStart));
     c.SourceFileName = o.source;
     const bool toStdout = o.output == "-";
@@ -365,12 +374,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     if (!toStdout)
         c.OutputFile = o.output;
     try {
-        std::vector<std::string> archives{findArchive(o, dirs)};
-        // A chosen device brings its own words (its registers), behind the main archive's.
-        if (!o.device.empty())
-            if (std::string extra = FindRuntimeFile(dirs, device->headerFolder, DeviceArchiveName); !extra.empty())
-                archives.push_back(std::move(extra));
-        ReadArchFiles(c, archives);
+        // A chosen device brings its own words (its registers).
+        LoadArchives(c, findArchive(o, dirs), "", dirs, o.device.empty() ? nullptr : device);
         if (o.source == "-") {
             CompileSource(c, SplitLineList(readAll(in)));
         } else {

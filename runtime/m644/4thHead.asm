@@ -83,6 +83,16 @@
 
 .def	Ftmp1	= r16
 .def	Ftmp2	= r17
+; The high bytes of a 16-bit case constant and selector, which OF compares.
+.def	Ftmp1H	= r18
+.def	Ftmp2H	= r19
+
+; The size of a cell: 8 bits unless the listing says 16 before it
+; includes this header (.equ CELL_BITS = 16). The archive of that size
+; holds the words; the header is the same for both.
+.ifndef CELL_BITS
+.equ	CELL_BITS	= 8
+.endif
 
 ; Long call and jump, for the compiler's Zcall option; a device without
 ; call/jmp reaches its whole flash with rcall/rjmp.
