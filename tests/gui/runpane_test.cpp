@@ -459,7 +459,10 @@ void RunPaneTest::screenshot()
     RunPane pane;
     pane.resize(760, 230);
     pane.show();
-    pane.showReport(RunProgram(DemoProgram(), RunOptions{}));
+    const RunReport r = RunProgram(DemoProgram(), RunOptions{});
+    pane.showReport(r);
+    pane.waveform()->setCursor(WaveformView::A, r.seconds * 1e3 * 0.3);
+    pane.waveform()->setCursor(WaveformView::B, r.seconds * 1e3 * 0.55);
     QVERIFY(QTest::qWaitForWindowExposed(&pane));
     QTest::qWait(200);
     QVERIFY(pane.grab().save(QString::fromLocal8Bit(file)));
