@@ -7,7 +7,8 @@
 //     Ctrl+Space when the index is read, next to what reading the whole text
 //     for it (the way before the index) costs;
 //   - the serial monitor fed a stream without line feeds: a 4 KB piece at
-//     the start and after 4 MB.
+//     the start, after 2 MB and after 4 MB; and, for comparison, the same
+//     stream in a text view that keeps it one line, as the monitor did.
 //
 //   window_use SOURCE [ROUNDS]
 //
@@ -18,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTimer>
@@ -146,18 +148,35 @@ int main(int argc, char** argv) {
     monitor.resize(800, 400);
     monitor.show();
     const QByteArray piece(4096, 'x');
-    std::vector<double> first, later;
+    std::vector<double> at[3]; // the pieces at the start, after 2 MB and after 4 MB
     for (int i = 0; i < 1024; ++i) {
         const double ms = Time([&] { monitor.appendReceived(piece); }, &monitor);
-        (i < 64 ? first : later).push_back(ms);
+        if (i < 64) at[0].push_back(ms);
+        if (i >= 448 && i < 512) at[1].push_back(ms);
+        if (i >= 960) at[2].push_back(ms);
     }
-    later.erase(later.begin(), later.end() - 64);
+    // The same stream in a text view that does not break lines, as the monitor had it before.
+    QPlainTextEdit unbroken;
+    unbroken.setMaximumBlockCount(MonitorMaxLines);
+    unbroken.setLineWrapMode(QPlainTextEdit::NoWrap);
+    unbroken.resize(800, 400);
+    unbroken.show();
+    std::vector<double> before;
+    for (int i = 0; i < 256; ++i) { // 1 MB
+        const double ms = Time([&] {
+            QTextCursor c(unbroken.document());
+            c.movePosition(QTextCursor::End);
+            c.insertText(QString::fromLatin1(piece));
+        }, &unbroken);
+        if (i >= 192) before.push_back(ms);
+    }
 
     std::printf("changes=%llu run_end_ms=%.2f zoom_ms=%.2f fit_ms=%.2f pan_ms=%.2f cursor_ms=%.2f "
                 "source_MB=%.2f load_ms=%.1f index_slice_ms=%.2f complete_ms=%.2f whole_text_scan_ms=%.1f "
-                "monitor_first_ms=%.3f monitor_after_4MB_ms=%.3f\n",
+                "monitor_first_ms=%.3f monitor_after_2MB_ms=%.3f monitor_after_4MB_ms=%.3f "
+                "unbroken_after_1MB_ms=%.3f\n",
                 static_cast<unsigned long long>(Pins * ChangesPerPin), Median(end), Median(zoom), Median(fit),
                 Median(pan), Median(cursor), double(file.size()) / (1024.0 * 1024.0), Median(load), Median(slice), Median(complete),
-                Median(whole), Median(first), Median(later));
+                Median(whole), Median(at[0]), Median(at[1]), Median(at[2]), Median(before));
     return 0;
 }
