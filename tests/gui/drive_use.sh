@@ -7,17 +7,9 @@
 # window shows it unedited is reloaded, so Ctrl+S keeps that change.
 set -euo pipefail
 exe=${1:?usage: drive_use.sh path/to/mirtolan}
-if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
-  echo "xvfb-run and xdotool are needed; skipped"
-  exit 77
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/bin" "$work/share/mirtolan" "$work/src" "$work/cwd"
-cp "$exe" "$work/bin/mirtolan"
-printf '$$ DUP\r\n\tld\tFtmp1,Y\r\n\tst\t-Y,Ftmp1\r\n$$ _TestIfZero\r\n\tld\tFtmp1,Y+\r\n\ttst\tFtmp1\r\n$\r\n' \
-  > "$work/share/mirtolan/Mirtolan.arch"
+source "$(dirname "$0")/drive_lib.sh"
+drive_setup "$exe"
+small_archive
 printf ': twice dup dup ;\nbogus\n' > "$work/src/use.4th"
 printf '[FormPosi]\r\nTop=10\r\nLeft=10\r\nWidth=3000\r\nHeight=2000\r\n' > "$work/bin/mirtolan.INI"
 
