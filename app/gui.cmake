@@ -19,6 +19,12 @@ add_library(mirtolan_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/window/BuildController.cpp
   ${CMAKE_CURRENT_LIST_DIR}/window/BuildController.h
   ${CMAKE_CURRENT_LIST_DIR}/window/FileEncoding.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/DiskFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/DiskFile.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/Colours.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/Colours.h
+  ${CMAKE_CURRENT_LIST_DIR}/window/WordIndex.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window/WordIndex.h
   ${CMAKE_CURRENT_LIST_DIR}/window/FileEncoding.h
   ${CMAKE_CURRENT_LIST_DIR}/window/ListingView.cpp
   ${CMAKE_CURRENT_LIST_DIR}/window/ListingView.h
@@ -64,6 +70,8 @@ if(TARGET mirtolan_simulator)
   target_sources(mirtolan_window PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/run/RunPane.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run/RunPane.h
+    ${CMAKE_CURRENT_LIST_DIR}/run/WaveformView.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/run/WaveformView.h
     ${CMAKE_CURRENT_LIST_DIR}/run/RunWindow.cpp
     ${CMAKE_CURRENT_LIST_DIR}/run/RunWindow.h)
   target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_RUN)
@@ -77,3 +85,16 @@ target_compile_definitions(mirtolan PRIVATE MIRTOLAN_VERSION="${PROJECT_VERSION}
 # bench/window times F9 on a large source with this; not built by default.
 add_executable(window_f9 EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/../bench/window_f9.cpp)
 target_link_libraries(window_f9 PRIVATE mirtolan_window)
+# bench/window_use times the waveform, completion and the serial monitor under load.
+if(TARGET mirtolan_simulator AND Qt6SerialPort_FOUND)
+  add_executable(window_use EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/../bench/window_use.cpp)
+  target_link_libraries(window_use PRIVATE mirtolan_window)
+endif()
+
+# The shipped examples beside the run-time, where File > Examples finds them
+# in the build tree as in an installed one.
+file(GLOB MIRTOLAN_EXAMPLES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.4th)
+foreach(f IN LISTS MIRTOLAN_EXAMPLES)
+  get_filename_component(name ${f} NAME)
+  configure_file(${f} ${MIRTOLAN_SHARE_DIR}/examples/${name} COPYONLY)
+endforeach()

@@ -22,8 +22,6 @@
 namespace mirtolan {
 namespace {
 
-// Lines each view keeps: a board printing for hours must not fill memory.
-constexpr int MaxViewLines = 10000;
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
 bool IsText(unsigned char c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; }
@@ -32,12 +30,17 @@ QString Qs(std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(
 
 } // namespace
 
-std::string MonitorText(std::string_view bytes)
+std::string MonitorText(std::string_view bytes, std::size_t* column)
 {
     std::string out;
     for (unsigned char c : bytes) {
         if (c == '\r')
             continue;
+        const std::size_t width = IsText(c) ? 1 : 4;
+        if (column && c != '\n' && *column + width > MonitorWrapColumns) {
+            out += '\n';
+            *column = 0;
+        }
         if (IsText(c)) {
             out += char(c);
         } else {
@@ -46,6 +49,8 @@ std::string MonitorText(std::string_view bytes)
             out += HexDigits[c & 15];
             out += '>';
         }
+        if (column)
+            *column = c == '\n' ? 0 : *column + width;
     }
     return out;
 }
@@ -87,7 +92,7 @@ SerialMonitor::SerialMonitor(QWidget* parent)
     setLineEnding(1);
     for (QPlainTextEdit* v : {textView_, hexView_}) {
         v->setReadOnly(true);
-        v->setMaximumBlockCount(MaxViewLines);
+        v->setMaximumBlockCount(MonitorMaxLines);
         v->setLineWrapMode(QPlainTextEdit::NoWrap);
         v->setFont(QFont(QStringLiteral("monospace")));
     }
@@ -241,6 +246,7 @@ void SerialMonitor::clear()
     hexView_->clear();
     hexCount_ = 0;
     hexTail_.clear();
+    column_ = 0;
 }
 
 QString SerialMonitor::text() const { return textView_->toPlainText(); }
@@ -249,10 +255,14 @@ QString SerialMonitor::status() const { return status_->text(); }
 
 void SerialMonitor::readAvailable()
 {
-    const QByteArray bytes = serial_->readAll();
+    appendReceived(serial_->readAll());
+}
+
+void SerialMonitor::appendReceived(const QByteArray& bytes)
+{
     if (bytes.isEmpty())
         return;
-    const std::string text = MonitorText(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    const std::string text = MonitorText(std::string_view(bytes.constData(), std::size_t(bytes.size())), &column_);
     QScrollBar* bar = textView_->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QTextCursor c(textView_->document());

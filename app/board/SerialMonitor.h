@@ -32,10 +32,19 @@ inline constexpr LineEnding LineEndings[] = {
     {"Both CR and LF", "\r\n"},
 };
 
+// Lines each view keeps: a board printing for hours must not fill memory.
+inline constexpr int MonitorMaxLines = 10000;
+// Lines of the text view are broken at this many characters: a board that
+// never sends a line feed would otherwise make one ever longer line, slower
+// to lay out with every byte and beyond the bound on the lines kept.
+inline constexpr std::size_t MonitorWrapColumns = 200;
+
 // Received bytes as the text view shows them: printable ASCII, tab and
 // newline as they are, CR dropped (a CR LF ends one line), every other byte
-// as <XX> in hexadecimal.
-std::string MonitorText(std::string_view bytes);
+// as <XX> in hexadecimal. With `column` (the length of the last, unfinished
+// line, carried from one call to the next) a line is broken before it would
+// pass MonitorWrapColumns; a <XX> is never split.
+std::string MonitorText(std::string_view bytes, std::size_t* column = nullptr);
 // One hex-dump row: offset, up to 16 bytes in hexadecimal, and the same as
 // text with '.' for bytes outside text.
 std::string HexRow(std::size_t offset, std::string_view bytes);
@@ -68,6 +77,9 @@ public:
     // Fills the port choice from the ports present, keeping what it shows.
     void refreshPorts();
 
+    // Shows bytes as if the board had sent them (what the port's data goes through).
+    void appendReceived(const QByteArray& bytes);
+
     QString text() const;    // the text view
     QString hexText() const; // the hex view
     QString status() const;  // the status line
@@ -99,6 +111,7 @@ private:
     bool paused_ = false;       // closed for an upload, to reopen after it
     std::size_t hexCount_ = 0;  // bytes in the hex view
     std::string hexTail_;       // the bytes of its last, unfinished row
+    std::size_t column_ = 0;    // characters in the text view's last, unfinished line
 };
 
 } // namespace mirtolan

@@ -65,26 +65,27 @@ UploadTool::UploadTool(TForm1& window)
 
 std::optional<UploadRequest> UploadTool::request()
 {
-    const std::string& file = window_.State().SourceFileName;
     window_.ErrorMemo->clearMessages();
-    if (file.empty()) {
-        window_.AppendDiagnostic(tr("Save the source first: the .hex is written beside it."));
+    if (window_.State().SourceFileName.empty() && window_.Source->document()->isEmpty()) {
+        window_.AppendDiagnostic(tr("Nothing to upload yet: type a program, or open one (File > Open, File > Examples)."));
         return std::nullopt;
     }
     // Built as Build builds it: the device, variable start and call style
-    // chosen in the window, the archive it read.
+    // chosen in the window, the archive it read; an untitled source in the
+    // window's private scratch folder. The editor's text as it stands, saved or not.
     UploadRequest r;
-    r.build = window_.WindowBuildOptions(SharedDir());
-    r.build.includeHeader = true; // a .hex needs the run-time
-    // The editor's text as it stands, saved or not.
     try {
+        r.build = window_.WindowBuildOptions(SharedDir());
         r.source = window_.compileLines();
-    } catch (const std::exception& e) { // no memory for a copy of the text
+    } catch (const std::exception& e) { // no scratch folder, or no memory for a copy of the text
         window_.AppendDiagnostic(QString::fromLocal8Bit(e.what()));
         return std::nullopt;
     }
+    r.build.includeHeader = true; // a .hex needs the run-time
+    const std::string& file = window_.State().SourceFileName;
     window_.AppendDiagnostic(tr("Building %1 for the %2 and uploading it")
-                                 .arg(QFileInfo(QString::fromLocal8Bit(file.c_str())).fileName(),
+                                 .arg(file.empty() ? tr("the untitled source")
+                                                   : QFileInfo(QString::fromLocal8Bit(file.c_str())).fileName(),
                                       r.build.device ? QString::fromLatin1(r.build.device->title.data(),
                                                                            qsizetype(r.build.device->title.size()))
                                                      : QString()));

@@ -1,12 +1,13 @@
 #include "RunPane.h"
 
 #include <QAction>
+#include <QFile>
+#include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,36 +15,19 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
 #include <cmath>
+
+#include "Colours.h"
 
 namespace mirtolan {
 
 namespace {
 
-// The waveform's geometry, in pixels.
-constexpr int RowHeight = 28;      // one pin
-constexpr int TraceHeight = 18;    // high level above low level within a row
-constexpr int NameWidth = 48;      // the pin names at the left
-constexpr int AxisHeight = 22;     // the time axis at the bottom
-constexpr int MinTickSpacing = 70; // pixels between labelled ticks, at least
-// Zoom steps and the deepest zoom (a cycle at 16 MHz is 6e-5 ms).
-constexpr double ZoomStep = 1.5;
-constexpr double MinMsPerPixel = 1e-6;
 // Line data role of list and table items: the source line to go to.
 constexpr int LineRole = Qt::UserRole + 1;
 
 QString fromBytes(const std::string& s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); }
-
-QString timeText(double seconds)
-{
-    if (seconds >= 1)
-        return QString::number(seconds, 'g', 6) + " s";
-    if (seconds >= 1e-3)
-        return QString::number(seconds * 1e3, 'g', 6) + " ms";
-    return QString::number(seconds * 1e6, 'g', 6) + " µs";
-}
 
 QTableWidgetItem* cell(const QString& text, bool number = false)
 {
@@ -72,140 +56,6 @@ QListWidgetItem* wordItem(const QString& text, const WordAt& w)
 }
 
 } // namespace
-
-// ---- WaveformView
-
-WaveformView::WaveformView(QWidget* parent) : QWidget(parent)
-{
-    setMinimumHeight(RowHeight + AxisHeight);
-    setBackgroundRole(QPalette::Base);
-    setAutoFillBackground(true);
-}
-
-QSize WaveformView::sizeHint() const
-{
-    return QSize(600, int(std::max<std::size_t>(pins_.size(), 1)) * RowHeight + AxisHeight + 8);
-}
-
-void WaveformView::setReport(const RunReport& report)
-{
-    pins_ = report.pins;
-    clockHz_ = report.clockHz ? report.clockHz : 1;
-    endMs_ = report.seconds * 1e3;
-    fitted_ = true;
-    zoomToFit();
-    updateGeometry();
-}
-
-int WaveformView::plotLeft() const { return NameWidth; }
-
-void WaveformView::zoomToFit()
-{
-    const int w = std::max(1, width() - plotLeft() - 8);
-    msPerPixel_ = std::max(MinMsPerPixel, (endMs_ > 0 ? endMs_ : 1) / w);
-    startMs_ = 0;
-    fitted_ = true;
-    update();
-}
-
-void WaveformView::zoomIn() { zoomAround(1 / ZoomStep, plotLeft() + (width() - plotLeft()) / 2.0); }
-void WaveformView::zoomOut() { zoomAround(ZoomStep, plotLeft() + (width() - plotLeft()) / 2.0); }
-
-void WaveformView::zoomAround(double factor, double atX)
-{
-    const double atMs = startMs_ + (atX - plotLeft()) * msPerPixel_;
-    msPerPixel_ = std::max(MinMsPerPixel, msPerPixel_ * factor);
-    startMs_ = std::max(0.0, atMs - (atX - plotLeft()) * msPerPixel_);
-    fitted_ = false;
-    update();
-}
-
-void WaveformView::resizeEvent(QResizeEvent*)
-{
-    if (fitted_)
-        zoomToFit();
-}
-
-void WaveformView::wheelEvent(QWheelEvent* e)
-{
-    const int steps = e->angleDelta().y() / 120;
-    if (steps)
-        zoomAround(std::pow(ZoomStep, -steps), e->position().x());
-    e->accept();
-}
-
-void WaveformView::mousePressEvent(QMouseEvent* e)
-{
-    dragX_ = int(e->position().x());
-    dragStartMs_ = startMs_;
-}
-
-void WaveformView::mouseMoveEvent(QMouseEvent* e)
-{
-    if (!(e->buttons() & Qt::LeftButton))
-        return;
-    startMs_ = std::max(0.0, dragStartMs_ - (e->position().x() - dragX_) * msPerPixel_);
-    fitted_ = false;
-    update();
-}
-
-void WaveformView::paintEvent(QPaintEvent*)
-{
-    QPainter p(this);
-    const QPalette& pal = palette();
-    const int left = plotLeft(), right = width() - 4;
-    // The axis right under the last pin, so the eye need not travel.
-    const int axisY = std::min(height() - AxisHeight, int(pins_.size()) * RowHeight + 8);
-    if (pins_.empty()) {
-        p.setPen(pal.color(QPalette::PlaceholderText));
-        p.drawText(rect(), Qt::AlignCenter, tr("No pin changed."));
-        return;
-    }
-    const auto xOf = [&](double ms) { return left + (ms - startMs_) / msPerPixel_; };
-
-    // The time axis, ticks at 1, 2 or 5 times a power of ten milliseconds.
-    p.setPen(pal.color(QPalette::Text));
-    p.drawLine(left, axisY, right, axisY);
-    double tick = std::pow(10.0, std::floor(std::log10(MinTickSpacing * msPerPixel_)));
-    for (const double m : {1.0, 2.0, 5.0, 10.0})
-        if (tick * m / msPerPixel_ >= MinTickSpacing) {
-            tick *= m;
-            break;
-        }
-    for (double t = std::ceil(startMs_ / tick) * tick; xOf(t) <= right; t += tick) {
-        const int x = int(xOf(t));
-        p.drawLine(x, axisY, x, axisY + 4);
-        p.drawText(QRect(x - 40, axisY + 4, 80, AxisHeight - 4), Qt::AlignHCenter | Qt::AlignTop,
-                   QString::number(t, 'g', 6) + " ms");
-    }
-
-    const QColor trace = pal.color(QPalette::Highlight);
-    for (std::size_t i = 0; i < pins_.size(); ++i) {
-        const int top = int(i) * RowHeight + 4;
-        const int high = top, low = top + TraceHeight;
-        p.setPen(pal.color(QPalette::Text));
-        p.drawText(QRect(2, top, NameWidth - 4, TraceHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                   fromBytes(pins_[i].name));
-        p.setPen(QPen(trace, 1.5));
-        int level = 0;
-        double x = left;
-        for (const auto& [cycle, newLevel] : pins_[i].changes) {
-            const double cx = std::min<double>(xOf(cycle * 1e3 / clockHz_), right);
-            if (cx >= left) {
-                p.drawLine(QPointF(x, level ? high : low), QPointF(cx, level ? high : low));
-                if (cx < right)
-                    p.drawLine(QPointF(cx, high), QPointF(cx, low));
-                x = cx;
-            }
-            level = newLevel;
-            if (cx >= right)
-                break;
-        }
-        const double endX = std::min<double>(xOf(endMs_), right);
-        if (endX > x)
-            p.drawLine(QPointF(x, level ? high : low), QPointF(endX, level ? high : low));
-    }
-}
 
 // ---- RunPane
 
@@ -240,11 +90,14 @@ RunPane::RunPane(QWidget* parent) : QWidget(parent)
     waveform_ = new WaveformView;
     profile_ = table({tr("Word"), tr("Self cycles"), tr("Self %"), tr("Total cycles"), tr("Calls")});
     // A word of the profile or a variable goes to its definition.
-    for (QTableWidget* t : {profile_, variables_})
+    for (QTableWidget* t : {profile_, variables_}) {
         connect(t, &QTableWidget::cellDoubleClicked, this, [this, t](int row, int) {
             if (const int line = t->item(row, 0)->data(LineRole).toInt(); line > 0)
                 emit gotoLine(line);
         });
+        t->installEventFilter(this);
+    }
+    stopList_->installEventFilter(this);
 
     auto* pins = new QWidget;
     auto* zoomIn = new QToolButton;
@@ -259,11 +112,26 @@ RunPane::RunPane(QWidget* parent) : QWidget(parent)
     connect(zoomIn, &QToolButton::clicked, waveform_, &WaveformView::zoomIn);
     connect(zoomOut, &QToolButton::clicked, waveform_, &WaveformView::zoomOut);
     connect(fit, &QToolButton::clicked, waveform_, &WaveformView::zoomToFit);
+    cursors_ = new QLabel(tr("Click the traces to place cursor A, Shift+click for B"));
+    cursors_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(waveform_, &WaveformView::cursorsChanged, cursors_, [this](const QString& text) {
+        cursors_->setText(text.isEmpty() ? tr("Click the traces to place cursor A, Shift+click for B") : text);
+    });
+    vcdButton_ = new QPushButton(tr("Export VCD..."));
+    vcdButton_->setToolTip(tr("Write the pin changes of this run as a Value Change Dump (GTKWave, logic analysers)"));
+    vcdButton_->setEnabled(false);
+    connect(vcdButton_, &QPushButton::clicked, this, [this] {
+        const QString path =
+            QFileDialog::getSaveFileName(this, tr("Export VCD"), QString(), tr("Value Change Dump (*.vcd)"));
+        if (!path.isEmpty())
+            exportVcd(path);
+    });
     auto* zoomRow = new QHBoxLayout;
     zoomRow->addWidget(zoomIn);
     zoomRow->addWidget(zoomOut);
     zoomRow->addWidget(fit);
-    zoomRow->addStretch();
+    zoomRow->addWidget(cursors_, 1);
+    zoomRow->addWidget(vcdButton_);
     auto* pinsLayout = new QVBoxLayout(pins);
     pinsLayout->setContentsMargins(0, 0, 0, 0);
     pinsLayout->addLayout(zoomRow);
@@ -322,14 +190,14 @@ void RunPane::showReport(const RunReport& r)
         QT_TR_NOOP("Halted: main returned."), QT_TR_NOOP("Limit reached."), QT_TR_NOOP("Stopped."),
         QT_TR_NOOP("Fault."), QT_TR_NOOP("Error.")};
     QString text = tr(Reasons[int(r.stopped)]);
-    text += "  " + QString::number(r.cycles) + tr(" cycles, ") + timeText(r.seconds) + tr(" at ") +
+    text += "  " + QString::number(r.cycles) + tr(" cycles, ") + TimeText(r.seconds) + tr(" at ") +
             QString::number(r.clockHz / 1e6, 'g', 6) + " MHz (" + fromBytes(r.device) + ")";
     summary_->setText(text);
 
     stopList_->clear();
     if (r.stopped == StopReason::Fault) {
         stopList_->addItem(wordItem(fromBytes(r.fault), r.faultWord.value_or(WordAt{})));
-        stopList_->item(0)->setForeground(Qt::red);
+        stopList_->item(0)->setForeground(ColoursFor(palette()).fault);
         for (const WordAt& c : r.callers)
             stopList_->addItem(wordItem(tr("called from ") + fromBytes(c.name), c));
     }
@@ -358,7 +226,9 @@ void RunPane::showReport(const RunReport& r)
                     (r.stackUnderflow ? tr("  (%1 cells taken beyond its bottom)").arg(r.stackUnderflow) : QString()) +
                     "\n" + tr("Loop stack depth: ") + QString::number(r.loopStackDepth));
     console_->setPlainText(fromBytes(r.uart));
-    waveform_->setReport(r);
+    report_ = std::make_shared<const RunReport>(r);
+    waveform_->setReport(report_);
+    vcdButton_->setEnabled(!r.pins.empty());
 
     profile_->setRowCount(int(r.profile.size()));
     for (int i = 0; i < int(r.profile.size()); ++i) {
@@ -371,6 +241,38 @@ void RunPane::showReport(const RunReport& r)
         profile_->setItem(i, 4, cell(QString::number(e.calls), true));
     }
     profile_->resizeColumnsToContents();
+}
+
+bool RunPane::exportVcd(const QString& path)
+{
+    std::string error;
+    if (!report_ || !WriteVcd(*report_, QFile::encodeName(path).toStdString(), error)) {
+        summary_->setText(tr("The VCD was not written: ") +
+                          (report_ ? QString::fromLocal8Bit(error.c_str()) : tr("no run to export")));
+        return false;
+    }
+    summary_->setText(tr("Wrote %1").arg(path));
+    return true;
+}
+
+bool RunPane::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            int line = 0;
+            if (watched == stopList_ && stopList_->currentItem())
+                line = stopList_->currentItem()->data(LineRole).toInt();
+            for (QTableWidget* t : {profile_, variables_})
+                if (watched == t && t->currentRow() >= 0 && t->item(t->currentRow(), 0))
+                    line = t->item(t->currentRow(), 0)->data(LineRole).toInt();
+            if (line > 0) {
+                emit gotoLine(line);
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // ---- RunController

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "Simulator.h"
+#include "WaveformView.h"
 
 class QAction;
 class QLabel;
@@ -26,43 +27,6 @@ class QTableWidget;
 
 namespace mirtolan {
 
-// The pins that changed, one row each, over simulated time: zoomable in
-// time (wheel, or the zoom slots), the time axis in milliseconds.
-class WaveformView : public QWidget {
-    Q_OBJECT
-public:
-    explicit WaveformView(QWidget* parent = nullptr);
-    void setReport(const RunReport& report);
-    double msPerPixel() const { return msPerPixel_; }
-    double startMs() const { return startMs_; }
-    QSize sizeHint() const override;
-
-public slots:
-    void zoomIn();
-    void zoomOut();
-    void zoomToFit(); // the whole run across the width
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-    void wheelEvent(QWheelEvent*) override;
-    void mousePressEvent(QMouseEvent*) override;
-    void mouseMoveEvent(QMouseEvent*) override;
-    void resizeEvent(QResizeEvent*) override;
-
-private:
-    void zoomAround(double factor, double atX);
-    int plotLeft() const;
-
-    std::vector<PinTrace> pins_; // the traces drawn
-    double clockHz_ = 1;         // to turn cycles into time
-    double endMs_ = 0;           // the run's length
-    double msPerPixel_ = 1;      // the zoom
-    double startMs_ = 0;         // time at the plot's left edge
-    int dragX_ = 0;              // where a drag began, for panning
-    double dragStartMs_ = 0;     // startMs_ when it began
-    bool fitted_ = true;         // follow the width until the user zooms
-};
-
 class RunPane : public QWidget {
     Q_OBJECT
 public:
@@ -72,6 +36,9 @@ public:
     void showError(const QString& text); // the build or the run could not be done
     void setRunning(bool running);       // shows the progress bar and the Stop button
     void setProgress(double fraction, quint64 cycles);
+    // Writes the shown run's pin changes as a Value Change Dump; false, with
+    // the reason in the summary, when it cannot.
+    bool exportVcd(const QString& path);
 
     // The parts, for tests and for the window's layout.
     QListWidget* stopList() const { return stopList_; }
@@ -83,10 +50,16 @@ public:
     QTabWidget* tabs() const { return tabs_; }
     QPushButton* stopButton() const { return stopButton_; }
     QLabel* summary() const { return summary_; }
+    QLabel* cursors() const { return cursors_; }
+    QPushButton* vcdButton() const { return vcdButton_; }
 
 signals:
-    void gotoLine(int line);   // a word of the fault or the profile was double-clicked: its definition's line
+    void gotoLine(int line);   // a word of the fault, the profile or the variables was chosen: its definition's line
     void stopRequested();      // the Stop button
+
+protected:
+    // Enter on a row of the fault, the variables or the profile goes where a double-click goes.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QLabel* summary_;          // stop reason, cycles and time
@@ -99,6 +72,9 @@ private:
     QPlainTextEdit* console_;  // UART0 text
     WaveformView* waveform_;   // the pins
     QTableWidget* profile_;    // word, self, %, total, calls
+    QLabel* cursors_;          // the waveform cursors' times and levels
+    QPushButton* vcdButton_;   // exports the shown run as VCD
+    std::shared_ptr<const RunReport> report_; // the run shown
 };
 
 // Builds and runs in a worker thread, so the window stays responsive;

@@ -20,15 +20,6 @@
 
 namespace mirtolan {
 
-namespace {
-
-// What an untitled source is built as, in the temporary folder: the build
-// writes its listing and .hex beside the source.
-constexpr const char* UntitledName = "mirtolan-untitled.4th";
-
-// The editor's lines as the file would hold them.
-} // namespace
-
 RunInWindow InstallRun(TForm1& w, const QString& shareDir)
 {
     const QString share = shareDir.isEmpty()
@@ -47,12 +38,19 @@ RunInWindow InstallRun(TForm1& w, const QString& shareDir)
     w.Panel1->addAction(actions.stop);
 
     QObject::connect(actions.run, &QAction::triggered, &w, [&w, controller, pane, share] {
-        BuildOptions b = w.WindowBuildOptions(share);
-        if (b.sourceFile.empty())
-            b.sourceFile = (QDir::tempPath() + "/" + UntitledName).toStdString();
+        // An untitled source is built in the window's private scratch folder.
+        BuildOptions b;
+        LineList lines;
+        try {
+            b = w.WindowBuildOptions(share);
+            lines = w.compileLines();
+        } catch (const std::exception& e) {
+            pane->showError(QString::fromLocal8Bit(e.what()));
+            return;
+        }
         w.Panes->setCurrentWidget(pane);
         w.ErrorMemo->clearMessages(); // the build's problems take their place
-        controller->buildAndRun(b, RunOptions{}, w.compileLines());
+        controller->buildAndRun(b, RunOptions{}, std::move(lines));
     });
     QObject::connect(controller, &RunController::stage, &w,
                      [&w](const QString& stage) { w.statusBar()->showMessage(QObject::tr("Run: ") + stage); });

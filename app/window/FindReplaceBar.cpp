@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QStyle>
 #include <QTextCursor>
@@ -30,7 +31,7 @@ FindReplaceBar::FindReplaceBar(QPlainTextEdit* editor, QWidget* parent)
     matchCase_->setToolTip(QStringLiteral("match upper and lower case exactly"));
     addWidget(matchCase_);
     wholeWords_ = new QCheckBox(QStringLiteral("Words"), this);
-    wholeWords_->setToolTip(QStringLiteral("match whole words only"));
+    wholeWords_->setToolTip(QStringLiteral("match whole Forth words only: the text between blanks, so ?DUP is one word"));
     addWidget(wholeWords_);
     addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Close"), this,
               &FindReplaceBar::close);
@@ -69,8 +70,21 @@ void FindReplaceBar::showReplace() {
 QTextDocument::FindFlags FindReplaceBar::flags() const {
     QTextDocument::FindFlags f;
     if (matchCase_->isChecked()) f |= QTextDocument::FindCaseSensitively;
-    if (wholeWords_->isChecked()) f |= QTextDocument::FindWholeWords;
     return f;
+}
+
+QTextCursor FindReplaceBar::findFrom(const QTextCursor& from, bool backward) const {
+    QTextDocument::FindFlags f = flags();
+    if (backward) f |= QTextDocument::FindBackward;
+    const QString text = findText_->text();
+    if (!wholeWords_->isChecked()) return editor_->document()->find(text, from, f);
+    // A Forth word is whatever stands between blanks (characters 0 to 32),
+    // so "?DUP" is one word and "DUP" is no whole word in it; the document's
+    // own whole-word search knows only C identifiers.
+    // Case goes by the flags, as for plain text.
+    const QRegularExpression word(QStringLiteral("(?<![^\\x00-\\x20])") + QRegularExpression::escape(text) +
+                                  QStringLiteral("(?![^\\x00-\\x20])"));
+    return editor_->document()->find(word, from, f);
 }
 
 bool FindReplaceBar::find(bool backward) {
@@ -79,16 +93,17 @@ bool FindReplaceBar::find(bool backward) {
         showFind();
         return false;
     }
-    QTextDocument::FindFlags f = flags();
-    if (backward) f |= QTextDocument::FindBackward;
-    if (editor_->find(text, f)) return true;
-    // Wrap around once, as editors do.
-    const QTextCursor keep = editor_->textCursor();
-    QTextCursor from(editor_->document());
-    from.movePosition(backward ? QTextCursor::End : QTextCursor::Start);
-    editor_->setTextCursor(from);
-    if (editor_->find(text, f)) return true;
-    editor_->setTextCursor(keep);
+    QTextCursor found = findFrom(editor_->textCursor(), backward);
+    if (found.isNull()) {
+        // Wrap around once, as editors do.
+        QTextCursor from(editor_->document());
+        from.movePosition(backward ? QTextCursor::End : QTextCursor::Start);
+        found = findFrom(from, backward);
+    }
+    if (!found.isNull()) {
+        editor_->setTextCursor(found);
+        return true;
+    }
     emit report(QStringLiteral("\"%1\" not found").arg(text));
     return false;
 }
@@ -120,7 +135,7 @@ int FindReplaceBar::replaceAll() {
     edit.beginEditBlock();
     QTextCursor at(editor_->document());
     while (true) {
-        at = editor_->document()->find(text, at, flags());
+        at = findFrom(at, false);
         if (at.isNull()) break;
         at.insertText(replaceText_->text());
         ++count;

@@ -3,6 +3,7 @@
 // the matches. Searches wrap round the end of the text once.
 #pragma once
 
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QToolBar>
 
@@ -43,6 +44,8 @@ signals:
 private:
     bool find(bool backward);
     QTextDocument::FindFlags flags() const;
+    // The next match from `from` (a null cursor when none), as Case and Words ask.
+    QTextCursor findFrom(const QTextCursor& from, bool backward) const;
     void setReplaceVisible(bool visible);
     void close();
 

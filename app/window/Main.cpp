@@ -2,11 +2,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileSystemWatcher>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -18,16 +21,20 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QThread>
+#include <QTimer>
 #include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <numeric>
@@ -73,9 +80,24 @@ constexpr const char* NewSourceTemplate = "\\\\ A new program\n"
                                           "  BEGIN\n"
                                           "  AGAIN ;\n";
 const QString UntitledName = QStringLiteral("untitled.4th");
+const QString NothingToCompile =
+    QStringLiteral("Nothing to compile yet: type a program, or open one (File > Open, File > Examples)");
 
 // How many files File > Recent files remembers.
 constexpr int MaxRecentFiles = 8;
+
+// Another program's save often comes as several changes (truncate, write,
+// rename): the window looks once they have settled for this long.
+constexpr int DiskSettleMs = 100;
+
+// Where the shipped run-time lies beside the program's bin/, and the
+// examples in it.
+const QString ShareDirBesideBin = QStringLiteral("/../share/mirtolan");
+const QString ExamplesFolder = QStringLiteral("/examples");
+
+// The device of a first start: the ATmega328P of the Arduino Uno, the board
+// most people begin with. Settings files from before keep the ATmega32.
+constexpr const char* FirstStartDevice = "atmega328p";
 
 // A stored position counts as visible when this much of the window's top
 // strip (where the title bar is grabbed) lies on some screen.
@@ -108,6 +130,7 @@ constexpr const char* DefaultDir = "c:";
 constexpr const char* DefaultVarBeg = "81";
 constexpr int DefaultTop = 80;
 constexpr int DefaultLeft = 80;
+constexpr const char* TabFocus = "TabFocus"; // [View]: Tab in the editor moves the focus on
 } // namespace ini
 
 QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
@@ -160,6 +183,7 @@ FormEnvironment FormEnvironment::Default() {
     env.exeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     env.xdgConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     env.home = qEnvironmentVariable("HOME");
+    env.tempDir = QDir::tempPath();
     env.compileOnWorker = true;
     return env;
 }
@@ -197,7 +221,6 @@ void TForm1::buildWindow() {
 
     Compile = new QPushButton(QStringLiteral("Compile"), Panel1);
     Compile->setToolTip(QStringLiteral("compile"));
-    Compile->setEnabled(false);
     connect(Compile, &QPushButton::clicked, this, &TForm1::CompileClick);
     Panel1->addWidget(Compile);
 
@@ -252,6 +275,13 @@ void TForm1::buildWindow() {
     connect(Source, &QPlainTextEdit::cursorPositionChanged, this, &TForm1::showPosition);
     connect(Source, &SourceEditor::zoomRequested, this, &TForm1::ZoomBy);
 
+    watcher_ = new QFileSystemWatcher(this);
+    diskCheck_ = new QTimer(this);
+    diskCheck_->setSingleShot(true);
+    diskCheck_->setInterval(DiskSettleMs);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, diskCheck_, qOverload<>(&QTimer::start));
+    connect(diskCheck_, &QTimer::timeout, this, &TForm1::CheckDisk);
+
     baseFont_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     baseFont_.setStyleHint(QFont::TypeWriter); // where no monospace family is installed, ask for one by kind
     baseFont_.setFixedPitch(true);
@@ -269,7 +299,9 @@ void TForm1::buildWindow() {
     ErrorMemo->setAcceptDrops(false);
     ErrorMemo->setToolTip(QStringLiteral("double-click a message (or press Enter on it) to go to its line; "
                                          "F4 and Shift+F4 step through them"));
-    connect(ErrorMemo, &MessagePane::lineActivated, Source, &SourceEditor::goToLine);
+    // To the line the message named, or where edits since have moved it.
+    connect(ErrorMemo, &MessagePane::lineActivated, this,
+            [this](int line, int block) { Source->goToLine(Source->messageLine(block).value_or(line)); });
     connect(ErrorMemo, &MessagePane::messagesChanged, this, &TForm1::refreshMarks);
     connect(ErrorMemo, &MessagePane::zoomRequested, this, &TForm1::ZoomBy);
     applyZoom();
@@ -307,7 +339,8 @@ void TForm1::buildWindow() {
     Position = new QLabel(this);
     statusBar()->addPermanentWidget(Position);
     showPosition();
-    statusBar()->showMessage(QStringLiteral("Open a Forth source to compile it."));
+    statusBar()->showMessage(QStringLiteral("Type a program and press F9 to compile it, or open one "
+                                            "(File > Open, File > Examples)."));
     updateTitle();
 }
 
@@ -372,6 +405,44 @@ const ActionEntry WindowActions[] = {
      &TForm1::ShowLanguageReference, false},
     {"&Help", "&About", QKeySequence::UnknownKey, {NoKey, NoKey}, &TForm1::About1, &TForm1::ShowAbout, false},
 };
+// What the clipboard items and Select All do.
+enum class EditOp { Cut, Copy, Paste, SelectAll };
+
+// Applies `op` to `target`, the pane that has the keys: the messages, the
+// listing, a table or a field are cut from, copied from and selected in
+// themselves, never the editor behind them. Read-only panes ignore Cut and Paste.
+void ApplyEdit(QWidget* target, EditOp op) {
+    auto apply = [op](auto* w) {
+        // In the order of EditOp.
+        const std::function<void()> ops[] = {[w] { w->cut(); }, [w] { w->copy(); }, [w] { w->paste(); },
+                                             [w] { w->selectAll(); }};
+        ops[int(op)]();
+    };
+    if (auto* e = qobject_cast<QPlainTextEdit*>(target)) {
+        apply(e);
+    } else if (auto* e = qobject_cast<QTextEdit*>(target)) {
+        apply(e);
+    } else if (auto* e = qobject_cast<QLineEdit*>(target)) {
+        apply(e);
+    } else if (auto* listing = qobject_cast<ListingView*>(target)) {
+        if (op == EditOp::Copy) listing->copy();
+        if (op == EditOp::SelectAll && listing->lineCount() > 0) listing->selectLines(0, listing->lineCount() - 1);
+    } else if (auto* view = qobject_cast<QAbstractItemView*>(target)) {
+        if (op == EditOp::SelectAll) view->selectAll();
+        if (op == EditOp::Copy) {
+            // The selected cells, a row a line and tabs between, as spreadsheets paste them.
+            QModelIndexList cells = view->selectionModel() ? view->selectionModel()->selectedIndexes() : QModelIndexList{};
+            std::sort(cells.begin(), cells.end());
+            QString text;
+            for (qsizetype i = 0; i < cells.size(); ++i) {
+                if (i > 0) text += cells[i].row() == cells[i - 1].row() ? QLatin1Char('\t') : QLatin1Char('\n');
+                text += cells[i].data().toString();
+            }
+            if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+        }
+    }
+}
+
 } // namespace
 
 void TForm1::buildMenus() {
@@ -387,7 +458,10 @@ void TForm1::buildMenus() {
         a->setShortcuts(keys);
         if (entry.handler) connect(a, &QAction::triggered, this, entry.handler);
         this->*(entry.field) = a;
-        if (entry.field == &TForm1::Open1) Recent1 = menu->addMenu(QStringLiteral("&Recent files"));
+        if (entry.field == &TForm1::Open1) {
+            Recent1 = menu->addMenu(QStringLiteral("&Recent files"));
+            Examples1 = menu->addMenu(QStringLiteral("E&xamples"));
+        }
     }
     File1 = Menu(QStringLiteral("&File"));
     // The handlers that return a value, or belong to the editor.
@@ -396,22 +470,12 @@ void TForm1::buildMenus() {
     connect(Quit1, &QAction::triggered, this, &QWidget::close);
     connect(Undo1, &QAction::triggered, Source, &QPlainTextEdit::undo);
     connect(Redo1, &QAction::triggered, Source, &QPlainTextEdit::redo);
-    connect(Cut1, &QAction::triggered, Source, &QPlainTextEdit::cut);
-    connect(Copy1, &QAction::triggered, this, [this] {
-        if (AsmTxt->hasFocus())
-            AsmTxt->copy();
-        else if (ErrorMemo->hasFocus())
-            ErrorMemo->copy();
-        else
-            Source->copy();
-    });
-    connect(Paste1, &QAction::triggered, Source, &QPlainTextEdit::paste);
-    connect(SelectAll1, &QAction::triggered, this, [this] {
-        if (AsmTxt->hasFocus())
-            AsmTxt->selectLines(0, AsmTxt->lineCount());
-        else
-            Source->selectAll();
-    });
+    for (const auto& [action, op] : {std::pair{Cut1, EditOp::Cut}, std::pair{Copy1, EditOp::Copy},
+                                     std::pair{Paste1, EditOp::Paste}, std::pair{SelectAll1, EditOp::SelectAll}})
+        connect(action, &QAction::triggered, this, [this, op = op] {
+            QWidget* focus = QApplication::focusWidget();
+            ApplyEdit(focus && focus->window() == this ? focus : Source, op);
+        });
     connect(Comment1, &QAction::triggered, Source, &SourceEditor::toggleComment);
     connect(Complete1, &QAction::triggered, Source, &SourceEditor::complete);
     connect(ZoomIn1, &QAction::triggered, this, [this] { ZoomBy(1); });
@@ -420,12 +484,17 @@ void TForm1::buildMenus() {
     Redo1->setEnabled(false);
     connect(Source, &QPlainTextEdit::undoAvailable, Undo1, &QAction::setEnabled);
     connect(Source, &QPlainTextEdit::redoAvailable, Redo1, &QAction::setEnabled);
-    CompileAction->setEnabled(false);
     // A build compiles too: it is offered whenever Compile is.
-    Build1->setEnabled(false);
     connect(CompileAction, &QAction::enabledChanged, Build1, &QAction::setEnabled);
     StopBuild1->setEnabled(false);
     Build1->setToolTip(QStringLiteral("build a .hex"));
+    QMenu* view = Menu(QStringLiteral("&View"));
+    view->addSeparator();
+    TabFocus1 = view->addAction(QStringLiteral("&Tab key moves focus"));
+    TabFocus1->setCheckable(true);
+    TabFocus1->setToolTip(QStringLiteral("Tab and Shift+Tab leave the editor for the next or previous pane instead "
+                                         "of indenting (Ctrl+Tab and Ctrl+Shift+Tab always do)"));
+    connect(TabFocus1, &QAction::toggled, this, &TForm1::SetTabMovesFocus);
     Panel1->insertAction(Panel1->actions().value(2), Build1);
 }
 
@@ -477,7 +546,7 @@ void TForm1::loadArchive() {
     }
     // Not in the working directory: the archive shipped with the program.
     const QString here = QDir::current().absoluteFilePath(QStringLiteral("Mirtolan.arch"));
-    const QString shipped = QDir::cleanPath(env_.exeDir + QStringLiteral("/../share/mirtolan/Mirtolan.arch"));
+    const QString shipped = QDir::cleanPath(env_.exeDir + ShareDirBesideBin + QStringLiteral("/Mirtolan.arch"));
     if (QFileInfo::exists(shipped)) {
         try {
             ReadArchFile(c_, FileBytes(shipped));
@@ -496,6 +565,7 @@ void TForm1::readSettings() {
     settingsPath_ = SettingsFilePath({FileBytes(env_.exeDir), FileBytes(env_.exeName), FileBytes(env_.xdgConfigHome),
                                       FileBytes(env_.home)});
     IniFile settings;
+    const bool fresh = !QFileInfo::exists(FileText(settingsPath_));
     try {
         settings.Load(settingsPath_);
     } catch (const std::exception& e) {
@@ -505,14 +575,21 @@ void TForm1::readSettings() {
     Zcall->setChecked(settings.ReadBool(ini::Compile, ini::Zcall, ini::DefaultZcall));
     lastDir_ = settings.ReadString(ini::Compile, ini::Dir, ini::DefaultDir);
     EdVarBeg->setText(Latin1(settings.ReadString(ini::Compile, ini::VarBeg, ini::DefaultVarBeg)));
-    if (const Device* d = FindDevice(settings.ReadString(ini::Build, ini::Device, std::string(DefaultDevice().name))))
+    // VarBeg keeps its own default, so that F9 compiles as before; a build
+    // for the Uno's chip starts its variables in its SRAM (WindowBuildOptions).
+    const std::string deviceName = fresh ? FirstStartDevice : std::string(DefaultDevice().name);
+    if (const Device* d = FindDevice(settings.ReadString(ini::Build, ini::Device, deviceName)))
         DeviceBox->setCurrentIndex(int(d - Devices().data()));
     const int top = settings.ReadInteger(ini::FormPosi, ini::Top, ini::DefaultTop);
     const int left = settings.ReadInteger(ini::FormPosi, ini::Left, ini::DefaultLeft);
     const int w = settings.ReadInteger(ini::FormPosi, ini::Width, DesignWidth);
     const int h = settings.ReadInteger(ini::FormPosi, ini::Height, DesignHeight);
-    if (w >= MinStoredWidth && h >= MinStoredHeight) resize(w, h);
+    sizeFromSettings_ = settings.Find(ini::FormPosi, ini::Width).has_value() && w >= MinStoredWidth &&
+                        h >= MinStoredHeight;
+    if (sizeFromSettings_) resize(w, h);
     placeOnScreen(left, top);
+    fitToScreen();
+    SetTabMovesFocus(settings.ReadBool(ini::View, ini::TabFocus, false));
     zoom_ = qBound(MinZoom, static_cast<int>(settings.ReadInteger(ini::View, ini::Zoom, 0)), MaxZoom);
     applyZoom();
     // Splitter sizes as "a,b": anything else leaves the design proportions.
@@ -538,6 +615,7 @@ void TForm1::readSettings() {
         if (!file.empty() && !recent_.contains(FileText(file))) recent_.append(FileText(file));
     }
     rebuildRecentMenu();
+    rebuildExamplesMenu();
 }
 
 void TForm1::placeOnScreen(int left, int top) {
@@ -562,7 +640,9 @@ void TForm1::placeOnScreen(int left, int top) {
 }
 
 void TForm1::updateTitle() {
-    if (untitled_)
+    if (!exampleName_.isEmpty())
+        setWindowTitle(exampleName_ + QStringLiteral(" (a copy of the example)[*] - ") + Caption);
+    else if (untitled_)
         setWindowTitle(UntitledName + QStringLiteral("[*] - ") + Caption);
     else if (c_.SourceFileName.empty())
         setWindowTitle(Caption + QStringLiteral("[*]"));
@@ -580,20 +660,9 @@ QMessageBox::StandardButton TForm1::ask(const QString& text, QMessageBox::Standa
     return env_.message(this, FormEnvironment::Box::Question, text, buttons);
 }
 
-bool TForm1::OpenFile(const QString& path) {
-    if (compiling_) return false; // the running compile reads the file's name and writes beside it
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    const std::string name = FileBytes(absolute);
-    std::vector<std::string> lines;
-    try {
-        lines = ReadLines(name);
-    } catch (const std::exception& e) {
-        // The old file name stays, so a later save never writes this text over the unread file.
-        showError(ErrorText(e.what()));
-        return false;
-    }
-    c_.SourceFileName = name;
-    untitled_ = false;
+void TForm1::showFileBytes(const std::string& bytes) {
+    format_ = DetectLineFormat(bytes);
+    std::vector<std::string> lines = SplitLines(WithoutBom(bytes));
     encoding_ = DetectEncoding(lines);
     QString text;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -601,19 +670,45 @@ bool TForm1::OpenFile(const QString& path) {
         text += DecodeLine(lines[i], encoding_);
     }
     lines = {};
+    Source->setLineMessages({}); // marks of the old text would cling to the start of the new one
     Source->setPlainText(text);
     Source->document()->setModified(false);
     declinedRevision_ = -1;
+    diskPrint_ = FingerprintOf(bytes);
+    keptOver_.reset();
+    refreshMarks();
+}
+
+bool TForm1::OpenFile(const QString& path) {
+    if (compiling_) return false; // the running compile reads the file's name and writes beside it
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const std::string name = FileBytes(absolute);
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(name);
+    } catch (const std::exception& e) {
+        // The old file name stays, so a later save never writes this text over the unread file.
+        showError(ErrorText(e.what()));
+        return false;
+    }
+    c_.SourceFileName = name;
+    untitled_ = false;
+    exampleName_.clear();
+    AsmTxt->clear(); // the listing of the file before is no listing of this one
     ErrorMemo->setCurrentFile(absolute);
+    showFileBytes(bytes);
+    bytes = {};
+    watchFile();
     Compile->setEnabled(true);
     CompileAction->setEnabled(true);
     lastDir_ = DirectoryPart(name);
     rememberRecent(absolute);
     updateTitle();
-    statusBar()->showMessage(QStringLiteral("Opened %1 (%2 lines, %3)")
+    statusBar()->showMessage(QStringLiteral("Opened %1 (%2 lines, %3, %4 line ends)")
                                  .arg(absolute)
                                  .arg(Source->document()->blockCount())
-                                 .arg(QLatin1String(EncodingName(encoding_))));
+                                 .arg(QLatin1String(EncodingName(encoding_)))
+                                 .arg(QLatin1String(LineEndName(format_.end))));
     Source->setFocus();
     return true;
 }
@@ -621,6 +716,51 @@ bool TForm1::OpenFile(const QString& path) {
 bool TForm1::OpenFileAsking(const QString& path) {
     if (compiling_ || !maybeSave()) return false;
     return OpenFile(path);
+}
+
+QStringList TForm1::Examples() const {
+    const QDir dir(QDir::cleanPath(env_.exeDir + ShareDirBesideBin + ExamplesFolder));
+    QStringList out;
+    for (const QString& name : dir.entryList({QStringLiteral("*.4th")}, QDir::Files, QDir::Name))
+        out << dir.filePath(name);
+    return out;
+}
+
+void TForm1::rebuildExamplesMenu() {
+    Examples1->clear();
+    for (const QString& path : Examples()) {
+        QAction* a = Examples1->addAction(QFileInfo(path).fileName());
+        a->setStatusTip(QStringLiteral("Opens a copy of %1; Save asks where to keep it").arg(path));
+        connect(a, &QAction::triggered, this, [this, path] { OpenExample(path); });
+    }
+    Examples1->setEnabled(!Examples1->isEmpty());
+}
+
+bool TForm1::OpenExample(const QString& path) {
+    if (compiling_ || !maybeSave()) return false;
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(FileBytes(path));
+    } catch (const std::exception& e) {
+        showError(ErrorText(e.what()));
+        return false;
+    }
+    // A copy: the shipped file is never written, Save asks for a place of the user's own.
+    c_.SourceFileName.clear();
+    untitled_ = true;
+    exampleName_ = QFileInfo(path).fileName();
+    watchFile();
+    AsmTxt->clear();
+    ErrorMemo->clearMessages();
+    ErrorMemo->setCurrentFile(QString());
+    showFileBytes(bytes);
+    Compile->setEnabled(true);
+    CompileAction->setEnabled(true);
+    updateTitle();
+    statusBar()->showMessage(QStringLiteral("A copy of the example %1: F9 compiles it, Save keeps it where you choose")
+                                 .arg(exampleName_));
+    Source->setFocus();
+    return true;
 }
 
 void TForm1::Open1Click() {
@@ -649,8 +789,29 @@ bool TForm1::maybeSave() {
     }
 }
 
+bool TForm1::mayReplace(const std::string& path) {
+    const QString name = QFileInfo(FileText(path)).fileName();
+    if (path == c_.SourceFileName) {
+        const std::optional<std::uint64_t> now = Fingerprint(path);
+        if (now && now != diskPrint_ && now != keptOver_ &&
+            ask(QStringLiteral("%1 was changed on disk by another program since the window read it.\n\n"
+                               "Replace those changes with the text in the window?")
+                    .arg(name),
+                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            return false;
+    }
+    if (IsReadOnlyFile(path) &&
+        ask(QStringLiteral("%1 is read-only.\n\nReplace it anyway? The saved file stays read-only.").arg(name),
+            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    if (const std::string refusal = FolderRefusal(path); !refusal.empty())
+        throw CompileError("Cannot save " + path + ".\n\n" + refusal);
+    return true;
+}
+
 bool TForm1::saveTo(const std::string& path) {
-    const std::vector<QString> text = DocumentTextLines(*Source->document());
+    std::vector<QString> text;
+    for (QTextBlock b = Source->document()->begin(); b.isValid(); b = b.next()) text.push_back(b.text());
     TextEncoding encoding = SavingEncoding(encoding_, text);
     QChar bad;
     if (!CanEncode(text, encoding, &bad)) {
@@ -670,17 +831,25 @@ bool TForm1::saveTo(const std::string& path) {
         if (answer != QMessageBox::Yes) return false;
         encoding = TextEncoding::Utf8;
     }
+    if (!mayReplace(path)) return false;
     std::vector<std::string> lines(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) EncodeLine(text[i], encoding, lines[i]);
-    WriteLinesSafely(path, lines);
+    text = {};
+    const std::string bytes = FormatLines(lines, format_);
+    WriteUserFile(path, bytes);
     encoding_ = encoding;
+    diskPrint_ = FingerprintOf(bytes);
+    keptOver_.reset();
     return true;
 }
 
 LineList TForm1::compileLines() const {
     // One pass over the whole text: a large source is converted in bulk
     // rather than line by line. Raw text keeps no-break spaces (byte A0 of a
-    // Latin-1 file) and separates the lines by U+2029.
+    // Latin-1 file) and separates the lines by U+2029. A byte order mark is
+    // no text of the editor's, but the file's first bytes, and the compiler
+    // reads the file's bytes.
+    const QByteArray bom = format_.bom ? QByteArray(Utf8Bom.data(), qsizetype(Utf8Bom.size())) : QByteArray();
     QString text = Source->document()->toRawText();
     TextEncoding encoding = encoding_;
     if (encoding == TextEncoding::Ascii)
@@ -699,13 +868,13 @@ LineList TForm1::compileLines() const {
                 std::string bytes;
                 for (QTextBlock b = Source->document()->begin(); b.isValid(); b = b.next()) {
                     if (!EncodeLine(b.text(), encoding, bytes)) EncodeLine(b.text(), TextEncoding::Utf8, bytes);
-                    out.push_back(bytes);
+                    out.push_back(out.size() == 0 ? bom.toStdString() + bytes : bytes);
                 }
                 return out;
             }
-    if (text.isEmpty()) return {};
+    if (text.isEmpty()) return bom.isEmpty() ? LineList{} : LineList{std::string_view(Utf8Bom)};
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    const QByteArray bytes = encoding == TextEncoding::Latin1 ? text.toLatin1() : text.toUtf8();
+    const QByteArray bytes = bom + (encoding == TextEncoding::Latin1 ? text.toLatin1() : text.toUtf8());
     text = QString();
     LineList out = SplitLineList(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     // The split drops a line end at the very end; here it begins a last, empty line.
@@ -722,6 +891,7 @@ bool TForm1::Save() {
         return false;
     }
     Source->document()->setModified(false);
+    watchFile();
     statusBar()->showMessage(QStringLiteral("Saved %1").arg(FileText(c_.SourceFileName)));
     return true;
 }
@@ -730,11 +900,21 @@ bool TForm1::SaveAs() {
     if (compiling_) return false;
     QString dir = c_.SourceFileName.empty() ? FileText(lastDir_) : FileText(c_.SourceFileName);
     if (!QFileInfo(dir).exists()) dir.clear();
-    if (untitled_ && !dir.isEmpty()) dir = QDir(dir).filePath(UntitledName);
+    if (c_.SourceFileName.empty()) {
+        const QString name = exampleName_.isEmpty() ? UntitledName : exampleName_;
+        dir = dir.isEmpty() ? name : QDir(dir).filePath(name);
+    }
     QString path = env_.saveFileName ? env_.saveFileName(this, dir, SourceFilter) : QString();
     if (path.isEmpty()) return false;
-    // A name typed without an extension gets the source's.
-    if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) path += QStringLiteral(".4th");
+    // A name typed without an extension gets the source's. The dialog asked
+    // about replacing the name as typed, not this one.
+    if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) {
+        path += QStringLiteral(".4th");
+        if (QFileInfo::exists(path) &&
+            ask(QStringLiteral("%1 already exists.\n\nReplace it?").arg(QFileInfo(path).fileName()),
+                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            return false;
+    }
     const QString absolute = QFileInfo(path).absoluteFilePath();
     try {
         if (!saveTo(FileBytes(absolute))) return false;
@@ -744,8 +924,10 @@ bool TForm1::SaveAs() {
     }
     c_.SourceFileName = FileBytes(absolute);
     untitled_ = false;
+    exampleName_.clear();
     lastDir_ = DirectoryPart(c_.SourceFileName);
     Source->document()->setModified(false);
+    watchFile();
     ErrorMemo->setCurrentFile(absolute);
     Compile->setEnabled(true);
     CompileAction->setEnabled(true);
@@ -758,7 +940,12 @@ void TForm1::NewFile() {
     if (compiling_ || !maybeSave()) return;
     c_.SourceFileName.clear();
     untitled_ = true;
+    exampleName_.clear();
+    watchFile();
     encoding_ = TextEncoding::Ascii;
+    format_ = LineFormat{}; // a new file has CR LF after every line
+    diskPrint_.reset();
+    keptOver_.reset();
     Source->setPlainText(QString::fromLatin1(NewSourceTemplate));
     Source->document()->setModified(false);
     declinedRevision_ = -1;
@@ -791,16 +978,23 @@ bool TForm1::chksave() {
 }
 
 void TForm1::CompileClick() {
-    // F9 reaches here too; before a file is open there is nothing to compile into.
     if (compiling_ || !Compile->isEnabled()) return;
-    // The listing is written beside its source, so a New source needs a name first.
-    if (untitled_ && !SaveAs()) return;
+    const bool named = !c_.SourceFileName.empty();
+    if (!named && Source->document()->isEmpty()) {
+        statusBar()->showMessage(NothingToCompile);
+        return;
+    }
+    QString file;
     try {
-        if (!chksave()) return;
+        // An untitled source is compiled as it stands and its listing only
+        // shown: no file is written, so no name is asked for.
+        if (named && !chksave()) return;
+        file = named ? currentFile() : untitledFile();
     } catch (const std::exception& e) {
         showError(ErrorText(e.what()));
         return;
     }
+    c_.WriteListing = named;
     c_.UseZcall = Zcall->isChecked();
     c_.IncludeHeader = CheckBox1->isChecked();
     c_.VarStart = Bytes(EdVarBeg->text());
@@ -811,7 +1005,7 @@ void TForm1::CompileClick() {
         showError(ErrorText(e.what()));
         return;
     }
-    compiledFile_ = currentFile();
+    compiledFile_ = file;
     compiledLines_ = lines.size();
     compileFailure_.clear();
     compiling_ = true;
@@ -863,16 +1057,16 @@ bool TForm1::Building() const { return builder_ && builder_->running(); }
 
 void TForm1::BuildClick() {
     if (compiling_ || !Compile->isEnabled()) return;
-    if (untitled_ && !SaveAs()) return;
-    try {
-        if (!chksave()) return;
-    } catch (const std::exception& e) {
-        showError(ErrorText(e.what()));
+    if (c_.SourceFileName.empty() && Source->document()->isEmpty()) {
+        statusBar()->showMessage(NothingToCompile);
         return;
     }
-    BuildOptions o = WindowBuildOptions();
+    BuildOptions o;
     LineList lines;
     try {
+        // An untitled source is built in the scratch folder, without a name.
+        if (!c_.SourceFileName.empty() && !chksave()) return;
+        o = WindowBuildOptions();
         lines = compileLines();
     } catch (const std::exception& e) {
         showError(ErrorText(e.what()));
@@ -886,7 +1080,7 @@ void TForm1::BuildClick() {
         });
         connect(builder_, &BuildController::finished, this, &TForm1::buildFinished);
     }
-    compiledFile_ = currentFile();
+    compiledFile_ = FileText(o.sourceFile);
     compiling_ = true;
     setCompileRunning(true);
     StopBuild1->setEnabled(true);
@@ -900,14 +1094,29 @@ void TForm1::BuildClick() {
     builder_->start(std::move(o), std::move(lines));
 }
 
-BuildOptions TForm1::WindowBuildOptions(const QString& runtimeDir) const {
+QString TForm1::untitledFile() {
+    const QString temp = env_.tempDir.isEmpty() ? QDir::tempPath() : env_.tempDir;
+    const QString file = FileText(scratch_.path(FileBytes(temp))) + QLatin1Char('/') + UntitledName;
+    // Its messages lead into the editor, as those of a file lead into it.
+    ErrorMemo->setCurrentFile(file);
+    return file;
+}
+
+QString TForm1::ScratchFolderPath() const { return FileText(scratch_.made()); }
+
+BuildOptions TForm1::WindowBuildOptions(const QString& runtimeDir) {
     const QString runtime =
-        runtimeDir.isEmpty() ? QDir::cleanPath(env_.exeDir + QStringLiteral("/../share/mirtolan")) : runtimeDir;
+        runtimeDir.isEmpty() ? QDir::cleanPath(env_.exeDir + ShareDirBesideBin) : runtimeDir;
     BuildOptions o;
-    o.sourceFile = c_.SourceFileName;
+    o.sourceFile = c_.SourceFileName.empty() ? FileBytes(untitledFile()) : c_.SourceFileName;
     o.device = &ChosenDevice();
     const QString varStart = EdVarBeg->text().trimmed();
-    if (!varStart.isEmpty()) o.varStart = Bytes(varStart);
+    // VarBeg below the device's SRAM (the ATmega32's 81 kept while another
+    // device is chosen) would put the variables over its registers: the
+    // device's own start is used then, and the build's summary says so.
+    bool ok = false;
+    const uint start = varStart.toUInt(&ok, 16);
+    if (!varStart.isEmpty() && !(ok && start < o.device->sramStart)) o.varStart = Bytes(varStart);
     o.useZcall = Zcall->isChecked();
     o.includeHeader = CheckBox1->isChecked();
     o.archive = c_.archive.fileName.empty() ? FileBytes(runtime + QStringLiteral("/Mirtolan.arch")) : c_.archive.fileName;
@@ -930,9 +1139,14 @@ void TForm1::buildFinished(const BuildResult& r) {
     switch (r.status) {
     case BuildResult::Built:
         summary = QStringLiteral("Built %1 for the %2: %3 words of flash, in %4 ms")
-                      .arg(FileText(r.hexFile), Latin1(std::string(r.device->title)))
+                      .arg(c_.SourceFileName.empty() ? QStringLiteral("the untitled source") : FileText(r.hexFile),
+                           Latin1(std::string(r.device->title)))
                       .arg(r.flashWords)
                       .arg(ms);
+        if (bool ok = false; EdVarBeg->text().trimmed().toUInt(&ok, 16) < r.device->sramStart && ok)
+            summary += QStringLiteral("; variables from $%1, since VarBeg $%2 lies below its SRAM")
+                           .arg(Latin1(r.varStart), EdVarBeg->text().trimmed());
+        if (c_.SourceFileName.empty()) summary += QStringLiteral("; save the source to keep a .hex beside it");
         break;
     case BuildResult::Problems:
         summary = QStringLiteral("Build failed: no .hex written (%1 problem%2)")
@@ -972,16 +1186,19 @@ void TForm1::compileFinished() {
     compiling_ = false;
     setCompileRunning(false);
     AsmTxt->setLines(&c_.Listing);
+    Source->setLineMessages({}); // a new compile's messages are marked where they point now
     ErrorMemo->setCompilerMessages(c_.Messages, compiledFile_);
     QApplication::restoreOverrideCursor();
     Zcall->setChecked(c_.UseZcall);
     if (compileFailure_.isEmpty()) {
         const std::size_t problems = SourceMessageCount(c_);
-        statusBar()->showMessage(QStringLiteral("Compiled %1 lines, %2 message%3, wrote %4 in %5 ms")
+        const QString wrote = c_.WriteListing ? QStringLiteral("wrote ") + FileText(c_.AsmFileName)
+                                              : QStringLiteral("the listing is shown, not saved (the source has no name yet)");
+        statusBar()->showMessage(QStringLiteral("Compiled %1 lines, %2 message%3, %4 in %5 ms")
                                      .arg(compiledLines_)
                                      .arg(problems)
                                      .arg(problems == 1 ? QString() : QStringLiteral("s"))
-                                     .arg(FileText(c_.AsmFileName))
+                                     .arg(wrote)
                                      .arg(ms));
     } else {
         statusBar()->showMessage(QStringLiteral("Compile abandoned after %1 ms: %2").arg(ms).arg(compileFailure_));
@@ -1017,6 +1234,7 @@ void TForm1::FormClose() {
     settings.WriteInteger(ini::FormPosi, ini::Width, width());
     settings.WriteInteger(ini::FormPosi, ini::Height, height());
     settings.WriteInteger(ini::View, ini::Zoom, zoom_);
+    settings.WriteBool(ini::View, ini::TabFocus, TabFocus1->isChecked());
     auto sizesText = [](const QSplitter* splitter) {
         QStringList parts;
         for (int v : splitter->sizes()) parts << QString::number(v);
@@ -1077,6 +1295,93 @@ bool TForm1::GoToMessageLine(const QString& message) {
     if (!line) return false;
     Source->goToLine(*line);
     return true;
+}
+
+void TForm1::watchFile() {
+    if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
+    if (!c_.SourceFileName.empty() && QFileInfo::exists(currentFile())) watcher_->addPath(currentFile());
+}
+
+void TForm1::CheckDisk() {
+    if (c_.SourceFileName.empty() || askingAboutDisk_) return;
+    watchFile();
+    const QString file = currentFile();
+    const std::optional<std::uint64_t> now = Fingerprint(c_.SourceFileName);
+    if (now == diskPrint_ || (now && now == keptOver_)) return;
+    if (!now) {
+        if (QFileInfo::exists(file)) return; // a device, a pipe, or unreadable: nothing to compare
+        // The text is all that is left of it: closing asks to save it.
+        diskPrint_.reset();
+        Source->document()->setModified(true);
+        statusBar()->showMessage(QStringLiteral("%1 was deleted or renamed on disk; Save writes it again").arg(file));
+        return;
+    }
+    if (Source->document()->isModified()) {
+        askingAboutDisk_ = true;
+        const auto answer = ask(QStringLiteral("%1 was changed on disk by another program.\n\n"
+                                               "Reload it? Yes loads the file and drops your edits; No keeps "
+                                               "your text, and Save will then replace the file with it.")
+                                    .arg(QFileInfo(file).fileName()),
+                                QMessageBox::Yes | QMessageBox::No);
+        askingAboutDisk_ = false;
+        if (answer != QMessageBox::Yes) {
+            keptOver_ = now;
+            statusBar()->showMessage(QStringLiteral("Kept your text over the changed %1").arg(file));
+            return;
+        }
+    }
+    reloadFromDisk();
+}
+
+void TForm1::reloadFromDisk() {
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(c_.SourceFileName);
+    } catch (const std::exception& e) {
+        statusBar()->showMessage(ErrorText(e.what()));
+        return;
+    }
+    // The cursor stays on its line, where the user was reading.
+    const int line = Source->textCursor().blockNumber();
+    const int scroll = Source->verticalScrollBar()->value();
+    showFileBytes(bytes);
+    QTextCursor at(Source->document()->findBlockByNumber(qMin(line, Source->document()->blockCount() - 1)));
+    Source->setTextCursor(at);
+    Source->verticalScrollBar()->setValue(scroll);
+    statusBar()->showMessage(QStringLiteral("Reloaded %1: it was changed on disk").arg(currentFile()));
+}
+
+void TForm1::SetTabMovesFocus(bool on) {
+    Source->setTabChangesFocus(on);
+    TabFocus1->setChecked(on);
+}
+
+void TForm1::fitToScreen() {
+    const QScreen* screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect avail = screen->availableGeometry();
+    // The frame (title bar, borders) comes on top of the size.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize room(avail.width() - frame.width(), avail.height() - frame.height());
+    QSize want = size();
+    if (!sizeFromSettings_) want.setWidth(qMax(want.width(), Panel1->sizeHint().width()));
+    const QSize fitted = want.boundedTo(room);
+    if (fitted != size()) resize(fitted);
+    // Moved back in where a size that was clipped would stick out.
+    const QRect now = frameGeometry();
+    const int x = qBound(avail.left(), now.left(), qMax(avail.left(), avail.right() + 1 - now.width()));
+    const int y = qBound(avail.top(), now.top(), qMax(avail.top(), avail.bottom() + 1 - now.height()));
+    if (x != now.left() || y != now.top()) move(x, y);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    // The tools that add to the tool bar have done so by the first show.
+    if (!placed_) {
+        placed_ = true;
+        fitToScreen();
+    }
+    QMainWindow::showEvent(event);
 }
 
 void TForm1::NextMessage() {

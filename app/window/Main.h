@@ -12,19 +12,24 @@
 #include <QMessageBox>
 #include <QTextDocument>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Compiler.h"
 #include "Build.h"
 #include "Devices.h"
+#include "DiskFile.h"
 #include "FileEncoding.h"
 
 class QAction;
 class QComboBox;
 class QProgressBar;
 class QCheckBox;
+class QFileSystemWatcher;
+class QTimer;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -62,6 +67,7 @@ struct FormEnvironment {
     QString exeName;       // the settings file is named after it
     QString xdgConfigHome; // the user's configuration directories, for an exeDir we cannot write
     QString home;
+    QString tempDir;       // where the window makes its private scratch folder; empty: the system's
     // Compiles run on a worker thread, so a large one never freezes the
     // window; off, CompileClick returns with the compile done (for tests
     // that look at the results straight after).
@@ -91,6 +97,10 @@ public:
     bool OpenFile(const QString& path);
     // Asks about unsaved edits first (Yes saves, No discards, Cancel keeps them), then opens.
     bool OpenFileAsking(const QString& path);
+    // A copy of a shipped example as an untitled source, after asking about unsaved edits.
+    bool OpenExample(const QString& path);
+    // The shipped examples (share/mirtolan/examples beside the program), by name.
+    QStringList Examples() const;
     bool Save();
     bool SaveAs();
     // An untitled source with a short template, after asking about unsaved edits.
@@ -117,8 +127,9 @@ public:
     // What Build, Run and Upload build: the open source with the window's
     // device, VarBeg (its default when empty), Zcall, header option and
     // archive, and the run-time in `runtimeDir` (empty: the one shipped
-    // beside the program).
-    BuildOptions WindowBuildOptions(const QString& runtimeDir = QString()) const;
+    // beside the program). An untitled source is built in the window's
+    // private scratch folder; throws CompileError when it cannot be made.
+    BuildOptions WindowBuildOptions(const QString& runtimeDir = QString());
     // The editor's text as the bytes its file holds (or would hold), line by
     // line: what a compile, a build or a run takes.
     LineList compileLines() const;
@@ -153,6 +164,13 @@ public:
     // Moves the cursor to the source line a message names (",Line n",
     // "Line n" or "FILE:LINE:"), when the message is about the current file.
     bool GoToMessageLine(const QString& message);
+    // Looks whether the open file changed on disk (the file watcher calls
+    // it): an unedited text is reloaded, an edited one asks first.
+    void CheckDisk();
+    // The private scratch folder of this window; empty until first used.
+    QString ScratchFolderPath() const;
+    // Tab in the editor moves the focus on instead of indenting.
+    void SetTabMovesFocus(bool on);
 
     // The controls, public like the designer's fields so tests can drive them.
     QMenuBar* MainMenu1 = nullptr;
@@ -184,7 +202,9 @@ public:
     QAction* ZoomReset1 = nullptr;
     QAction* About1 = nullptr;
     QAction* Reference1 = nullptr;
+    QAction* TabFocus1 = nullptr; // View > Tab moves focus
     QMenu* Recent1 = nullptr;
+    QMenu* Examples1 = nullptr;   // File > Examples
     QToolBar* Panel1 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
     QPushButton* Compile = nullptr;
@@ -217,6 +237,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildWindow();
@@ -234,6 +255,9 @@ private:
     void loadArchive();
     void readSettings();
     void placeOnScreen(int left, int top);
+    // The size, clipped to the screen the window is on; on a first start
+    // also wide enough for the whole tool bar.
+    void fitToScreen();
     void updateTitle();
     void rememberRecent(const QString& path);
     void rebuildRecentMenu();
@@ -243,6 +267,20 @@ private:
     // when a character cannot be held in it. False when the user declined;
     // throws CompileError when the file cannot be written.
     bool saveTo(const std::string& path);
+    // Asks before a save replaces text it has not seen (changed on disk) or a
+    // read-only file; false when the user declined. Throws CompileError when
+    // the folder refuses the safe save, with its remedy.
+    bool mayReplace(const std::string& path);
+    // Shows a file's bytes in the editor, unedited, and remembers their line
+    // ends, encoding and fingerprint.
+    void showFileBytes(const std::string& bytes);
+    void reloadFromDisk();
+    // Points the file watcher at the open file (again: a save by rename
+    // leaves it watching the replaced one).
+    void watchFile();
+    // The name the untitled source is built and compiled under, in the scratch folder.
+    QString untitledFile();
+    void rebuildExamplesMenu();
     void showError(const QString& text);
     QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons);
 
@@ -262,6 +300,16 @@ private:
     std::size_t compiledLines_ = 0; // source lines of the last compile
     QElapsedTimer compileTimer_;    // started with the compile, for the status bar
     TextEncoding encoding_ = TextEncoding::Ascii; // how the open file's bytes became the editor's text
+    LineFormat format_;     // the open file's line ends and byte order mark, for the save
+    std::optional<std::uint64_t> diskPrint_; // fingerprint of the file as last read or written; none: not on disk
+    std::optional<std::uint64_t> keptOver_;  // a changed disk version the user chose to keep their text over
+    QFileSystemWatcher* watcher_ = nullptr;  // tells when the open file changes on disk
+    QTimer* diskCheck_ = nullptr;            // lets a burst of changes settle before CheckDisk looks
+    bool askingAboutDisk_ = false;           // the reload question is open
+    ScratchFolder scratch_;                  // private folder for building an untitled source
+    QString exampleName_;                    // the example an untitled source was copied from; empty: none
+    bool sizeFromSettings_ = false;          // the settings gave the window's size
+    bool placed_ = false;                    // the first show has fitted the window to its screen
     // The document revision whose save the user declined at a compile, so
     // the next compile of the same text does not ask again; -1 for none.
     int declinedRevision_ = -1;

@@ -2,13 +2,23 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QKeyEvent>
+#include <QToolTip>
 #include <QRegularExpression>
 #include <QTextBlock>
 
+#include "Colours.h"
 #include "FileEncoding.h"
 
 namespace mirtolan {
+
+void ShowTip(const QHelpEvent& event, const QString& tip, QWidget* widget) {
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(event.globalPos(), tip, widget);
+}
 
 std::optional<MessageRef> ParseMessageRef(const QString& text) {
     // The file name ends at the first ":<digits>:", so a message text with
@@ -35,7 +45,9 @@ MessagePane::MessagePane(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
     // Read-only, but with a keyboard cursor, so arrows and Enter work.
     setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    // A diagnostic with its remedy runs far wider than the pane; paths have no blanks to break at.
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 }
 
 void MessagePane::setCompilerMessages(const std::vector<std::string>& messages, const QString& compiledFile) {
@@ -79,16 +91,17 @@ std::optional<int> MessagePane::lineInCurrentFile(const QString& text) const {
     return ref->line;
 }
 
-std::vector<std::pair<int, QString>> MessagePane::currentFileMessages() const {
-    std::vector<std::pair<int, QString>> out;
+std::vector<MessageAt> MessagePane::currentFileMessages() const {
+    std::vector<MessageAt> out;
     for (QTextBlock b = document()->begin(); b.isValid(); b = b.next())
-        if (const std::optional<int> line = lineInCurrentFile(b.text())) out.emplace_back(*line, b.text());
+        if (const std::optional<int> line = lineInCurrentFile(b.text()))
+            out.push_back({b.blockNumber(), *line, b.text()});
     return out;
 }
 
 void MessagePane::markBlock(int block) {
     QTextEdit::ExtraSelection mark;
-    mark.format.setBackground(palette().color(QPalette::Highlight).lighter(170));
+    mark.format.setBackground(ColoursFor(palette()).match);
     mark.format.setProperty(QTextFormat::FullWidthSelection, true);
     mark.cursor = QTextCursor(document()->findBlockByNumber(block));
     setExtraSelections({mark});
@@ -102,7 +115,7 @@ bool MessagePane::activateBlock(int block) {
     const std::optional<int> line = lineInCurrentFile(b.text());
     if (!line) return false;
     markBlock(block);
-    emit lineActivated(*line);
+    emit lineActivated(*line, block);
     return true;
 }
 
@@ -132,6 +145,21 @@ void MessagePane::mouseDoubleClickEvent(QMouseEvent* event) {
     const QTextCursor at = cursorForPosition(event->position().toPoint());
     if (activateBlock(at.blockNumber())) return;
     QPlainTextEdit::mouseDoubleClickEvent(event);
+}
+
+bool MessagePane::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QPoint at = viewport()->mapFrom(this, help->pos());
+        // Over a message its whole text, elsewhere what the pane is for.
+        QString tip;
+        const QTextBlock block = cursorForPosition(at).block();
+        if (viewport()->rect().contains(at) && blockBoundingGeometry(block).translated(contentOffset()).contains(at))
+            tip = block.text();
+        ShowTip(*help, tip.trimmed().isEmpty() ? toolTip() : tip, this);
+        return true;
+    }
+    return QPlainTextEdit::event(event);
 }
 
 void MessagePane::wheelEvent(QWheelEvent* event) {

@@ -1,9 +1,12 @@
 // The message pane: the compiler's messages and any "FILE:LINE: error: text"
 // diagnostics other tools append, each a line that can take the user to the
 // source line it names (double-click, Enter, or F4 / Shift+F4 from anywhere).
+// Long messages wrap at the pane's width, and each shows whole as its tooltip.
 #pragma once
 
 #include <QPlainTextEdit>
+
+class QHelpEvent;
 
 #include <optional>
 #include <string>
@@ -21,6 +24,16 @@ struct MessageRef {
 // Reads "FILE:LINE:" at the start of a line, else the last "Line n" in it.
 std::optional<MessageRef> ParseMessageRef(const QString& text);
 
+// Shows `tip` for a tooltip event over `widget`, or hides the tip shown when it is empty.
+void ShowTip(const QHelpEvent& event, const QString& tip, QWidget* widget);
+
+// A message about the file in the editor.
+struct MessageAt {
+    int block = 0; // its line in the pane, 0-based
+    int line = 0;  // the 1-based source line it names
+    QString text;  // the message
+};
+
 class MessagePane : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -37,8 +50,8 @@ public:
     void setCurrentFile(const QString& file);
     // The line of the current file that `text` points to, if any.
     std::optional<int> lineInCurrentFile(const QString& text) const;
-    // Every message line that points into the current file, with its text.
-    std::vector<std::pair<int, QString>> currentFileMessages() const;
+    // Every message line that points into the current file, in pane order.
+    std::vector<MessageAt> currentFileMessages() const;
 
     // Moves the pane's cursor to the next (or previous) message that points
     // into the current file, wrapping round, and announces its line. False
@@ -46,8 +59,9 @@ public:
     bool step(bool backward);
 
 signals:
-    // A message was chosen (double-click, Enter, F4): go to this source line.
-    void lineActivated(int line);
+    // A message was chosen (double-click, Enter, F4): go to the source line it
+    // names, or where the edits since have moved that line (the window knows).
+    void lineActivated(int line, int block);
     // Messages were set, added or cleared.
     void messagesChanged();
     void zoomRequested(int steps);
@@ -56,6 +70,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     bool activateBlock(int block);

@@ -21,8 +21,9 @@ public:
     // Loads `path`; a file that does not exist gives an empty settings file.
     // Throws CompileError when the file exists but cannot be read.
     void Load(const std::string& path);
-    // Writes the lines safely (temporary file, then rename), creating the
-    // directory when it is missing. Throws CompileError on failure.
+    // Writes the lines safely (temporary file, then rename; through a
+    // symbolic link to the file it leads to), creating the directory when it
+    // is missing. Throws CompileError on failure.
     void Save(const std::string& path) const;
 
     // Section and key names are matched without regard to the case of a-z.

@@ -5,9 +5,9 @@
 #include <QDragEnterEvent>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QListView>
 #include <QScrollBar>
 #include <QStringListModel>
-#include <QToolTip>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPainter>
@@ -16,9 +16,12 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <iterator>
 #include <array>
 #include <set>
 #include <string_view>
+
+#include "WordIndex.h"
 
 namespace mirtolan {
 
@@ -47,15 +50,13 @@ constexpr int LazyColourLines = 20000;
 constexpr int MatchLinesBefore = 300;
 constexpr int MatchLinesAfter = 300;
 
-// Marks on lines with messages, matches of control words and the current line.
-const QColor CurrentLineColor(0xff, 0xff, 0xd8);
-const QColor MarkColor(0xd0, 0x20, 0x20);
 // The strip at the gutter's left edge that marks a line with a message.
 constexpr int MarkerWidth = 4;
-const QColor MatchColor(0xb8, 0xe0, 0xff);
 
 // Rows the completion list shows before it scrolls.
 constexpr int CompletionPopupRows = 12;
+// Rows measured for the completion list's width.
+constexpr int CompletionWidthRows = 200;
 
 bool IsBlankChar(QChar ch) { return ch.unicode() <= 32; }
 
@@ -139,12 +140,17 @@ QString DroppedSourceFile(const QMimeData* mime) {
 }
 
 ForthHighlighter::ForthHighlighter(QTextDocument* doc) : QSyntaxHighlighter(doc) {
-    keyword_.setForeground(QColor(0x00, 0x00, 0xa0));
     keyword_.setFontWeight(QFont::Bold);
-    comment_.setForeground(QColor(0x00, 0x80, 0x00));
     comment_.setFontItalic(true);
-    number_.setForeground(QColor(0xa0, 0x40, 0x00));
-    passThrough_.setForeground(QColor(0x80, 0x00, 0x80));
+    setColours(ColoursFor(QPalette()));
+}
+
+void ForthHighlighter::setColours(const EditorColours& colours) {
+    keyword_.setForeground(colours.keyword);
+    comment_.setForeground(colours.comment);
+    number_.setForeground(colours.number);
+    passThrough_.setForeground(colours.passThrough);
+    rehighlight();
 }
 
 bool ForthHighlighter::ColoursLazily(int blocks) { return blocks > LazyColourLines; }
@@ -224,9 +230,26 @@ SourceEditor::SourceEditor(QWidget* parent) : QPlainTextEdit(parent), lineNumber
     completer_->setCompletionMode(QCompleter::PopupCompletion);
     completer_->setCaseSensitivity(Qt::CaseInsensitive);
     completer_->setMaxVisibleItems(CompletionPopupRows);
+    completer_->setModelSorting(QCompleter::CaseInsensitivelySortedModel); // found by halving, not by reading all
+    // One line each: the list lays out a hundred thousand names without measuring each.
+    if (auto* list = qobject_cast<QListView*>(completer_->popup())) list->setUniformItemSizes(true);
     connect(completer_, qOverload<const QString&>(&QCompleter::activated), this, &SourceEditor::insertCompletion);
+    index_ = new WordIndex(document());
+    colours_ = ColoursFor(palette());
     updateLineNumberAreaWidth();
     highlightCurrentLine();
+}
+
+void SourceEditor::applyColours() {
+    colours_ = ColoursFor(palette());
+    if (highlighter_) highlighter_->setColours(colours_);
+    highlightCurrentLine();
+    lineNumberArea_->update();
+}
+
+void SourceEditor::changeEvent(QEvent* event) {
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) applyColours();
 }
 
 int SourceEditor::lineNumberAreaWidth() const {
@@ -259,14 +282,14 @@ void SourceEditor::resizeEvent(QResizeEvent* event) {
 void SourceEditor::highlightCurrentLine() {
     QList<QTextEdit::ExtraSelection> extra;
     QTextEdit::ExtraSelection current;
-    current.format.setBackground(CurrentLineColor);
+    current.format.setBackground(colours_.currentLine);
     current.format.setProperty(QTextFormat::FullWidthSelection, true);
     current.cursor = textCursor();
     current.cursor.clearSelection();
     extra.append(current);
     for (const WordSpan& w : matches_) {
         QTextEdit::ExtraSelection m;
-        m.format.setBackground(MatchColor);
+        m.format.setBackground(colours_.match);
         m.cursor = QTextCursor(document()->findBlockByNumber(w.line));
         m.cursor.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, w.column);
         m.cursor.movePosition(QTextCursor::Right, QTextCursor::KeepAnchor, w.length);
@@ -275,7 +298,7 @@ void SourceEditor::highlightCurrentLine() {
     for (const LineMark& mark : marks_) {
         QTextEdit::ExtraSelection m;
         m.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
-        m.format.setUnderlineColor(MarkColor);
+        m.format.setUnderlineColor(colours_.mark);
         m.format.setToolTip(mark.message);
         m.cursor = mark.word;
         extra.append(m);
@@ -302,8 +325,8 @@ void SourceEditor::findMatchingWords() {
 
 void SourceEditor::paintLineNumbers(QPaintEvent* event) {
     QPainter painter(lineNumberArea_);
-    painter.fillRect(event->rect(), QColor(0xee, 0xee, 0xee));
-    painter.setPen(QColor(0x80, 0x80, 0x80));
+    painter.fillRect(event->rect(), colours_.gutter);
+    painter.setPen(colours_.gutterText);
     QTextBlock block = firstVisibleBlock();
     int number = block.blockNumber();
     int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
@@ -314,12 +337,12 @@ void SourceEditor::paintLineNumbers(QPaintEvent* event) {
     while (block.isValid() && top <= event->rect().bottom()) {
         if (block.isVisible() && bottom >= event->rect().top()) {
             if (marked.count(number)) {
-                painter.fillRect(0, top, MarkerWidth, height, MarkColor);
-                painter.setPen(MarkColor);
+                painter.fillRect(0, top, MarkerWidth, height, colours_.mark);
+                painter.setPen(colours_.mark);
             }
             painter.drawText(0, top, lineNumberArea_->width() - 3, height, Qt::AlignRight,
                              QString::number(number + 1));
-            painter.setPen(QColor(0x80, 0x80, 0x80));
+            painter.setPen(colours_.gutterText);
         }
         block = block.next();
         top = bottom;
@@ -360,15 +383,23 @@ void SourceEditor::dropEvent(QDropEvent* event) {
     emit sourceFileDropped(path);
 }
 
-void SourceEditor::setLineMessages(const std::vector<std::pair<int, QString>>& messages) {
-    marks_.clear();
-    for (const auto& [line, message] : messages) {
-        const QTextBlock block = document()->findBlockByNumber(qBound(0, line - 1, blockCount() - 1));
+void SourceEditor::setLineMessages(const std::vector<MessageAt>& messages) {
+    std::vector<LineMark> kept;
+    for (const MessageAt& m : messages) {
+        // A message given again keeps its mark where edits have moved it.
+        const auto same = std::find_if(marks_.begin(), marks_.end(), [&m](const LineMark& mark) {
+            return mark.block == m.block && mark.message == m.text;
+        });
+        if (same != marks_.end()) {
+            kept.push_back(*same);
+            continue;
+        }
+        const QTextBlock block = document()->findBlockByNumber(qBound(0, m.line - 1, blockCount() - 1));
         if (!block.isValid()) continue;
         // Underline the first word of the line that the message quotes,
         // else every word of it.
         const std::vector<WordSpan> words = CodeWords({block.text()});
-        const QStringList quoted = message.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QStringList quoted = m.text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         int from = 0;
         int to = static_cast<int>(block.text().size());
         if (!words.empty()) {
@@ -384,10 +415,17 @@ void SourceEditor::setLineMessages(const std::vector<std::pair<int, QString>>& m
         QTextCursor word(block);
         word.setPosition(block.position() + from);
         word.setPosition(block.position() + to, QTextCursor::KeepAnchor);
-        marks_.push_back({word, message});
+        kept.push_back({word, m.text, m.block});
     }
+    marks_ = std::move(kept);
     highlightCurrentLine();
     lineNumberArea_->update();
+}
+
+std::optional<int> SourceEditor::messageLine(int block) const {
+    for (const LineMark& m : marks_)
+        if (m.block == block) return m.word.block().blockNumber() + 1;
+    return std::nullopt;
 }
 
 std::vector<int> SourceEditor::markedLines() const {
@@ -420,22 +458,34 @@ QString SourceEditor::toolTipAt(int position) const {
 }
 
 bool SourceEditor::event(QEvent* e) {
+    // Ctrl+Tab leaves the editor, where Tab indents, for the next pane (and
+    // Ctrl+Shift+Tab for the one before); seen here, before the widget's own
+    // handling of Tab takes it.
+    if (e->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier)) {
+            const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            QWidget::focusNextPrevChild(!back); // the editor's own keeps Tab for indenting
+            return true;
+        }
+    }
     if (e->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(e);
         const QPoint inViewport = viewport()->mapFrom(this, help->pos());
-        const QString tip = viewport()->rect().contains(inViewport)
-                                ? toolTipAt(cursorForPosition(inViewport).position())
-                                : QString();
-        if (tip.isEmpty())
-            QToolTip::hideText();
-        else
-            QToolTip::showText(help->globalPos(), tip, this);
+        ShowTip(*help, viewport()->rect().contains(inViewport) ? toolTipAt(cursorForPosition(inViewport).position())
+                                                               : QString(),
+                this);
         return true;
     }
     return QPlainTextEdit::event(e);
 }
 
-void SourceEditor::setArchiveWords(std::vector<ArchiveWord> words) { archiveWords_ = std::move(words); }
+void SourceEditor::setArchiveWords(std::vector<ArchiveWord> words) {
+    archiveWords_ = std::move(words);
+    archiveNames_.clear();
+    for (const ArchiveWord& w : archiveWords_) archiveNames_ << QString::fromLatin1(w.name.c_str());
+    std::sort(archiveNames_.begin(), archiveNames_.end(), CaselessOrder{});
+}
 
 QString SourceEditor::wordBeforeCursor() const {
     const QTextCursor c = textCursor();
@@ -446,16 +496,26 @@ QString SourceEditor::wordBeforeCursor() const {
 }
 
 void SourceEditor::complete() {
+    // Both lists are in completion order already: a merge, not a sort, so
+    // that a source of a hundred thousand names answers at once.
+    const QStringList defined = index_->words();
     QStringList words;
-    for (const QString& w : DefinedWords(DocumentTextLines(*document()))) words << w;
-    for (const ArchiveWord& w : archiveWords_) words << QString::fromLatin1(w.name.c_str());
-    words.removeDuplicates();
-    words.sort(Qt::CaseInsensitive);
+    words.reserve(defined.size() + archiveNames_.size());
+    std::merge(defined.begin(), defined.end(), archiveNames_.begin(), archiveNames_.end(), std::back_inserter(words),
+               CaselessOrder{});
+    words.erase(std::unique(words.begin(), words.end()), words.end());
     completionModel_->setStringList(words);
     completer_->setCompletionPrefix(wordBeforeCursor());
-    completer_->popup()->setCurrentIndex(completer_->completionModel()->index(0, 0));
+    QAbstractItemView* popup = completer_->popup();
+    popup->setCurrentIndex(completer_->completionModel()->index(0, 0));
+    // As wide as the longest of the first names offered: measuring every one
+    // of a long list would take longer than the completion itself.
+    int width = 0;
+    const int rows = qMin(completer_->completionModel()->rowCount(), CompletionWidthRows);
+    for (int row = 0; row < rows; ++row)
+        width = qMax(width, popup->sizeHintForIndex(completer_->completionModel()->index(row, 0)).width());
     QRect r = cursorRect();
-    r.setWidth(completer_->popup()->sizeHintForColumn(0) + completer_->popup()->verticalScrollBar()->sizeHint().width());
+    r.setWidth(width + 2 * popup->frameWidth() + popup->verticalScrollBar()->sizeHint().width());
     completer_->complete(r);
 }
 

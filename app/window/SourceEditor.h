@@ -7,18 +7,24 @@
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "CodeList.h"
+#include "Colours.h"
 #include "ForthWords.h"
+#include "MessagePane.h"
+#include "WordIndex.h"
 
 class QCompleter;
 class QMimeData;
 class QStringListModel;
 
 namespace mirtolan {
+
+class WordIndex;
 
 // The lines of a document as the editor holds them. An empty document has no lines.
 std::vector<QString> DocumentTextLines(const QTextDocument& doc);
@@ -42,6 +48,8 @@ public:
     void ensureHighlighted(int first, int last);
     // Whether a document of `blocks` lines is coloured only where seen.
     static bool ColoursLazily(int blocks);
+    // The word colours, from the editor's palette; colours the text again.
+    void setColours(const EditorColours& colours);
 
 protected:
     void highlightBlock(const QString& text) override;
@@ -62,12 +70,16 @@ public:
     // Puts the cursor at the start of 1-based `line`, clamped to the text.
     void goToLine(int line);
 
-    // Marks the lines that messages name (1-based line, message text): a
-    // marker in the gutter, the word underlined, the message as tooltip.
-    // The marks move with edits; the next call replaces them.
-    void setLineMessages(const std::vector<std::pair<int, QString>>& messages);
+    // Marks the lines that messages name: a marker in the gutter, the word
+    // underlined, the message as tooltip. The marks move with edits; the
+    // next call replaces them, keeping (where they moved to) those of the
+    // messages it gives again.
+    void setLineMessages(const std::vector<MessageAt>& messages);
     // Lines that carry a mark now (1-based), in order.
     std::vector<int> markedLines() const;
+    // The line (1-based) where the mark of the message on the pane's line
+    // `block` stands now, after the edits since; nothing without a mark.
+    std::optional<int> messageLine(int block) const;
     // The tooltip shown over `position` of the document: a message on that
     // word's line, or the stack comment of an archive word.
     QString toolTipAt(int position) const;
@@ -80,9 +92,16 @@ public:
     // Comments out the selected lines (or the cursor's line), or uncomments them.
     void toggleComment();
     // Colours only what is seen, when the source is large.
-    void setHighlighter(ForthHighlighter* highlighter) { highlighter_ = highlighter; }
+    void setHighlighter(ForthHighlighter* highlighter) {
+        highlighter_ = highlighter;
+        highlighter_->setColours(colours_);
+    }
     // The words matching the control word at the cursor, as shown now.
     const std::vector<WordSpan>& matchingWords() const { return matches_; }
+    // The names the source defines, kept up to date as it is edited.
+    WordIndex* wordIndex() const { return index_; }
+    // The colours in use, from the palette.
+    const EditorColours& colours() const { return colours_; }
 
 signals:
     // A .4th file was dropped on the pane; the window decides what to do.
@@ -98,8 +117,10 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void applyColours();
     void updateLineNumberAreaWidth();
     void updateLineNumberArea(const QRect& rect, int dy);
     void highlightCurrentLine();
@@ -111,15 +132,19 @@ private:
     struct LineMark {
         QTextCursor word; // the underlined word (a selection that follows edits)
         QString message;  // the message, shown as tooltip
+        int block = 0;    // the message's line in the message pane
     };
 
     QWidget* lineNumberArea_;
     std::vector<LineMark> marks_;        // lines named by messages
     std::vector<WordSpan> matches_;      // control words matching the one at the cursor
     std::vector<ArchiveWord> archiveWords_; // for completion and stack-comment tooltips
+    QStringList archiveNames_;              // their names, in completion order
     QCompleter* completer_ = nullptr;
     QStringListModel* completionModel_ = nullptr;
     ForthHighlighter* highlighter_ = nullptr;
+    WordIndex* index_ = nullptr; // the names defined, for completion
+    EditorColours colours_;      // from the palette
 };
 
 } // namespace mirtolan

@@ -5,17 +5,9 @@
 set -euo pipefail
 exe=${1:?usage: drive_run.sh path/to/mirtolan share/mirtolan}
 share=${2:?usage: drive_run.sh path/to/mirtolan share/mirtolan}
-if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
-  echo "xvfb-run and xdotool are needed; skipped"
-  exit 77
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# An installed tree's layout: the program in bin/, the run-time in share/mirtolan/.
-mkdir -p "$work/bin" "$work/share" "$work/src" "$work/cwd"
-cp "$exe" "$work/bin/mirtolan"
-cp -r "$share" "$work/share/mirtolan"
+source "$(dirname "$0")/drive_lib.sh"
+drive_setup "$exe"
+cp -r "$share/." "$work/share/mirtolan/" # the whole run-time
 printf 'VARIABLE n\r\n: main BEGIN n C@ 1+ n C! AGAIN ;\r\n' > "$work/src/spin.4th"
 
 cat > "$work/inside.sh" <<'INNER'

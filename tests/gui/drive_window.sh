@@ -6,19 +6,9 @@
 # window and writes the six settings keys and the zoom.
 set -euo pipefail
 exe=${1:?usage: drive_window.sh path/to/mirtolan}
-if ! command -v xvfb-run >/dev/null || ! command -v xdotool >/dev/null; then
-  echo "xvfb-run and xdotool are needed; skipped"
-  exit 77
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# The layout of an installed tree: bin/ with the program (and so its settings
-# file), share/mirtolan/ with the archive it falls back to.
-mkdir -p "$work/bin" "$work/share/mirtolan" "$work/src" "$work/cwd"
-cp "$exe" "$work/bin/mirtolan"
-printf '$$ DUP\r\n\tld\tFtmp1,Y\r\n\tst\t-Y,Ftmp1\r\n$$ _TestIfZero\r\n\tld\tFtmp1,Y+\r\n\ttst\tFtmp1\r\n$\r\n' \
-  > "$work/share/mirtolan/Mirtolan.arch"
+source "$(dirname "$0")/drive_lib.sh"
+drive_setup "$exe"
+small_archive # the archive the program falls back to
 printf ': twice dup dup ;\r\nbogus\r\n' > "$work/src/drive.4th"
 
 cat > "$work/inside.sh" <<'INNER'

@@ -23,6 +23,7 @@
 #include <QTest>
 
 #include "BuildForTest.h"
+#include "Colours.h"
 #include "Main.h"
 #include "MessagePane.h"
 #include "RunPane.h"
@@ -46,6 +47,19 @@ constexpr const char* Demo =
     ": main uart-init hello\n$ ldi r20,33\n$ out DDRB,r20\n"
     "BEGIN tick tick tick tick led ticks C@ 40 = UNTIL 7 3 ;\n";
 
+// A run of `cycles` at `clockHz` that changed `pins`.
+RunReport PinRun(std::uint32_t clockHz, std::uint64_t cycles, std::vector<PinTrace> pins)
+{
+    RunReport r;
+    r.stopped = StopReason::Halted;
+    r.device = "ATmega328P";
+    r.clockHz = clockHz;
+    r.cycles = cycles;
+    r.seconds = double(cycles) / clockHz;
+    r.pins = std::move(pins);
+    return r;
+}
+
 BuildResult DemoProgram()
 {
     return runtest::BuildForTest("demo", Demo, *FindDevice("atmega328p"));
@@ -61,6 +75,9 @@ private slots:
     void runAndStopActions();
     void faultAndProfileGoToTheirLines();
     void waveformZooms();
+    void waveformDrawsAMillionEdgesByColumn();
+    void waveformCursorsTellTimesAndLevels();
+    void vcdOfTheShownRun();
     void jsonReportParses();
     void buildProblemsAreShownNotRun();
     void runInTheWindow();
@@ -176,10 +193,20 @@ void RunPaneTest::faultAndProfileGoToTheirLines()
     emit pane.profile()->cellDoubleClicked(0, 2);
     emit pane.profile()->cellDoubleClicked(1, 0); // DROP: no line
     emit pane.variables()->cellDoubleClicked(0, 3);
-    QCOMPARE(lines.count(), 3);
-    QCOMPARE(lines.at(0).at(0).toInt(), 3);
-    QCOMPARE(lines.at(1).at(0).toInt(), 5);
-    QCOMPARE(lines.at(2).at(0).toInt(), 1);
+    // Enter on a row goes where a double-click goes.
+    pane.stopList()->setCurrentRow(1);
+    QTest::keyClick(pane.stopList(), Qt::Key_Return);
+    pane.profile()->setCurrentCell(0, 1);
+    QTest::keyClick(pane.profile(), Qt::Key_Return);
+    pane.variables()->setCurrentCell(0, 2);
+    QTest::keyClick(pane.variables(), Qt::Key_Enter);
+    QCOMPARE(lines.count(), 6);
+    for (const int i : {0, 3})
+        QCOMPARE(lines.at(i).at(0).toInt(), 3);
+    for (const int i : {1, 4})
+        QCOMPARE(lines.at(i).at(0).toInt(), 5);
+    for (const int i : {2, 5})
+        QCOMPARE(lines.at(i).at(0).toInt(), 1);
     QCOMPARE(pane.variables()->item(0, 3)->text(), QString("C8"));
 }
 
@@ -187,12 +214,8 @@ void RunPaneTest::waveformZooms()
 {
     WaveformView view;
     view.resize(648, 200);
-    RunReport r;
-    r.clockHz = 1000000;
-    r.cycles = 600000; // 600 ms over 600 pixels of plot
-    r.seconds = 0.6;
-    r.pins = {PinTrace{"PB5", {{100000, 1}, {200000, 0}}, 2}};
-    view.setReport(r);
+    // 600 ms over 600 pixels of plot.
+    view.setReport(PinRun(1000000, 600000, {PinTrace{"PB5", {{100000, 1}, {200000, 0}}, 2}}));
     const double fit = view.msPerPixel();
     QVERIFY(fit > 0.9 && fit < 1.1);
     view.zoomIn();
@@ -210,6 +233,80 @@ void RunPaneTest::waveformZooms()
     QCOMPARE(view.startMs(), 0.0);
     QImage image(view.size(), QImage::Format_ARGB32);
     view.render(&image); // draws without a fault at every zoom
+}
+
+// A million changes are drawn a pixel column at a time: every column where
+// the pin toggles shows an edge through the middle of its row, a quiet
+// stretch only the level.
+void RunPaneTest::waveformDrawsAMillionEdgesByColumn()
+{
+    WaveformView view;
+    view.resize(648, 100);
+    PinTrace pin{"PB0", {}, 1000000};
+    pin.changes.reserve(1000000);
+    for (std::uint64_t c = 0; c < 1000000; ++c) // each cycle of the first half second
+        pin.changes.emplace_back(c, int(c % 2 == 0));
+    view.setReport(PinRun(2000000, 2000000, {pin})); // a second
+    QImage image(view.size(), QImage::Format_ARGB32);
+    view.render(&image);
+    const QColor trace = ColoursFor(view.palette()).trace;
+    const int left = 48, middle = 4 + 9, low = 4 + 18;
+    const int half = left + int(0.5 * 1e3 / view.msPerPixel()), end = left + int(1e3 / view.msPerPixel());
+    for (int x = left + 1; x < half - 1; ++x)
+        QVERIFY2(image.pixelColor(x, middle) == trace, qPrintable(QString::number(x)));
+    for (int x = half + 2; x < end - 1; ++x) {
+        QVERIFY2(image.pixelColor(x, middle) != trace, qPrintable(QString::number(x)));
+        QVERIFY2(image.pixelColor(x, low) == trace, qPrintable(QString::number(x)));
+    }
+}
+
+void RunPaneTest::waveformCursorsTellTimesAndLevels()
+{
+    QCOMPARE(TimeText(2), QString("2 s"));
+    QCOMPARE(TimeText(0.0125), QString("12.5 ms"));
+    QCOMPARE(TimeText(0.0000125), QString("12.5 µs"));
+    WaveformView view;
+    view.resize(648, 120);
+    // A millisecond at 16 MHz.
+    view.setReport(PinRun(16000000, 16000, {PinTrace{"PB0", {{8000, 1}}, 1}, PinTrace{"PB5", {{1600, 1}, {4800, 0}}, 2}}));
+    QSignalSpy told(&view, &WaveformView::cursorsChanged);
+    view.setCursor(WaveformView::A, 0.2);
+    QCOMPARE(view.cursorText(), QString("A 200 µs: PB0=0 PB5=1"));
+    view.setCursor(WaveformView::B, 0.5);
+    QCOMPARE(view.cursorText(), QString("A 200 µs: PB0=0 PB5=1   B 500 µs: PB0=1 PB5=0   B−A 300 µs (3333.33 Hz)"));
+    QCOMPARE(told.size(), 2);
+    // A click places A, Shift+click B; a drag pans and places none.
+    const QPoint at(48 + 100, 30);
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, at);
+    QVERIFY(qAbs(*view.cursorMs(WaveformView::A) - 100 * view.msPerPixel()) < 1e-9);
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::ShiftModifier, at + QPoint(50, 0));
+    QVERIFY(qAbs(*view.cursorMs(WaveformView::B) - 150 * view.msPerPixel()) < 1e-9);
+    view.zoomIn();
+    const double start = view.startMs();
+    QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, at);
+    QMouseEvent move(QEvent::MouseMove, QPointF(at - QPoint(40, 0)), view.mapToGlobal(QPointF(at - QPoint(40, 0))),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &move);
+    QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, at - QPoint(40, 0));
+    QVERIFY(view.startMs() > start);
+    QVERIFY(qAbs(*view.cursorMs(WaveformView::A) - 100 * view.msPerPixel() * 1.5) < 1e-9); // where it was
+}
+
+void RunPaneTest::vcdOfTheShownRun()
+{
+    RunPane pane;
+    QVERIFY(!pane.vcdButton()->isEnabled());
+    pane.showReport(PinRun(16000000, 1600, {PinTrace{"PB5", {{160, 1}, {800, 0}}, 2}}));
+    QVERIFY(pane.vcdButton()->isEnabled());
+    QTemporaryDir dir;
+    QVERIFY(pane.exportVcd(dir.path() + "/run.vcd"));
+    QFile f(dir.path() + "/run.vcd");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray vcd = f.readAll();
+    QVERIFY(vcd.contains("$var wire 1 ! PB5 $end\n"));
+    QVERIFY(vcd.contains("#10000\n1!\n#50000\n0!\n#100000\n")); // 160 and 800 cycles at 16 MHz, and the end
+    QVERIFY(!pane.exportVcd(dir.path() + "/no such folder/run.vcd"));
+    QVERIFY(pane.summary()->text().startsWith("The VCD was not written"));
 }
 
 void RunPaneTest::jsonReportParses()
@@ -338,6 +435,9 @@ void RunPaneTest::runInTheWindow()
     QCOMPARE(int(run.controller->report().stopped), int(StopReason::Halted));
     QCOMPARE(run.pane->variables()->item(0, 2)->text(), QString("42"));
     QCOMPARE(run.pane->stack()->text().section('\n', 0, 0), QString("Data stack (bottom first): 7"));
+    // An untitled source is built in the window's private scratch folder, not under a fixed name in /tmp.
+    QVERIFY(!form.ScratchFolderPath().isEmpty());
+    QVERIFY(QString::fromStdString(run.controller->build().hexFile).startsWith(form.ScratchFolderPath() + "/"));
 
     // A word double-clicked in the pane leads to its line in the editor.
     emit run.pane->gotoLine(2);
@@ -359,7 +459,10 @@ void RunPaneTest::screenshot()
     RunPane pane;
     pane.resize(760, 230);
     pane.show();
-    pane.showReport(RunProgram(DemoProgram(), RunOptions{}));
+    const RunReport r = RunProgram(DemoProgram(), RunOptions{});
+    pane.showReport(r);
+    pane.waveform()->setCursor(WaveformView::A, r.seconds * 1e3 * 0.3);
+    pane.waveform()->setCursor(WaveformView::B, r.seconds * 1e3 * 0.55);
     QVERIFY(QTest::qWaitForWindowExposed(&pane));
     QTest::qWait(200);
     QVERIFY(pane.grab().save(QString::fromLocal8Bit(file)));

@@ -39,128 +39,12 @@
 #include "SourceEditor.h"
 #include "TextFile.h"
 
-using namespace mirtolan;
+#include "FormFixture.h"
 
-namespace {
-
-// A small archive in the file's own format: one word and the routine that
-// every compile needs at its end.
-const QByteArray TestArchive = "$$ DUP\r\n\tld\tFtmp1,Y\t; ( n -- n n )\r\n\tst\t-Y,Ftmp1\r\n"
-                               "$$ _TestIfZero\r\n\tld\tFtmp1,Y+\r\n\ttst\tFtmp1\r\n$\r\n";
-
-// What the window asked and told, and what the test answers.
-struct Dialogs {
-    QList<QMessageBox::StandardButton> answers;
-    QStringList questions;
-    QList<QMessageBox::StandardButtons> questionButtons;
-    QStringList errors;
-    QString openPath;
-    QString savePath;
-};
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-    return f.readAll();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-QStringList PaneLines(const QPlainTextEdit* pane) {
-    QStringList out;
-    for (const QString& l : DocumentTextLines(*pane->document())) out << l;
-    return out;
-}
-
-QStringList PaneLines(const ListingView* pane) {
-    QStringList out;
-    for (std::size_t i = 0; i < pane->lineCount(); ++i) out << pane->lineText(i);
-    return out;
-}
-
-QString ListingText(const ListingView* pane) { return PaneLines(pane).join('\n'); }
-
-} // namespace
-
-class WindowTest : public QObject {
+class WindowTest : public FormFixture {
     Q_OBJECT
 
-    QTemporaryDir root_;
-    QString bin_, work_, files_;
-    std::shared_ptr<Dialogs> d_;
-
-    std::unique_ptr<TForm1> makeForm(const QString& exeDir = QString(), bool onWorker = false) {
-        FormEnvironment env;
-        env.compileOnWorker = onWorker;
-        auto d = d_;
-        env.message = [d](QWidget*, FormEnvironment::Box kind, const QString& text, QMessageBox::StandardButtons b) {
-            if (kind == FormEnvironment::Box::Error) {
-                d->errors << text;
-                return QMessageBox::Ok;
-            }
-            d->questions << text;
-            d->questionButtons << b;
-            return d->answers.isEmpty() ? QMessageBox::Cancel : d->answers.takeFirst();
-        };
-        env.openFileName = [d](QWidget*, const QString&, const QString&) { return d->openPath; };
-        env.saveFileName = [d](QWidget*, const QString&, const QString&) { return d->savePath; };
-        env.exeDir = exeDir.isEmpty() ? bin_ : exeDir;
-        env.exeName = QStringLiteral("mirtolan");
-        env.xdgConfigHome = root_.path() + "/xdg";
-        env.home = root_.path() + "/home";
-        return std::make_unique<TForm1>(env);
-    }
-    QString ini() const { return bin_ + "/mirtolan.INI"; }
-    QString sourceFile(const QString& name, const QByteArray& text) {
-        const QString path = files_ + "/" + name;
-        WriteAll(path, text);
-        return path;
-    }
-    // Opens through the Open menu item, with the dialog answering `path`.
-    void openViaDialog(TForm1& form, const QString& path) {
-        d_->openPath = path;
-        form.Open1Click();
-    }
-    void typeAtEnd(TForm1& form, const QString& text) {
-        QTextCursor cur = form.Source->textCursor();
-        cur.movePosition(QTextCursor::End);
-        form.Source->setTextCursor(cur);
-        const QStringList parts = text.split('\n');
-        for (qsizetype i = 0; i < parts.size(); ++i) {
-            if (i > 0) QTest::keyClick(form.Source, Qt::Key_Return);
-            for (QChar ch : parts[i]) {
-                if (ch.unicode() < 0x80) {
-                    QTest::keyClicks(form.Source, QString(ch));
-                    continue;
-                }
-                // Typed on a keyboard with such a key: an event that carries the character itself.
-                QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-                QCoreApplication::sendEvent(form.Source, &press);
-            }
-        }
-    }
-
 private slots:
-    void initTestCase() {
-        QVERIFY(root_.isValid());
-        bin_ = root_.path() + "/bin";
-        work_ = root_.path() + "/work";
-        files_ = root_.path() + "/files";
-        QVERIFY(QDir().mkpath(bin_) && QDir().mkpath(work_) && QDir().mkpath(files_));
-        WriteAll(work_ + "/Mirtolan.arch", TestArchive);
-        QVERIFY(QDir::setCurrent(work_)); // the archive is read from the working directory
-    }
-
-    void init() {
-        d_ = std::make_shared<Dialogs>();
-        QFile::remove(ini());
-    }
-
     void firstStartWithoutSettings() {
         auto form = makeForm();
         QVERIFY2(d_->errors.isEmpty(), qPrintable(d_->errors.join('\n')));
@@ -190,14 +74,21 @@ private slots:
         form->Button1Click(); // nothing to filter outside a compile, and no harm done
         QVERIFY(d_->errors.isEmpty());
 
+        // The first size shows the whole tool bar: at least the design's 645, wider where the bar needs it.
+        const int width = form->width();
+        QVERIFY(width >= 645 && width >= form->Panel1->sizeHint().width());
+        QCOMPARE(form->height(), 467);
+        // A fresh settings file starts with the Uno's chip; VarBeg keeps its default, so F9 compiles as ever.
+        QCOMPARE(form->ChosenDevice().name, std::string_view("atmega328p"));
         QVERIFY(form->close());
         // The six keys as they always were, then the window's size, zoom and (it was shown) splitters.
         const QByteArray written = ReadAll(ini());
         QVERIFY2(written.startsWith("[Compile]\r\nHeader=1\r\nZcall=0\r\ndir=c:\r\nVarBeg=81\r\n"
                                     "[FormPosi]\r\nTop=80\r\nLeft=80\r\n"
-                                    "Width=645\r\nHeight=467\r\n[View]\r\nZoom=0\r\nColumns="),
+                                    "Width=" + QByteArray::number(width) + "\r\nHeight=467\r\n[View]\r\nZoom=0\r\n"),
                  written.constData());
         QVERIFY(written.contains("\r\nEditorSplit="));
+        QVERIFY(written.contains("[Build]\r\nDevice=atmega328p\r\n"));
     }
 
     void settingsAtStart_data() {
@@ -240,34 +131,44 @@ private slots:
         form->EdVarBeg->setText("A0");
         form->CheckBox1->setChecked(false);
         form->move(100, 120);
+        const QByteArray width = QByteArray::number(form->width()); // no size kept yet: the tool bar's
         QVERIFY(form->close());
+        // A settings file from before the Device key keeps the ATmega32.
         QCOMPARE(ReadAll(ini()), QByteArray("; my notes\r\n[Compile]\r\nZcall=1\r\nTheme=dark\r\nHeader=0\r\n"
                                             "dir=c:\r\nVarBeg=A0\r\n\r\n[Other]\r\nx=1\r\n"
                                             "[FormPosi]\r\nTop=120\r\nLeft=100\r\n"
-                            "Width=645\r\nHeight=467\r\n[View]\r\nZoom=0\r\n[Build]\r\nDevice=atmega32\r\n"));
+                            "Width=" + width + "\r\nHeight=467\r\n[View]\r\nZoom=0\r\nTabFocus=0\r\n"
+                            "[Build]\r\nDevice=atmega32\r\n"));
     }
 
-    void compileDisabledBeforeOpen() {
+    // Typed into the window before any file is open: F9 compiles it and shows
+    // its listing, writing no file and asking no name; with nothing typed it says why not.
+    void compileBeforeAnyFileIsOpen() {
         auto form = makeForm();
-        QVERIFY(!form->Compile->isEnabled());
-        QVERIFY(!form->CompileAction->isEnabled());
+        QVERIFY(form->Compile->isEnabled() && form->CompileAction->isEnabled());
         form->show();
-        QTest::keyClicks(form->Source, ": two 2 ;");
-        QVERIFY(form->Source->document()->isModified());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
         QTest::keyClick(form.get(), Qt::Key_F9);
-        form->CompileClick();
+        QVERIFY2(form->statusBar()->currentMessage().startsWith("Nothing to compile yet"),
+                 qPrintable(form->statusBar()->currentMessage()));
+        typeAtEnd(*form, ": two 2 ;\nbogus");
+        QTest::keyClick(form.get(), Qt::Key_F9);
         QVERIFY(d_->questions.isEmpty());
-        QVERIFY(ListingText(form->AsmTxt).isEmpty());
-        QVERIFY(form->ErrorMemo->toPlainText().isEmpty());
-        QVERIFY(!QFile::exists(work_ + "/.asm"));
-        d_->answers << QMessageBox::No; // close: discard the typed text
+        QVERIFY(PaneLines(form->AsmTxt).contains("two:"));
+        QCOMPARE(PaneLines(form->ErrorMemo).value(0), QString("Not defined bogus ,Line 2"));
+        QVERIFY(form->GoToMessageLine("Not defined bogus ,Line 2")); // its messages lead into the editor
+        QVERIFY(form->statusBar()->currentMessage().contains("not saved"));
+        QCOMPARE(QDir(work_).entryList(QDir::Files), QStringList{"Mirtolan.arch"});
+        QCOMPARE(QDir(form->ScratchFolderPath()).entryList(QDir::Files), QStringList{});
+        QVERIFY(form->Source->document()->isModified()); // still unsaved: closing asks
+        d_->answers << QMessageBox::No;
         QVERIFY(form->close());
+        QCOMPARE(d_->questions.value(0), QString("Save changes to the source?"));
     }
 
     void openEditCompileAnswerYes() {
         const QString src = sourceFile("yes.4th", ": two 2 ;\r\n");
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         QVERIFY(form->Compile->isEnabled());
         QCOMPARE(form->Source->toPlainText(), QString(": two 2 ;"));
         QCOMPARE(form->windowTitle(), QString("yes.4th[*] - Mirtolan compiler , Version 1.3"));
@@ -306,8 +207,7 @@ private slots:
 
     void answerNoLeavesTheFile() {
         const QString src = sourceFile("no.4th", ": two 2 ;\r\n");
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         typeAtEnd(*form, "\n: three 3 ;");
         d_->answers << QMessageBox::No;
         form->CompileClick();
@@ -334,8 +234,7 @@ private slots:
         QTemporaryDir gone;
         const QString src = gone.path() + "/lost.4th";
         WriteAll(src, ": two 2 ;\r\n");
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         d_->answers << QMessageBox::No;
         typeAtEnd(*form, " ");
         form->CompileClick(); // leaves a listing in the panes
@@ -358,8 +257,7 @@ private slots:
 
     void useZcallInTheSourceStays() {
         const QString src = sourceFile("z.4th", "USEZCALL\r\n: four dup dup ;\r\n");
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         QVERIFY(!form->Zcall->isChecked());
         form->CompileClick();
         QVERIFY(form->Zcall->isChecked());
@@ -372,8 +270,7 @@ private slots:
 
     void badVarStartIsReported() {
         const QString src = sourceFile("var.4th", "VARIABLE x\r\n");
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         form->EdVarBeg->setText("8 1");
         form->CompileClick();
         QCOMPARE(d_->errors.size(), 1);
@@ -419,8 +316,7 @@ private slots:
 
     void closingAsksAboutEdits() {
         const QString src = sourceFile("close.4th", ": one 1 ;\r\n");
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         typeAtEnd(*form, "\n: two 2 ;");
         d_->answers << QMessageBox::Cancel;
         QVERIFY(!form->close());
@@ -436,8 +332,7 @@ private slots:
         for (int b = 0; b < 256; ++b)
             if (b != '\r' && b != '\n') bytes.append(char(b));
         const QString src = sourceFile("bytes.4th", bytes + "\r\n\\\\ \xe9t\xe9\r\n");
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         QCOMPARE(form->Source->document()->blockCount(), 2);
         typeAtEnd(*form, "\n");
         d_->answers << QMessageBox::Yes;
@@ -609,8 +504,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, shown);
         const QString src = sourceFile("enc.4th", bytes);
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         QCOMPARE(form->Source->document()->firstBlock().text(), shown);
         // An edit undone by another: the save must give back the very bytes.
         typeAtEnd(*form, "x");
@@ -626,8 +520,7 @@ private slots:
 
     void aCharacterTheFileCannotHoldIsNeverReplaced() {
         const QString src = sourceFile("latin.4th", "\\\\ Z\xe4hler\r\n");
-        auto form = makeForm();
-        openViaDialog(*form, src);
+        auto form = formOn(src);
         QCOMPARE(form->SourceEncoding(), TextEncoding::Latin1);
         typeAtEnd(*form, QString::fromUtf8(" \xe2\x82\xac"));
         d_->answers << QMessageBox::No;
@@ -660,10 +553,11 @@ private slots:
         auto form = makeForm(exe, true);
         form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
-        QVERIFY(!form->Build1->isEnabled()); // nothing to build before a file is open
+        form->BuildClick(); // nothing typed, nothing open: it says why not
+        QVERIFY(form->statusBar()->currentMessage().startsWith("Nothing to compile yet"));
         openViaDialog(*form, src);
         QVERIFY(form->Build1->isEnabled());
-        QCOMPARE(form->ChosenDevice().name, std::string_view("atmega32"));
+        form->ChooseDevice(*FindDevice("atmega32"));
         form->ChooseDevice(*FindDevice("atmega328p"));
         QCOMPARE(form->EdVarBeg->text(), QString("100")); // the device's first free SRAM address
 
@@ -844,15 +738,24 @@ private slots:
         auto form = makeForm();
         form->NewFile();
         QVERIFY(form->Source->toPlainText().contains(": main"));
-        QVERIFY(form->Compile->isEnabled());
         QCOMPARE(form->windowTitle(), QString("untitled.4th[*] - Mirtolan compiler , Version 1.3"));
-        // Compiling a new source names it first; the name gets ".4th".
-        d_->savePath = files_ + "/fresh";
+        // A new source compiles without a name: no file is written for it.
         form->CompileClick();
-        QCOMPARE(form->State().SourceFileName, (files_ + "/fresh.4th").toStdString());
-        QVERIFY(ReadAll(files_ + "/fresh.4th").contains(": main ( -- )\r\n"));
         QVERIFY(PaneLines(form->AsmTxt).contains("main:"));
-        QVERIFY(d_->questions.isEmpty());
+        QVERIFY(form->State().SourceFileName.empty());
+        // Saving names it; a name typed bare gets ".4th", and a file of that name is not replaced unasked.
+        const QString taken = sourceFile("fresh.4th", ": old ;\r\n");
+        d_->savePath = files_ + "/fresh";
+        d_->answers << QMessageBox::No;
+        QVERIFY(!form->Save());
+        QCOMPARE(d_->questions.value(0), QString("fresh.4th already exists.\n\nReplace it?"));
+        QCOMPARE(ReadAll(taken), QByteArray(": old ;\r\n"));
+        QVERIFY(form->State().SourceFileName.empty());
+        d_->answers << QMessageBox::Yes;
+        QVERIFY(form->Save());
+        QCOMPARE(form->State().SourceFileName, taken.toStdString());
+        QVERIFY(ReadAll(taken).contains(": main ( -- )\r\n")); // a new file ends its lines with CR LF
+        QVERIFY(!QFileInfo::exists(files_ + "/fresh"));
     }
 
     void listingViewShowsTheListingFile() {

@@ -53,6 +53,9 @@ private slots:
     void textOfBytes_data();
     void textOfBytes();
     void hexRows();
+    void longLinesWrap_data();
+    void longLinesWrap();
+    void aStreamWithoutLineFeedsStaysBounded();
     void receivesAndSendsOnAPty();
     void boardOutputAfterAnUpload();
 };
@@ -73,6 +76,44 @@ void SerialMonitorTest::textOfBytes()
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, text);
     QCOMPARE(QByteArray::fromStdString(MonitorText(bytes.toStdString())), text);
+}
+
+void SerialMonitorTest::longLinesWrap_data()
+{
+    QTest::addColumn<QByteArrayList>("received"); // as the port delivers it, piece by piece
+    QTest::addColumn<QByteArray>("text");
+    const QByteArray x150(150, 'x'), x200(200, 'x');
+    QTest::newRow("one past the width") << QByteArrayList{x200 + "y"} << x200 + "\ny";
+    QTest::newRow("a line feed begins anew") << QByteArrayList{x150 + "\r\n" + x150} << x150 + "\n" + x150;
+    QTest::newRow("<XX> is not split") << QByteArrayList{QByteArray(198, 'x') + "\x01"}
+                                       << QByteArray(198, 'x') + "\n<01>";
+    QTest::newRow("carried from piece to piece") << QByteArrayList{x150, x150}
+                                                 << x150 + QByteArray(50, 'x') + "\n" + QByteArray(100, 'x');
+}
+
+void SerialMonitorTest::longLinesWrap()
+{
+    QFETCH(QByteArrayList, received);
+    QFETCH(QByteArray, text);
+    std::size_t column = 0;
+    std::string shown;
+    for (const QByteArray& piece : received)
+        shown += MonitorText(piece.toStdString(), &column);
+    QCOMPARE(QByteArray::fromStdString(shown), text);
+}
+
+// A board that never sends a line feed: the view keeps short lines, and no more of them than its bound.
+void SerialMonitorTest::aStreamWithoutLineFeedsStaysBounded()
+{
+    SerialMonitor monitor;
+    const QByteArray chunk(4096, 'x');
+    for (int i = 0; i < 640; ++i) // 2.5 MB: more lines than the view keeps
+        monitor.appendReceived(chunk);
+    const QStringList lines = monitor.text().split('\n');
+    QVERIFY(lines.size() <= MonitorMaxLines);
+    for (const QString& line : lines)
+        QVERIFY(line.size() <= qsizetype(MonitorWrapColumns));
+    QVERIFY(monitor.hexText().count('\n') < MonitorMaxLines);
 }
 
 void SerialMonitorTest::hexRows()

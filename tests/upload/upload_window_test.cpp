@@ -265,8 +265,8 @@ void UploadWindowTest::windowUploadsToTheSimulatedUno()
     tool->actions()->setSettings(s);
 
     QSignalSpy finished(tool->actions(), &UploadActions::uploadFinished);
-    upload->trigger(); // nothing opened: nothing to build
-    QVERIFY(form.ErrorMemo->toPlainText().contains(QLatin1String("Save the source first")));
+    upload->trigger(); // nothing opened or typed: nothing to build
+    QVERIFY(form.ErrorMemo->toPlainText().contains(QLatin1String("Nothing to upload yet")));
     QVERIFY(!tool->actions()->controller()->busy());
 
     const std::string source = dir + "/result.4th";

@@ -1,0 +1,202 @@
+#include "DiskFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Compiler.h"
+#include "TextFile.h"
+
+namespace mirtolan {
+
+namespace {
+
+// Links followed before a chain counts as a loop (the kernel's own limit).
+constexpr int MaxLinkDepth = 40;
+
+// Each line end: its bytes and its name.
+struct LineEndEntry {
+    LineFormat::End end;   // which
+    std::string_view bytes; // as written after a line
+    const char* name;      // as the status bar says it
+};
+constexpr LineEndEntry LineEnds[] = {
+    {LineFormat::End::CrLf, "\r\n", "CR LF"},
+    {LineFormat::End::Lf, "\n", "LF"},
+    {LineFormat::End::Cr, "\r", "CR"},
+};
+
+const LineEndEntry& EntryOf(LineFormat::End end) {
+    for (const LineEndEntry& e : LineEnds)
+        if (e.end == end) return e;
+    return LineEnds[0];
+}
+
+std::string ParentOf(const std::string& path) {
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return parent.empty() ? std::string(".") : parent;
+}
+
+// The file a chain of symbolic links at `path` ends in; `path` itself when it
+// is no link. A dangling link gives the missing file it names.
+std::string LinkTarget(const std::string& path) {
+    std::string at = path;
+    for (int depth = 0; depth < MaxLinkDepth; ++depth) {
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(at.c_str(), target.data(), target.size());
+        if (n <= 0) return at;
+        target.resize(std::size_t(n));
+        at = target.front() == '/' ? target : ParentOf(at) + "/" + target;
+    }
+    return at; // a loop: the write then fails on it with the system's own reason
+}
+
+[[noreturn]] void Fail(const std::string& path, const std::string& why) {
+    throw CompileError("Cannot write file " + path + ": " + why);
+}
+
+// A device or a pipe takes the bytes where it is: replacing it by a regular
+// file would break whatever it stands for.
+void WriteInPlace(const std::string& shown, const std::string& target, std::string_view bytes) {
+    // Without a reader a pipe would block the window for good: ask without waiting.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) Fail(shown, errno == ENXIO ? "no program reads from this pipe" : std::strerror(errno));
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    int err = WriteAll(fd, bytes);
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) Fail(shown, std::strerror(err));
+}
+
+// The new file belongs to whoever saved it; give it the old one's owner and
+// group where the system lets us, and its mode again (a change of owner may
+// clear the set-id bits).
+void KeepOwnership(const std::string& target, const struct stat& old) {
+    if (::chown(target.c_str(), old.st_uid, old.st_gid) != 0 && ::chown(target.c_str(), uid_t(-1), old.st_gid) != 0)
+        return; // not a member of that group: the file keeps the user's own
+    ::chmod(target.c_str(), old.st_mode & 07777);
+}
+
+} // namespace
+
+LineFormat DetectLineFormat(std::string_view bytes) {
+    LineFormat f;
+    f.bom = bytes.substr(0, Utf8Bom.size()) == Utf8Bom;
+    const std::string_view text = WithoutBom(bytes);
+    std::size_t crlf = 0, lf = 0, cr = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++lf;
+        } else if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') {
+                ++crlf;
+                ++i;
+            } else {
+                ++cr;
+            }
+        }
+    }
+    const int kinds = (crlf > 0) + (lf > 0) + (cr > 0);
+    if (kinds == 0) {
+        f.finalEnd = false; // one line and no end: it stays so
+        return f;
+    }
+    if (kinds > 1) return f; // mixed: CR LF after every line, as a new file
+    f.end = lf ? LineFormat::End::Lf : cr ? LineFormat::End::Cr : LineFormat::End::CrLf;
+    f.finalEnd = text.back() == '\n' || text.back() == '\r';
+    return f;
+}
+
+std::string_view WithoutBom(std::string_view bytes) {
+    return bytes.substr(0, Utf8Bom.size()) == Utf8Bom ? bytes.substr(Utf8Bom.size()) : bytes;
+}
+
+std::string FormatLines(const std::vector<std::string>& lines, const LineFormat& format) {
+    const std::string_view end = EntryOf(format.end).bytes;
+    std::size_t size = format.bom ? Utf8Bom.size() : 0;
+    for (const std::string& l : lines) size += l.size() + end.size();
+    std::string out;
+    out.reserve(size);
+    if (format.bom) out += Utf8Bom;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        out += lines[i];
+        if (i + 1 < lines.size() || format.finalEnd) out += end;
+    }
+    return out;
+}
+
+const char* LineEndName(LineFormat::End end) { return EntryOf(end).name; }
+
+bool IsReadOnlyFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return (st.st_mode & 0222) == 0 || ::euidaccess(path.c_str(), W_OK) != 0;
+}
+
+std::string FolderRefusal(const std::string& path) {
+    const std::string target = LinkTarget(path);
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return {};
+    const std::string folder = ParentOf(target);
+    if (::euidaccess(folder.c_str(), W_OK | X_OK) == 0) return {};
+    const int err = errno;
+    if (err == EROFS)
+        return "The folder " + folder + " lies on a read-only file system, so nothing in it can be saved. "
+               "Save the source elsewhere with File > Save As.";
+    if (err == ENOENT || err == ENOTDIR)
+        return "The folder " + folder + " does not exist (any more). Save the source elsewhere with File > Save As.";
+    return "The folder " + folder + " does not let you create files, and a safe save writes the new text to a "
+           "file beside the old one and then renames it over it, so the old file is never half written. "
+           "Save the source elsewhere with File > Save As, or make the folder writable (chmod u+w '" + folder +
+           "', or ask its owner).";
+}
+
+void WriteUserFile(const std::string& path, std::string_view bytes) {
+    const std::string target = LinkTarget(path);
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode)) Fail(path, "it is a folder");
+    if (exists && !S_ISREG(old.st_mode)) {
+        WriteInPlace(path, target, bytes);
+        return;
+    }
+    WriteFileSafely(target, bytes);
+    if (exists) KeepOwnership(target, old);
+}
+
+std::uint64_t FingerprintOf(std::string_view bytes) { return std::hash<std::string_view>{}(bytes); }
+
+std::optional<std::uint64_t> Fingerprint(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    try {
+        return FingerprintOf(ReadFileBytes(path));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+ScratchFolder::~ScratchFolder() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec); // never follows a link out of the folder
+}
+
+const std::string& ScratchFolder::path(const std::string& tempDir) {
+    if (!path_.empty()) return path_;
+    std::string pattern = (tempDir.empty() ? std::string("/tmp") : tempDir) + "/mirtolan-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        throw CompileError("Cannot make a scratch folder in " + ParentOf(pattern) + ": " + std::strerror(errno));
+    path_ = pattern;
+    return path_;
+}
+
+} // namespace mirtolan
