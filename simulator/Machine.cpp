@@ -662,6 +662,30 @@ bool Machine::isWordStart(std::uint32_t byteAddress) const { return words_ && wo
 const std::string& Machine::wordName(std::uint32_t index) const { return words_->map.names[index]; }
 std::int64_t Machine::wordLine(std::uint32_t index) const { return words_->map.lines[index]; }
 
+const CodeSpot* Machine::spotAt(std::uint32_t byteAddress) const
+{
+    const auto& spots = program_.spots;
+    auto it = std::upper_bound(spots.begin(), spots.end(), byteAddress,
+                               [](std::uint32_t a, const CodeSpot& s) { return a < s.address; });
+    if (it == spots.begin())
+        return nullptr;
+    --it;
+    // The spot is this address's only when no other word starts between them.
+    if (wordIndexAt(it->address) != wordIndexAt(byteAddress))
+        return nullptr;
+    return &*it;
+}
+
+std::int64_t Machine::sourceLine(std::uint32_t byteAddress) const
+{
+    if (const CodeSpot* s = spotAt(byteAddress))
+        return s->line;
+    for (std::size_t i = frames_.size(); i-- > 0;)
+        if (const CodeSpot* s = spotAt(frames_[i].site))
+            return s->line;
+    return 0;
+}
+
 WordAt Machine::wordAt(std::uint32_t byteAddress) const
 {
     const std::uint32_t i = wordIndexAt(byteAddress);
@@ -976,11 +1000,15 @@ RunReport Machine::report() const
     if (report.stopped == StopReason::Fault) {
         report.faultKind = faultKind_;
         report.faultWord = wordAt(faultPc_);
+        if (const std::int64_t line = sourceLine(faultPc_))
+            report.faultWord->line = line;
         // The chain of callers, innermost first, from the call shadow: each
         // frame's site is the call, jump or interrupted instruction in the
         // word below it.
         for (std::size_t i = frames_.size(); i-- > 0;) {
             WordAt caller = wordAt(frames_[i].site);
+            if (const CodeSpot* s = spotAt(frames_[i].site))
+                caller.line = s->line;
             report.callers.push_back(caller);
         }
         const FaultText& f = faultText(faultKind_);

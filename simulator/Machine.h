@@ -109,6 +109,14 @@ public:
     std::uint32_t wordIndexAt(std::uint32_t byteAddress) const;
     const std::string& wordName(std::uint32_t index) const;
     std::int64_t wordLine(std::uint32_t index) const;
+    // The spot (the word of the source) whose code holds the byte address,
+    // when the address lies in the code of a source word; null in archive
+    // routines and the start-up.
+    const CodeSpot* spotAt(std::uint32_t byteAddress) const;
+    // The source line the program stands at when it executes the byte
+    // address: its spot's, or, inside an archive routine, the line of the
+    // innermost call into it that a spot holds; 0 when none does.
+    std::int64_t sourceLine(std::uint32_t byteAddress) const;
     // True when the byte address is the first instruction of a word of the program.
     bool isWordStart(std::uint32_t byteAddress) const;
     // The I/O registers the program wrote, by data address, in order of address.

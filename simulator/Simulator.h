@@ -93,7 +93,7 @@ enum class FaultKind {
 // A word of the program, as a fault or a caller names it.
 struct WordAt {
     std::string name;        // the Forth name; "(start-up)" for the header's code
-    std::int64_t line = 0;   // its definition's source line; 0 when unknown
+    std::int64_t line = 0;   // the source line it stood at (the call's, the fault's), else its definition's; 0 when unknown
     std::uint32_t address = 0; // the byte address in flash concerned (the PC, or the return address)
 };
 
