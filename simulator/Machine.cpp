@@ -862,7 +862,7 @@ bool Machine::poll()
     }
     if (options_.progress)
         options_.progress(double(now - start_) / double(limit_), now - start_);
-    if (realTime_) {
+    if (realTime_.load(std::memory_order_relaxed)) {
         const std::uint64_t wall = wallNs();
         if (!realStartNs_) {
             realStartNs_ = wall;
@@ -955,6 +955,8 @@ std::vector<std::uint32_t> Machine::loopCells() const
     }
     return cells;
 }
+
+const std::string& Machine::uartOutput() const { return chip_->uartOut; }
 
 std::vector<std::uint32_t> Machine::touchedIo() const
 {

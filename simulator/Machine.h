@@ -79,7 +79,7 @@ public:
     // Asks a running run() to return Paused at the next instruction; any thread.
     void pause() { pauseRequested_.store(true); }
     // Runs the chip at the pace of the wall clock instead of as fast as it can.
-    void setRealTime(bool on) { realTime_ = on; }
+    void setRealTime(bool on) { realTime_.store(on); }
 
     // Levels and voltages from outside while the program runs; any thread.
     // They take effect at the next instruction the run executes.
@@ -123,6 +123,8 @@ public:
     std::vector<std::uint32_t> touchedIo() const;
     // EEPROM bytes that differ from the erased state (address, value).
     std::vector<std::pair<std::uint32_t, std::uint8_t>> eepromChanges() const;
+    // What the program has sent on UART0 so far.
+    const std::string& uartOutput() const;
     // The stray store that faulted the run, if one did.
     const std::optional<StrayStore>& strayStore() const { return stray_; }
 
@@ -166,7 +168,7 @@ private:
     std::vector<std::uint8_t> traps_; // per flash word: trapped
     std::vector<bool> ioTouched_;    // per data address below SRAM: written by the program
     std::atomic<bool> pauseRequested_{false};
-    bool realTime_ = false;          // keep to the wall clock's pace
+    std::atomic<bool> realTime_{false}; // keep to the wall clock's pace
     std::uint64_t realStartNs_ = 0;  // the wall clock when the real-time pace began
     std::uint64_t realStartCycle_ = 0; // the cycle then
     mutable std::mutex inputsMutex_; // guards pending inputs from other threads
