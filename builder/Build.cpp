@@ -15,6 +15,7 @@
 #include "LabelFilter.h"
 #include "Output.h"
 #include "Process.h"
+#include "Spots.h"
 #include "TextFile.h"
 
 namespace mirtolan {
@@ -391,7 +392,17 @@ BuildResult BuildHex(const BuildOptions& o)
         r.error = "cannot make a scratch folder for the assembler in " + fs::temp_directory_path().string();
         return r;
     }
-    const auto run = RunProcess(assemblerCommand(sourceDir, headerDir, scratch, ctx.listingFile), assemblerRun(scratch, o.cancel));
+    // The assembler reads a copy with a label before each word's code, and
+    // its messages are told at the listing's own lines.
+    const LabelledListing labelled = LabelWordStarts(c.Listing, *c.Map);
+    const std::string copy = scratch.file("labelled.asm");
+    try {
+        WriteFileSafely(copy, labelled.text);
+    } catch (const CompileError& e) {
+        r.error = e.what();
+        return r;
+    }
+    const auto run = RunProcess(assemblerCommand(sourceDir, headerDir, scratch, copy), assemblerRun(scratch, o.cancel));
     if (!run.started) {
         r.error = "cannot run the assembler avra (" + run.error + "); install it with scripts/deps.sh or 'apt install avra'";
         return r;
@@ -400,7 +411,15 @@ BuildResult BuildHex(const BuildOptions& o)
         r.error = "stopped";
         return r;
     }
-    const auto messages = ParseAssemblerOutput(run.output);
+    auto messages = ParseAssemblerOutput(run.output);
+    for (AssemblerMessage& m : messages) {
+        std::error_code ec;
+        if (!fs::equivalent(m.file, copy, ec))
+            continue;
+        m.file = ctx.listingFile;
+        if (m.line >= 1 && std::size_t(m.line) <= labelled.listingLine.size())
+            m.line = labelled.listingLine[std::size_t(m.line - 1)];
+    }
     const bool failed = run.exitCode != 0 || std::any_of(messages.begin(), messages.end(),
                                                          [](const AssemblerMessage& m) { return m.error; });
     std::map<std::int64_t, std::int64_t> reach;
@@ -417,6 +436,8 @@ BuildResult BuildHex(const BuildOptions& o)
     }
 
     r.symbols = readMap(scratch.file("program.map"));
+    r.spots = ReadSpots(labelled, c.Listing, *c.Map, r.symbols);
+    std::erase_if(r.symbols, [](const auto& s) { return IsSpotLabel(s.first); });
     append(r.diagnostics, CheckMemory(ctx, r.symbols, std::int64_t(c.VarNext) - 1));
     settle(r.diagnostics, o.sourceFile);
 

@@ -53,6 +53,16 @@ struct ProgramVariable {
     std::int64_t line = 0;   // 1-based source line of its definition
 };
 
+// Where the code of a word of the source begins in flash: what breakpoints,
+// steps and the lines of a fault are made of.
+struct CodeSpot {
+    std::uint32_t address = 0;   // byte address in flash of the word's first instruction
+    std::int64_t line = 0;       // 1-based source line of the word
+    std::int64_t column = 0;     // 1-based column of the word in that line; 0 for a whole "$" line
+    std::uint32_t length = 0;    // the word's length in characters
+    std::string definition;      // the definition it lies in (colon, constant, variable); empty at top level
+};
+
 struct BuildOptions {
     int cellBits = 8;                 // the cell size unless the source says otherwise (USE16BIT, USE8BIT): 8 or 16
     std::string sourceFile;           // the Forth source; the listing and the .hex are named after it
@@ -88,6 +98,7 @@ struct BuildResult {
     std::map<std::string, std::uint32_t> symbols; // the assembler's labels (word addresses) and constants, upper-cased
     std::vector<ProgramWord> words;        // the program's words, in listing order
     std::vector<ProgramVariable> variables; // the program's variables, in order of definition
+    std::vector<CodeSpot> spots;           // where each word's code begins, in order of address
     std::uint32_t flashWords = 0;          // program size
 };
 

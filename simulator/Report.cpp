@@ -121,12 +121,16 @@ std::string FormatReport(const RunReport& r, const ReportStyle& style)
             width = std::max(width, v.name.size());
         for (const VariableValue& v : r.variables) {
             out += format("  %-*s $%04X ", int(width), v.name.c_str(), v.address);
-            if (v.bytes.size() == 1)
+            if (r.cellBits == 16 && v.bytes.size() == 2) {
+                const unsigned w = v.bytes[0] | (v.bytes[1] << 8);
+                out += format(" %u ($%04X)", w, w);
+            } else if (v.bytes.size() == 1) {
                 out += format(" %u ($%02X)", v.bytes[0], v.bytes[0]);
-            else
+            } else {
                 for (const std::uint8_t b : v.bytes)
                     out += format(" %u", b);
-            if (style.words16 && v.bytes.size() >= 2) {
+            }
+            if ((style.words16 && v.bytes.size() >= 2) || (r.cellBits == 16 && v.bytes.size() > 2)) {
                 out += "   16-bit:";
                 for (const unsigned w : words16(v.bytes))
                     out += format(" %u", w);
@@ -135,7 +139,7 @@ std::string FormatReport(const RunReport& r, const ReportStyle& style)
         }
     }
     out += "Data stack (bottom first):";
-    for (const std::uint8_t c : r.stack)
+    for (const std::uint32_t c : r.stack)
         out += format(" %u", c);
     if (r.stack.empty())
         out += " empty";
@@ -144,6 +148,12 @@ std::string FormatReport(const RunReport& r, const ReportStyle& style)
     out += format("\nLoop stack depth: %d\n", r.loopStackDepth);
     if (!r.uart.empty())
         out += "UART0:\n" + printable(r.uart) + (r.uart.back() == '\n' ? "" : "\n");
+    if (!r.eeprom.empty()) {
+        out += "EEPROM (bytes written):";
+        for (const auto& [address, value] : r.eeprom)
+            out += format(" $%04X=%u", address, value);
+        out += "\n";
+    }
     if (!r.pins.empty()) {
         out += "Pins:\n";
         for (const PinTrace& p : r.pins) {
@@ -198,6 +208,7 @@ std::string ReportJson(const RunReport& r, const ReportStyle& style)
     }
     o += ", \"device\": " + jsonString(r.device);
     o += ", \"clock\": " + std::to_string(r.clockHz);
+    o += ", \"cellBits\": " + std::to_string(r.cellBits);
     o += ", \"cycles\": " + std::to_string(r.cycles);
     o += ", \"seconds\": " + format("%.9g", r.seconds);
     o += ", \"variables\": [";
@@ -208,7 +219,7 @@ std::string ReportJson(const RunReport& r, const ReportStyle& style)
         for (std::size_t k = 0; k < v.bytes.size(); ++k)
             o += std::string(k ? ", " : "") + std::to_string(v.bytes[k]);
         o += "]";
-        if (style.words16) {
+        if (style.words16 || r.cellBits == 16) {
             o += ", \"words16\": [";
             const auto w = words16(v.bytes);
             for (std::size_t k = 0; k < w.size(); ++k)
@@ -223,6 +234,11 @@ std::string ReportJson(const RunReport& r, const ReportStyle& style)
     o += "], \"stackUnderflow\": " + std::to_string(r.stackUnderflow);
     o += ", \"loopStackDepth\": " + std::to_string(r.loopStackDepth);
     o += ", \"uart\": " + jsonString(r.uart);
+    o += ", \"eeprom\": [";
+    for (std::size_t i = 0; i < r.eeprom.size(); ++i)
+        o += std::string(i ? ", " : "") + "{\"address\": " + std::to_string(r.eeprom[i].first) +
+             ", \"value\": " + std::to_string(r.eeprom[i].second) + "}";
+    o += "]";
     o += ", \"pins\": [";
     for (std::size_t i = 0; i < r.pins.size(); ++i) {
         o += std::string(i ? ", " : "") + "{\"pin\": " + jsonString(r.pins[i].name) +

@@ -51,6 +51,8 @@ const char* const RunUsage =
     "      --pin PIN=L@T  drive pin PIN (PD2) to level L (0 or 1) at time T\n"
     "                     (PD2=0@10ms); may be given many times\n"
     "      --uart-in TEXT feed TEXT to UART0's receiver at the program's baud\n"
+    "      --adc ADCn=V@T put V volts on the ADC input ADCn at time T\n"
+    "                     (ADC0=2.5@10ms; the reference is 5 V); may be repeated\n"
     "      --vcd FILE     write every pin change to FILE (Value Change Dump)\n"
     "      --json         print the report as one JSON object\n"
     "      --words16      show variables also as 16-bit values (low byte first)\n";
@@ -84,6 +86,10 @@ bool ParseRunOption(const std::vector<std::string>& args, std::size_t& i, RunCli
         if (error.empty())
             if (const auto p = ParsePinStimulus(*v4, error))
                 o.options.pins.push_back(*p);
+    } else if (auto va = valueOf(args, i, "--adc", error)) {
+        if (error.empty())
+            if (const auto p = ParseAdcStimulus(*va, error))
+                o.options.adc.push_back(*p);
     } else if (auto v5 = valueOf(args, i, "--uart-in", error)) {
         o.options.uartIn = *v5;
     } else if (auto v6 = valueOf(args, i, "--vcd", error)) {

@@ -36,6 +36,16 @@ struct PinStimulus {
     double seconds = 0;      // when, in simulated seconds from reset
 };
 
+// A voltage put on an ADC input at a moment of the run.
+struct AdcStimulus {
+    int channel = 0;         // ADC0 is 0
+    double volts = 0;        // 0 to the reference (5 V)
+    double seconds = 0;      // when, in simulated seconds from reset
+};
+
+// "ADC0=2.5@10ms": channel, volts and moment; nothing (and error set) when malformed.
+std::optional<AdcStimulus> ParseAdcStimulus(std::string_view text, std::string& error);
+
 // "PD2=0@10ms": pin, level and moment; nothing (and error set) when malformed.
 std::optional<PinStimulus> ParsePinStimulus(std::string_view text, std::string& error);
 // "2s", "10ms", "250us", "100ns": a span of simulated time in seconds.
@@ -46,6 +56,7 @@ struct RunOptions {
     std::uint64_t maxCycles = 0;      // stop after this many cycles; 0: no cycle limit
     double maxSeconds = 0;            // stop after this much simulated time; 0 with no cycle limit: DefaultRunSeconds
     std::vector<PinStimulus> pins;    // levels driven onto pins, in any order
+    std::vector<AdcStimulus> adc;     // voltages put on ADC inputs, in any order
     std::string uartIn;               // bytes fed to UART0's receiver, one per character time at its baud
     // Told now and then how far the run has come (0 to 1 of the limit) and the cycles so far.
     std::function<void(double fraction, std::uint64_t cycles)> progress;
@@ -76,12 +87,13 @@ enum class FaultKind {
     Reset,                 // execution went back to address 0 without a watchdog
     SleepForever,          // asleep with interrupts on but nothing that could wake it
     SleepInterruptsOff,    // asleep with interrupts off, outside the header's end of main
+    StrayStore,            // a store into the registers or into memory no variable, table or stack holds
 };
 
 // A word of the program, as a fault or a caller names it.
 struct WordAt {
     std::string name;        // the Forth name; "(start-up)" for the header's code
-    std::int64_t line = 0;   // its definition's source line; 0 when unknown
+    std::int64_t line = 0;   // the source line it stood at (the call's, the fault's), else its definition's; 0 when unknown
     std::uint32_t address = 0; // the byte address in flash concerned (the PC, or the return address)
 };
 
@@ -98,6 +110,7 @@ struct PinTrace {
     // At most MaxPinChangesKept over all pins are kept; `count` goes on counting.
     std::vector<std::pair<std::uint64_t, int>> changes;
     std::uint64_t count = 0; // changes in the whole run, kept or not
+    bool truncated = false;  // changes after the last kept one were counted but not kept
 };
 
 struct ProfileEntry {
@@ -117,13 +130,15 @@ struct RunReport {
     std::vector<WordAt> callers;       // the words that called it, innermost first
     std::string device;                // the device's title
     std::uint32_t clockHz = 0;         // the clock simulated
+    int cellBits = 8;                  // the program's cell size
     std::uint64_t cycles = 0;          // cycles run
     double seconds = 0;                // simulated time: cycles at the clock
     std::vector<VariableValue> variables; // in order of definition
-    std::vector<std::uint8_t> stack;   // the data stack's cells, bottom first
+    std::vector<std::uint32_t> stack;  // the data stack's cells, bottom first, unsigned
     int stackUnderflow = 0;            // cells taken beyond the empty data stack (the stack is then empty)
     int loopStackDepth = 0;            // bytes on the loop stack
     std::string uart;                  // what the program sent on UART0
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> eeprom; // EEPROM bytes that are not erased: address, value
     std::vector<PinTrace> pins;        // the pins that changed, by port and pin
     std::vector<ProfileEntry> profile; // largest self first; the self cycles add up to `cycles`
 };

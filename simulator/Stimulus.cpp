@@ -61,4 +61,38 @@ std::optional<PinStimulus> ParsePinStimulus(std::string_view text, std::string& 
     return p;
 }
 
+std::optional<AdcStimulus> ParseAdcStimulus(std::string_view text, std::string& error)
+{
+    const auto bad = [&](const std::string& why) {
+        error = "bad ADC input '" + std::string(text) + "': " + why;
+        return std::nullopt;
+    };
+    constexpr std::string_view Prefix = "ADC";
+    // The channels the simulated ADCs have (ADC0 to ADC15) and the 5 V they measure against.
+    constexpr int MaxChannel = 15;
+    constexpr double ReferenceVolts = 5.0;
+    const std::size_t eq = text.find('='), at = text.find('@');
+    if (text.size() < Prefix.size() || eq == std::string_view::npos || at == std::string_view::npos || at < eq)
+        return bad("write it as ADC0=2.5@10ms (channel, volts, time)");
+    for (std::size_t i = 0; i < Prefix.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(text[i])) != Prefix[i])
+            return bad("write it as ADC0=2.5@10ms (channel, volts, time)");
+    AdcStimulus a;
+    const std::string_view channel = text.substr(Prefix.size(), eq - Prefix.size());
+    const auto [end, ec] = std::from_chars(channel.data(), channel.data() + channel.size(), a.channel);
+    if (ec != std::errc() || end != channel.data() + channel.size() || a.channel < 0 || a.channel > MaxChannel)
+        return bad("the channel is ADC0 to ADC" + std::to_string(MaxChannel));
+    const std::string volts(text.substr(eq + 1, at - eq - 1));
+    char* stop = nullptr;
+    a.volts = std::strtod(volts.c_str(), &stop);
+    if (volts.empty() || !stop || *stop != '\0' || !(a.volts >= 0 && a.volts <= ReferenceVolts))
+        return bad("the voltage is a number from 0 to 5 (volts)");
+    std::string timeError;
+    const auto t = ParseDuration(text.substr(at + 1), timeError);
+    if (!t)
+        return bad(timeError);
+    a.seconds = *t;
+    return a;
+}
+
 } // namespace mirtolan

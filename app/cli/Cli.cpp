@@ -10,6 +10,9 @@
 #include "RunCli.h"
 #endif
 #include "Compiler.h"
+#ifdef MIRTOLAN_DAP
+#include "Dap.h"
+#endif
 #include "Devices.h"
 #include "TextFile.h"
 #include "Upload.h"
@@ -54,6 +57,9 @@ constexpr const char* Usage =
     "                     /dev/ttyACM* or /dev/ttyUSB* present)\n"
     "      --baud N       the upload speed (default: the programmer's, 115200\n"
     "                     for arduino)\n"
+    "      --dap          debug programs on the simulated chip through the Debug\n"
+    "                     Adapter Protocol on standard input and output (for\n"
+    "                     editors; the program comes with the launch request)\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
@@ -85,6 +91,7 @@ struct Options {
     std::string port;       // the board's port; empty: the first found
     unsigned baud = 0;      // avrdude's -b; 0: the programmer's default
     bool listDevices = false;
+    bool dap = false;       // serve the Debug Adapter Protocol
     bool header = true;
     bool help = false;
     bool version = false;
@@ -160,6 +167,8 @@ Options parse(const std::vector<std::string>& args)
             o.port = *po;
         } else if (auto bv = valueOf(a, "--baud", args, i)) {
             o.baud = parseBaud(*bv);
+        } else if (a == "--dap") {
+            o.dap = true;
         } else if (a == "--list-devices") {
             o.listDevices = true;
         } else if (auto dv = valueOf(a, "--device", args, i)) {
@@ -195,7 +204,7 @@ Options parse(const std::vector<std::string>& args)
 #ifdef MIRTOLAN_RUN
     o.hex = o.hex || o.run.run; // a run needs the .hex
 #endif
-    if (!o.help && !o.version && !o.listDevices && !sourceSeen)
+    if (!o.help && !o.version && !o.listDevices && !o.dap && !sourceSeen)
         throw UsageError{"no SOURCE given"};
     if (o.source == "-" && o.output.empty())
         throw UsageError{"a source read from standard input ('-') needs -o OUT"};
@@ -349,6 +358,14 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         listDevices(out, dirs);
         return CliClean;
     }
+#ifdef MIRTOLAN_DAP
+    if (o.dap) {
+        DapSetup setup;
+        setup.runtimeDirs = dirs;
+        setup.archive = findArchive(o, dirs);
+        return ServeDap(in, out, setup);
+    }
+#endif
     const Device* device = o.device.empty() ? &DefaultDevice() : FindDevice(o.device);
     if (!device) {
         err << Program << ": error: unknown device " << o.device << " (known: " << knownDevices() << ")\n";

@@ -220,7 +220,7 @@ void RunPane::showReport(const RunReport& r)
     variables_->resizeColumnsToContents();
 
     QString stack;
-    for (const std::uint8_t c : r.stack)
+    for (const std::uint32_t c : r.stack)
         stack += (stack.isEmpty() ? "" : "  ") + QString::number(c);
     stack_->setText(tr("Data stack (bottom first): ") + (stack.isEmpty() ? tr("empty") : stack) +
                     (r.stackUnderflow ? tr("  (%1 cells taken beyond its bottom)").arg(r.stackUnderflow) : QString()) +

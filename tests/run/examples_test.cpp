@@ -17,7 +17,7 @@ namespace {
 struct Example {
     const char* file;
     StopReason ends;                    // how a short run of it ends
-    std::vector<std::uint8_t> stack;    // the data stack it leaves, when it halts
+    std::vector<std::uint32_t> stack;    // the data stack it leaves, when it halts
     std::vector<std::uint8_t> variable; // the bytes of its first variable, when it has one
     std::vector<PinStimulus> pins;      // what drives its inputs
 };
