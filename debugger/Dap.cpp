@@ -144,7 +144,7 @@ private:
             break;
         }
         case DebugEvent::Exited:
-            exited();
+            exited(e.exitCode);
             break;
         }
     }
@@ -421,8 +421,14 @@ private:
 
 int ServeDap(std::istream& in, std::ostream& out, const DapSetup& setup)
 {
+    // Reading would flush a tied output stream (standard input is tied to
+    // standard output) outside the lock that keeps the session's events and
+    // the responses apart: the same bytes could go out twice.
+    std::ostream* const tied = in.tie(nullptr);
     Server server(in, out, setup);
-    return server.serve();
+    const int status = server.serve();
+    in.tie(tied);
+    return status;
 }
 
 } // namespace mirtolan

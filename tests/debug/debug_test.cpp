@@ -284,6 +284,7 @@ public:
                 return nullptr;
             got += std::size_t(n);
         }
+        log_ += body + "\n";
         return nlohmann::json::parse(body);
     }
     // Reads on to the response of request `seq`, or to the event `name`.
@@ -309,6 +310,7 @@ public:
                 return m;
         return nullptr;
     }
+    std::string log() const { return log_; }
     int exitStatus()
     {
         int status = 0;
@@ -323,6 +325,7 @@ private:
     int seq_ = 0;
     bool waited_ = false;
     std::vector<nlohmann::json> seen_;
+    std::string log_; // every message read, for a failure's report
 };
 
 TEST(Dap, AWholeSessionOverThePipes)
@@ -349,7 +352,7 @@ TEST(Dap, AWholeSessionOverThePipes)
     dap.response(dap.request("continue", {{"threadId", 1}}));
     EXPECT_EQ(dap.event("stopped")["body"]["reason"], "breakpoint");
     frames = dap.response(dap.request("stackTrace", {{"threadId", 1}}));
-    EXPECT_EQ(frames["body"]["stackFrames"][0]["name"], "bump");
+    EXPECT_EQ(frames["body"]["stackFrames"][0]["name"], "bump") << frames.dump() << dap.log();
     auto vars = dap.response(dap.request("variables", {{"variablesReference", 2}}));
     EXPECT_EQ(vars["body"]["variables"][0]["name"], "count");
     EXPECT_EQ(vars["body"]["variables"][0]["value"], "0");
