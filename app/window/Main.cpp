@@ -115,6 +115,7 @@ constexpr const char* Dir = "dir";
 constexpr const char* VarBeg = "VarBeg";
 constexpr const char* Build = "Build";   // the section of the build's settings
 constexpr const char* Device = "Device"; // the device builds are for, by its name
+constexpr const char* Cells = "Cells";   // [Build]: the size of a cell, 8 or 16
 constexpr const char* Top = "Top";
 constexpr const char* Left = "Left";
 constexpr const char* RecentKey = "File"; // File1 .. File8
@@ -260,6 +261,17 @@ void TForm1::buildWindow() {
         EdVarBeg->setText(QString::fromLatin1(ChosenDevice().varStart.data(), qsizetype(ChosenDevice().varStart.size())));
     });
     Panel1->addWidget(DeviceBox);
+
+    CellsLabel = new QLabel(QStringLiteral(" Cells "), Panel1);
+    Panel1->addWidget(CellsLabel);
+    CellsBox = new QComboBox(Panel1);
+    CellsBox->setObjectName(QStringLiteral("CellsBox"));
+    for (const int bits : {ByteCellBits, WideCellBits})
+        CellsBox->addItem(QString::number(bits), bits);
+    CellsBox->setToolTip(QStringLiteral("The size of a cell: 8 bits, or the 16 bits of other AVR Forths. "
+                                        "A source that says USE16BIT or USE8BIT at its top has its way"));
+    CellsLabel->setBuddy(CellsBox);
+    Panel1->addWidget(CellsBox);
 
     Button1 = new QPushButton(QStringLiteral("Filt"), Panel1);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
@@ -540,6 +552,7 @@ void TForm1::loadArchive() {
     QString failure;
     try {
         ReadArchFile(c_);
+        loadArchive16(QDir::currentPath());
         return;
     } catch (const std::exception& e) {
         failure = ErrorText(e.what());
@@ -550,6 +563,7 @@ void TForm1::loadArchive() {
     if (QFileInfo::exists(shipped)) {
         try {
             ReadArchFile(c_, FileBytes(shipped));
+            loadArchive16(QFileInfo(shipped).absolutePath());
             return;
         } catch (const std::exception& e) {
             failure = ErrorText(e.what());
@@ -559,6 +573,19 @@ void TForm1::loadArchive() {
                              "Start the program in a directory that holds Mirtolan.arch, or install the "
                              "run-time so that %3 exists. Until then every compile fails.")
                   .arg(failure, here, shipped));
+}
+
+// The 16-bit cells' archive lies beside the main one; without it a 16-bit
+// compile finds no run-time words and says so at its end.
+void TForm1::loadArchive16(const QString& folder) {
+    c_.archive16.clear();
+    const QString path = folder + QStringLiteral("/") + QString::fromLatin1(Archive16Name);
+    if (!QFileInfo::exists(path)) return;
+    try {
+        ReadArchFiles(c_.archive16, {FileBytes(path)});
+    } catch (const std::exception& e) {
+        showError(ErrorText(e.what()));
+    }
 }
 
 void TForm1::readSettings() {
@@ -580,6 +607,7 @@ void TForm1::readSettings() {
     const std::string deviceName = fresh ? FirstStartDevice : std::string(DefaultDevice().name);
     if (const Device* d = FindDevice(settings.ReadString(ini::Build, ini::Device, deviceName)))
         DeviceBox->setCurrentIndex(int(d - Devices().data()));
+    CellsBox->setCurrentIndex(settings.ReadInteger(ini::Build, ini::Cells, ByteCellBits) == WideCellBits ? 1 : 0);
     const int top = settings.ReadInteger(ini::FormPosi, ini::Top, ini::DefaultTop);
     const int left = settings.ReadInteger(ini::FormPosi, ini::Left, ini::DefaultLeft);
     const int w = settings.ReadInteger(ini::FormPosi, ini::Width, DesignWidth);
@@ -998,6 +1026,7 @@ void TForm1::CompileClick() {
     c_.UseZcall = Zcall->isChecked();
     c_.IncludeHeader = CheckBox1->isChecked();
     c_.VarStart = Bytes(EdVarBeg->text());
+    c_.CellBits = ChosenCellBits();
     LineList lines;
     try {
         lines = compileLines();
@@ -1042,6 +1071,8 @@ void TForm1::CompileClick() {
     });
     worker_->start();
 }
+
+int TForm1::ChosenCellBits() const { return CellsBox->currentData().toInt() == WideCellBits ? WideCellBits : ByteCellBits; }
 
 const Device& TForm1::ChosenDevice() const {
     const int i = DeviceBox->currentIndex();
@@ -1119,7 +1150,9 @@ BuildOptions TForm1::WindowBuildOptions(const QString& runtimeDir) {
     if (!varStart.isEmpty() && !(ok && start < o.device->sramStart)) o.varStart = Bytes(varStart);
     o.useZcall = Zcall->isChecked();
     o.includeHeader = CheckBox1->isChecked();
+    o.cellBits = ChosenCellBits();
     o.archive = c_.archive.fileName.empty() ? FileBytes(runtime + QStringLiteral("/Mirtolan.arch")) : c_.archive.fileName;
+    o.archive16 = c_.archive16.fileName;
     o.runtimeDirs = {FileBytes(runtime)};
     return o;
 }
@@ -1246,6 +1279,7 @@ void TForm1::FormClose() {
         if (std::accumulate(sizes.begin(), sizes.end(), 0) > 0) settings.WriteString(ini::View, key, sizesText(splitter));
     }
     settings.WriteString(ini::Build, ini::Device, std::string(ChosenDevice().name));
+    settings.WriteInteger(ini::Build, ini::Cells, ChosenCellBits());
     settings.EraseKeys(ini::Recent);
     for (int i = 0; i < recent_.size(); ++i)
         settings.WriteString(ini::Recent, std::string(ini::RecentKey) + std::to_string(i + 1), FileBytes(recent_[i]));

@@ -138,6 +138,8 @@ public:
     // The device chosen for builds, and choosing one (which also sets its
     // variable start).
     const Device& ChosenDevice() const;
+    // The cell size chosen for compiles and builds: 8 or 16.
+    int ChosenCellBits() const;
     void ChooseDevice(const Device& device);
     void ShowAbout();
     void ShowLanguageReference();
@@ -214,6 +216,8 @@ public:
     QLineEdit* EdVarBeg = nullptr;
     QLabel* DeviceLabel = nullptr;
     QComboBox* DeviceBox = nullptr; // the device a build is for
+    QLabel* CellsLabel = nullptr;
+    QComboBox* CellsBox = nullptr;  // the size of a cell, 8 or 16 bits
     QPushButton* Button1 = nullptr;
     SourceEditor* Source = nullptr;
     ListingView* AsmTxt = nullptr;
@@ -253,6 +257,7 @@ private:
     void refreshMarks();
     QString currentFile() const;
     void loadArchive();
+    void loadArchive16(const QString& folder);
     void readSettings();
     void placeOnScreen(int left, int top);
     // The size, clipped to the screen the window is on; on a first start

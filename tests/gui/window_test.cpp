@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QTextBrowser>
 #include <QDir>
+#include <QComboBox>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -138,7 +139,7 @@ private slots:
                                             "dir=c:\r\nVarBeg=A0\r\n\r\n[Other]\r\nx=1\r\n"
                                             "[FormPosi]\r\nTop=120\r\nLeft=100\r\n"
                             "Width=" + width + "\r\nHeight=467\r\n[View]\r\nZoom=0\r\nTabFocus=0\r\n"
-                            "[Build]\r\nDevice=atmega32\r\n"));
+                            "[Build]\r\nDevice=atmega32\r\nCells=8\r\n"));
     }
 
     // Typed into the window before any file is open: F9 compiles it and shows
@@ -266,6 +267,25 @@ private slots:
         QVERIFY(ReadAll(ini()).contains("Zcall=1\r\n"));
         auto again = makeForm();
         QVERIFY(again->Zcall->isChecked());
+    }
+
+    void sixteenBitCellsAreChosenAndKept() {
+        // The 16-bit cells' archive lies beside the main one.
+        WriteAll(work_ + "/Mirtolan16.arch", "$$ _TestIfZero\r\n\tld\tFtmp1,Y+\r\n\tld\tFtmp2,Y+\r\n$\r\n");
+        const QString src = sourceFile("wide.4th", ": main 1000 ;\r\n");
+        auto form = formOn(src);
+        QCOMPARE(form->ChosenCellBits(), 8);
+        form->CellsBox->setCurrentIndex(1);
+        form->CompileClick();
+        const QStringList listing = PaneLines(form->AsmTxt);
+        QVERIFY2(listing.contains(".equ\tCELL_BITS\t= 16") && listing.contains("\tldi\tFtmp1,3") &&
+                     listing.contains("\tldi\tFtmp1,232"),
+                 qPrintable(listing.join('\n')));
+        QVERIFY(form->close());
+        QVERIFY(ReadAll(ini()).contains("Cells=16\r\n"));
+        auto again = makeForm();
+        QCOMPARE(again->ChosenCellBits(), 16);
+        QFile::remove(work_ + "/Mirtolan16.arch");
     }
 
     void badVarStartIsReported() {
