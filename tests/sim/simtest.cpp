@@ -771,8 +771,8 @@ int reportUncoveredWords(const std::vector<Entry>& entries, const std::vector<Ca
 
 // The size in instruction words of each entry's body with its ret, found by
 // assembling the body alone behind the header of headerDir.
-std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entry>& entries, const Options& o,
-                                                          std::string& error)
+std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entry>& entries, int cellBits,
+                                                          const Options& o, std::string& error)
 {
     std::error_code ec;
     fs::create_directories(o.work, ec);
@@ -781,6 +781,8 @@ std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entr
         const std::string base = (fs::path(o.work) / "measure").string();
         {
             std::ofstream out(base + ".asm");
+            if (cellBits == WideCells)
+                out << ".equ\tCELL_BITS\t= 16\n";
             out << ".include \"4thHead.asm\"\nmain:\n_RMeasureStart:\n";
             for (const auto& l : e.body)
                 out << l << "\n";
@@ -813,33 +815,115 @@ std::string cell(const std::string& text)
     return out;
 }
 
-std::string wordReference(const std::vector<Entry>& entries, const std::vector<Device>& devices,
-                          const std::map<std::string, long>& sizes, const std::string& sizeDevice)
+// One archive as the word reference sees it: its entries and their sizes.
+struct MeasuredArchive {
+    std::vector<Entry> entries;
+    std::map<std::string, long> sizes; // instruction words by entry name
+};
+
+// Where the archive says a word does not build: "all", or "not t85".
+std::string devicesText(const Entry& e, const std::vector<Device>& devices)
+{
+    std::string where = "all";
+    for (const auto& d : devices)
+        if (!lacking(e, d).empty())
+            where = (where == "all" ? "not " : where + ", ") + d.name;
+    return where;
+}
+
+const Entry* findEntry(const std::vector<Entry>& entries, const std::string& name)
+{
+    const auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.name == name; });
+    return it == entries.end() ? nullptr : &*it;
+}
+
+// The text of one column for both cell sizes: once when they agree, else
+// the 8-bit text and then the 16-bit one after "16-bit cells:".
+std::string bothSizes(const std::string& byteText, const std::string& wideText)
+{
+    if (byteText == wideText || wideText.empty())
+        return byteText;
+    if (byteText.empty())
+        return wideText;
+    return byteText + " **16-bit cells:** " + wideText;
+}
+
+// The reference of the 8-bit archive, with the 16-bit archive's words
+// folded into the same rows: the 8-bit archive gives the sections and the
+// order, a word of the 16-bit archive alone follows the word it follows
+// there, and where the two say different things a row says both.
+std::string wordReference(const MeasuredArchive& bytes, const MeasuredArchive* wide,
+                          const std::vector<Device>& devices, const std::string& sizeDevice)
 {
     std::ostringstream out;
     out << "# Word reference\n\n"
-           "Generated from the doc lines of `runtime/Mirtolan.arch` by `mirtolan_simtest --wordref` "
-           "(the build target `wordref` rewrites this file; the test `sim.wordref` fails when it is out of "
-           "step). A cell is one byte, a double `d` two cells with the high cell below; `addr` is an "
-           "address (a double), `faddr` a byte address in flash. Size is in instruction words with the "
-           "final `ret`, on the "
-        << sizeDevice << ".\n";
+           "Generated from the doc lines of `runtime/Mirtolan.arch`"
+        << (wide ? " (8-bit cells) and `runtime/Mirtolan16.arch` (16-bit cells)" : "")
+        << " by `mirtolan_simtest --wordref` (the build target `wordref` rewrites this file; the test "
+           "`sim.wordref` fails when it is out of step). In 8-bit cells, the default, a cell is one byte, a "
+           "double `d` two cells with the high cell below; `addr` is an address (a double), `faddr` a byte "
+           "address in flash.";
+    if (wide)
+        out << " In 16-bit cells (`--cells 16`, or `USE16BIT` at the top of a source) a cell is 16 bits, a "
+               "double 32 bits with the high cell on top, and `addr` and `faddr` are one cell; where a word "
+               "differs there, its row goes on after **16-bit cells:**.";
+    out << " Size is in instruction words with the final `ret`, on the " << sizeDevice
+        << (wide ? ", in each cell size (- where the word is missing)" : "") << ".\n";
+
+    // The rows in order: each 8-bit entry, then the 16-bit entries that
+    // follow it in their archive and have no 8-bit twin.
+    std::vector<std::pair<const Entry*, const Entry*>> rows;
+    std::map<std::string, std::vector<const Entry*>> after; // 16-bit words alone, by the word before them
+    if (wide) {
+        std::string previous;
+        for (const auto& e : wide->entries) {
+            if (!findEntry(bytes.entries, e.name))
+                after[previous].push_back(&e);
+            else
+                previous = e.name;
+        }
+    }
+    for (const auto* e : after[""])
+        rows.push_back({nullptr, e});
+    for (const auto& e : bytes.entries) {
+        rows.push_back({&e, wide ? findEntry(wide->entries, e.name) : nullptr});
+        for (const auto* w : after[e.name])
+            rows.push_back({nullptr, w});
+    }
+
+    auto size = [](const MeasuredArchive& a, const Entry* e) {
+        const auto it = e ? a.sizes.find(e->name) : a.sizes.end();
+        return it == a.sizes.end() ? std::string("-") : std::to_string(it->second);
+    };
     std::string section = "\1";
-    for (const auto& e : entries) {
+    for (const auto& [byteEntry, wideEntry] : rows) {
+        const Entry& e = byteEntry ? *byteEntry : *wideEntry;
         if (isInternal(e))
             continue;
-        if (e.section != section) {
+        if (byteEntry && e.section != section) {
             section = e.section;
-            out << "\n## " << (section.empty() ? "Words" : section) << "\n\n"
-                << "| Word | Stack | Description | Devices | Size |\n|---|---|---|---|---|\n";
+            out << "\n## " << (section.empty() ? "Words" : section) << "\n\n";
+            if (wideEntry && wideEntry->section != section)
+                out << "In 16-bit cells: " << wideEntry->section << ".\n\n";
+            out << (wide ? "| Word | Stack | Description | Devices | Size 8 | Size 16 |\n|---|---|---|---|---|---|\n"
+                         : "| Word | Stack | Description | Devices | Size |\n|---|---|---|---|---|\n");
         }
-        std::string where = "all";
-        for (const auto& d : devices)
-            if (!lacking(e, d).empty())
-                where = (where == "all" ? "not " : where + ", ") + d.name;
-        const auto size = sizes.find(e.name);
-        out << "| `" << cell(e.name) << "` | `" << cell(e.effect) << "` | " << cell(e.description) << " | " << where
-            << " | " << (size == sizes.end() ? 0 : size->second) << " |\n";
+        const auto code = [](const std::string& text) { return text.empty() ? text : "`" + cell(text) + "`"; };
+        std::string description = bothSizes(byteEntry ? cell(byteEntry->description) : "",
+                                             wideEntry ? cell(wideEntry->description) : "");
+        if (wide && !byteEntry)
+            description = "(16-bit cells only) " + description;
+        if (wide && !wideEntry)
+            description = "(8-bit cells only) " + description;
+        out << "| `" << cell(e.name) << "` | "
+            << bothSizes(byteEntry ? code(byteEntry->effect) : "", wideEntry ? code(wideEntry->effect) : "") << " | "
+            << description << " | "
+            << bothSizes(byteEntry ? devicesText(*byteEntry, devices) : "",
+                         wideEntry ? devicesText(*wideEntry, devices) : "")
+            << " | " << size(bytes, byteEntry);
+        if (wide)
+            out << " | " << size(*wide, wideEntry);
+        out << " |\n";
     }
     return out.str();
 }
@@ -967,13 +1051,25 @@ int checkStacksWithGforth(const Options& o, const std::vector<Case>& cases)
 int runWordRef(const Options& o, const std::vector<Device>& devices)
 {
     std::string error;
-    const auto entries = readArchive(o.archive, error);
-    const auto sizes = error.empty() ? measureEntries(entries, o, error) : std::nullopt;
-    if (!sizes) {
+    auto measured = [&](const std::string& path, int cellBits) -> std::optional<MeasuredArchive> {
+        MeasuredArchive a;
+        a.entries = readArchive(path, error);
+        if (!error.empty())
+            return std::nullopt;
+        auto sizes = measureEntries(a.entries, cellBits, o, error);
+        if (!sizes)
+            return std::nullopt;
+        a.sizes = std::move(*sizes);
+        return a;
+    };
+    const auto bytes = measured(o.archive, ByteCells);
+    const auto wide = bytes && !o.archive16.empty() ? measured(o.archive16, WideCells) : std::nullopt;
+    if (!bytes || (!o.archive16.empty() && !wide)) {
         std::cerr << error << "\n";
         return 2;
     }
-    const std::string text = wordReference(entries, devices, *sizes, o.device.empty() ? "ATmega328P" : o.device);
+    const std::string text =
+        wordReference(*bytes, wide ? &*wide : nullptr, devices, o.device.empty() ? "ATmega328P" : o.device);
     if (o.check) {
         std::ifstream in(o.wordRef, std::ios::binary);
         std::ostringstream current;
@@ -1003,13 +1099,15 @@ int main(int argc, char** argv)
 {
     Options o;
     if (!parseOptions(argc, argv, o)) {
-        std::cerr << "usage: mirtolan_simtest --compiler EXE [--archive FILE] [--extra-archive FILE]... --header-dir DIR"
+        std::cerr << "usage: mirtolan_simtest --compiler EXE [--cells 8|16] [--archive FILE] [--extra-archive FILE]..."
+                     " --header-dir DIR"
                      " --mcu CORE --device NAME --varbeg HEX --work DIR [--source-dir DIR] [--group NAME]"
                      " [--only CASE] CASEFILE\n"
-                     "       mirtolan_simtest --coverage --archive FILE [--cover-device NAME=HEADERDIR]..."
+                     "       mirtolan_simtest --coverage [--cells 8|16] --archive FILE [--cover-device NAME=HEADERDIR]..."
                      " [--source-dir DIR] CASEFILE\n"
-                     "       mirtolan_simtest --check-stacks-with FORTHFILE --work DIR CASEFILE\n"
-                     "       mirtolan_simtest --wordref FILE [--check] --archive FILE --header-dir DIR --work DIR"
+                     "       mirtolan_simtest --check-stacks-with FORTHFILE [--cells 8|16] --work DIR CASEFILE\n"
+                     "       mirtolan_simtest --wordref FILE [--check] --archive FILE [--archive16 FILE] --header-dir DIR"
+                     " --work DIR"
                      " [--device TITLE] [--cover-device NAME=HEADERDIR]...\n";
         return 2;
     }
