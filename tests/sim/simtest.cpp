@@ -300,7 +300,7 @@ bool applyDirectives(Case& c, const std::vector<DirectiveLine>& lines, int cellB
     for (const auto& d : lines) {
         const auto words = splitWords(d.text);
         const auto [base, size] = sizedKey(words.empty() ? "" : words[0]);
-        const std::string text = size ? base + d.text.substr(words[0].size()) : d.text;
+        const std::string text = size ? base + d.text.substr(d.text.find(words[0]) + words[0].size()) : d.text;
         Case scratch;
         const bool applies = size ? size == cellBits : !sized.count(base);
         if (!ParseDirective(applies ? c : scratch, text, size ? size : cellBits)) {
