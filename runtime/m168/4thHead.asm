@@ -215,7 +215,8 @@ _RIsr:
 
 ; ---- program-memory data
 ; FADDR label   (inside a definition, after "$") pushes the byte address
-; in flash of a label of the program, two cells, for C@P, COUNTP and TYPEP.
+; in flash of a label of the program, two cells (one in 16-bit cells), for
+; C@P, COUNTP and TYPEP.
 .macro	FADDR
 	ldi	Ftmp1,high(2*@0)
 	st	-Y,Ftmp1
@@ -339,3 +340,332 @@ _RHexDecimal:
 	subi	Ftmp1,-'0'
 	_REmit
 .endmacro
+
+; ---- 16-bit cells: helpers of the words of Mirtolan16.arch
+; A cell is two bytes on the data stack, the low byte at the lower address
+; (Y points at the low byte of the top cell); a double is two cells, the
+; high cell on top. The helpers keep to the scratch registers of the 8-bit
+; words (Ftmp1 = r16, Ftmp2 = r17, r18, r19, r0, r1, Z) and the T flag.
+.if CELL_BITS == 16
+; MS counts 4 cycles a turn, plus 5 a millisecond around the turns (and
+; the odd cycles as nops).
+.equ	_RMS16_TURNS	= (_RCYCLES_MS - 5) / 4
+.equ	_RMS16_NOPS	= (_RCYCLES_MS - 5) % 4
+
+; @0:@1 = -@0:@1 (@0 the high byte, one of r16 to r31).
+.macro	_RNeg16
+	com	@0
+	neg	@1
+	sbci	@0,-1
+.endmacro
+
+; r19:r18:r17:r16 = -r19:r18:r17:r16.
+.macro	_RNeg32
+	com	r19
+	com	r18
+	com	r17
+	neg	r16
+	sbci	r17,-1
+	sbci	r18,-1
+	sbci	r19,-1
+.endmacro
+
+; r19:r18:r17:r16 = the double on top of the data stack, left there.
+.macro	_RLoadD
+	ldd	r16,Y+2
+	ldd	r17,Y+3
+	ld	r18,Y
+	ldd	r19,Y+1
+.endmacro
+
+; The double on top of the data stack = r19:r18:r17:r16.
+.macro	_RStoreD
+	std	Y+2,r16
+	std	Y+3,r17
+	st	Y,r18
+	std	Y+1,r19
+.endmacro
+
+; r19:r18:r17:r16 = the double on top of the data stack, taken off it.
+.macro	_RPopD
+	ld	r18,Y+
+	ld	r19,Y+
+	ld	r16,Y+
+	ld	r17,Y+
+.endmacro
+
+; ( u1 u2 -- ud ) in place: the unsigned product of the top two cells.
+; Changes r0, r1, Ftmp1, Ftmp2, r18, r19 and Z.
+.macro	_RUMStar
+	ld	r16,Y		; u2
+	ldd	r17,Y+1
+	ldd	r18,Y+2		; u1
+	ldd	r19,Y+3
+.if HAS_MUL
+	mul	r18,r16
+	std	Y+2,r0		; byte 0
+	mov	ZL,r1		; byte 1
+	clr	ZH		; byte 2
+	mul	r18,r17
+	add	ZL,r0
+	adc	ZH,r1		; no carry out: FF*FF + FF < 10000
+	clr	r18		; byte 3
+	mul	r19,r16
+	add	ZL,r0
+	adc	ZH,r1
+	adc	r18,r18		; the carry into byte 3
+	std	Y+3,ZL
+	mul	r19,r17
+	add	ZH,r0
+	adc	r18,r1
+	st	Y,ZH
+	std	Y+1,r18
+.else
+	clr	r0		; the high half of the product
+	clr	r1
+	ldi	ZL,16
+	lsr	r17		; the multiplier's bits into the carry, one a turn
+	ror	r16
+_RUMStarStep:
+	brcc	_RUMStarSkip
+	add	r0,r18
+	adc	r1,r19
+_RUMStarSkip:
+	ror	r1
+	ror	r0
+	ror	r17
+	ror	r16
+	dec	ZL
+	brne	_RUMStarStep
+	std	Y+2,r16
+	std	Y+3,r17
+	st	Y,r0
+	std	Y+1,r1
+.endif
+.endmacro
+
+; ( n1 n2 -- d ) in place: the signed product of the top two cells.
+; Changes r0, r1, Ftmp1, Ftmp2, r18, r19, Z and T.
+.macro	_RMStar
+	ldd	r16,Y+1
+	ldd	r17,Y+3
+	eor	r16,r17
+	bst	r16,7		; T: the sign of the product
+	ld	r16,Y		; both factors by their magnitudes
+	ldd	r17,Y+1
+	sbrs	r17,7
+	rjmp	_RMStarSecond
+	_RNeg16	r17,r16
+	st	Y,r16
+	std	Y+1,r17
+_RMStarSecond:
+	ldd	r16,Y+2
+	ldd	r17,Y+3
+	sbrs	r17,7
+	rjmp	_RMStarMultiply
+	_RNeg16	r17,r16
+	std	Y+2,r16
+	std	Y+3,r17
+_RMStarMultiply:
+	_RUMStar
+	brtc	_RMStarDone
+	_RLoadD
+	_RNeg32
+	_RStoreD
+_RMStarDone:
+.endmacro
+
+; r17:r16 = r19:r18:r17:r16 / Z and r19:r18 = the remainder, unsigned.
+; When r19:r18 is not below Z (a divisor of 0, or a quotient wider than a
+; cell) both are 65535, T and r1 are cleared and r0 is 0; else r0 is 16.
+.macro	_RUDivCore
+	clr	r0		; turns so far
+	cp	r18,ZL
+	cpc	r19,ZH
+	brlo	_RUDivStep
+	ser	r16
+	ser	r17
+	ser	r18
+	ser	r19
+	clt
+	clr	r1
+	rjmp	_RUDivDone
+_RUDivStep:
+	lsl	r16
+	rol	r17
+	rol	r18
+	rol	r19
+	brcs	_RUDivSub	; a 17-bit remainder exceeds any divisor
+	cp	r18,ZL
+	cpc	r19,ZH
+	brlo	_RUDivNext
+_RUDivSub:
+	sub	r18,ZL
+	sbc	r19,ZH
+	inc	r16
+_RUDivNext:
+	inc	r0
+	sbrs	r0,4		; 16 turns
+	rjmp	_RUDivStep
+_RUDivDone:
+.endmacro
+
+; r17:r16 = the quotient and r19:r18 = the remainder of the signed double
+; r19:r18:r17:r16 divided by the signed cell Z, truncated toward 0 (the
+; remainder takes the dividend's sign). A divisor of 0 or a quotient wider
+; than a cell gives 65535 for both and leaves r0 at 0. Changes r1, Z and T.
+.macro	_RSMRem
+	mov	r1,r19		; the sign of the remainder
+	mov	r0,r19
+	eor	r0,ZH
+	bst	r0,7		; T: the sign of the quotient
+	sbrs	r19,7
+	rjmp	_RSMRemDivisor
+	_RNeg32
+_RSMRemDivisor:
+	sbrs	ZH,7
+	rjmp	_RSMRemDivide
+	_RNeg16	ZH,ZL
+_RSMRemDivide:
+	_RUDivCore
+	brtc	_RSMRemQuotient
+	_RNeg16	r17,r16
+_RSMRemQuotient:
+	sbrs	r1,7
+	rjmp	_RSMRemDone
+	_RNeg16	r19,r18
+_RSMRemDone:
+.endmacro
+
+; r19:r18:r17:r16 = the cell n1 below the top, sign-extended, and Z = the
+; top cell n2, taken off: the operands of / MOD /MOD.
+.macro	_RDivOperands
+	ld	ZL,Y+
+	ld	ZH,Y+
+	ld	r16,Y
+	ldd	r17,Y+1
+	clr	r18
+	sbrc	r17,7
+	ser	r18
+	mov	r19,r18
+.endmacro
+
+; Prints the unsigned number of @0 bytes at Y (low byte first) in decimal,
+; after a minus sign when r19 is not 0, right aligned in r18 characters, and
+; takes it off the data stack. The width and the sign, then the digits, wait
+; on the data stack below it. Changes Ftmp1, Ftmp2, r0, r1, r18, r19 and Z.
+.macro	_RPrintWide
+	movw	ZL,YL
+	st	-Y,r18		; the width
+	st	-Y,r19		; the sign
+	clr	r1		; digits so far
+_RPrintWideDigit:
+	adiw	ZL,@0		; past the high byte: the division goes down
+	ldi	r19,@0
+	clr	Ftmp1		; the remainder
+	clr	r18		; the quotient's bytes or-ed together
+_RPrintWideByte:
+	ld	r0,-Z
+	ldi	Ftmp2,8
+_RPrintWideBit:
+	lsl	r0
+	rol	Ftmp1
+	cpi	Ftmp1,10
+	brlo	_RPrintWideNext
+	subi	Ftmp1,10
+	inc	r0
+_RPrintWideNext:
+	dec	Ftmp2
+	brne	_RPrintWideBit
+	st	Z,r0
+	or	r18,r0
+	dec	r19
+	brne	_RPrintWideByte
+	subi	Ftmp1,-'0'
+	st	-Y,Ftmp1
+	inc	r1
+	tst	r18
+	brne	_RPrintWideDigit
+	movw	ZL,YL		; the sign and the width, above the digits
+	add	ZL,r1
+	adc	ZH,r18		; r18 is 0
+	ld	r19,Z+
+	ld	r18,Z
+	tst	r19
+	breq	_RPrintWidePad
+	ldi	Ftmp1,'-'
+	st	-Y,Ftmp1
+	inc	r1
+_RPrintWidePad:
+	sub	r18,r1
+	brcs	_RPrintWideOut
+	breq	_RPrintWideOut
+_RPrintWideSpace:
+	ldi	Ftmp1,' '
+	_REmit
+	dec	r18
+	brne	_RPrintWideSpace
+_RPrintWideOut:
+	ld	Ftmp1,Y+
+	_REmit
+	dec	r1
+	brne	_RPrintWideOut
+	adiw	YL,2+@0		; the sign, the width and the number
+.endmacro
+
+; r18 = the width w of U.R and .R, taken off the data stack: a width
+; beyond 255 or below 0 pads nothing.
+.macro	_RPopWidth
+	ld	r18,Y+
+	ld	r19,Y+
+	tst	r19
+	breq	_RPopWidthDone
+	clr	r18
+_RPopWidthDone:
+.endmacro
+
+; Copies from r1:r0 to r19:r18, both going up: Ftmp2 bytes, then 256 more
+; for each count of the byte at Y+1, which it counts down. Changes Ftmp1, Z.
+.macro	_RCopyUp
+	tst	Ftmp2
+	breq	_RCopyUpBlock
+_RCopyUpStep:
+	movw	ZL,r0
+	ld	Ftmp1,Z+
+	movw	r0,ZL
+	movw	ZL,r18
+	st	Z+,Ftmp1
+	movw	r18,ZL
+	dec	Ftmp2
+	brne	_RCopyUpStep
+_RCopyUpBlock:
+	ldd	Ftmp1,Y+1
+	subi	Ftmp1,1
+	brcs	_RCopyUpDone
+	std	Y+1,Ftmp1
+	rjmp	_RCopyUpStep	; Ftmp2 is 0: 256 bytes
+_RCopyUpDone:
+.endmacro
+
+; The same going down, from just below r1:r0 to just below r19:r18.
+.macro	_RCopyDown
+	tst	Ftmp2
+	breq	_RCopyDownBlock
+_RCopyDownStep:
+	movw	ZL,r0
+	ld	Ftmp1,-Z
+	movw	r0,ZL
+	movw	ZL,r18
+	st	-Z,Ftmp1
+	movw	r18,ZL
+	dec	Ftmp2
+	brne	_RCopyDownStep
+_RCopyDownBlock:
+	ldd	Ftmp1,Y+1
+	subi	Ftmp1,1
+	brcs	_RCopyDownDone
+	std	Y+1,Ftmp1
+	rjmp	_RCopyDownStep
+_RCopyDownDone:
+.endmacro
+.endif

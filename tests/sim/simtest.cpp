@@ -3,7 +3,7 @@
 // left on the data stack and in its variables, and sent on UART0, is
 // compared with the case.
 //
-//   mirtolan_simtest --compiler EXE [--archive FILE] [--extra-archive FILE]...
+//   mirtolan_simtest --compiler EXE [--cells 8|16] [--archive FILE] [--extra-archive FILE]...
 //                    [--every-word-of FILE] --header-dir DIR --mcu CORE --device NAME
 //                    --varbeg HEX --work DIR [--source-dir DIR] [--group NAME] [--only CASE]
 //                    CASEFILE
@@ -12,22 +12,25 @@
 // begin with ">>> " set what the case expects (see ParseDirective). Extra
 // archives (a device's register words) are read after the main one;
 // --every-word-of adds a case that runs every word of such an archive.
+// With --cells 16 the programs are compiled in 16-bit cells (the compiler
+// then takes the shipped 16-bit archives of the device, found through
+// --device), and the expected stacks are read as 16-bit cells.
 //
-//   mirtolan_simtest --coverage --archive FILE [--cover-device NAME=HEADERDIR]...
+//   mirtolan_simtest --coverage [--cells 8|16] --archive FILE [--cover-device NAME=HEADERDIR]...
 //                    [--source-dir DIR] CASEFILE
 //
 // checks instead that the cases run every word of the archive on every
 // device that supports it, and show the build stopping on every other.
 //
-//   mirtolan_simtest --check-stacks-with FORTHFILE --work DIR CASEFILE
+//   mirtolan_simtest --check-stacks-with FORTHFILE [--cells 8|16] --work DIR CASEFILE
 //
 // runs a gforth program that prints "case: cells" lines and compares them
-// with those cases' expected stacks.
+// with those cases' expected stacks in that cell size.
 //
-//   mirtolan_simtest --wordref FILE [--check] --archive FILE --header-dir DIR --work DIR
-//                    [--device TITLE] [--cover-device NAME=HEADERDIR]...
+//   mirtolan_simtest --wordref FILE [--check] --archive FILE [--archive16 FILE] --header-dir DIR
+//                    --work DIR [--device TITLE] [--cover-device NAME=HEADERDIR]...
 //
-// writes the word reference made from the archive's doc lines, or checks
+// writes the word reference made from the archives' doc lines, or checks
 // that FILE holds it.
 
 #include <spawn.h>
@@ -36,6 +39,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -62,6 +66,10 @@ constexpr std::uint64_t DefaultCycleLimit = 2'000'000;
 constexpr const char* CaseMark = "### ";
 constexpr const char* DirectiveMark = ">>> ";
 
+// The two cell sizes a case runs in.
+constexpr int ByteCells = 8;
+constexpr int WideCells = 16;
+
 struct Case {
     std::string name;
     int line = 0;                 // where the case starts, for reports
@@ -69,9 +77,10 @@ struct Case {
     std::string sourceFile;       // compile this file instead of the lines
     std::vector<std::string> compilerArgs;
     std::vector<std::string> devices; // empty: every device
+    std::vector<int> cellSizes;   // the cell sizes the case runs in; empty: both
     std::string group;            // empty: the default run
-    std::vector<int> stack;
-    std::vector<int> vars;
+    std::vector<long> stack;      // cells, bottom first, each masked to the cell size
+    std::vector<int> vars;        // bytes from the variable start up
     std::uint64_t cycles = DefaultCycleLimit;
     simtest::Ending ending = simtest::Ending::Slept;
     std::optional<std::uint16_t> watch;
@@ -88,6 +97,8 @@ constexpr double ElapsedTolerance = 0.01;
 
 struct Options {
     std::string compiler, archive, headerDir, mcu, device, varbeg, work, sourceDir, only, group, caseFile;
+    std::string archive16; // the 16-bit archive, for the word reference
+    int cells = ByteCells; // the cell size the cases are compiled and read in
     std::vector<std::string> extraArchives; // device archives appended to the main one
     std::vector<std::string> coverageDevices; // NAME=HEADERDIR pairs the coverage check covers
     std::string wordRef;   // write the word reference here instead of running cases
@@ -130,23 +141,32 @@ bool parseInt(const std::string& text, int base, long& value)
     return end && *end == '\0';
 }
 
-bool parseBytes(const std::vector<std::string>& words, std::vector<int>& out)
+// Values from words[1] on that fit `bits` bits, written signed or not
+// (-1 is 255 in a byte), masked to those bits.
+template <typename T>
+bool parseValues(const std::vector<std::string>& words, int bits, std::vector<T>& out)
 {
+    const long mask = (1L << bits) - 1;
     for (std::size_t i = 1; i < words.size(); ++i) {
         long v = 0;
-        // Bytes may be written signed: -1 is 255.
-        if (!parseInt(words[i], 10, v) || v < -128 || v > 255)
+        if (!parseInt(words[i], 10, v) || v < -(1L << (bits - 1)) || v > mask)
             return false;
-        out.push_back(int(v & 0xFF));
+        out.push_back(T(v & mask));
     }
     return true;
 }
 
+bool parseBytes(const std::vector<std::string>& words, std::vector<int>& out)
+{
+    return parseValues(words, ByteCells, out);
+}
+
 // Directives: stack V..., vars V..., option ARG..., device NAME...,
-// file PATH, group NAME, cycles N, ending slept|limit, watch HEXADDR|var[+K]
-// MINCHANGES, elapsed N ms|us, uart TEXT, input TEXT, error TEXT (the head
-// of cases.txt says what each means).
-bool ParseDirective(Case& c, const std::string& text)
+// cells 8|16, file PATH, group NAME, cycles N, ending slept|limit, watch
+// HEXADDR|var[+K] MINCHANGES, elapsed N ms|us, uart TEXT, input TEXT, error
+// TEXT (the head of cases.txt says what each means). Stacks are read in
+// cells of `cellBits`.
+bool ParseDirective(Case& c, const std::string& text, int cellBits)
 {
     const auto words = splitWords(text);
     if (words.empty())
@@ -154,9 +174,17 @@ bool ParseDirective(Case& c, const std::string& text)
     const std::string& key = words[0];
     long v = 0;
     if (key == "stack")
-        return parseBytes(words, c.stack);
+        return parseValues(words, cellBits, c.stack);
     if (key == "vars")
         return parseBytes(words, c.vars);
+    if (key == "cells") {
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            if (words[i] != "8" && words[i] != "16")
+                return false;
+            c.cellSizes.push_back(words[i] == "8" ? ByteCells : WideCells);
+        }
+        return words.size() > 1;
+    }
     if (key == "option") {
         c.compilerArgs.insert(c.compilerArgs.end(), words.begin() + 1, words.end());
         return true;
@@ -221,7 +249,69 @@ bool ParseDirective(Case& c, const std::string& text)
     return false;
 }
 
-bool readCases(const std::string& path, std::vector<Case>& cases)
+bool forCells(const Case& c, int cellBits)
+{
+    return c.cellSizes.empty() ||
+           std::find(c.cellSizes.begin(), c.cellSizes.end(), cellBits) != c.cellSizes.end();
+}
+
+// The directives that a case may give for one cell size alone, by a key
+// with the size after it ("stack16 300"): in a run of that size they take
+// the place of the same key's plain lines, in the other they are ignored.
+constexpr std::array<std::string_view, 6> SizedKeys{"stack", "vars", "uart", "error", "device", "option"};
+
+struct DirectiveLine {
+    int line = 0;       // in the case file, for reports
+    std::string text;   // after the ">>> " mark
+};
+
+// Splits "stack16" into "stack" and 16; a key without a size gets 0.
+std::pair<std::string, int> sizedKey(const std::string& key)
+{
+    for (const auto size : {WideCells, ByteCells}) {
+        const std::string suffix = std::to_string(size);
+        for (const auto base : SizedKeys)
+            if (key == std::string(base) + suffix)
+                return {std::string(base), size};
+    }
+    return {key, 0};
+}
+
+// Applies a case's directives for a run in cells of `cellBits`; the lines
+// for the other size are parsed too, so that a mistake in them shows.
+bool applyDirectives(Case& c, const std::vector<DirectiveLine>& lines, int cellBits, const std::string& path)
+{
+    // A case of one cell size alone reads its plain lines in that size,
+    // also in a run of the other size, which it skips.
+    Case sizes;
+    for (const auto& d : lines)
+        if (d.text.rfind("cells ", 0) == 0)
+            ParseDirective(sizes, d.text, cellBits);
+    if (!forCells(sizes, cellBits))
+        cellBits = sizes.cellSizes.front();
+    std::set<std::string> sized; // keys this size gives its own lines for
+    for (const auto& d : lines) {
+        const auto words = splitWords(d.text);
+        if (!words.empty())
+            if (const auto [base, size] = sizedKey(words[0]); size == cellBits)
+                sized.insert(base);
+    }
+    bool ok = true;
+    for (const auto& d : lines) {
+        const auto words = splitWords(d.text);
+        const auto [base, size] = sizedKey(words.empty() ? "" : words[0]);
+        const std::string text = size ? base + d.text.substr(d.text.find(words[0]) + words[0].size()) : d.text;
+        Case scratch;
+        const bool applies = size ? size == cellBits : !sized.count(base);
+        if (!ParseDirective(applies ? c : scratch, text, size ? size : cellBits)) {
+            std::cerr << path << ":" << d.line << ": bad directive: " << DirectiveMark << d.text << "\n";
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool readCases(const std::string& path, int cellBits, std::vector<Case>& cases)
 {
     std::ifstream in(path);
     if (!in) {
@@ -231,11 +321,18 @@ bool readCases(const std::string& path, std::vector<Case>& cases)
     std::string line;
     int lineNo = 0;
     bool ok = true;
+    std::vector<DirectiveLine> directives; // of the case being read
+    auto finishCase = [&] {
+        if (!cases.empty() && !applyDirectives(cases.back(), directives, cellBits, path))
+            ok = false;
+        directives.clear();
+    };
     while (std::getline(in, line)) {
         ++lineNo;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.rfind(CaseMark, 0) == 0) {
+            finishCase();
             Case c;
             c.name = line.substr(std::string(CaseMark).size());
             c.line = lineNo;
@@ -250,14 +347,12 @@ bool readCases(const std::string& path, std::vector<Case>& cases)
         } else if (cases.empty()) {
             continue; // the file's own comments
         } else if (line.rfind(DirectiveMark, 0) == 0) {
-            if (!ParseDirective(cases.back(), line.substr(std::string(DirectiveMark).size()))) {
-                std::cerr << path << ":" << lineNo << ": bad directive: " << line << "\n";
-                ok = false;
-            }
+            directives.push_back({lineNo, line.substr(std::string(DirectiveMark).size())});
         } else {
             cases.back().source.push_back(line);
         }
     }
+    finishCase();
     return ok;
 }
 
@@ -307,6 +402,32 @@ std::string bytesText(const std::vector<int>& values)
 {
     return bytesText(std::vector<std::uint8_t>(values.begin(), values.end()));
 }
+
+std::string cellsText(const std::vector<long>& cells)
+{
+    std::string s;
+    for (auto v : cells)
+        s += (s.empty() ? "" : " ") + std::to_string(v);
+    return "[" + s + "]";
+}
+
+// The data stack's bytes, bottom first, as cells of `cellBits`: a 16-bit
+// cell lies low byte first, so bottom first its high byte comes first.
+std::optional<std::vector<long>> stackCells(const std::vector<std::uint8_t>& bytes, int cellBits)
+{
+    const std::size_t width = std::size_t(cellBits / 8);
+    if (bytes.size() % width)
+        return std::nullopt;
+    std::vector<long> cells;
+    for (std::size_t i = 0; i < bytes.size(); i += width) {
+        long v = 0;
+        for (std::size_t k = 0; k < width; ++k)
+            v = v << 8 | bytes[i + k];
+        cells.push_back(v);
+    }
+    return cells;
+}
+
 
 bool forDevice(const Case& c, const std::string& device)
 {
@@ -385,6 +506,10 @@ std::string runCase(const Case& c, const Options& o)
     std::vector<std::string> compile{o.compiler, "--varbeg", o.varbeg, "-o", asmFile};
     if (!o.archive.empty())
         compile.insert(compile.end(), {"--archive", o.archive});
+    // The 16-bit archive and the device's 16-bit register words are the
+    // shipped ones beside the compiler, which the device brings in.
+    if (o.cells == WideCells)
+        compile.insert(compile.end(), {"--cells", "16", "--device", o.mcu});
     compile.insert(compile.end(), c.compilerArgs.begin(), c.compilerArgs.end());
     compile.push_back(source);
     if (runTool(compile, base + ".compile.log") != 0)
@@ -444,10 +569,13 @@ std::string runCase(const Case& c, const Options& o)
              std::to_string(result->cycles) + " cycles, expected " + simtest::EndingName(c.ending));
     // A run stopped at the cycle limit is caught mid-word: its stacks say nothing.
     if (c.ending == simtest::Ending::Slept) {
+        const auto cells = stackCells(result->stack, o.cells);
         if (result->stackUnderflow)
-            fail("data stack underflow by " + std::to_string(result->stackUnderflow));
-        else if (result->stack != std::vector<std::uint8_t>(c.stack.begin(), c.stack.end()))
-            fail("stack " + bytesText(result->stack) + ", expected " + bytesText(c.stack));
+            fail("data stack underflow by " + std::to_string(result->stackUnderflow) + " bytes");
+        else if (!cells)
+            fail("the data stack holds an odd number of bytes " + bytesText(result->stack));
+        else if (*cells != c.stack)
+            fail("stack " + cellsText(*cells) + ", expected " + cellsText(c.stack));
         if (result->loopStackDepth)
             fail("loop stack left at depth " + std::to_string(result->loopStackDepth));
         if (result->hardwareStackDepth)
@@ -611,7 +739,7 @@ std::set<std::string> caseWords(const Case& c, const std::string& sourceDir)
 // that a new entry cannot ship untested. Every entry needs a doc line too.
 // Returns the number of gaps.
 int reportUncoveredWords(const std::vector<Entry>& entries, const std::vector<Case>& cases,
-                         const std::vector<Device>& devices, const std::string& sourceDir)
+                         const std::vector<Device>& devices, const std::string& sourceDir, int cellBits)
 {
     std::vector<std::set<std::string>> used;
     for (const auto& c : cases)
@@ -629,10 +757,11 @@ int reportUncoveredWords(const std::vector<Entry>& entries, const std::vector<Ca
             bool found = false;
             for (std::size_t i = 0; i < cases.size() && !found; ++i)
                 found = used[i].count(upper(e.name)) && forDevice(cases[i], d.name) &&
-                        cases[i].buildError.empty() != mustFail && cases[i].group.empty();
+                        forCells(cases[i], cellBits) && cases[i].buildError.empty() != mustFail &&
+                        cases[i].group.empty();
             if (!found) {
                 std::cout << (mustFail ? "no case shows that the build stops when " : "no case runs ") << e.name
-                          << (mustFail ? " is used on " : " on ") << d.name << "\n";
+                          << (mustFail ? " is used on " : " on ") << d.name << " in " << cellBits << "-bit cells\n";
                 ++missing;
             }
         }
@@ -642,8 +771,8 @@ int reportUncoveredWords(const std::vector<Entry>& entries, const std::vector<Ca
 
 // The size in instruction words of each entry's body with its ret, found by
 // assembling the body alone behind the header of headerDir.
-std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entry>& entries, const Options& o,
-                                                          std::string& error)
+std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entry>& entries, int cellBits,
+                                                          const Options& o, std::string& error)
 {
     std::error_code ec;
     fs::create_directories(o.work, ec);
@@ -652,6 +781,8 @@ std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entr
         const std::string base = (fs::path(o.work) / "measure").string();
         {
             std::ofstream out(base + ".asm");
+            if (cellBits == WideCells)
+                out << ".equ\tCELL_BITS\t= 16\n";
             out << ".include \"4thHead.asm\"\nmain:\n_RMeasureStart:\n";
             for (const auto& l : e.body)
                 out << l << "\n";
@@ -684,33 +815,115 @@ std::string cell(const std::string& text)
     return out;
 }
 
-std::string wordReference(const std::vector<Entry>& entries, const std::vector<Device>& devices,
-                          const std::map<std::string, long>& sizes, const std::string& sizeDevice)
+// One archive as the word reference sees it: its entries and their sizes.
+struct MeasuredArchive {
+    std::vector<Entry> entries;
+    std::map<std::string, long> sizes; // instruction words by entry name
+};
+
+// Where the archive says a word does not build: "all", or "not t85".
+std::string devicesText(const Entry& e, const std::vector<Device>& devices)
+{
+    std::string where = "all";
+    for (const auto& d : devices)
+        if (!lacking(e, d).empty())
+            where = (where == "all" ? "not " : where + ", ") + d.name;
+    return where;
+}
+
+const Entry* findEntry(const std::vector<Entry>& entries, const std::string& name)
+{
+    const auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.name == name; });
+    return it == entries.end() ? nullptr : &*it;
+}
+
+// The text of one column for both cell sizes: once when they agree, else
+// the 8-bit text and then the 16-bit one after "16-bit cells:".
+std::string bothSizes(const std::string& byteText, const std::string& wideText)
+{
+    if (byteText == wideText || wideText.empty())
+        return byteText;
+    if (byteText.empty())
+        return wideText;
+    return byteText + " **16-bit cells:** " + wideText;
+}
+
+// The reference of the 8-bit archive, with the 16-bit archive's words
+// folded into the same rows: the 8-bit archive gives the sections and the
+// order, a word of the 16-bit archive alone follows the word it follows
+// there, and where the two say different things a row says both.
+std::string wordReference(const MeasuredArchive& bytes, const MeasuredArchive* wide,
+                          const std::vector<Device>& devices, const std::string& sizeDevice)
 {
     std::ostringstream out;
     out << "# Word reference\n\n"
-           "Generated from the doc lines of `runtime/Mirtolan.arch` by `mirtolan_simtest --wordref` "
-           "(the build target `wordref` rewrites this file; the test `sim.wordref` fails when it is out of "
-           "step). A cell is one byte, a double `d` two cells with the high cell below; `addr` is an "
-           "address (a double), `faddr` a byte address in flash. Size is in instruction words with the "
-           "final `ret`, on the "
-        << sizeDevice << ".\n";
+           "Generated from the doc lines of `runtime/Mirtolan.arch`"
+        << (wide ? " (8-bit cells) and `runtime/Mirtolan16.arch` (16-bit cells)" : "")
+        << " by `mirtolan_simtest --wordref` (the build target `wordref` rewrites this file; the test "
+           "`sim.wordref` fails when it is out of step). In 8-bit cells, the default, a cell is one byte, a "
+           "double `d` two cells with the high cell below; `addr` is an address (a double), `faddr` a byte "
+           "address in flash.";
+    if (wide)
+        out << " In 16-bit cells (`--cells 16`, or `USE16BIT` at the top of a source) a cell is 16 bits, a "
+               "double 32 bits with the high cell on top, and `addr` and `faddr` are one cell; where a word "
+               "differs there, its row goes on after **16-bit cells:**.";
+    out << " Size is in instruction words with the final `ret`, on the " << sizeDevice
+        << (wide ? ", in each cell size (- where the word is missing)" : "") << ".\n";
+
+    // The rows in order: each 8-bit entry, then the 16-bit entries that
+    // follow it in their archive and have no 8-bit twin.
+    std::vector<std::pair<const Entry*, const Entry*>> rows;
+    std::map<std::string, std::vector<const Entry*>> after; // 16-bit words alone, by the word before them
+    if (wide) {
+        std::string previous;
+        for (const auto& e : wide->entries) {
+            if (!findEntry(bytes.entries, e.name))
+                after[previous].push_back(&e);
+            else
+                previous = e.name;
+        }
+    }
+    for (const auto* e : after[""])
+        rows.push_back({nullptr, e});
+    for (const auto& e : bytes.entries) {
+        rows.push_back({&e, wide ? findEntry(wide->entries, e.name) : nullptr});
+        for (const auto* w : after[e.name])
+            rows.push_back({nullptr, w});
+    }
+
+    auto size = [](const MeasuredArchive& a, const Entry* e) {
+        const auto it = e ? a.sizes.find(e->name) : a.sizes.end();
+        return it == a.sizes.end() ? std::string("-") : std::to_string(it->second);
+    };
     std::string section = "\1";
-    for (const auto& e : entries) {
+    for (const auto& [byteEntry, wideEntry] : rows) {
+        const Entry& e = byteEntry ? *byteEntry : *wideEntry;
         if (isInternal(e))
             continue;
-        if (e.section != section) {
+        if (byteEntry && e.section != section) {
             section = e.section;
-            out << "\n## " << (section.empty() ? "Words" : section) << "\n\n"
-                << "| Word | Stack | Description | Devices | Size |\n|---|---|---|---|---|\n";
+            out << "\n## " << (section.empty() ? "Words" : section) << "\n\n";
+            if (wideEntry && wideEntry->section != section)
+                out << "In 16-bit cells: " << wideEntry->section << ".\n\n";
+            out << (wide ? "| Word | Stack | Description | Devices | Size 8 | Size 16 |\n|---|---|---|---|---|---|\n"
+                         : "| Word | Stack | Description | Devices | Size |\n|---|---|---|---|---|\n");
         }
-        std::string where = "all";
-        for (const auto& d : devices)
-            if (!lacking(e, d).empty())
-                where = (where == "all" ? "not " : where + ", ") + d.name;
-        const auto size = sizes.find(e.name);
-        out << "| `" << cell(e.name) << "` | `" << cell(e.effect) << "` | " << cell(e.description) << " | " << where
-            << " | " << (size == sizes.end() ? 0 : size->second) << " |\n";
+        const auto code = [](const std::string& text) { return text.empty() ? text : "`" + cell(text) + "`"; };
+        std::string description = bothSizes(byteEntry ? cell(byteEntry->description) : "",
+                                             wideEntry ? cell(wideEntry->description) : "");
+        if (wide && !byteEntry)
+            description = "(16-bit cells only) " + description;
+        if (wide && !wideEntry)
+            description = "(8-bit cells only) " + description;
+        out << "| `" << cell(e.name) << "` | "
+            << bothSizes(byteEntry ? code(byteEntry->effect) : "", wideEntry ? code(wideEntry->effect) : "") << " | "
+            << description << " | "
+            << bothSizes(byteEntry ? devicesText(*byteEntry, devices) : "",
+                         wideEntry ? devicesText(*wideEntry, devices) : "")
+            << " | " << size(bytes, byteEntry);
+        if (wide)
+            out << " | " << size(*wide, wideEntry);
+        out << " |\n";
     }
     return out.str();
 }
@@ -718,7 +931,7 @@ std::string wordReference(const std::vector<Entry>& entries, const std::vector<D
 // A case that runs every word of an archive whose words only push, such as
 // a device's register words, and drops what each pushes by its doc line:
 // every one must assemble and leave what it says.
-Case everyWordCase(const std::vector<Entry>& entries)
+Case everyWordCase(const std::vector<Entry>& entries, int cellBits)
 {
     Case c;
     c.name = "every-word-of-the-device-archive";
@@ -727,8 +940,9 @@ Case everyWordCase(const std::vector<Entry>& entries)
     for (const auto& e : entries) {
         const auto arrow = e.effect.find("-- ");
         const auto pushed = arrow == std::string::npos ? 0 : splitWords(e.effect.substr(arrow + 3)).size() - 1;
-        // An address is two cells, everything else one.
-        const bool address = pushed == 1 && e.effect.find("addr") != std::string::npos;
+        // An address is two cells in 8-bit cells, everything else one.
+        const bool address =
+            pushed == 1 && e.effect.find("addr") != std::string::npos && cellBits == ByteCells;
         c.source.push_back("  " + e.name + (address ? " 2DROP" : pushed == 1 ? " DROP" : ""));
     }
     c.source.push_back(";");
@@ -742,6 +956,7 @@ bool parseOptions(int argc, char** argv, Options& o)
         {"--device", &o.device},     {"--varbeg", &o.varbeg},        {"--work", &o.work},
         {"--source-dir", &o.sourceDir}, {"--only", &o.only}, {"--group", &o.group}, {"--wordref", &o.wordRef},
         {"--every-word-of", &o.everyWordOf}, {"--check-stacks-with", &o.gforthCheck},
+        {"--archive16", &o.archive16},
     };
     const std::vector<std::pair<std::string, std::vector<std::string>*>> lists{
         {"--extra-archive", &o.extraArchives}, {"--cover-device", &o.coverageDevices}};
@@ -766,6 +981,13 @@ bool parseOptions(int argc, char** argv, Options& o)
         }
         if (arg == "--check") {
             o.check = true;
+            continue;
+        }
+        if (arg == "--cells" && i + 1 < argc) {
+            const std::string size = argv[++i];
+            if (size != "8" && size != "16")
+                return false;
+            o.cells = size == "16" ? WideCells : ByteCells;
             continue;
         }
         if (!o.caseFile.empty() || arg.rfind("--", 0) == 0)
@@ -801,8 +1023,8 @@ int checkStacksWithGforth(const Options& o, const std::vector<Case>& cases)
         if (colon == std::string::npos)
             continue;
         const std::string name = line.substr(0, colon);
-        std::vector<int> expected;
-        if (!parseBytes(splitWords("stack " + line.substr(colon + 2)), expected)) {
+        std::vector<long> expected;
+        if (!parseValues(splitWords("stack " + line.substr(colon + 2)), o.cells, expected)) {
             std::cout << "gforth printed a line that is no stack: " << line << "\n";
             ++wrong;
             continue;
@@ -812,8 +1034,8 @@ int checkStacksWithGforth(const Options& o, const std::vector<Case>& cases)
             std::cout << "gforth computed the case " << name << ", which " << o.caseFile << " lacks\n";
             ++wrong;
         } else if (c->stack != expected) {
-            std::cout << "case " << name << " expects the stack " << bytesText(c->stack) << ", gforth computes "
-                      << bytesText(expected) << "\n";
+            std::cout << "case " << name << " expects the stack " << cellsText(c->stack) << " in " << o.cells
+                      << "-bit cells, gforth computes " << cellsText(expected) << "\n";
             ++wrong;
         }
         ++checked;
@@ -829,13 +1051,25 @@ int checkStacksWithGforth(const Options& o, const std::vector<Case>& cases)
 int runWordRef(const Options& o, const std::vector<Device>& devices)
 {
     std::string error;
-    const auto entries = readArchive(o.archive, error);
-    const auto sizes = error.empty() ? measureEntries(entries, o, error) : std::nullopt;
-    if (!sizes) {
+    auto measured = [&](const std::string& path, int cellBits) -> std::optional<MeasuredArchive> {
+        MeasuredArchive a;
+        a.entries = readArchive(path, error);
+        if (!error.empty())
+            return std::nullopt;
+        auto sizes = measureEntries(a.entries, cellBits, o, error);
+        if (!sizes)
+            return std::nullopt;
+        a.sizes = std::move(*sizes);
+        return a;
+    };
+    const auto bytes = measured(o.archive, ByteCells);
+    const auto wide = bytes && !o.archive16.empty() ? measured(o.archive16, WideCells) : std::nullopt;
+    if (!bytes || (!o.archive16.empty() && !wide)) {
         std::cerr << error << "\n";
         return 2;
     }
-    const std::string text = wordReference(entries, devices, *sizes, o.device.empty() ? "ATmega328P" : o.device);
+    const std::string text =
+        wordReference(*bytes, wide ? &*wide : nullptr, devices, o.device.empty() ? "ATmega328P" : o.device);
     if (o.check) {
         std::ifstream in(o.wordRef, std::ios::binary);
         std::ostringstream current;
@@ -865,13 +1099,15 @@ int main(int argc, char** argv)
 {
     Options o;
     if (!parseOptions(argc, argv, o)) {
-        std::cerr << "usage: mirtolan_simtest --compiler EXE [--archive FILE] [--extra-archive FILE]... --header-dir DIR"
+        std::cerr << "usage: mirtolan_simtest --compiler EXE [--cells 8|16] [--archive FILE] [--extra-archive FILE]..."
+                     " --header-dir DIR"
                      " --mcu CORE --device NAME --varbeg HEX --work DIR [--source-dir DIR] [--group NAME]"
                      " [--only CASE] CASEFILE\n"
-                     "       mirtolan_simtest --coverage --archive FILE [--cover-device NAME=HEADERDIR]..."
+                     "       mirtolan_simtest --coverage [--cells 8|16] --archive FILE [--cover-device NAME=HEADERDIR]..."
                      " [--source-dir DIR] CASEFILE\n"
-                     "       mirtolan_simtest --check-stacks-with FORTHFILE --work DIR CASEFILE\n"
-                     "       mirtolan_simtest --wordref FILE [--check] --archive FILE --header-dir DIR --work DIR"
+                     "       mirtolan_simtest --check-stacks-with FORTHFILE [--cells 8|16] --work DIR CASEFILE\n"
+                     "       mirtolan_simtest --wordref FILE [--check] --archive FILE [--archive16 FILE] --header-dir DIR"
+                     " --work DIR"
                      " [--device TITLE] [--cover-device NAME=HEADERDIR]...\n";
         return 2;
     }
@@ -888,7 +1124,7 @@ int main(int argc, char** argv)
     if (!o.wordRef.empty())
         return runWordRef(o, devices);
     std::vector<Case> cases;
-    if (!readCases(o.caseFile, cases))
+    if (!readCases(o.caseFile, o.cells, cases))
         return 2;
     if (!o.gforthCheck.empty())
         return checkStacksWithGforth(o, cases) == 0 ? 0 : 1;
@@ -901,7 +1137,7 @@ int main(int argc, char** argv)
         }
         if (devices.empty())
             devices.push_back(Device{});
-        return reportUncoveredWords(entries, cases, devices, o.sourceDir) == 0 ? 0 : 1;
+        return reportUncoveredWords(entries, cases, devices, o.sourceDir, o.cells) == 0 ? 0 : 1;
     }
     if (!o.everyWordOf.empty()) {
         std::string error;
@@ -910,13 +1146,14 @@ int main(int argc, char** argv)
             std::cerr << error << "\n";
             return 2;
         }
-        cases.push_back(everyWordCase(entries));
+        cases.push_back(everyWordCase(entries, o.cells));
     }
     if (!joinArchives(o))
         return 2;
     int run = 0, failed = 0;
     for (const auto& c : cases) {
-        if (!forDevice(c, o.device) || c.group != o.group || (!o.only.empty() && c.name != o.only))
+        if (!forDevice(c, o.device) || !forCells(c, o.cells) || c.group != o.group ||
+            (!o.only.empty() && c.name != o.only))
             continue;
         ++run;
         const std::string failure = runCase(c, o);
@@ -925,6 +1162,7 @@ int main(int argc, char** argv)
             std::cout << "FAIL " << c.name << " (" << o.caseFile << ":" << c.line << ")\n" << failure;
         }
     }
-    std::cout << o.device << ": " << run - failed << " of " << run << " cases passed\n";
+    std::cout << o.device << " (" << o.cells << "-bit cells): " << run - failed << " of " << run
+              << " cases passed\n";
     return failed == 0 && run > 0 ? 0 : 1;
 }
