@@ -40,6 +40,8 @@ constexpr const char* Usage =
     "      --archive FILE read the word archive from FILE (default: Mirtolan.arch\n"
     "                     in the current directory, else the archive shipped\n"
     "                     with the compiler)\n"
+    "      --archive16 FILE  the word archive of the 16-bit cells (default:\n"
+    "                     Mirtolan16.arch shipped with the compiler)\n"
     "      --zcall        write calls as Zcall/Zjmp instead of rcall/rjmp\n"
     "      --no-header    leave out the header that includes 4thHead.asm\n"
     "      --varbeg HEX   first data-memory address for variables (default: the\n"
@@ -79,6 +81,7 @@ constexpr const char* Usage =
 
 struct Options {
     std::string archive;
+    std::string archive16;  // --archive16; empty: the shipped one
     std::string output;
     std::string source;
     std::optional<std::string> varbeg; // none: the device's default
@@ -177,6 +180,8 @@ Options parse(const std::vector<std::string>& args)
             if (*cv != "8" && *cv != "16")
                 throw UsageError{"--cells takes 8 or 16, not " + *cv};
             o.cells = *cv == "16" ? WideCellBits : ByteCellBits;
+        } else if (auto v16 = valueOf(a, "--archive16", args, i)) {
+            o.archive16 = *v16;
         } else if (auto v = valueOf(a, "--archive", args, i)) {
             o.archive = *v;
         } else if (auto v2 = valueOf(a, "--varbeg", args, i)) {
@@ -277,6 +282,7 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     b.useZcall = o.zcall;
     b.includeHeader = o.header;
     b.archive = archive;
+    b.archive16 = o.archive16;
     b.cellBits = o.cells;
     b.runtimeDirs = dirs;
     b.listingFile = o.output;
@@ -392,7 +398,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         c.OutputFile = o.output;
     try {
         // A chosen device brings its own words (its registers).
-        LoadArchives(c, findArchive(o, dirs), "", dirs, o.device.empty() ? nullptr : device);
+        LoadArchives(c, findArchive(o, dirs), o.archive16, dirs, o.device.empty() ? nullptr : device);
         if (o.source == "-") {
             CompileSource(c, SplitLineList(readAll(in)));
         } else {
