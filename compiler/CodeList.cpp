@@ -116,6 +116,14 @@ void LineList::prepend(const LineList& front)
     starts_.insert(starts_.begin(), front.starts_.begin(), front.starts_.end());
 }
 
+void LineList::truncate(std::size_t lines)
+{
+    if (lines >= size())
+        return;
+    text_.resize(starts_[lines]);
+    starts_.resize(lines);
+}
+
 void LineList::reserve(std::size_t bytes, std::size_t lines)
 {
     text_.reserve(bytes);
@@ -314,7 +322,11 @@ void CodeList::unindex(std::size_t line)
         control_[l.kind][l.number] = false;
         return;
     }
-    std::size_t i = findSlot(label, std::uint32_t(FoldedHash(label)));
+    removeSlot(findSlot(label, std::uint32_t(FoldedHash(label))));
+}
+
+void CodeList::removeSlot(std::size_t i)
+{
     // Backward-shift deletion keeps every probe run unbroken without tombstones.
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t j = (i + 1) & mask; slots_[j].length != 0; j = (j + 1) & mask) {
@@ -328,6 +340,30 @@ void CodeList::unindex(std::size_t line)
     }
     slots_[i] = Slot{};
     --used_;
+}
+
+void CodeList::truncate(std::size_t lines)
+{
+    for (std::size_t line = size(); line-- > lines;) {
+        const std::string_view label = lines_[line];
+        if (!isLabelShaped(label))
+            continue;
+        if (ControlLabel l; controlLabel(label, l)) {
+            if (l.number < control_[l.kind].size())
+                control_[l.kind][l.number] = false;
+            continue;
+        }
+        if (slots_.empty())
+            continue;
+        // The slot goes only when this line made it; an earlier line's label stays.
+        const std::size_t slot = findSlot(label, std::uint32_t(FoldedHash(label)));
+        if (slots_[slot].length != 0 && slots_[slot].start == lines_.startOf(line))
+            removeSlot(slot);
+    }
+    lines_.truncate(lines);
+    newest_ = SIZE_MAX;
+    if (map_)
+        map_->truncate(lines);
 }
 
 void CodeList::push_back(std::string_view line) { push_back({line}); }

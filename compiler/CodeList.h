@@ -60,6 +60,8 @@ public:
     void insert(std::size_t i, std::string_view line);
     // Puts the lines of `front` before the current ones.
     void prepend(const LineList& front);
+    // Keeps the first `lines` lines and drops the rest.
+    void truncate(std::size_t lines);
     void clear();
 
     std::size_t size() const { return starts_.size(); }
@@ -130,6 +132,8 @@ public:
     void push_back(std::string_view line);
     void push_back(std::initializer_list<std::string_view> pieces);
     void replaceBack(std::string_view line);
+    // Takes back every line from `lines` on, with their labels and origins.
+    void truncate(std::size_t lines);
     void clear();
     // Makes room for text of `bytes` bytes.
     void reserve(std::size_t bytes) { lines_.reserve(bytes, bytes / 16); }
@@ -167,6 +171,7 @@ private:
     void grow();
     void index(std::size_t line);
     void unindex(std::size_t line);
+    void removeSlot(std::size_t slot);
 
     LineList lines_;          // the lines
     std::vector<bool> control_[2]; // bit n of each kind: a line is that control label

@@ -13,6 +13,12 @@ LineOrigin LineMap::at(std::size_t index) const
     return std::prev(after)->origin;
 }
 
+void LineMap::truncate(std::size_t lines)
+{
+    while (!runs_.empty() && runs_.back().first >= lines)
+        runs_.pop_back();
+}
+
 std::uint32_t LineMaps::intern(std::string_view name)
 {
     const auto [it, added] = nameIndex_.try_emplace(std::string(name), std::uint32_t(names.size() + 1));

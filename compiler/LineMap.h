@@ -47,6 +47,8 @@ public:
             runs_.push_back({index, current});
     }
     LineOrigin at(std::size_t index) const;
+    // Forgets the lines from `lines` on, which the list has taken back.
+    void truncate(std::size_t lines);
     void clear()
     {
         runs_.clear();
