@@ -325,6 +325,8 @@ BuildResult BuildHex(const BuildOptions& o)
     c.Map = std::make_unique<LineMaps>();
     c.UseZcall = o.useZcall;
     c.CellBits = o.cellBits;
+    c.Optimise = o.optimise;
+    c.OptimiseSkip = o.optimiseSkip;
     c.IncludeHeader = o.includeHeader;
     c.VarStart = r.varStart;
     c.SourceFileName = o.sourceFile;

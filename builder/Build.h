@@ -65,6 +65,8 @@ struct CodeSpot {
 
 struct BuildOptions {
     int cellBits = 8;                 // the cell size unless the source says otherwise (USE16BIT, USE8BIT): 8 or 16
+    bool optimise = false;            // the optimiser rewrites each definition (--opt)
+    unsigned optimiseSkip = 0;        // optimiser steps left out (OptStep bits), to measure each one
     std::string sourceFile;           // the Forth source; the listing and the .hex are named after it
     const LineList* sourceText = nullptr; // the source's lines when they are not to be read from sourceFile (the window's editor)
     const Device* device = nullptr;   // the target; null means the default device

@@ -18,6 +18,8 @@
 
 namespace mirtolan {
 
+struct OptimiserState;
+
 // A failure of the environment (bad VarStart, archive routine missing, an
 // archive entry without its closing line, a file that cannot be read or
 // written). It abandons the compile; problems in the source never raise it.
@@ -84,6 +86,8 @@ struct Compiler {
     bool UseZcall = false;     // calls as "Zcall"/"Zjmp" instead of "rcall"/"rjmp"; USEZCALL/USERCALL set it
     bool IncludeHeader = true; // the listing opens with the four header lines
     std::string VarStart = "81"; // hexadecimal text of the first variable address, without "$"
+    bool Optimise = false;     // each definition is rewritten into faster code at its ";" (--opt)
+    unsigned OptimiseSkip = 0; // optimiser steps left out (bits of OptStep), to measure what each gains
 
     // --- Files ---
     std::string SourceFileName; // path of the source being compiled; the .asm name derives from it
@@ -131,6 +135,9 @@ struct Compiler {
     // beforehand (a build that places the assembler's messages); null keeps
     // no map.
     std::unique_ptr<LineMaps> Map;
+
+    // What the optimiser keeps from one definition to the next during a compile.
+    std::shared_ptr<OptimiserState> Optimiser;
 
     // Run once at the start of a compile so a window can repaint its emptied panes.
     std::function<void()> ProcessEvents;

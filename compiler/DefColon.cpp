@@ -8,6 +8,7 @@
 #include "Archive.h"
 #include "Compiler.h"
 #include "Messages.h"
+#include "Optimiser.h"
 #include "Scanner.h"
 
 namespace mirtolan {
@@ -157,6 +158,7 @@ void CompileColon(Compiler& c)
     c.CaseDepth = 1;
     const std::string name = NextWord(c);
     MapDefinition(c, name);
+    const std::size_t labelLine = c.ProgramCode.size();
     c.ProgramCode.push_back(name + ":");
     c.LinePos += 1; // steps over the blank that ends the name
     bool finished = false;
@@ -171,6 +173,8 @@ void CompileColon(Compiler& c)
     if (c.CtlDepth != 1 || c.CaseDepth != 1)
         CondNotMatched(c);
     EndColon(c);
+    if (c.Optimise)
+        OptimiseDefinition(c, labelLine);
 }
 
 } // namespace mirtolan

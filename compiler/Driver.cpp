@@ -6,6 +6,7 @@
 #include "Compiler.h"
 #include "DefColon.h"
 #include "Messages.h"
+#include "Optimiser.h"
 #include "Output.h"
 #include "Scanner.h"
 
@@ -134,6 +135,8 @@ void CompileSource(Compiler& c, SourceText& source)
     c.ProgramCode.clear();
     c.CellBitsFixed = false;
     c.ListingFacts.clear();
+    if (c.Optimise)
+        StartOptimiser(c);
     c.Source = &source;
     // A listing takes about four times the bytes of its source; room made
     // at once spares the growing text its copies (the finished listing is

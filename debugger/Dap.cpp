@@ -270,6 +270,7 @@ private:
         if (args.contains("varbeg"))
             o.build.varStart = args["varbeg"].get<std::string>();
         o.build.useZcall = args.value("zcall", false);
+        o.build.optimise = args.value("opt", setup_.optimise);
         o.run.clockHz = args.value("clock", 0u);
         o.stopOnEntry = args.value("stopOnEntry", false);
         o.run.uartIn = args.value("uartIn", "");

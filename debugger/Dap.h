@@ -13,6 +13,7 @@ namespace mirtolan {
 struct DapSetup {
     std::vector<std::string> runtimeDirs; // where the run-time lies (share/mirtolan)
     std::string archive;                  // the word archive of the 8-bit cells
+    bool optimise = false;                // launches optimise unless their "opt" says otherwise (mirtolanc --dap --opt)
 };
 
 // Serves requests from `in` until a disconnect or the end of `in`;

@@ -6,6 +6,7 @@
 #include "Archive.h"
 #include "Compiler.h"
 #include "LabelFilter.h"
+#include "Optimiser.h"
 #include "TextFile.h"
 
 namespace mirtolan {
@@ -85,6 +86,8 @@ static void addListingFacts(Compiler& c)
     std::vector<std::string> facts;
     if (c.CellBits == WideCellBits)
         facts.push_back(".equ\tCELL_BITS\t= " + std::to_string(WideCellBits));
+    if (c.Optimise)
+        facts.emplace_back(OptimisedFact);
     facts.insert(facts.end(), c.ListingFacts.begin(), c.ListingFacts.end());
     if (facts.empty())
         return;
@@ -99,6 +102,8 @@ static void addListingFacts(Compiler& c)
 void Finishes(Compiler& c)
 {
     AddTestIfZero(c);
+    if (c.Optimise)
+        FinishOptimiser(c);
     addListingFacts(c);
     if (c.Map)
         c.Map->libraryLines = c.LibraryCode.size();

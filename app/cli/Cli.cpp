@@ -14,6 +14,7 @@
 #include "Dap.h"
 #endif
 #include "Devices.h"
+#include "Optimiser.h"
 #include "TextFile.h"
 #include "Upload.h"
 
@@ -49,6 +50,12 @@ constexpr const char* Usage =
     "      --device NAME  the microcontroller (default atmega32); see --list-devices\n"
     "      --cells 8|16   the size of a cell (default 8); a source that says\n"
     "                     USE16BIT or USE8BIT at its top has its way\n"
+    "      --opt          optimise: keep cells in registers, inline words, fold\n"
+    "                     constants (faster and smaller code; see the README for\n"
+    "                     what it may change for inline assembler)\n"
+    "      --opt-skip STEPS  with --opt, leave out these steps (a comma-separated\n"
+    "                     list of inline, registers, fold, branch, words, loops,\n"
+    "                     labels, dead), to measure what each gains\n"
     "      --list-devices list the devices and their facts, then exit\n"
     "      --hex          also assemble the listing with avra into SOURCE.hex,\n"
     "                     reporting every problem at its Forth line\n"
@@ -87,6 +94,8 @@ struct Options {
     std::optional<std::string> varbeg; // none: the device's default
     std::string device;     // as given; empty: the default device
     int cells = ByteCellBits; // --cells
+    bool optimise = false;  // --opt
+    unsigned optSkip = 0;   // --opt-skip: optimiser steps left out
     bool zcall = false;
     bool hex = false;
     bool upload = false;    // build the .hex and upload it
@@ -170,6 +179,13 @@ Options parse(const std::vector<std::string>& args)
             o.port = *po;
         } else if (auto bv = valueOf(a, "--baud", args, i)) {
             o.baud = parseBaud(*bv);
+        } else if (a == "--opt") {
+            o.optimise = true;
+        } else if (auto sv = valueOf(a, "--opt-skip", args, i)) {
+            const auto steps = ParseOptSteps(*sv);
+            if (!steps)
+                throw UsageError{"--opt-skip takes a list of inline, registers, fold, branch, words, loops, labels, dead, not " + *sv};
+            o.optSkip = *steps;
         } else if (a == "--dap") {
             o.dap = true;
         } else if (a == "--list-devices") {
@@ -284,6 +300,8 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     b.archive = archive;
     b.archive16 = o.archive16;
     b.cellBits = o.cells;
+    b.optimise = o.optimise;
+    b.optimiseSkip = o.optSkip;
     b.runtimeDirs = dirs;
     b.listingFile = o.output;
     const BuildResult r = BuildHex(b);
@@ -369,6 +387,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         DapSetup setup;
         setup.runtimeDirs = dirs;
         setup.archive = findArchive(o, dirs);
+        setup.optimise = o.optimise;
         return ServeDap(in, out, setup);
     }
 #endif
@@ -390,6 +409,8 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     c.UseZcall = o.zcall;
     c.IncludeHeader = o.header;
     c.CellBits = o.cells;
+    c.Optimise = o.optimise;
+    c.OptimiseSkip = o.optSkip;
     c.VarStart = o.varbeg.value_or(std::string(device->varStart));
     c.SourceFileName = o.source;
     const bool toStdout = o.output == "-";

@@ -14,6 +14,8 @@
 ;   Z  (r31:r30), r0, r1,
 ;   r18, r19                  scratch that archive words may change
 ;   r2-r15, r20-r25           never touched by the run-time: free for $ lines
+;                             (an optimised program keeps cells in r8-r15 and
+;                             r20-r25: only r2-r7 stay free across words)
 ; A word may change the status flags; _TestIfZero leaves Z set for a zero
 ; flag, LOOP and +LOOP leave the carry clear while the loop goes on.
 ;
@@ -92,6 +94,13 @@
 ; holds the words; the header is the same for both.
 .ifndef CELL_BITS
 .equ	CELL_BITS	= 8
+.endif
+
+; A listing the optimiser wrote (mirtolanc --opt) says so before it includes
+; this header (.equ _ROPT = 1): its words keep cells in r8-r25, which the
+; interrupt wrapper then saves as well.
+.ifndef _ROPT
+.equ	_ROPT		= 0
 .endif
 
 ; Long call and jump, for the compiler's Zcall option; a device without
@@ -174,7 +183,8 @@ _Halt:
 ; archive use (SREG, Ftmp1, Ftmp2, r0, r1, r18, r19, Z, X), calls the colon
 ; definition word and returns with reti. The word may use the data and loop
 ; stacks as long as it leaves them as it found them; r2-r15 and r20-r25 are
-; not saved. The wrapper sits where the line stands.
+; not saved, except that an optimised program (_ROPT) saves r8-r15 and
+; r20-r25 too, which its words use. The wrapper sits where the line stands.
 .macro	INTERRUPT
 _RIsrHere:
 .org	@0
@@ -197,7 +207,39 @@ _RIsr:
 	push	ZH
 	push	XL
 	push	XH
+.if _ROPT
+	push	r8
+	push	r9
+	push	r10
+	push	r11
+	push	r12
+	push	r13
+	push	r14
+	push	r15
+	push	r20
+	push	r21
+	push	r22
+	push	r23
+	push	r24
+	push	r25
+.endif
 	Zcall	@1
+.if _ROPT
+	pop	r25
+	pop	r24
+	pop	r23
+	pop	r22
+	pop	r21
+	pop	r20
+	pop	r15
+	pop	r14
+	pop	r13
+	pop	r12
+	pop	r11
+	pop	r10
+	pop	r9
+	pop	r8
+.endif
 	pop	XH
 	pop	XL
 	pop	ZH

@@ -6,7 +6,7 @@
 //   mirtolan_simtest --compiler EXE [--cells 8|16] [--archive FILE] [--extra-archive FILE]...
 //                    [--every-word-of FILE] --header-dir DIR --mcu CORE --device NAME
 //                    --varbeg HEX --work DIR [--source-dir DIR] [--group NAME] [--only CASE]
-//                    CASEFILE
+//                    [--opt] CASEFILE
 //
 // Case file: "### name" starts a case; its source lines follow; lines that
 // begin with ">>> " set what the case expects (see ParseDirective). Extra
@@ -14,7 +14,8 @@
 // --every-word-of adds a case that runs every word of such an archive.
 // With --cells 16 the programs are compiled in 16-bit cells (the compiler
 // then takes the shipped 16-bit archives of the device, found through
-// --device), and the expected stacks are read as 16-bit cells.
+// --device), and the expected stacks are read as 16-bit cells. With --opt
+// they are compiled by the optimiser, and must leave exactly the same.
 //
 //   mirtolan_simtest --coverage [--cells 8|16] --archive FILE [--cover-device NAME=HEADERDIR]...
 //                    [--source-dir DIR] CASEFILE
@@ -106,6 +107,7 @@ struct Options {
     std::string gforthCheck; // a gforth program printing "case: cells" lines to compare with the cases
     bool coverage = false; // only check that the cases use every archive word
     bool check = false;    // with wordRef: compare instead of writing
+    bool optimise = false; // every case is compiled with --opt too
 };
 
 // Turns the escapes \n \r \s \\ of a uart or input directive into bytes.
@@ -511,6 +513,8 @@ std::string runCase(const Case& c, const Options& o)
     if (o.cells == WideCells)
         compile.insert(compile.end(), {"--cells", "16", "--device", o.mcu});
     compile.insert(compile.end(), c.compilerArgs.begin(), c.compilerArgs.end());
+    if (o.optimise)
+        compile.push_back("--opt");
     compile.push_back(source);
     if (runTool(compile, base + ".compile.log") != 0)
         return "mirtolanc failed:\n" + slurp(base + ".compile.log");
@@ -983,6 +987,10 @@ bool parseOptions(int argc, char** argv, Options& o)
             o.check = true;
             continue;
         }
+        if (arg == "--opt") {
+            o.optimise = true;
+            continue;
+        }
         if (arg == "--cells" && i + 1 < argc) {
             const std::string size = argv[++i];
             if (size != "8" && size != "16")
@@ -1101,7 +1109,7 @@ int main(int argc, char** argv)
     if (!parseOptions(argc, argv, o)) {
         std::cerr << "usage: mirtolan_simtest --compiler EXE [--cells 8|16] [--archive FILE] [--extra-archive FILE]..."
                      " --header-dir DIR"
-                     " --mcu CORE --device NAME --varbeg HEX --work DIR [--source-dir DIR] [--group NAME]"
+                     " --mcu CORE --device NAME --varbeg HEX --work DIR [--source-dir DIR] [--group NAME] [--opt]"
                      " [--only CASE] CASEFILE\n"
                      "       mirtolan_simtest --coverage [--cells 8|16] --archive FILE [--cover-device NAME=HEADERDIR]..."
                      " [--source-dir DIR] CASEFILE\n"

@@ -1,0 +1,1834 @@
+// The code generator: the operations of one definition become AVR code
+// that keeps the cells of the data stack in registers while it can. A cell
+// is a known constant, a register (a pair in 16-bit cells) or a cell still
+// in memory; code is only written when a cell must be somewhere. At calls,
+// at lines the optimiser does not read and at returns every cell goes back
+// to memory, where the data stack pointer Y says; at a label the cells are
+// where the first path that reached it left them in registers, and every
+// other path puts them there.
+#include "OptGen.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <span>
+
+#include "Compiler.h"
+#include "DefColon.h"
+
+namespace mirtolan::opt {
+
+namespace {
+
+// Registers of the run-time model (see 4thCore.inc).
+constexpr int RegX = 26, RegY = 28, RegZ = 30;
+// The first register ldi, cpi, subi, andi and ori take.
+constexpr int FirstUpper = 16;
+// Registers the optimiser keeps cells in. r2 to r7 stay free for "$"
+// lines; r0, r1 and Z are its scratch; X and Y are the stacks.
+constexpr int UpperRegs8[] = {16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
+constexpr int LowerRegs8[] = {8, 9, 10, 11, 12, 13, 14, 15};
+constexpr int UpperPairs[] = {16, 18, 20, 22, 24};
+constexpr int LowerPairs[] = {8, 10, 12, 14};
+// The largest displacement ldd and std take.
+constexpr int MaxDisplacement = 63;
+// The largest constant adiw takes.
+constexpr int MaxAdiw = 63;
+// Cells a label keeps in registers at most, so that loops keep room for their work.
+constexpr int MaxLabelCells8 = 6;
+constexpr int MaxLabelCells16 = 4;
+// The registers an operation may take at once: cells, and of them upper
+// registers (which take constants).
+struct Need {
+    int cells;
+    int upper;
+};
+Need needOf(Prim p)
+{
+    switch (p) {
+    case Prim::Dup: case Prim::Drop: case Prim::Swap: case Prim::Over: case Prim::Rot: case Prim::MinusRot:
+    case Prim::Nip: case Prim::Tuck: case Prim::TwoDup: case Prim::TwoDrop: case Prim::TwoSwap: case Prim::TwoOver:
+        return {0, 0};
+    case Prim::Star:
+        return {3, 0};
+    case Prim::MPlus:
+        return {3, 2};
+    case Prim::Plus: case Prim::Minus: case Prim::And: case Prim::Or: case Prim::Xor:
+    case Prim::CStore: case Prim::Store: case Prim::PlusStore:
+        return {2, 1};
+    case Prim::OnePlus: case Prim::OneMinus: case Prim::TwoStar: case Prim::TwoSlash: case Prim::Negate:
+    case Prim::Invert: case Prim::CFetch: case Prim::Fetch: case Prim::I: case Prim::J: case Prim::ToR:
+    case Prim::RFrom: case Prim::RFetch:
+        return {1, 1};
+    default: // the comparisons
+        return {3, 1};
+    }
+}
+
+std::string R(int r) { return "r" + std::to_string(r); }
+
+// "ld r,P" or "ldd r,P+q" for the pointer P (Y or Z); st and std likewise.
+std::string loadFrom(int r, const char* pointer, int q)
+{
+    return q == 0 ? "\tld\t" + R(r) + "," + pointer : "\tldd\t" + R(r) + "," + pointer + "+" + std::to_string(q);
+}
+std::string storeTo(const char* pointer, int q, int r)
+{
+    return q == 0 ? "\tst\t" + std::string(pointer) + "," + R(r)
+                  : "\tstd\t" + std::string(pointer) + "+" + std::to_string(q) + "," + R(r);
+}
+
+std::string hex4(std::uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04X", unsigned(v & 0xFFFF));
+    return buf;
+}
+
+// "low(E)" and "high(E)": the two bytes of one expression E.
+std::optional<std::string> inner(const std::string& expr, const char* fn)
+{
+    const std::string head = std::string(fn) + "(";
+    if (expr.size() > head.size() + 1 && SameIgnoringCase(expr.substr(0, head.size()), head) && expr.back() == ')')
+        return expr.substr(head.size(), expr.size() - head.size() - 1);
+    return std::nullopt;
+}
+
+struct Condition {
+    Prim prim;
+    bool unary;       // compares the top cell with `constant`
+    std::uint32_t constant;
+    bool swap;        // compares the second operand with the first
+    const char* falseBranch; // the branch taken when the flag is false
+};
+constexpr Condition Conditions[] = {
+    {Prim::Equal, false, 0, false, "brne"},     {Prim::NotEqual, false, 0, false, "breq"},
+    {Prim::Less, false, 0, false, "brge"},      {Prim::Greater, false, 0, true, "brge"},
+    {Prim::ULess, false, 0, false, "brsh"},     {Prim::UGreater, false, 0, true, "brsh"},
+    {Prim::ZeroEqual, true, 0, false, "brne"},  {Prim::ZeroNotEqual, true, 0, false, "breq"},
+    {Prim::ZeroLess, true, 0, false, "brge"},   {Prim::ZeroGreater, true, 1, false, "brlt"},
+};
+
+bool signedBranch(const std::string& b) { return b == "brge" || b == "brlt"; }
+
+} // namespace
+
+Gen::Gen(Compiler& c, const Ops& ops) : c_(c), ops_(ops), cb_(c.CellBits / 8), skip_(c.OptimiseSkip) {}
+
+// ---------------------------------------------------------------- emitting
+
+void Gen::emit(std::string text, int words, bool flags)
+{
+    out_.push_back({AsmLine::Plain, std::move(text), {}, words, origin_});
+    if (flags)
+        zeroFlag_ = -1;
+}
+
+void Gen::emitLabel(const std::string& name, const std::string& text)
+{
+    out_.push_back({AsmLine::Label, text.empty() ? name + ":" : text, name, 0, origin_});
+    zeroFlag_ = -1;
+}
+
+void Gen::emitBranch(const std::string& mnemonic, const std::string& target)
+{
+    out_.push_back({AsmLine::Branch, mnemonic, target, 1, origin_});
+}
+
+void Gen::emitJump(const std::string& target) { out_.push_back({AsmLine::Jump, "rjmp", target, 1, origin_}); }
+
+void Gen::ins(const char* m, int a, int b, bool flags) { emit("\t" + std::string(m) + "\t" + R(a) + "," + R(b), 1, flags); }
+
+void Gen::insI(const char* m, int a, const std::string& imm, bool flags)
+{
+    emit("\t" + std::string(m) + "\t" + R(a) + "," + imm, 1, flags);
+}
+
+void Gen::ins1(const char* m, int a, bool flags) { emit("\t" + std::string(m) + "\t" + R(a), 1, flags); }
+
+// ---------------------------------------------------------------- registers
+
+bool Gen::isFree(int r) const { return refs_[r] == 0 && !pinned_[r]; }
+
+int Gen::freeCount(bool upperOnly) const
+{
+    int n = 0;
+    if (cb_ == 1) {
+        for (int r : UpperRegs8)
+            n += isFree(r);
+        if (!upperOnly)
+            for (int r : LowerRegs8)
+                n += isFree(r);
+    } else {
+        for (int r : UpperPairs)
+            n += isFree(r);
+        if (!upperOnly)
+            for (int r : LowerPairs)
+                n += isFree(r);
+    }
+    return n;
+}
+
+int Gen::alloc(bool upper, const std::vector<int>& avoid, bool lowerFirst)
+{
+    const auto take = [&](std::span<const int> list) {
+        for (int r : list)
+            if (isFree(r) && std::find(avoid.begin(), avoid.end(), r) == avoid.end()) {
+                refs_[r] = 1;
+                return r;
+            }
+        return -1;
+    };
+    int r = -1;
+    if (lowerFirst && !upper)
+        r = cb_ == 1 ? take(LowerRegs8) : take(LowerPairs);
+    if (r < 0)
+        r = cb_ == 1 ? take(UpperRegs8) : take(UpperPairs);
+    if (r < 0 && !upper)
+        r = cb_ == 1 ? take(LowerRegs8) : take(LowerPairs);
+    if (r < 0)
+        throw GiveUp{"alloc"};
+    return r;
+}
+
+int Gen::allocPair8()
+{
+    for (int r : UpperPairs)
+        if (isFree(r) && isFree(r + 1)) {
+            refs_[r] = refs_[r + 1] = 1;
+            return r;
+        }
+    throw GiveUp{"allocPair8"};
+}
+
+void Gen::retain(const Val& v)
+{
+    if (v.kind == Val::Reg)
+        ++refs_[v.reg];
+}
+
+void Gen::release(const Val& v)
+{
+    if (v.kind == Val::Reg)
+        --refs_[v.reg];
+}
+
+// Makes room for an operation that needs `cells` more registers, `upper`
+// of them able to take constants: the deepest cells go back to memory,
+// as few as will do.
+void Gen::ensureRoom(int cells, int upper)
+{
+    const auto enough = [&] { return freeCount(false) >= cells && freeCount(true) >= upper; };
+    if (enough())
+        return;
+    // The cells above the spilled ones stay where they are, so none of
+    // them may be a memory cell, whose place the spill moves.
+    const int L = int(v_.size());
+    int lowestKept = L;
+    while (lowestKept > 0 && v_[std::size_t(lowestKept - 1)].kind != Val::Mem)
+        --lowestKept;
+    for (int k = std::max(lowestKept, 1); k <= L; ++k) {
+        std::vector<Val> top(v_.begin() + k, v_.end());
+        v_.resize(std::size_t(k));
+        // Would spilling v_[0, k) free enough? Count as if it were done.
+        int saved[32];
+        std::copy(std::begin(refs_), std::end(refs_), saved);
+        for (const Val& x : v_)
+            release(x);
+        const bool fits = enough();
+        std::copy(std::begin(saved), std::end(saved), refs_);
+        if (fits || k == L) {
+            flush();
+            v_.insert(v_.end(), top.begin(), top.end());
+            break;
+        }
+        v_.insert(v_.end(), top.begin(), top.end());
+    }
+    if (!enough())
+        throw GiveUp{"no registers left"};
+}
+
+// ---------------------------------------------------------------- cells
+
+Val Gen::pop()
+{
+    if (!v_.empty()) {
+        Val x = v_.back();
+        v_.pop_back();
+        return x;
+    }
+    Val x;
+    x.kind = Val::Mem;
+    x.slot = d_++;
+    return x;
+}
+
+Val Gen::peek(int k)
+{
+    const int L = int(v_.size());
+    if (k < L) {
+        Val x = v_[std::size_t(L - 1 - k)];
+        retain(x);
+        return x;
+    }
+    Val x;
+    x.kind = Val::Mem;
+    x.slot = d_ + (k - L);
+    return x;
+}
+
+void Gen::push(Val v) { v_.push_back(std::move(v)); }
+
+Val Gen::konst(const KCell& k) const
+{
+    Val v;
+    v.kind = Val::Const;
+    v.k = k;
+    return v;
+}
+
+Val Gen::regVal(int r, bool hiZero)
+{
+    Val v;
+    v.kind = Val::Reg;
+    v.reg = std::uint8_t(r);
+    v.hiZero = cb_ == 2 && hiZero;
+    return v;
+}
+
+void Gen::loadConstByte(int r, const KByte& b)
+{
+    if (r >= FirstUpper) {
+        insI("ldi", r, b.text(), false);
+    } else if (b.numeric() && b.value == 0) {
+        ins("eor", r, r);
+    } else {
+        insI("ldi", RegZ, b.text(), false);
+        ins("mov", r, RegZ, false);
+    }
+}
+
+void Gen::loadConst(int r, const KCell& k)
+{
+    for (int b = 0; b < cb_; ++b)
+        loadConstByte(r + b, k.bytes[b]);
+}
+
+int Gen::memOffset(int slot, int byte) const
+{
+    const int q = slot * cb_ + byte;
+    if (q < 0 || q > MaxDisplacement)
+        throw GiveUp{"memOffset"};
+    return q;
+}
+
+void Gen::loadMem(int r, int slot)
+{
+    for (int b = 0; b < cb_; ++b) {
+        const int q = memOffset(slot, b);
+        emit(loadFrom(r + b, "Y", q), 1, false);
+    }
+    deepestRead_ = std::max(deepestRead_, slot);
+}
+
+void Gen::copyReg(int to, int from)
+{
+    if (to == from)
+        return;
+    ins(cb_ == 1 ? "mov" : "movw", to, from, false);
+}
+
+int Gen::inReg(Val& v, bool upper)
+{
+    if (v.kind == Val::Reg) {
+        if (!upper || v.reg >= FirstUpper)
+            return v.reg;
+        const int r = alloc(true);
+        copyReg(r, v.reg);
+        const bool hz = v.hiZero;
+        release(v);
+        v = regVal(r, hz);
+        return r;
+    }
+    const int r = alloc(upper);
+    if (v.kind == Val::Const) {
+        loadConst(r, v.k);
+        const bool hz = v.k.bytes[1].numeric() && v.k.bytes[1].value == 0;
+        v = regVal(r, hz);
+    } else {
+        loadMem(r, v.slot);
+        v = regVal(r);
+    }
+    return r;
+}
+
+int Gen::ownReg(Val& v, bool upper)
+{
+    if (v.kind == Val::Reg) {
+        if (refs_[v.reg] == 1 && !pinned_[v.reg] && (!upper || v.reg >= FirstUpper))
+            return v.reg;
+        const int r = alloc(upper);
+        copyReg(r, v.reg);
+        const bool hz = v.hiZero;
+        release(v);
+        v = regVal(r, hz);
+        return r;
+    }
+    return inReg(v, upper);
+}
+
+// ---------------------------------------------------------------- states
+
+// Puts the cells where `regs` says: the top cells in those registers (bottom
+// first), every other cell in memory from the data stack pointer up. Moves
+// are done as one parallel move: pushes first (the only stores below the
+// old pointer, made with st -Y so nothing is ever written below Y), then the
+// rest in an order that reads every place before it is overwritten, with r0
+// (r1:r0) to break cycles; the pointer moves up last.
+void Gen::reconcile(const std::vector<int>& regs)
+{
+    const int L = int(v_.size()), n = int(regs.size());
+    const int shift = d_ + n - L; // cells the stack pointer moves up
+    int pushed = 0;
+    const auto off = [&](int slot, int byte) { return memOffset(slot + pushed, byte); };
+
+    // A cell taken from memory and never read, where the stack pointer will
+    // not pass: read it now, so that an underflow is caught as it happens.
+    if (d_ > 0 && d_ - 1 >= shift && deepestRead_ < d_ - 1)
+        emit(loadFrom(0, "Y", off(d_ - 1, 0)), 1, false);
+
+    for (int p = L - d_ - 1; p >= n; --p) {
+        const Val& x = v_[std::size_t(L - 1 - p)];
+        if (x.kind == Val::Reg) {
+            for (int b = cb_ - 1; b >= 0; --b)
+                emit("\tst\t-Y," + R(x.reg + b), 1, false);
+        } else if (x.kind == Val::Const) {
+            for (int b = cb_ - 1; b >= 0; --b) {
+                insI("ldi", RegZ + b, x.k.bytes[b].text(), false);
+                emit("\tst\t-Y," + R(RegZ + b), 1, false);
+            }
+        } else {
+            for (int b = 0; b < cb_; ++b)
+                emit(loadFrom(b, "Y", off(x.slot, b)), 1, false);
+            for (int b = cb_ - 1; b >= 0; --b)
+                emit("\tst\t-Y," + R(b), 1, false);
+        }
+        ++pushed;
+    }
+
+    struct Loc {
+        bool mem;  // a memory cell, else a register
+        int n;     // its slot, or the register
+    };
+    struct Move {
+        Loc dst;
+        Val src;
+    };
+    std::vector<Move> moves;
+    for (int p = 0; p < std::max(L, n); ++p) {
+        Loc dst;
+        if (p < n) {
+            dst = {false, regs[std::size_t(n - 1 - p)]};
+        } else if (p < L) {
+            const int s = d_ + p - L;
+            if (s < 0)
+                continue; // pushed above
+            dst = {true, s};
+        } else {
+            break;
+        }
+        Val src;
+        if (p < L) {
+            src = v_[std::size_t(L - 1 - p)];
+        } else {
+            src.kind = Val::Mem;
+            src.slot = d_ + p - L;
+        }
+        if ((!dst.mem && src.kind == Val::Reg && src.reg == dst.n) || (dst.mem && src.kind == Val::Mem && src.slot == dst.n))
+            continue;
+        moves.push_back({dst, src});
+    }
+    const auto reads = [](const Val& s, const Loc& l) {
+        return l.mem ? s.kind == Val::Mem && s.slot == l.n : s.kind == Val::Reg && s.reg == l.n;
+    };
+    const auto move = [&](const Move& m) {
+        if (!m.dst.mem) {
+            const int r = m.dst.n;
+            if (m.src.kind == Val::Reg)
+                copyReg(r, m.src.reg);
+            else if (m.src.kind == Val::Const)
+                loadConst(r, m.src.k);
+            else
+                for (int b = 0; b < cb_; ++b)
+                    emit(loadFrom(r + b, "Y", off(m.src.slot, b)), 1, false);
+            return;
+        }
+        int from = 0;
+        if (m.src.kind == Val::Reg) {
+            from = m.src.reg;
+        } else {
+            from = RegZ;
+            for (int b = 0; b < cb_; ++b) {
+                if (m.src.kind == Val::Const)
+                    insI("ldi", RegZ + b, m.src.k.bytes[b].text(), false);
+                else
+                    emit(loadFrom(RegZ + b, "Y", off(m.src.slot, b)), 1, false);
+            }
+        }
+        for (int b = 0; b < cb_; ++b)
+            emit(storeTo("Y", off(m.dst.n, b), from + b), 1, false);
+    };
+    while (!moves.empty()) {
+        std::size_t ready = moves.size();
+        for (std::size_t i = 0; i < moves.size() && ready == moves.size(); ++i) {
+            bool blocked = false;
+            for (std::size_t j = 0; j < moves.size() && !blocked; ++j)
+                blocked = j != i && reads(moves[j].src, moves[i].dst);
+            if (!blocked)
+                ready = i;
+        }
+        if (ready < moves.size()) {
+            move(moves[ready]);
+            moves.erase(moves.begin() + std::ptrdiff_t(ready));
+            continue;
+        }
+        // A cycle: the first move's destination goes to r0 (r1:r0) first.
+        const Loc d = moves.front().dst;
+        if (d.mem) {
+            for (int b = 0; b < cb_; ++b)
+                emit(loadFrom(b, "Y", off(d.n, b)), 1, false);
+        } else {
+            copyReg(0, d.n);
+        }
+        for (Move& m : moves)
+            if (reads(m.src, d)) {
+                m.src = Val{};
+                m.src.kind = Val::Reg;
+                m.src.reg = 0;
+            }
+    }
+
+    if (shift > 0) {
+        const int bytes = shift * cb_;
+        if (bytes <= MaxAdiw) {
+            emit("\tadiw\tr28," + std::to_string(bytes));
+        } else {
+            insI("subi", RegY, std::to_string((-bytes) & 0xFF));
+            insI("sbci", RegY + 1, std::to_string(((-bytes) >> 8) & 0xFF));
+        }
+    }
+
+    for (const Val& x : v_)
+        release(x);
+    v_.clear();
+    for (int r : regs) {
+        Val x = regVal(r);
+        ++refs_[r];
+        v_.push_back(x);
+    }
+    d_ = 0;
+    deepestRead_ = -1;
+}
+
+LabelState& Gen::stateFor(const std::string& label)
+{
+    LabelState& t = labels_[label];
+    if (t.known)
+        return t;
+    t.known = true;
+    t.loops = loops_;
+    if (t.canonical || !on(OptLabels) || !on(OptRegisters))
+        return t;
+    const int L = int(v_.size());
+    const int most = cb_ == 1 ? MaxLabelCells8 : MaxLabelCells16;
+    std::vector<int> fromTop;
+    for (int j = 0; j < L && j < most; ++j) {
+        const Val& x = v_[std::size_t(L - 1 - j)];
+        if (x.kind == Val::Mem)
+            break;
+        int r = -1;
+        if (x.kind == Val::Reg && !pinned_[x.reg] &&
+            std::find(fromTop.begin(), fromTop.end(), int(x.reg)) == fromTop.end())
+            r = x.reg;
+        fromTop.push_back(r);
+    }
+    // Cells without a register of their own get a free one.
+    for (std::size_t j = 0; j < fromTop.size(); ++j) {
+        if (fromTop[j] >= 0)
+            continue;
+        int found = -1;
+        const auto pick = [&](std::span<const int> list) {
+            for (int r : list)
+                if (found < 0 && isFree(r) && std::find(fromTop.begin(), fromTop.end(), r) == fromTop.end())
+                    found = r;
+        };
+        // Cells kept across a label are mostly moved and added: the lower
+        // registers do, and the upper ones stay for constants.
+        pick(cb_ == 1 ? std::span<const int>(LowerRegs8) : std::span<const int>(LowerPairs));
+        pick(cb_ == 1 ? std::span<const int>(UpperRegs8) : std::span<const int>(UpperPairs));
+        if (found < 0) {
+            fromTop.resize(j);
+            break;
+        }
+        fromTop[j] = found;
+    }
+    t.regs.assign(fromTop.rbegin(), fromTop.rend());
+    return t;
+}
+
+void Gen::enter(const LabelState& s)
+{
+    // Nothing but the cells lives at a label.
+    std::fill(std::begin(refs_), std::end(refs_), 0);
+    v_.clear();
+    for (int r : s.regs) {
+        ++refs_[r];
+        v_.push_back(regVal(r));
+    }
+    d_ = 0;
+    deepestRead_ = -1;
+    loops_ = s.loops;
+    std::fill(std::begin(pinned_), std::end(pinned_), false);
+    for (const Frame& f : loops_)
+        if (f.kind == Frame::RegLoop) {
+            pinned_[f.index] = true;
+            if (f.limitInReg)
+                pinned_[f.limit] = true;
+        }
+    zeroFlag_ = -1;
+}
+
+void Gen::protect(Val& v, const std::vector<int>& regs)
+{
+    if (v.kind == Val::Mem) {
+        inReg(v, false);
+    }
+    if (v.kind != Val::Reg || pinned_[v.reg] || std::find(regs.begin(), regs.end(), int(v.reg)) == regs.end())
+        return;
+    const int r = alloc(v.reg >= FirstUpper, regs);
+    copyReg(r, v.reg);
+    const bool hz = v.hiZero;
+    release(v);
+    v = regVal(r, hz);
+}
+
+// ---------------------------------------------------------------- operations
+
+std::vector<AsmLine> Gen::run()
+{
+    // Labels that lines the optimiser does not read may jump to hold every cell in memory.
+    std::set<std::string> names;
+    for (const Op& o : ops_)
+        if (o.kind == OpKind::Label || o.kind == OpKind::Do)
+            names.insert(o.name);
+    for (const Op& o : ops_) {
+        if (o.kind != OpKind::Barrier)
+            continue;
+        std::string word;
+        for (std::size_t k = 0; k <= o.text.size(); ++k) {
+            const char ch = k < o.text.size() ? o.text[k] : ' ';
+            if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') {
+                word += ch;
+                continue;
+            }
+            if (names.count(word))
+                labels_[word].canonical = true;
+            word.clear();
+        }
+    }
+    // Loops whose body calls nothing and is entered only through DO may keep
+    // their counters in registers.
+    std::map<std::string, std::size_t> doAt;
+    for (std::size_t i = 0; i < ops_.size(); ++i)
+        if (ops_[i].kind == OpKind::Do && !doAt.emplace(ops_[i].name, i).second)
+            throw GiveUp{"run"};
+    std::map<std::string, std::size_t> labelAt;
+    for (std::size_t i = 0; i < ops_.size(); ++i)
+        if (ops_[i].kind == OpKind::Label || ops_[i].kind == OpKind::Do)
+            labelAt[ops_[i].name] = i;
+    for (std::size_t i = 0; i < ops_.size(); ++i) {
+        const Op& end = ops_[i];
+        if (end.kind != OpKind::Loop && end.kind != OpKind::PlusLoop)
+            continue;
+        const auto it = doAt.find(end.name);
+        if (it == doAt.end() || it->second > i)
+            throw GiveUp{"run"};
+        if (end.kind == OpKind::PlusLoop)
+            plusLoops_.insert(end.name);
+        for (std::size_t j = it->second + 1; j < i; ++j)
+            if (ops_[j].kind == OpKind::Do)
+                outerLoops_.insert(end.name);
+        const std::size_t from = it->second, to = i;
+        bool ok = true;
+        const auto inside = [&](const std::string& label) {
+            const auto at = labelAt.find(label);
+            return at != labelAt.end() && at->second > from && at->second < to;
+        };
+        for (std::size_t j = 0; j < ops_.size() && ok; ++j) {
+            const Op& o = ops_[j];
+            const bool within = j > from && j < to;
+            if (within && (o.kind == OpKind::Call || o.kind == OpKind::TailCall || o.kind == OpKind::Barrier ||
+                           o.kind == OpKind::Exit))
+                ok = false;
+            const bool branch = o.kind == OpKind::Branch0 || o.kind == OpKind::Jump;
+            if (branch && within != inside(o.name))
+                ok = false;
+        }
+        if (ok)
+            regLoops_.insert(end.name);
+    }
+
+    for (std::size_t i = 0; i < ops_.size();)
+        op(i);
+    if (reachable_)
+        throw GiveUp{"run"};
+    return std::move(out_);
+}
+
+void Gen::op(std::size_t& i)
+{
+    const Op& o = ops_[i];
+    origin_ = o.origin;
+    if (!reachable_) {
+        switch (o.kind) {
+        case OpKind::Label:
+        case OpKind::Comment:
+            break;
+        case OpKind::Do:
+        case OpKind::Loop:
+        case OpKind::PlusLoop:
+        case OpKind::Barrier:
+            throw GiveUp{"op"};
+        default:
+            ++i; // nothing reaches it
+            return;
+        }
+    }
+    switch (o.kind) {
+    case OpKind::Push:
+        if (on(OptFold)) {
+            push(konst(o.cell));
+        } else {
+            ensureRoom(1, 1);
+            const int r = alloc(true);
+            loadConst(r, o.cell);
+            push(regVal(r, o.cell.bytes[1].numeric() && o.cell.bytes[1].value == 0));
+        }
+        if (!on(OptRegisters))
+            flush();
+        ++i;
+        return;
+    case OpKind::Word:
+        word(o.prim, i);
+        if (!on(OptRegisters))
+            flush();
+        return;
+    case OpKind::Call:
+        call(o);
+        ++i;
+        return;
+    case OpKind::TailCall:
+        if (std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; }))
+            throw GiveUp{"op"};
+        flush();
+        emit(o.text, LineWords(o.text));
+        reachable_ = false;
+        ++i;
+        return;
+    case OpKind::Branch0:
+        ensureRoom(2, 1);
+        branchIfZero(pop(), o.name);
+        ++i;
+        return;
+    case OpKind::Jump: {
+        LabelState& t = stateFor(o.name);
+        if (t.loops != loops_)
+            throw GiveUp{"op"};
+        reconcile(t.regs);
+        emitJump(o.name);
+        reachable_ = false;
+        ++i;
+        return;
+    }
+    case OpKind::Label: {
+        LabelState& t = reachable_ ? stateFor(o.name) : labels_[o.name];
+        if (!t.known) {
+            t.known = true;
+            t.loops = loops_;
+        }
+        if (reachable_) {
+            if (t.loops != loops_)
+                throw GiveUp{"op"};
+            reconcile(t.regs);
+        }
+        emitLabel(o.name, o.text);
+        enter(t);
+        reachable_ = true;
+        ++i;
+        return;
+    }
+    case OpKind::Do:
+        doLoop(o);
+        ++i;
+        return;
+    case OpKind::Loop:
+    case OpKind::PlusLoop:
+        loopEnd(o, o.kind == OpKind::PlusLoop);
+        ++i;
+        return;
+    case OpKind::Exit:
+        flush();
+        if (lastCall_ >= 0 && std::size_t(lastCall_) + 1 == out_.size()) {
+            std::string& t = out_.back().text;
+            for (const auto& [from, to] : {std::pair{"\trcall\t", "\trjmp\t"}, std::pair{"\tZcall\t", "\tZjmp\t"}})
+                if (t.rfind(from, 0) == 0) {
+                    t = to + t.substr(std::string_view(from).size());
+                    break;
+                }
+        } else {
+            emit("\tret");
+        }
+        lastCall_ = -1;
+        reachable_ = false;
+        ++i;
+        return;
+    case OpKind::Comment:
+        emit(o.text, 0, false);
+        ++i;
+        return;
+    case OpKind::Barrier:
+        if (std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; }))
+            throw GiveUp{"op"};
+        flush();
+        emit(o.text, LineWords(o.text));
+        ++i;
+        return;
+    }
+}
+
+void Gen::call(const Op& o)
+{
+    if (std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; }))
+        throw GiveUp{"call"};
+    flush();
+    emit(o.text, LineWords(o.text));
+    lastCall_ = int(out_.size()) - 1;
+}
+
+void Gen::word(Prim p, std::size_t& i)
+{
+    const Need n = needOf(p);
+    ensureRoom(n.cells, n.upper);
+    switch (p) {
+    case Prim::Dup:
+        push(peek(0));
+        break;
+    case Prim::Drop:
+        release(pop());
+        break;
+    case Prim::Swap: {
+        Val b = pop(), a = pop();
+        push(b);
+        push(a);
+        break;
+    }
+    case Prim::Over:
+        push(peek(1));
+        break;
+    case Prim::Rot: {
+        Val c = pop(), b = pop(), a = pop();
+        push(b);
+        push(c);
+        push(a);
+        break;
+    }
+    case Prim::MinusRot: {
+        Val c = pop(), b = pop(), a = pop();
+        push(c);
+        push(a);
+        push(b);
+        break;
+    }
+    case Prim::Nip: {
+        Val b = pop(), a = pop();
+        release(a);
+        push(b);
+        break;
+    }
+    case Prim::Tuck: {
+        Val b = pop(), a = pop();
+        retain(b);
+        push(b);
+        push(a);
+        push(b);
+        break;
+    }
+    case Prim::TwoDup:
+        push(peek(1));
+        push(peek(1));
+        break;
+    case Prim::TwoDrop:
+        release(pop());
+        release(pop());
+        break;
+    case Prim::TwoSwap: {
+        Val d = pop(), c = pop(), b = pop(), a = pop();
+        push(c);
+        push(d);
+        push(a);
+        push(b);
+        break;
+    }
+    case Prim::TwoOver:
+        push(peek(3));
+        push(peek(3));
+        break;
+    case Prim::Plus:
+    case Prim::Minus:
+    case Prim::And:
+    case Prim::Or:
+    case Prim::Xor:
+        binary(p);
+        break;
+    case Prim::OnePlus:
+    case Prim::OneMinus:
+    case Prim::TwoStar:
+    case Prim::TwoSlash:
+    case Prim::Negate:
+    case Prim::Invert:
+        unary(p);
+        break;
+    case Prim::Star:
+        multiply();
+        break;
+    case Prim::Equal:
+    case Prim::NotEqual:
+    case Prim::Less:
+    case Prim::Greater:
+    case Prim::ULess:
+    case Prim::UGreater:
+    case Prim::ZeroEqual:
+    case Prim::ZeroNotEqual:
+    case Prim::ZeroLess:
+    case Prim::ZeroGreater: {
+        const bool fuse = on(OptBranch) && i + 1 < ops_.size() && ops_[i + 1].kind == OpKind::Branch0;
+        if (compare(p, fuse ? &ops_[i + 1].name : nullptr))
+            ++i;
+        break;
+    }
+    case Prim::CFetch:
+        fetch(false);
+        break;
+    case Prim::Fetch:
+        fetch(cb_ == 2);
+        break;
+    case Prim::CStore:
+        store(false);
+        break;
+    case Prim::Store:
+        store(cb_ == 2);
+        break;
+    case Prim::PlusStore:
+        plusStore();
+        break;
+    case Prim::MPlus:
+        mplus();
+        break;
+    case Prim::I:
+    case Prim::RFetch:
+        loopRead(0);
+        break;
+    case Prim::J:
+        loopRead(2);
+        break;
+    case Prim::ToR:
+        toR();
+        break;
+    case Prim::RFrom:
+        rFrom();
+        break;
+    }
+    ++i;
+}
+
+// --- arithmetic
+
+void Gen::binary(Prim p)
+{
+    Val b = pop(), a = pop();
+    const bool commutative = p != Prim::Minus;
+    if (numericConst(a) && numericConst(b)) {
+        const std::uint32_t x = cval(a), y = cval(b);
+        std::uint32_t r = 0;
+        switch (p) {
+        case Prim::Plus: r = x + y; break;
+        case Prim::Minus: r = x - y; break;
+        case Prim::And: r = x & y; break;
+        case Prim::Or: r = x | y; break;
+        default: r = x ^ y; break;
+        }
+        push(konst(KCell::of(r & mask())));
+        return;
+    }
+    if (commutative && a.kind == Val::Const && b.kind != Val::Const)
+        std::swap(a, b);
+    const auto exclusive = [&](const Val& v) { return v.kind == Val::Reg && refs_[v.reg] == 1 && !pinned_[v.reg]; };
+    if (commutative && b.kind == Val::Reg && !exclusive(a) && exclusive(b))
+        std::swap(a, b);
+
+    if (numericConst(b)) {
+        std::uint32_t k = cval(b);
+        if (p == Prim::Minus) {
+            p = Prim::Plus;
+            k = (0u - k) & mask();
+        }
+        if ((p == Prim::Plus || p == Prim::Or || p == Prim::Xor) && k == 0) {
+            push(a);
+            return;
+        }
+        if (p == Prim::And && k == mask()) {
+            push(a);
+            return;
+        }
+        if (p == Prim::And && k == 0) {
+            release(a);
+            push(konst(KCell::of(0)));
+            return;
+        }
+        if (p == Prim::Plus) {
+            if (cb_ == 1 && (k == 1 || k == 0xFF)) {
+                const int r = ownReg(a, false);
+                ins1(k == 1 ? "inc" : "dec", r);
+                zeroFlag_ = r;
+                push(regVal(r));
+                return;
+            }
+            const int r = ownReg(a, true);
+            const std::uint32_t neg = (0u - k) & mask();
+            if (cb_ == 2 && r == 24 && k <= MaxAdiw) {
+                emit("\tadiw\tr24," + std::to_string(k));
+            } else if (cb_ == 2 && r == 24 && neg <= MaxAdiw) {
+                emit("\tsbiw\tr24," + std::to_string(neg));
+            } else {
+                insI("subi", r, std::to_string(neg & 0xFF));
+                if (cb_ == 2)
+                    insI("sbci", r + 1, std::to_string((neg >> 8) & 0xFF));
+                else
+                    zeroFlag_ = r;
+            }
+            push(regVal(r));
+            return;
+        }
+        bool needUpper = false;
+        for (int by = 0; by < cb_; ++by) {
+            const std::uint32_t kb = (k >> (8 * by)) & 0xFF;
+            if (p == Prim::And && kb != 0 && kb != 0xFF)
+                needUpper = true;
+            if (p == Prim::Or && kb != 0)
+                needUpper = true;
+        }
+        const bool hz = cb_ == 2 && (p == Prim::And ? ((k >> 8) == 0 || a.hiZero) : (a.hiZero && (k >> 8) == 0));
+        const int r = ownReg(a, needUpper);
+        bool zeroOfR = false; // the last instruction set Z by the low byte's result
+        for (int by = 0; by < cb_; ++by) {
+            const std::uint32_t kb = (k >> (8 * by)) & 0xFF;
+            const int rb = r + by;
+            zeroOfR = false;
+            if (p == Prim::And) {
+                if (kb == 0) {
+                    ins("eor", rb, rb);
+                    zeroOfR = true;
+                } else if (kb != 0xFF) {
+                    insI("andi", rb, std::to_string(kb));
+                    zeroOfR = true;
+                }
+            } else if (p == Prim::Or) {
+                if (kb == 0xFF) {
+                    ins1("ser", rb, false);
+                } else if (kb != 0) {
+                    insI("ori", rb, std::to_string(kb));
+                    zeroOfR = true;
+                }
+            } else if (kb == 0xFF) {
+                ins1("com", rb);
+                zeroOfR = true;
+            } else if (kb != 0) {
+                insI("ldi", RegZ + 1, std::to_string(kb), false);
+                ins("eor", rb, RegZ + 1);
+                zeroOfR = true;
+            }
+        }
+        if (cb_ == 1 && zeroOfR)
+            zeroFlag_ = r;
+        push(regVal(r, hz));
+        return;
+    }
+
+    // Two cells in registers (a symbolic constant is loaded first).
+    const int r = ownReg(a, false);
+    const int rb = inReg(b, false);
+    const char* lo = nullptr;
+    const char* hi = nullptr;
+    bool hz = false;
+    switch (p) {
+    case Prim::Plus: lo = "add"; hi = "adc"; break;
+    case Prim::Minus: lo = "sub"; hi = "sbc"; break;
+    case Prim::And: lo = hi = "and"; hz = a.hiZero || b.hiZero; break;
+    case Prim::Or: lo = hi = "or"; hz = a.hiZero && b.hiZero; break;
+    default: lo = hi = "eor"; hz = a.hiZero && b.hiZero; break;
+    }
+    ins(lo, r, rb);
+    if (cb_ == 2)
+        ins(hi, r + 1, rb + 1);
+    else
+        zeroFlag_ = r;
+    release(b);
+    push(regVal(r, hz));
+}
+
+void Gen::unary(Prim p)
+{
+    Val a = pop();
+    if (numericConst(a)) {
+        const std::uint32_t x = cval(a);
+        std::uint32_t r = 0;
+        const std::uint32_t sign = cb_ == 1 ? 0x80u : 0x8000u;
+        switch (p) {
+        case Prim::OnePlus: r = x + 1; break;
+        case Prim::OneMinus: r = x - 1; break;
+        case Prim::TwoStar: r = x << 1; break;
+        case Prim::TwoSlash: r = (x >> 1) | (x & sign); break;
+        case Prim::Negate: r = 0u - x; break;
+        default: r = ~x; break;
+        }
+        push(konst(KCell::of(r & mask())));
+        return;
+    }
+    if (p == Prim::OnePlus || p == Prim::OneMinus) {
+        push(a);
+        push(konst(KCell::of(p == Prim::OnePlus ? 1u : mask())));
+        binary(Prim::Plus);
+        return;
+    }
+    const bool hz = a.hiZero;
+    const int r = ownReg(a, p == Prim::Negate && cb_ == 2);
+    switch (p) {
+    case Prim::TwoStar:
+        ins1("lsl", r);
+        if (cb_ == 2)
+            ins1("rol", r + 1);
+        push(regVal(r));
+        break;
+    case Prim::TwoSlash:
+        if (cb_ == 2) {
+            ins1("asr", r + 1);
+            ins1("ror", r);
+        } else {
+            ins1("asr", r);
+        }
+        push(regVal(r, hz));
+        break;
+    case Prim::Negate:
+        if (cb_ == 2) {
+            ins1("com", r + 1);
+            ins1("neg", r);
+            insI("sbci", r + 1, "255");
+        } else {
+            ins1("neg", r);
+        }
+        push(regVal(r));
+        break;
+    default:
+        for (int b = 0; b < cb_; ++b)
+            ins1("com", r + b);
+        push(regVal(r));
+        break;
+    }
+    if (cb_ == 1)
+        zeroFlag_ = r;
+}
+
+// The low cell of a product: mul where the device has it (HAS_MUL, from
+// the run-time header), shifts and adds where it has not.
+void Gen::multiply()
+{
+    Val b = pop(), a = pop();
+    if (numericConst(a) && numericConst(b)) {
+        push(konst(KCell::of((cval(a) * cval(b)) & mask())));
+        return;
+    }
+    if (numericConst(a))
+        std::swap(a, b);
+    if (numericConst(b)) {
+        const std::uint32_t k = cval(b);
+        if (k == 0) {
+            release(a);
+            push(konst(KCell::of(0)));
+            return;
+        }
+        if ((k & (k - 1)) == 0) {
+            const int r = ownReg(a, false);
+            for (std::uint32_t m = k; m > 1; m >>= 1) {
+                ins1("lsl", r);
+                if (cb_ == 2)
+                    ins1("rol", r + 1);
+            }
+            push(regVal(r));
+            return;
+        }
+    }
+    const int ra = ownReg(a, false);
+    const int rb = ownReg(b, false);
+    const int d = alloc(false);
+    const int count = RegZ + 1; // Z is free in the multiply loop
+    const std::string step = NewLabel(c_), skip = NewLabel(c_);
+    emit(".if HAS_MUL", 0, false);
+    if (cb_ == 1) {
+        ins("mul", ra, rb);
+        ins("mov", d, 0, false);
+    } else {
+        ins("mul", ra, rb);
+        ins("movw", d, 0, false);
+        ins("mul", ra, rb + 1);
+        ins("add", d + 1, 0);
+        ins("mul", ra + 1, rb);
+        ins("add", d + 1, 0);
+    }
+    emit(".else", 0, false);
+    for (int by = 0; by < cb_; ++by)
+        ins("eor", d + by, d + by);
+    insI("ldi", count, std::to_string(8 * cb_), false);
+    emitLabel(step);
+    if (cb_ == 2)
+        ins1("lsr", rb + 1);
+    ins1(cb_ == 2 ? "ror" : "lsr", rb);
+    emitBranch("brcc", skip);
+    ins("add", d, ra);
+    if (cb_ == 2)
+        ins("adc", d + 1, ra + 1);
+    emitLabel(skip);
+    ins1("lsl", ra);
+    if (cb_ == 2)
+        ins1("rol", ra + 1);
+    ins1("dec", count);
+    emitBranch("brne", step);
+    emit(".endif", 0, false);
+    release(a);
+    release(b);
+    push(regVal(d));
+}
+
+// --- comparisons
+
+bool Gen::compare(Prim p, const std::string* branchTo)
+{
+    const Condition* cond = nullptr;
+    for (const Condition& c : Conditions)
+        if (c.prim == p)
+            cond = &c;
+    Val y, x;
+    if (cond->unary) {
+        x = pop();
+        y = konst(KCell::of(cond->constant));
+    } else {
+        Val b = pop(), a = pop();
+        x = cond->swap ? b : a;
+        y = cond->swap ? a : b;
+    }
+    if (numericConst(x) && numericConst(y)) {
+        const std::uint32_t u = cval(x), w = cval(y);
+        const std::uint32_t sign = cb_ == 1 ? 0x80u : 0x8000u;
+        const auto sx = std::int32_t(u ^ sign) - std::int32_t(sign), sy = std::int32_t(w ^ sign) - std::int32_t(sign);
+        const std::string b = cond->falseBranch;
+        bool falseNow = false;
+        if (b == "brne")
+            falseNow = u != w;
+        else if (b == "breq")
+            falseNow = u == w;
+        else if (b == "brge")
+            falseNow = sx >= sy;
+        else if (b == "brlt")
+            falseNow = sx < sy;
+        else
+            falseNow = u >= w; // brsh
+        const Val flag = konst(KCell::of(falseNow ? 0 : mask()));
+        if (branchTo) {
+            branchIfZero(flag, *branchTo);
+            return true;
+        }
+        push(flag);
+        return false;
+    }
+    if (branchTo) {
+        compareBranch(x, y, cond->falseBranch, *branchTo);
+        return true;
+    }
+    compareFlag(x, y, cond->falseBranch, std::string(cond->falseBranch) == "brsh", cond->swap);
+    return false;
+}
+
+// Compares x with y (x a register, y a register or constant) so that the
+// branch `falseBranch` is taken exactly when the flag would be false; it
+// may change the mnemonic (a test of the sign, a byte compare).
+void Gen::emitCompare(Val& x, Val& y, std::string& falseBranch)
+{
+    const int r = x.reg;
+    const bool byteOnly =
+        cb_ == 2 && x.hiZero &&
+        (y.kind == Val::Reg ? y.hiZero : (y.k.bytes[1].numeric() && y.k.bytes[1].value == 0));
+    if (byteOnly && signedBranch(falseBranch))
+        falseBranch = falseBranch == "brge" ? "brsh" : "brlo";
+    const int top = byteOnly ? 1 : cb_;
+    if (y.kind == Val::Const && y.k.numeric()) {
+        const std::uint32_t k = cval(y);
+        if (k == 0 && (falseBranch == "brne" || falseBranch == "breq")) {
+            if (top == 1) {
+                if (zeroFlag_ != r || cb_ == 2)
+                    ins1("tst", r);
+            } else if (refs_[r] == 1 && !pinned_[r]) {
+                ins("or", r, r + 1);
+            } else {
+                ins("mov", RegZ + 1, r, false);
+                ins("or", RegZ + 1, r + 1);
+            }
+            return;
+        }
+        if (k == 0 && signedBranch(falseBranch)) {
+            ins1("tst", r + cb_ - 1);
+            falseBranch = falseBranch == "brge" ? "brpl" : "brmi";
+            return;
+        }
+    }
+    if (y.kind == Val::Const) {
+        if (r >= FirstUpper) {
+            insI("cpi", r, y.k.bytes[0].text());
+            if (top == 2) {
+                insI("ldi", RegZ + 1, y.k.bytes[1].text(), false);
+                ins("cpc", r + 1, RegZ + 1);
+            }
+        } else {
+            for (int b = 0; b < top; ++b)
+                insI("ldi", RegZ + b, y.k.bytes[b].text(), false);
+            ins("cp", r, RegZ);
+            if (top == 2)
+                ins("cpc", r + 1, RegZ + 1);
+        }
+        return;
+    }
+    ins("cp", r, y.reg);
+    if (top == 2)
+        ins("cpc", r + 1, y.reg + 1);
+}
+
+void Gen::compareBranch(Val x, Val y, std::string falseBranch, const std::string& label)
+{
+    if (x.kind == Val::Const && y.kind != Val::Const && (falseBranch == "brne" || falseBranch == "breq"))
+        std::swap(x, y);
+    if (x.kind != Val::Reg)
+        inReg(x, false);
+    if (y.kind == Val::Mem)
+        inReg(y, false);
+    LabelState& t = stateFor(label);
+    if (t.loops != loops_)
+        throw GiveUp{"compareBranch"};
+    protect(x, t.regs);
+    protect(y, t.regs);
+    reconcile(t.regs);
+    emitCompare(x, y, falseBranch);
+    emitBranch(falseBranch, label);
+    release(x);
+    release(y);
+}
+
+void Gen::compareFlag(Val x, Val y, std::string falseBranch, bool carryForm, bool)
+{
+    if (x.kind == Val::Const && y.kind != Val::Const && (falseBranch == "brne" || falseBranch == "breq"))
+        std::swap(x, y);
+    if (x.kind != Val::Reg)
+        inReg(x, false);
+    if (y.kind == Val::Mem)
+        inReg(y, false);
+    const int d = alloc(false);
+    if (carryForm) {
+        emitCompare(x, y, falseBranch);
+        ins("sbc", d, d);
+    } else {
+        ins("eor", d, d);
+        emitCompare(x, y, falseBranch);
+        const std::string skip = NewLabel(c_);
+        emitBranch(falseBranch, skip);
+        ins1("dec", d);
+        emitLabel(skip);
+    }
+    if (cb_ == 2)
+        ins("mov", d + 1, d, false);
+    release(x);
+    release(y);
+    push(regVal(d));
+}
+
+void Gen::branchIfZero(Val flag, const std::string& label)
+{
+    if (numericConst(flag)) {
+        if (cval(flag) == 0) {
+            LabelState& t = stateFor(label);
+            if (t.loops != loops_)
+                throw GiveUp{"branchIfZero"};
+            reconcile(t.regs);
+            emitJump(label);
+            reachable_ = false;
+        }
+        return;
+    }
+    compareBranch(flag, konst(KCell::of(0)), "breq", label);
+}
+
+// --- memory
+
+Gen::Address Gen::popAddress()
+{
+    Address a;
+    if (cb_ == 1) {
+        a.cells[0] = pop();
+        a.cells[1] = pop();
+    } else {
+        a.cells[0] = pop();
+    }
+    if (!on(OptFold))
+        return a;
+    const Val& lo = a.cells[0];
+    const Val& hi = cb_ == 1 ? a.cells[1] : a.cells[0];
+    if (lo.kind != Val::Const || hi.kind != Val::Const)
+        return a;
+    const KByte& l = lo.k.bytes[0];
+    const KByte& h = cb_ == 1 ? hi.k.bytes[0] : hi.k.bytes[1];
+    if (l.numeric() && h.numeric()) {
+        a.konst = true;
+        a.expr = hex4(std::uint32_t(l.value | h.value << 8));
+    } else if (const auto le = inner(l.expr, "low"), he = inner(h.expr, "high"); le && he && *le == *he) {
+        a.konst = true;
+        a.expr = *le;
+    }
+    return a;
+}
+
+std::string Gen::addressPlus(const Address& a, int k) const
+{
+    if (k == 0)
+        return a.expr;
+    return "(" + a.expr + ")+" + std::to_string(k);
+}
+
+void Gen::addressToZ(Address& a)
+{
+    const auto byteTo = [&](int to, Val& v, int byte) {
+        if (v.kind == Val::Reg)
+            ins("mov", to, v.reg + byte, false);
+        else if (v.kind == Val::Const)
+            insI("ldi", to, v.k.bytes[byte].text(), false);
+        else
+            emit(loadFrom(to, "Y", memOffset(v.slot, byte)), 1, false);
+    };
+    if (cb_ == 1) {
+        Val& lo = a.cells[0];
+        Val& hi = a.cells[1];
+        if (lo.kind == Val::Reg && hi.kind == Val::Reg && hi.reg == lo.reg + 1 && lo.reg % 2 == 0) {
+            ins("movw", RegZ, lo.reg, false);
+        } else {
+            byteTo(RegZ, lo, 0);
+            byteTo(RegZ + 1, hi, 0);
+        }
+        if (lo.kind == Val::Mem)
+            deepestRead_ = std::max(deepestRead_, lo.slot);
+        if (hi.kind == Val::Mem)
+            deepestRead_ = std::max(deepestRead_, hi.slot);
+        release(lo);
+        release(hi);
+    } else {
+        Val& v = a.cells[0];
+        if (v.kind == Val::Reg) {
+            ins("movw", RegZ, v.reg, false);
+        } else {
+            byteTo(RegZ, v, 0);
+            byteTo(RegZ + 1, v, 1);
+            if (v.kind == Val::Mem)
+                deepestRead_ = std::max(deepestRead_, v.slot);
+        }
+        release(v);
+    }
+}
+
+void Gen::fetch(bool cell)
+{
+    Address a = popAddress();
+    const int d = alloc(false);
+    if (a.konst) {
+        emit("\tlds\t" + R(d) + "," + a.expr, 2, false);
+        if (cell)
+            emit("\tlds\t" + R(d + 1) + "," + addressPlus(a, 1), 2, false);
+    } else {
+        addressToZ(a);
+        emit("\tld\t" + R(d) + ",Z", 1, false);
+        if (cell)
+            emit("\tldd\t" + R(d + 1) + ",Z+1", 1, false);
+    }
+    if (cb_ == 2 && !cell)
+        ins("eor", d + 1, d + 1);
+    push(regVal(d, cb_ == 2 && !cell));
+}
+
+void Gen::store(bool cell)
+{
+    Address a = popAddress();
+    Val x = pop();
+    const int r = inReg(x, false);
+    if (a.konst) {
+        emit("\tsts\t" + a.expr + "," + R(r), 2, false);
+        if (cell)
+            emit("\tsts\t" + addressPlus(a, 1) + "," + R(r + 1), 2, false);
+    } else {
+        addressToZ(a);
+        emit("\tst\tZ," + R(r), 1, false);
+        if (cell)
+            emit("\tstd\tZ+1," + R(r + 1), 1, false);
+    }
+    release(x);
+}
+
+void Gen::plusStore()
+{
+    Address a = popAddress();
+    Val x = pop();
+    const int r = inReg(x, false);
+    const int t = alloc(false);
+    if (a.konst) {
+        for (int b = 0; b < cb_; ++b)
+            emit("\tlds\t" + R(t + b) + "," + addressPlus(a, b), 2, false);
+    } else {
+        addressToZ(a);
+        emit("\tld\t" + R(t) + ",Z", 1, false);
+        if (cb_ == 2)
+            emit("\tldd\t" + R(t + 1) + ",Z+1", 1, false);
+    }
+    ins("add", t, r);
+    if (cb_ == 2)
+        ins("adc", t + 1, r + 1);
+    if (a.konst) {
+        for (int b = 0; b < cb_; ++b)
+            emit("\tsts\t" + addressPlus(a, b) + "," + R(t + b), 2, false);
+    } else {
+        emit("\tst\tZ," + R(t), 1, false);
+        if (cb_ == 2)
+            emit("\tstd\tZ+1," + R(t + 1), 1, false);
+    }
+    --refs_[t];
+    release(x);
+}
+
+// M+ in 8-bit cells: ( hi lo n -- hi' lo' ), n sign-extended, the pair in
+// two adjacent registers so that C@ and C! take it into Z with one movw.
+void Gen::mplus()
+{
+    Val n = pop(), lo = pop(), hi = pop();
+    const auto sext = [](std::uint32_t v) { return (v & 0x80) ? (v | 0xFF00) : v; };
+    if (numericConst(n) && numericConst(lo) && numericConst(hi)) {
+        const std::uint32_t v = ((cval(hi) << 8 | cval(lo)) + sext(cval(n))) & 0xFFFF;
+        push(konst(KCell::of(v >> 8)));
+        push(konst(KCell::of(v & 0xFF)));
+        return;
+    }
+    if (n.kind == Val::Mem)
+        inReg(n, false);
+    const int p = allocPair8();
+    const auto byteTo = [&](int to, Val& v) {
+        if (v.kind == Val::Reg)
+            ins("mov", to, v.reg, false);
+        else if (v.kind == Val::Const)
+            insI("ldi", to, v.k.bytes[0].text(), false);
+        else
+            emit(loadFrom(to, "Y", memOffset(v.slot, 0)), 1, false);
+        if (v.kind == Val::Mem)
+            deepestRead_ = std::max(deepestRead_, v.slot);
+    };
+    if (numericConst(lo) && numericConst(hi) && n.kind == Val::Reg) {
+        const std::uint32_t neg = (0u - (cval(hi) << 8 | cval(lo))) & 0xFFFF;
+        ins("mov", p, n.reg, false);
+        ins("eor", p + 1, p + 1);
+        emit("\tsbrc\t" + R(n.reg) + ",7", 1, false);
+        ins1("com", p + 1);
+        insI("subi", p, std::to_string(neg & 0xFF));
+        insI("sbci", p + 1, std::to_string(neg >> 8));
+    } else {
+        byteTo(p, lo);
+        byteTo(p + 1, hi);
+        if (numericConst(n)) {
+            const std::uint32_t neg = (0u - sext(cval(n))) & 0xFFFF;
+            insI("subi", p, std::to_string(neg & 0xFF));
+            insI("sbci", p + 1, std::to_string(neg >> 8));
+        } else {
+            const int rn = inReg(n, false);
+            ins("eor", RegZ + 1, RegZ + 1);
+            emit("\tsbrc\t" + R(rn) + ",7", 1, false);
+            ins1("com", RegZ + 1);
+            ins("add", p, rn);
+            ins("adc", p + 1, RegZ + 1);
+        }
+    }
+    release(n);
+    release(lo);
+    release(hi);
+    push(regVal(p + 1));
+    push(regVal(p));
+}
+
+// --- the loop stack
+
+// Reads the cell `depth` cells below the top of the loop stack as the
+// compiler lays it out (an index above its limit, a >R cell), wherever the
+// optimiser keeps it.
+void Gen::loopRead(int depth)
+{
+    int phys = 0;
+    for (auto f = loops_.rbegin(); f != loops_.rend(); ++f) {
+        const int size = f->kind == Frame::RCell ? 1 : 2;
+        if (depth < size) {
+            if (f->kind == Frame::RegLoop) {
+                if (depth == 0 || f->limitInReg) {
+                    Val v = regVal(depth == 0 ? f->index : f->limit);
+                    retain(v);
+                    push(v);
+                } else {
+                    push(konst(f->limitK));
+                }
+                return;
+            }
+            phys += depth;
+            depth = 0;
+            break;
+        }
+        depth -= size;
+        phys += f->kind == Frame::RegLoop ? 0 : size;
+    }
+    phys += depth;
+    const int q = phys * cb_;
+    if (q + cb_ - 1 > MaxDisplacement)
+        throw GiveUp{"loopRead"};
+    const int d = alloc(false);
+    if (cb_ == 1 && q == 0) {
+        emit("\tld\t" + R(d) + ",X", 1, false);
+    } else {
+        ins("movw", RegZ, RegX, false);
+        for (int b = 0; b < cb_; ++b)
+            emit(loadFrom(d + b, "Z", q + b), 1, false);
+    }
+    push(regVal(d));
+}
+
+void Gen::toR()
+{
+    Val x = pop();
+    const int r = inReg(x, false);
+    for (int b = cb_ - 1; b >= 0; --b)
+        emit("\tst\t-X," + R(r + b), 1, false);
+    release(x);
+    Frame f;
+    f.kind = Frame::RCell;
+    loops_.push_back(f);
+}
+
+void Gen::rFrom()
+{
+    if (!loops_.empty()) {
+        if (loops_.back().kind != Frame::RCell)
+            throw GiveUp{"rFrom"};
+        loops_.pop_back();
+    }
+    const int d = alloc(false);
+    for (int b = 0; b < cb_; ++b)
+        emit("\tld\t" + R(d + b) + ",X+", 1, false);
+    push(regVal(d));
+}
+
+void Gen::doLoop(const Op& o)
+{
+    ensureRoom(2, 1);
+    Val start = pop(), limit = pop();
+    const bool constLimit = numericConst(limit);
+    const bool inRegs = on(OptLoops) && regLoops_.count(o.name) && freeCount(false) >= (constLimit ? 3 : 4);
+    // An inner loop's index takes an upper register, which compares with
+    // a constant and counts in one instruction; an outer loop's steps are
+    // rare, and leave the upper registers to the work inside.
+    const bool outer = outerLoops_.count(o.name) > 0;
+    Frame f;
+    f.label = o.name;
+    const auto into = [&](int r, Val& v) {
+        if (v.kind == Val::Reg)
+            copyReg(r, v.reg);
+        else if (v.kind == Val::Const)
+            loadConst(r, v.k);
+        else
+            loadMem(r, v.slot);
+        release(v);
+    };
+    if (inRegs) {
+        f.kind = Frame::RegLoop;
+        const int ri = alloc(false, {}, outer);
+        into(ri, start);
+        refs_[ri] = 0;
+        pinned_[ri] = true;
+        f.index = std::uint8_t(ri);
+        if (constLimit) {
+            f.limitK = limit.k;
+        } else {
+            const int rl = alloc(false, {}, true);
+            into(rl, limit);
+            refs_[rl] = 0;
+            pinned_[rl] = true;
+            f.limitInReg = true;
+            f.limit = std::uint8_t(rl);
+        }
+    } else {
+        f.kind = Frame::MemLoop;
+        const int rl = inReg(limit, false);
+        const int rs = inReg(start, false);
+        for (int b = cb_ - 1; b >= 0; --b)
+            emit("\tst\t-X," + R(rl + b), 1, false);
+        for (int b = cb_ - 1; b >= 0; --b)
+            emit("\tst\t-X," + R(rs + b), 1, false);
+        release(limit);
+        release(start);
+        if (plusLoops_.count(o.name))
+            labels_[o.name].canonical = true;
+    }
+    loops_.push_back(f);
+    LabelState& t = stateFor(o.name);
+    reconcile(t.regs);
+    emitLabel(o.name, o.text);
+    enter(t);
+}
+
+void Gen::loopEnd(const Op& o, bool plus)
+{
+    if (loops_.empty() || loops_.back().label != o.name || loops_.back().kind == Frame::RCell)
+        throw GiveUp{"loopEnd"};
+    const Frame f = loops_.back();
+    LabelState& t = labels_[o.name];
+    if (!t.known || t.loops != loops_)
+        throw GiveUp{"loopEnd"};
+    if (f.kind == Frame::MemLoop && plus) {
+        flush();
+        emit("\t" + std::string(CallMnemonic(c_)) + "\t+LOOP", LineWords("\t" + std::string(CallMnemonic(c_))));
+        emitBranch("brcc", o.name);
+        loops_.pop_back();
+        return;
+    }
+    if (plus) {
+        // The step in r0 (r1:r0), where the moves to the head's registers leave it.
+        Val step = pop();
+        if (step.kind == Val::Reg) {
+            copyReg(0, step.reg);
+        } else if (step.kind == Val::Const) {
+            for (int b = 0; b < cb_; ++b) {
+                insI("ldi", RegZ, step.k.bytes[b].text(), false);
+                ins("mov", b, RegZ, false);
+            }
+        } else {
+            for (int b = 0; b < cb_; ++b)
+                emit(loadFrom(b, "Y", memOffset(step.slot, b)), 1, false);
+            deepestRead_ = std::max(deepestRead_, step.slot);
+        }
+        release(step);
+    }
+    reconcile(t.regs);
+    if (f.kind == Frame::RegLoop) {
+        const int ri = f.index;
+        if (!plus) {
+            if (cb_ == 1) {
+                ins1("inc", ri);
+                if (f.limitInReg) {
+                    ins("cp", ri, f.limit);
+                } else if (ri >= FirstUpper) {
+                    insI("cpi", ri, f.limitK.bytes[0].text());
+                } else {
+                    insI("ldi", RegZ + 1, f.limitK.bytes[0].text(), false);
+                    ins("cp", ri, RegZ + 1);
+                }
+            } else if (ri >= FirstUpper || f.limitInReg) {
+                if (ri == 24) {
+                    emit("\tadiw\tr24,1");
+                } else if (ri >= FirstUpper) {
+                    insI("subi", ri, "255");
+                    insI("sbci", ri + 1, "255");
+                } else {
+                    ins("movw", RegZ, ri, false);
+                    emit("\tadiw\tr30,1");
+                    ins("movw", ri, RegZ, false);
+                }
+                if (f.limitInReg) {
+                    ins("cp", ri, f.limit);
+                    ins("cpc", ri + 1, f.limit + 1);
+                } else {
+                    insI("cpi", ri, f.limitK.bytes[0].text());
+                    insI("ldi", RegZ + 1, f.limitK.bytes[1].text(), false);
+                    ins("cpc", ri + 1, RegZ + 1);
+                }
+            } else {
+                // A lower pair counts in Z, which compares with the limit as it goes.
+                ins("movw", RegZ, ri, false);
+                emit("\tadiw\tr30,1");
+                ins("movw", ri, RegZ, false);
+                insI("cpi", RegZ, f.limitK.bytes[0].text());
+                insI("sbci", RegZ + 1, f.limitK.bytes[1].text());
+            }
+            emitBranch("brne", o.name);
+        } else {
+            // As +LOOP of the archive: index-limit biased by $80 overflows
+            // exactly when the step carries the index across limit-1/limit.
+            copyReg(RegZ, ri);
+            if (f.limitInReg) {
+                ins("sub", RegZ, f.limit);
+                if (cb_ == 2)
+                    ins("sbc", RegZ + 1, f.limit + 1);
+            } else {
+                insI("subi", RegZ, f.limitK.bytes[0].text());
+                if (cb_ == 2)
+                    insI("sbci", RegZ + 1, f.limitK.bytes[1].text());
+            }
+            insI("subi", RegZ + cb_ - 1, "128");
+            ins("add", ri, 0);
+            if (cb_ == 2)
+                ins("adc", ri + 1, 1);
+            ins("add", RegZ, 0);
+            if (cb_ == 2)
+                ins("adc", RegZ + 1, 1);
+            emitBranch("brvc", o.name);
+        }
+        pinned_[f.index] = false;
+        if (f.limitInReg)
+            pinned_[f.limit] = false;
+    } else if (cb_ == 1) {
+        emit("\tld\tr30,X+", 1, false);
+        emit("\tld\tr31,X", 1, false);
+        ins1("inc", RegZ);
+        emit("\tst\t-X,r30", 1, false);
+        ins("cp", RegZ, RegZ + 1);
+        emitBranch("brne", o.name);
+        emit("\tadiw\tr26,2");
+    } else {
+        const std::string done = NewLabel(c_);
+        for (const char* r : {"r30", "r31", "r0", "r1"})
+            emit("\tld\t" + std::string(r) + ",X+", 1, false);
+        emit("\tadiw\tr30,1");
+        ins("cp", RegZ, 0);
+        ins("cpc", RegZ + 1, 1);
+        emitBranch("breq", done);
+        for (const char* r : {"r1", "r0", "r31", "r30"})
+            emit("\tst\t-X," + std::string(r), 1, false);
+        emitJump(o.name);
+        emitLabel(done);
+    }
+    loops_.pop_back();
+    zeroFlag_ = -1;
+}
+
+} // namespace mirtolan::opt

@@ -1,0 +1,223 @@
+// Dropping what nothing uses any more, once the compile is over: the
+// definitions, constants and variables whose every call was written in
+// place, and the archive routines nothing calls.
+#include <algorithm>
+#include <cctype>
+#include <unordered_set>
+
+#include "Archive.h"
+#include "Compiler.h"
+#include "DefColon.h"
+#include "LabelFilter.h"
+#include "Optimiser.h"
+#include "OptState.h"
+
+namespace mirtolan {
+
+namespace {
+
+// A word whose lines may go: its place in its code list and the labels in it.
+struct Droppable {
+    std::size_t first = 0, end = 0;    // lines [first, end)
+    std::vector<std::string> labels;   // folded: as written and as the label filter spells them
+    bool library = false;              // in LibraryCode, else ProgramCode
+    bool kept = false;                 // something uses it
+    bool read = false;                 // the names in its lines are counted as used
+};
+
+bool isLabelLine(std::string_view line)
+{
+    return !line.empty() && line.back() == ':' && line[0] != ';' && static_cast<unsigned char>(line[0]) > ' ';
+}
+
+// The names a line may refer to: the operand of a call or jump, and every
+// run of letters, digits and underscores (a label in an instruction or a
+// directive such as INTERRUPT).
+void namesIn(std::string_view line, std::unordered_set<std::string>& out)
+{
+    std::size_t i = 0;
+    while (i < line.size() && static_cast<unsigned char>(line[i]) <= ' ')
+        ++i;
+    std::size_t j = i;
+    while (j < line.size() && static_cast<unsigned char>(line[j]) > ' ')
+        ++j;
+    if (i > 0 && j < line.size()) {
+        const std::string mnemonic = FoldCase(line.substr(i, j - i));
+        if (mnemonic == "RCALL" || mnemonic == "ZCALL" || mnemonic == "RJMP" || mnemonic == "ZJMP") {
+            std::size_t k = j;
+            while (k < line.size() && static_cast<unsigned char>(line[k]) <= ' ')
+                ++k;
+            std::size_t e = k;
+            while (e < line.size() && static_cast<unsigned char>(line[e]) > ' ' && line[e] != ';')
+                ++e;
+            out.insert(FoldCase(line.substr(k, e - k)));
+        }
+    }
+    // A comment names nothing.
+    line = line.substr(0, line.find(';'));
+    std::string word;
+    for (std::size_t k = 0; k <= line.size(); ++k) {
+        const char ch = k < line.size() ? line[k] : ' ';
+        if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') {
+            word += FoldChar(ch);
+            continue;
+        }
+        if (!word.empty())
+            out.insert(word);
+        word.clear();
+    }
+}
+
+// A line after which execution never goes on to the next.
+bool endsPath(std::string_view line)
+{
+    return line == "\tret" || line.rfind("\trjmp\t", 0) == 0 || line.rfind("\tZjmp\t", 0) == 0;
+}
+
+} // namespace
+
+void FinishOptimiser(Compiler& c)
+{
+    if (!c.Optimiser)
+        return;
+    OptimiserState& st = *c.Optimiser;
+    if (c.OptimiseSkip & OptDead)
+        return;
+
+    // The words of the program and the routines of the library.
+    std::vector<Droppable> words;
+    Compiler filter; // the label filter's working line
+    const auto labelsOf = [&](const CodeList& list, std::size_t first, std::size_t end) {
+        std::vector<std::string> labels;
+        for (std::size_t i = first; i < end; ++i) {
+            const std::string line = list[i];
+            if (!isLabelLine(line))
+                continue;
+            const std::string name = line.substr(0, line.size() - 1);
+            labels.push_back(FoldCase(name));
+            labels.push_back(FoldCase(SpelledLabel(filter, name)));
+        }
+        return labels;
+    };
+    // A unit runs from its label to its end; a variable found later in the
+    // scan of the top level may follow the last definition.
+    std::vector<ProgramUnit> units = st.units;
+    {
+        std::size_t i = st.scanned;
+        while (i < c.ProgramCode.size()) {
+            const std::string line = c.ProgramCode[i];
+            if (!isLabelLine(line)) {
+                ++i;
+                continue;
+            }
+            std::size_t j = i + 1;
+            std::vector<std::string> body;
+            for (; j < c.ProgramCode.size() && c.ProgramCode[j] != "\tret"; ++j)
+                body.push_back(c.ProgramCode[j]);
+            if (j < c.ProgramCode.size() && !body.empty() &&
+                opt::ParsePushes(body, 0, body.size(), c.CellBits / 8, true)) {
+                units.push_back({i, j + 1, line.substr(0, line.size() - 1)});
+                i = j + 1;
+                continue;
+            }
+            ++i;
+        }
+    }
+    std::sort(units.begin(), units.end(), [](const ProgramUnit& a, const ProgramUnit& b) { return a.first < b.first; });
+    for (const ProgramUnit& u : units) {
+        Droppable d;
+        d.first = u.first;
+        d.end = u.end;
+        d.labels = labelsOf(c.ProgramCode, u.first, u.end);
+        // Only a word that nothing runs into may go, and never a name defined twice.
+        // (The program's first line follows the library, whose routines end in ret.)
+        const bool entered = u.first > 0 && !endsPath(c.ProgramCode[u.first - 1]);
+        d.kept = entered || st.doubled.count(FoldCase(u.name)) || SameIgnoringCase(u.name, "main");
+        words.push_back(std::move(d));
+    }
+    const Archive& archive = ActiveArchive(c);
+    for (std::size_t i = 0; i < c.LibraryCode.size();) {
+        const std::string line = c.LibraryCode[i];
+        const std::string name = isLabelLine(line) ? line.substr(0, line.size() - 1) : std::string();
+        const std::int64_t position = name.empty() ? -1 : FindArchiveWord(c, name);
+        const auto end = archive.bodyEnd.find(position);
+        if (position < 0 || end == archive.bodyEnd.end() || end->second < position) {
+            ++i; // not the start of a routine as the archive has it: keep
+            continue;
+        }
+        Droppable d;
+        d.first = i;
+        d.end = i + std::size_t(end->second - position) + 1; // label, body, ret
+        d.end = std::min(d.end, c.LibraryCode.size());
+        d.labels = labelsOf(c.LibraryCode, d.first, d.end);
+        d.library = true;
+        // A routine named like a word of the program stays, so the assembler still tells the clash.
+        d.kept = IsProgramWord(c, name);
+        const std::size_t next = d.end;
+        words.push_back(std::move(d));
+        i = next;
+    }
+
+    // What the kept lines name, until nothing more is kept.
+    std::vector<char> inWord(c.ProgramCode.size(), 0), inRoutine(c.LibraryCode.size(), 0);
+    for (const Droppable& d : words)
+        for (std::size_t i = d.first; i < d.end; ++i)
+            (d.library ? inRoutine : inWord)[i] = 1;
+    std::unordered_set<std::string> named;
+    for (std::size_t i = 0; i < c.ProgramCode.size(); ++i)
+        if (!inWord[i])
+            namesIn(c.ProgramCode[i], named);
+    for (std::size_t i = 0; i < c.LibraryCode.size(); ++i)
+        if (!inRoutine[i])
+            namesIn(c.LibraryCode[i], named);
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (Droppable& d : words) {
+            if (!d.kept && std::any_of(d.labels.begin(), d.labels.end(), [&](const std::string& l) { return named.count(l); }))
+                d.kept = true;
+            if (d.kept && !d.read) {
+                const CodeList& list = d.library ? c.LibraryCode : c.ProgramCode;
+                const std::size_t before = named.size();
+                for (std::size_t i = d.first; i < d.end; ++i)
+                    namesIn(list[i], named);
+                grew = grew || named.size() != before;
+                d.read = true;
+            }
+        }
+    }
+
+    // The lists again without the dropped lines, each kept line with its origin.
+    const auto rebuild = [&](CodeList& list, LineMap* map, bool library) {
+        std::vector<char> drop(list.size(), 0);
+        bool any = false;
+        for (const Droppable& d : words)
+            if (!d.kept && d.library == library) {
+                for (std::size_t i = d.first; i < d.end; ++i)
+                    drop[i] = 1;
+                any = true;
+            }
+        if (!any)
+            return;
+        CodeList kept;
+        LineMap keptMap;
+        if (map)
+            kept.mapTo(&keptMap);
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (drop[i])
+                continue;
+            if (map)
+                keptMap.current = map->at(i);
+            kept.push_back(list[i]);
+        }
+        if (map) {
+            keptMap.current = map->current;
+            *map = keptMap;
+        }
+        list = std::move(kept);
+        list.mapTo(map);
+    };
+    rebuild(c.ProgramCode, c.Map ? &c.Map->program : nullptr, false);
+    rebuild(c.LibraryCode, c.Map ? &c.Map->library : nullptr, true);
+}
+
+} // namespace mirtolan
