@@ -443,8 +443,9 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
         const bool pushed = i + 1 < listing.size() && listing[i + 1] == "\tst\t-Y,Ftmp1";
         if (pushed)
             continue;
+        // A 16-bit case constant loads its high byte too before OF compares.
         std::size_t next = i + 1;
-        while (next < listing.size() && isComment(listing[next]))
+        while (next < listing.size() && (isComment(listing[next]) || listing[next].starts_with("\tldi\tFtmp1H,")))
             ++next;
         if (next >= listing.size() || listing[next] != "\tcp\tFtmp1,Ftmp2\t; OF")
             out.push_back(at(ctx, o, std::int64_t(i) + 1, Severity::Warning,

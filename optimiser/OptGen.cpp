@@ -119,6 +119,7 @@ Gen::Gen(Compiler& c, const Ops& ops) : c_(c), ops_(ops), cb_(c.CellBits / 8), s
 
 void Gen::emit(std::string text, int words, bool flags)
 {
+    noteWrites(text);
     out_.push_back({AsmLine::Plain, std::move(text), {}, words, origin_});
     if (flags)
         zeroFlag_ = -1;
@@ -128,6 +129,50 @@ void Gen::emitLabel(const std::string& name, const std::string& text)
 {
     out_.push_back({AsmLine::Label, text.empty() ? name + ":" : text, name, 0, origin_});
     zeroFlag_ = -1;
+    z_.valid = false;
+}
+
+// Forgets what Z holds when a line writes Z or the register Z was made
+// from. Lines of other shapes (calls, lines kept as written) forget it too.
+void Gen::noteWrites(const std::string& text)
+{
+    static constexpr std::string_view NoWrite[] = {"st", "std", "sts", "cp", "cpc", "cpi", "tst", "sbrc", "sbrs",
+                                                   "cpse", "push", "nop"};
+    const auto forget = [&] {
+        z_.valid = false;
+        zeroFlag_ = -1;
+    };
+    if (text.empty() || text[0] != '\t') {
+        // The multiply's conditionals write nothing; any other line may.
+        if (!(text.rfind(".if", 0) == 0 || text.rfind(".e", 0) == 0 || text[0] == ';'))
+            forget();
+        return;
+    }
+    const auto tab = text.find('\t', 1);
+    const std::string_view mnemonic = std::string_view(text).substr(1, tab == std::string::npos ? text.size() : tab - 1);
+    for (auto m : NoWrite)
+        if (mnemonic == m)
+            return;
+    if (mnemonic.starts_with("br")) // a branch
+        return;
+    int first = -1;
+    if (tab != std::string::npos && tab + 2 < text.size() && text[tab + 1] == 'r')
+        first = std::atoi(text.c_str() + tab + 2);
+    if (first < 0) {
+        forget();
+        return;
+    }
+    std::vector<int> written{first};
+    if (mnemonic == "movw" || mnemonic == "adiw" || mnemonic == "sbiw")
+        written.push_back(first + 1);
+    if (mnemonic == "mul")
+        written = {0, 1};
+    for (int w : written) {
+        if (w == zeroFlag_)
+            zeroFlag_ = -1;
+        if (z_.valid && (w == RegZ || w == RegZ + 1 || w == z_.reg || (!z_.byteIndex && w == z_.reg + 1)))
+            z_.valid = false;
+    }
 }
 
 void Gen::emitBranch(const std::string& mnemonic, const std::string& target)
@@ -203,13 +248,13 @@ int Gen::allocPair8()
 
 void Gen::retain(const Val& v)
 {
-    if (v.kind == Val::Reg)
+    if (v.kind == Val::Reg || v.kind == Val::Sum)
         ++refs_[v.reg];
 }
 
 void Gen::release(const Val& v)
 {
-    if (v.kind == Val::Reg)
+    if (v.kind == Val::Reg || v.kind == Val::Sum)
         --refs_[v.reg];
 }
 
@@ -287,13 +332,110 @@ Val Gen::konst(const KCell& k) const
     return v;
 }
 
-Val Gen::regVal(int r, bool hiZero)
+Val Gen::regVal(int r)
 {
     Val v;
     v.kind = Val::Reg;
     v.reg = std::uint8_t(r);
-    v.hiZero = cb_ == 2 && hiZero;
     return v;
+}
+
+Val Gen::ranged(Val v, std::uint32_t lo, std::uint32_t hi) const
+{
+    v.ranged = lo <= hi && hi <= mask();
+    v.lo = lo;
+    v.hi = hi;
+    return v;
+}
+
+// The values the cell may take, when that is known.
+bool Gen::rangeOf(const Val& v, std::uint32_t& lo, std::uint32_t& hi) const
+{
+    if (v.kind == Val::Const) {
+        if (!v.k.numeric())
+            return false;
+        lo = hi = cval(v);
+        return true;
+    }
+    if (!v.ranged || (v.kind == Val::Sum && v.half != 0))
+        return false;
+    lo = v.lo;
+    hi = v.hi;
+    return true;
+}
+
+// A 16-bit cell whose high byte is known to be 0.
+bool Gen::hiZero(const Val& v) const
+{
+    std::uint32_t lo = 0, hi = 0;
+    return cb_ == 2 && rangeOf(v, lo, hi) && hi <= 0xFF;
+}
+
+// The value of a Sum into register r (which may be the Sum's own register).
+void Gen::sumInto(int r, const Val& v)
+{
+    const auto addByte = [&](int d, std::uint32_t k) {
+        k &= 0xFF;
+        if (k == 1)
+            ins1("inc", d);
+        else if (k == 0xFF)
+            ins1("dec", d);
+        else if (k != 0 && d >= FirstUpper)
+            insI("subi", d, std::to_string((0x100 - k) & 0xFF));
+        else if (k != 0) {
+            insI("ldi", RegZ, std::to_string(k), false);
+            ins("add", d, RegZ);
+        }
+    };
+    if (cb_ == 1 && v.half != 2) {
+        // A byte: reg+off (the low cell of an address is the same byte).
+        if (r != v.reg)
+            ins("mov", r, v.reg, false);
+        addByte(r, v.off);
+        return;
+    }
+    if (cb_ == 1) {
+        // The high cell of an address: a constant when no carry can come from the low byte.
+        if (v.ranged && v.hi + (v.off & 0xFF) <= 0xFF) {
+            KByte b;
+            b.value = std::uint8_t(v.off >> 8);
+            loadConstByte(r, b);
+            return;
+        }
+        const std::uint32_t neg = (0u - v.off) & 0xFFFF;
+        ins("mov", RegZ, v.reg, false);
+        ins("eor", RegZ + 1, RegZ + 1);
+        insI("subi", RegZ, std::to_string(neg & 0xFF));
+        insI("sbci", RegZ + 1, std::to_string(neg >> 8));
+        ins("mov", r, RegZ + 1, false);
+        return;
+    }
+    // A pair: in place where the pair takes constants, else in Z.
+    const int d = r >= FirstUpper ? r : RegZ;
+    copyReg(d, v.reg);
+    const std::uint32_t k = v.off & 0xFFFF, neg = (0u - k) & 0xFFFF;
+    if (k != 0) {
+        if ((d == 24 || d == RegZ) && k <= std::uint32_t(MaxAdiw)) {
+            emit("\tadiw\t" + R(d) + "," + std::to_string(k));
+        } else if ((d == 24 || d == RegZ) && neg <= std::uint32_t(MaxAdiw)) {
+            emit("\tsbiw\t" + R(d) + "," + std::to_string(neg));
+        } else {
+            insI("subi", d, std::to_string(neg & 0xFF));
+            insI("sbci", d + 1, std::to_string(neg >> 8));
+        }
+    }
+    copyReg(r, d);
+}
+
+// Any cell into register r.
+void Gen::moveInto(int r, Val& v)
+{
+    switch (v.kind) {
+    case Val::Reg: copyReg(r, v.reg); break;
+    case Val::Const: loadConst(r, v.k); break;
+    case Val::Mem: loadMem(r, v.slot); break;
+    case Val::Sum: sumInto(r, v); break;
+    }
 }
 
 void Gen::loadConstByte(int r, const KByte& b)
@@ -340,41 +482,36 @@ void Gen::copyReg(int to, int from)
 
 int Gen::inReg(Val& v, bool upper)
 {
-    if (v.kind == Val::Reg) {
-        if (!upper || v.reg >= FirstUpper)
-            return v.reg;
-        const int r = alloc(true);
-        copyReg(r, v.reg);
-        const bool hz = v.hiZero;
-        release(v);
-        v = regVal(r, hz);
-        return r;
-    }
+    if (v.kind == Val::Reg && (!upper || v.reg >= FirstUpper))
+        return v.reg;
+    std::uint32_t lo = 0, hi = 0;
+    const bool known = rangeOf(v, lo, hi);
     const int r = alloc(upper);
-    if (v.kind == Val::Const) {
-        loadConst(r, v.k);
-        const bool hz = v.k.bytes[1].numeric() && v.k.bytes[1].value == 0;
-        v = regVal(r, hz);
-    } else {
-        loadMem(r, v.slot);
-        v = regVal(r);
-    }
+    moveInto(r, v);
+    release(v);
+    v = known ? ranged(regVal(r), lo, hi) : regVal(r);
     return r;
 }
 
 int Gen::ownReg(Val& v, bool upper)
 {
-    if (v.kind == Val::Reg) {
-        if (refs_[v.reg] == 1 && !pinned_[v.reg] && (!upper || v.reg >= FirstUpper))
-            return v.reg;
-        const int r = alloc(upper);
-        copyReg(r, v.reg);
-        const bool hz = v.hiZero;
+    const bool mine = (v.kind == Val::Reg || (v.kind == Val::Sum && v.half == 0)) && refs_[v.reg] == 1 &&
+                      !pinned_[v.reg] && (!upper || v.reg >= FirstUpper);
+    if (mine && v.kind == Val::Reg)
+        return v.reg;
+    std::uint32_t lo = 0, hi = 0;
+    const bool known = rangeOf(v, lo, hi);
+    int r = v.reg;
+    if (mine) {
+        sumInto(r, v);
+    } else {
+        // Shared, a constant or in memory: a register of its own.
+        r = alloc(upper);
+        moveInto(r, v);
         release(v);
-        v = regVal(r, hz);
-        return r;
     }
-    return inReg(v, upper);
+    v = known ? ranged(regVal(r), lo, hi) : regVal(r);
+    return r;
 }
 
 // ---------------------------------------------------------------- states
@@ -407,6 +544,10 @@ void Gen::reconcile(const std::vector<int>& regs)
                 insI("ldi", RegZ + b, x.k.bytes[b].text(), false);
                 emit("\tst\t-Y," + R(RegZ + b), 1, false);
             }
+        } else if (x.kind == Val::Sum) {
+            sumInto(RegZ, x);
+            for (int b = cb_ - 1; b >= 0; --b)
+                emit("\tst\t-Y," + R(RegZ + b), 1, false);
         } else {
             for (int b = 0; b < cb_; ++b)
                 emit(loadFrom(b, "Y", off(x.slot, b)), 1, false);
@@ -449,7 +590,7 @@ void Gen::reconcile(const std::vector<int>& regs)
         moves.push_back({dst, src});
     }
     const auto reads = [](const Val& s, const Loc& l) {
-        return l.mem ? s.kind == Val::Mem && s.slot == l.n : s.kind == Val::Reg && s.reg == l.n;
+        return l.mem ? s.kind == Val::Mem && s.slot == l.n : (s.kind == Val::Reg || s.kind == Val::Sum) && s.reg == l.n;
     };
     const auto move = [&](const Move& m) {
         if (!m.dst.mem) {
@@ -458,6 +599,8 @@ void Gen::reconcile(const std::vector<int>& regs)
                 copyReg(r, m.src.reg);
             else if (m.src.kind == Val::Const)
                 loadConst(r, m.src.k);
+            else if (m.src.kind == Val::Sum)
+                sumInto(r, m.src);
             else
                 for (int b = 0; b < cb_; ++b)
                     emit(loadFrom(r + b, "Y", off(m.src.slot, b)), 1, false);
@@ -466,6 +609,9 @@ void Gen::reconcile(const std::vector<int>& regs)
         int from = 0;
         if (m.src.kind == Val::Reg) {
             from = m.src.reg;
+        } else if (m.src.kind == Val::Sum) {
+            from = RegZ;
+            sumInto(RegZ, m.src);
         } else {
             from = RegZ;
             for (int b = 0; b < cb_; ++b) {
@@ -502,10 +648,12 @@ void Gen::reconcile(const std::vector<int>& regs)
         }
         for (Move& m : moves)
             if (reads(m.src, d)) {
-                m.src = Val{};
-                m.src.kind = Val::Reg;
+                // Now read from r0: a memory cell becomes the register, a sum keeps its offset.
+                if (m.src.kind == Val::Mem)
+                    m.src.kind = Val::Reg;
                 m.src.reg = 0;
             }
+
     }
 
     if (shift > 0) {
@@ -598,18 +746,29 @@ void Gen::enter(const LabelState& s)
     zeroFlag_ = -1;
 }
 
+// Moves a cell the compare still needs out of a register that the moves to
+// `regs` will give another cell.
 void Gen::protect(Val& v, const std::vector<int>& regs)
 {
-    if (v.kind == Val::Mem) {
+    if (v.kind == Val::Mem || v.kind == Val::Sum)
         inReg(v, false);
-    }
-    if (v.kind != Val::Reg || pinned_[v.reg] || std::find(regs.begin(), regs.end(), int(v.reg)) == regs.end())
+    if (v.kind != Val::Reg || pinned_[v.reg])
         return;
+    const auto at = std::find(regs.begin(), regs.end(), int(v.reg));
+    if (at == regs.end())
+        return;
+    // The register keeps its value when the cell bound for it is already there.
+    const int L = int(v_.size()), n = int(regs.size());
+    const int p = n - 1 - int(at - regs.begin());
+    if (p < L) {
+        const Val& bound = v_[std::size_t(L - 1 - p)];
+        if (bound.kind == Val::Reg && bound.reg == v.reg)
+            return;
+    }
     const int r = alloc(v.reg >= FirstUpper, regs);
     copyReg(r, v.reg);
-    const bool hz = v.hiZero;
     release(v);
-    v = regVal(r, hz);
+    v.reg = std::uint8_t(r);
 }
 
 // ---------------------------------------------------------------- operations
@@ -670,7 +829,7 @@ std::vector<AsmLine> Gen::run()
             if (within && (o.kind == OpKind::Call || o.kind == OpKind::TailCall || o.kind == OpKind::Barrier ||
                            o.kind == OpKind::Exit))
                 ok = false;
-            const bool branch = o.kind == OpKind::Branch0 || o.kind == OpKind::Jump;
+            const bool branch = o.kind == OpKind::Branch0 || o.kind == OpKind::Jump || o.kind == OpKind::Of;
             if (branch && within != inside(o.name))
                 ok = false;
         }
@@ -710,9 +869,9 @@ void Gen::op(std::size_t& i)
             push(konst(o.cell));
         } else {
             ensureRoom(1, 1);
-            const int r = alloc(true);
-            loadConst(r, o.cell);
-            push(regVal(r, o.cell.bytes[1].numeric() && o.cell.bytes[1].value == 0));
+            Val k = konst(o.cell);
+            inReg(k, true);
+            push(k);
         }
         if (!on(OptRegisters))
             flush();
@@ -740,6 +899,14 @@ void Gen::op(std::size_t& i)
         branchIfZero(pop(), o.name);
         ++i;
         return;
+    case OpKind::Of:
+        // The selector stays for the next OF where the branch lands.
+        ensureRoom(2, 1);
+        compareBranch(peek(0), konst(o.cell), "brne", o.name);
+        ++i;
+        return;
+    case OpKind::Case:
+        throw GiveUp{"CASE"};
     case OpKind::Jump: {
         LabelState& t = stateFor(o.name);
         if (t.loops != loops_)
@@ -970,6 +1137,34 @@ void Gen::binary(Prim p)
         push(konst(KCell::of(r & mask())));
         return;
     }
+    // What the result may be, from what the operands may be.
+    std::uint32_t al = 0, ah = mask(), bl = 0, bh = mask();
+    const bool ar = rangeOf(a, al, ah), br = rangeOf(b, bl, bh);
+    bool known = false;
+    std::uint32_t rl = 0, rh = mask();
+    switch (p) {
+    case Prim::Plus:
+        known = ar && br && ah + bh <= mask();
+        rl = al + bl;
+        rh = ah + bh;
+        break;
+    case Prim::Minus:
+        known = ar && br && al >= bh;
+        rl = al - bh;
+        rh = ah - bl;
+        break;
+    case Prim::And:
+        known = ar || br;
+        rh = std::min(ar ? ah : mask(), br ? bh : mask());
+        break;
+    default: // Or, Xor: below the next power of two
+        known = ar && br;
+        for (rh = 1; rh <= std::max(ah, bh) && rh < mask(); rh = rh * 2 + 1) {
+        }
+        break;
+    }
+    const auto result = [&](Val v) { return known ? ranged(v, rl, rh) : v; };
+
     if (commutative && a.kind == Val::Const && b.kind != Val::Const)
         std::swap(a, b);
     const auto exclusive = [&](const Val& v) { return v.kind == Val::Reg && refs_[v.reg] == 1 && !pinned_[v.reg]; };
@@ -996,11 +1191,21 @@ void Gen::binary(Prim p)
             return;
         }
         if (p == Prim::Plus) {
+            // A cell shared with others, or a sum already, stays an unwritten
+            // sum: an address with a displacement, or one more constant.
+            if (on(OptFold) && ((a.kind == Val::Reg && !exclusive(a)) || (a.kind == Val::Sum && a.half == 0))) {
+                Val s = a;
+                s.kind = Val::Sum;
+                s.off = ((a.kind == Val::Sum ? a.off : 0) + k) & mask();
+                s.half = 0;
+                push(result(s));
+                return;
+            }
             if (cb_ == 1 && (k == 1 || k == 0xFF)) {
                 const int r = ownReg(a, false);
                 ins1(k == 1 ? "inc" : "dec", r);
                 zeroFlag_ = r;
-                push(regVal(r));
+                push(result(regVal(r)));
                 return;
             }
             const int r = ownReg(a, true);
@@ -1016,7 +1221,7 @@ void Gen::binary(Prim p)
                 else
                     zeroFlag_ = r;
             }
-            push(regVal(r));
+            push(result(regVal(r)));
             return;
         }
         bool needUpper = false;
@@ -1027,10 +1232,10 @@ void Gen::binary(Prim p)
             if (p == Prim::Or && kb != 0)
                 needUpper = true;
         }
-        const bool hz = cb_ == 2 && (p == Prim::And ? ((k >> 8) == 0 || a.hiZero) : (a.hiZero && (k >> 8) == 0));
         const int r = ownReg(a, needUpper);
-        bool zeroOfR = false; // the last instruction set Z by the low byte's result
-        for (int by = 0; by < cb_; ++by) {
+        // The high byte first, so that the flags tell of the low byte at the end.
+        bool zeroOfR = false;
+        for (int by = cb_ - 1; by >= 0; --by) {
             const std::uint32_t kb = (k >> (8 * by)) & 0xFF;
             const int rb = r + by;
             zeroOfR = false;
@@ -1058,9 +1263,11 @@ void Gen::binary(Prim p)
                 zeroOfR = true;
             }
         }
-        if (cb_ == 1 && zeroOfR)
+        const Val out = result(regVal(r));
+        // Z tells whether the whole cell is 0 when the high byte is known to be.
+        if (zeroOfR && (cb_ == 1 || hiZero(out)))
             zeroFlag_ = r;
-        push(regVal(r, hz));
+        push(out);
         return;
     }
 
@@ -1069,13 +1276,12 @@ void Gen::binary(Prim p)
     const int rb = inReg(b, false);
     const char* lo = nullptr;
     const char* hi = nullptr;
-    bool hz = false;
     switch (p) {
     case Prim::Plus: lo = "add"; hi = "adc"; break;
     case Prim::Minus: lo = "sub"; hi = "sbc"; break;
-    case Prim::And: lo = hi = "and"; hz = a.hiZero || b.hiZero; break;
-    case Prim::Or: lo = hi = "or"; hz = a.hiZero && b.hiZero; break;
-    default: lo = hi = "eor"; hz = a.hiZero && b.hiZero; break;
+    case Prim::And: lo = hi = "and"; break;
+    case Prim::Or: lo = hi = "or"; break;
+    default: lo = hi = "eor"; break;
     }
     ins(lo, r, rb);
     if (cb_ == 2)
@@ -1083,7 +1289,7 @@ void Gen::binary(Prim p)
     else
         zeroFlag_ = r;
     release(b);
-    push(regVal(r, hz));
+    push(result(regVal(r)));
 }
 
 void Gen::unary(Prim p)
@@ -1110,14 +1316,16 @@ void Gen::unary(Prim p)
         binary(Prim::Plus);
         return;
     }
-    const bool hz = a.hiZero;
+    std::uint32_t al = 0, ah = 0;
+    const bool ar = rangeOf(a, al, ah);
+    const std::uint32_t sign = cb_ == 1 ? 0x80u : 0x8000u;
     const int r = ownReg(a, p == Prim::Negate && cb_ == 2);
     switch (p) {
     case Prim::TwoStar:
         ins1("lsl", r);
         if (cb_ == 2)
             ins1("rol", r + 1);
-        push(regVal(r));
+        push(ar && ah * 2 <= mask() ? ranged(regVal(r), al * 2, ah * 2) : regVal(r));
         break;
     case Prim::TwoSlash:
         if (cb_ == 2) {
@@ -1126,7 +1334,7 @@ void Gen::unary(Prim p)
         } else {
             ins1("asr", r);
         }
-        push(regVal(r, hz));
+        push(ar && ah < sign ? ranged(regVal(r), al / 2, ah / 2) : regVal(r));
         break;
     case Prim::Negate:
         if (cb_ == 2) {
@@ -1273,18 +1481,18 @@ bool Gen::compare(Prim p, const std::string* branchTo)
 void Gen::emitCompare(Val& x, Val& y, std::string& falseBranch)
 {
     const int r = x.reg;
-    const bool byteOnly =
-        cb_ == 2 && x.hiZero &&
-        (y.kind == Val::Reg ? y.hiZero : (y.k.bytes[1].numeric() && y.k.bytes[1].value == 0));
+    const bool byteOnly = hiZero(x) && (hiZero(y) || (y.kind == Val::Const && y.k.bytes[1].numeric() &&
+                                                      y.k.bytes[1].value == 0));
     if (byteOnly && signedBranch(falseBranch))
         falseBranch = falseBranch == "brge" ? "brsh" : "brlo";
     const int top = byteOnly ? 1 : cb_;
     if (y.kind == Val::Const && y.k.numeric()) {
         const std::uint32_t k = cval(y);
         if (k == 0 && (falseBranch == "brne" || falseBranch == "breq")) {
-            if (top == 1) {
-                if (zeroFlag_ != r || cb_ == 2)
-                    ins1("tst", r);
+            if (zeroFlag_ == r) {
+                // the flags tell already
+            } else if (top == 1) {
+                ins1("tst", r);
             } else if (refs_[r] == 1 && !pinned_[r]) {
                 ins("or", r, r + 1);
             } else {
@@ -1326,7 +1534,7 @@ void Gen::compareBranch(Val x, Val y, std::string falseBranch, const std::string
         std::swap(x, y);
     if (x.kind != Val::Reg)
         inReg(x, false);
-    if (y.kind == Val::Mem)
+    if (y.kind == Val::Mem || y.kind == Val::Sum)
         inReg(y, false);
     LabelState& t = stateFor(label);
     if (t.loops != loops_)
@@ -1346,7 +1554,7 @@ void Gen::compareFlag(Val x, Val y, std::string falseBranch, bool carryForm, boo
         std::swap(x, y);
     if (x.kind != Val::Reg)
         inReg(x, false);
-    if (y.kind == Val::Mem)
+    if (y.kind == Val::Mem || y.kind == Val::Sum)
         inReg(y, false);
     const int d = alloc(false);
     if (carryForm) {
@@ -1419,43 +1627,107 @@ std::string Gen::addressPlus(const Address& a, int k) const
     return "(" + a.expr + ")+" + std::to_string(k);
 }
 
-void Gen::addressToZ(Address& a)
+// Sets Z to register `reg` (zero-extended when `byteIndex`, else a pair)
+// plus `off`, for an access of `span` bytes, and returns the displacement
+// the access takes: none when Z holds an address near it already.
+int Gen::zFor(int reg, bool byteIndex, std::uint32_t off, int span, const Val& range)
 {
-    const auto byteTo = [&](int to, Val& v, int byte) {
-        if (v.kind == Val::Reg)
-            ins("mov", to, v.reg + byte, false);
-        else if (v.kind == Val::Const)
-            insI("ldi", to, v.k.bytes[byte].text(), false);
-        else
-            emit(loadFrom(to, "Y", memOffset(v.slot, byte)), 1, false);
-    };
+    off &= 0xFFFF;
+    if (z_.valid && z_.reg == reg && z_.byteIndex == byteIndex) {
+        const std::uint32_t delta = (off - z_.off) & 0xFFFF;
+        if (delta + std::uint32_t(span) - 1 <= std::uint32_t(MaxDisplacement))
+            return int(delta);
+    }
+    const bool small = off + std::uint32_t(span) - 1 <= std::uint32_t(MaxDisplacement);
+    const std::uint32_t neg = (0u - off) & 0xFFFF;
+    std::uint32_t held = 0; // what Z holds beyond the register
+    if (!byteIndex) {
+        ins("movw", RegZ, reg, false);
+        if (!small) {
+            if (off <= std::uint32_t(MaxAdiw)) {
+                emit("\tadiw\tr30," + std::to_string(off));
+            } else {
+                insI("subi", RegZ, std::to_string(neg & 0xFF));
+                insI("sbci", RegZ + 1, std::to_string(neg >> 8));
+            }
+            held = off;
+        }
+    } else {
+        ins("mov", RegZ, reg, false);
+        if (range.ranged && range.hi + (off & 0xFF) <= 0xFF) {
+            // No carry out of the low byte: the high byte is the constant's.
+            if (off & 0xFF)
+                insI("subi", RegZ, std::to_string((0x100 - (off & 0xFF)) & 0xFF));
+            insI("ldi", RegZ + 1, std::to_string(off >> 8), false);
+            held = off;
+        } else {
+            ins("eor", RegZ + 1, RegZ + 1);
+            if (!small) {
+                insI("subi", RegZ, std::to_string(neg & 0xFF));
+                insI("sbci", RegZ + 1, std::to_string(neg >> 8));
+                held = off;
+            }
+        }
+    }
+    z_ = {true, reg, byteIndex, held};
+    return int((off - held) & 0xFFFF);
+}
+
+// Z for an address that is no constant; returns the displacement.
+int Gen::addressToZ(Address& a, int span)
+{
     if (cb_ == 1) {
         Val& lo = a.cells[0];
         Val& hi = a.cells[1];
-        if (lo.kind == Val::Reg && hi.kind == Val::Reg && hi.reg == lo.reg + 1 && lo.reg % 2 == 0) {
-            ins("movw", RegZ, lo.reg, false);
+        int disp = 0;
+        if (lo.kind == Val::Sum && hi.kind == Val::Sum && lo.half == 1 && hi.half == 2 && lo.reg == hi.reg &&
+            lo.off == hi.off) {
+            // The two cells of one address that M+ made.
+            disp = zFor(lo.reg, true, lo.off, span, lo);
+        } else if (lo.kind == Val::Reg && hi.kind == Val::Reg && hi.reg == lo.reg + 1 && lo.reg % 2 == 0) {
+            disp = zFor(lo.reg, false, 0, span, lo);
         } else {
-            byteTo(RegZ, lo, 0);
-            byteTo(RegZ + 1, hi, 0);
+            // Each cell by itself; a sum is worked out first, it needs Z.
+            if (lo.kind == Val::Sum)
+                inReg(lo, false);
+            if (hi.kind == Val::Sum)
+                inReg(hi, false);
+            const auto byteTo = [&](int to, Val& v) {
+                if (v.kind == Val::Reg) {
+                    ins("mov", to, v.reg, false);
+                } else if (v.kind == Val::Const) {
+                    insI("ldi", to, v.k.bytes[0].text(), false);
+                } else {
+                    emit(loadFrom(to, "Y", memOffset(v.slot, 0)), 1, false);
+                    deepestRead_ = std::max(deepestRead_, v.slot);
+                }
+            };
+            byteTo(RegZ, lo);
+            byteTo(RegZ + 1, hi);
+            z_.valid = false;
         }
-        if (lo.kind == Val::Mem)
-            deepestRead_ = std::max(deepestRead_, lo.slot);
-        if (hi.kind == Val::Mem)
-            deepestRead_ = std::max(deepestRead_, hi.slot);
         release(lo);
         release(hi);
-    } else {
-        Val& v = a.cells[0];
-        if (v.kind == Val::Reg) {
-            ins("movw", RegZ, v.reg, false);
-        } else {
-            byteTo(RegZ, v, 0);
-            byteTo(RegZ + 1, v, 1);
-            if (v.kind == Val::Mem)
-                deepestRead_ = std::max(deepestRead_, v.slot);
-        }
-        release(v);
+        return disp;
     }
+    Val& v = a.cells[0];
+    int disp = 0;
+    if (v.kind == Val::Sum) {
+        disp = zFor(v.reg, false, v.off, span, v);
+    } else if (v.kind == Val::Reg) {
+        disp = zFor(v.reg, false, 0, span, v);
+    } else if (v.kind == Val::Const) {
+        insI("ldi", RegZ, v.k.bytes[0].text(), false);
+        insI("ldi", RegZ + 1, v.k.bytes[1].text(), false);
+        z_.valid = false;
+    } else {
+        emit(loadFrom(RegZ, "Y", memOffset(v.slot, 0)), 1, false);
+        emit(loadFrom(RegZ + 1, "Y", memOffset(v.slot, 1)), 1, false);
+        deepestRead_ = std::max(deepestRead_, v.slot);
+        z_.valid = false;
+    }
+    release(v);
+    return disp;
 }
 
 void Gen::fetch(bool cell)
@@ -1467,14 +1739,15 @@ void Gen::fetch(bool cell)
         if (cell)
             emit("\tlds\t" + R(d + 1) + "," + addressPlus(a, 1), 2, false);
     } else {
-        addressToZ(a);
-        emit("\tld\t" + R(d) + ",Z", 1, false);
+        const int disp = addressToZ(a, cell ? 2 : 1);
+        emit(loadFrom(d, "Z", disp), 1, false);
         if (cell)
-            emit("\tldd\t" + R(d + 1) + ",Z+1", 1, false);
+            emit(loadFrom(d + 1, "Z", disp + 1), 1, false);
     }
     if (cb_ == 2 && !cell)
         ins("eor", d + 1, d + 1);
-    push(regVal(d, cb_ == 2 && !cell));
+    // A byte, as C@ (or @ in 8-bit cells) fetches it.
+    push(cell ? regVal(d) : ranged(regVal(d), 0, 0xFF));
 }
 
 void Gen::store(bool cell)
@@ -1487,10 +1760,10 @@ void Gen::store(bool cell)
         if (cell)
             emit("\tsts\t" + addressPlus(a, 1) + "," + R(r + 1), 2, false);
     } else {
-        addressToZ(a);
-        emit("\tst\tZ," + R(r), 1, false);
+        const int disp = addressToZ(a, cell ? 2 : 1);
+        emit(storeTo("Z", disp, r), 1, false);
         if (cell)
-            emit("\tstd\tZ+1," + R(r + 1), 1, false);
+            emit(storeTo("Z", disp + 1, r + 1), 1, false);
     }
     release(x);
 }
@@ -1501,32 +1774,29 @@ void Gen::plusStore()
     Val x = pop();
     const int r = inReg(x, false);
     const int t = alloc(false);
+    int disp = 0;
     if (a.konst) {
         for (int b = 0; b < cb_; ++b)
             emit("\tlds\t" + R(t + b) + "," + addressPlus(a, b), 2, false);
     } else {
-        addressToZ(a);
-        emit("\tld\t" + R(t) + ",Z", 1, false);
-        if (cb_ == 2)
-            emit("\tldd\t" + R(t + 1) + ",Z+1", 1, false);
+        disp = addressToZ(a, cb_);
+        for (int b = 0; b < cb_; ++b)
+            emit(loadFrom(t + b, "Z", disp + b), 1, false);
     }
     ins("add", t, r);
     if (cb_ == 2)
         ins("adc", t + 1, r + 1);
-    if (a.konst) {
-        for (int b = 0; b < cb_; ++b)
-            emit("\tsts\t" + addressPlus(a, b) + "," + R(t + b), 2, false);
-    } else {
-        emit("\tst\tZ," + R(t), 1, false);
-        if (cb_ == 2)
-            emit("\tstd\tZ+1," + R(t + 1), 1, false);
-    }
+    for (int b = 0; b < cb_; ++b)
+        emit(a.konst ? "\tsts\t" + addressPlus(a, b) + "," + R(t + b) : storeTo("Z", disp + b, t + b), a.konst ? 2 : 1,
+             false);
     --refs_[t];
     release(x);
 }
 
-// M+ in 8-bit cells: ( hi lo n -- hi' lo' ), n sign-extended, the pair in
-// two adjacent registers so that C@ and C! take it into Z with one movw.
+// M+ in 8-bit cells: ( hi lo n -- hi' lo' ), n sign-extended. An array's
+// address plus an index that cannot be negative stays unwritten, for C@
+// and C! to take into Z; otherwise the pair lands in two adjacent
+// registers, which they take with one movw.
 void Gen::mplus()
 {
     Val n = pop(), lo = pop(), hi = pop();
@@ -1537,8 +1807,38 @@ void Gen::mplus()
         push(konst(KCell::of(v & 0xFF)));
         return;
     }
-    if (n.kind == Val::Mem)
+    std::uint32_t nl = 0, nh = 0;
+    const bool halves = lo.kind == Val::Sum && hi.kind == Val::Sum && lo.half == 1 && hi.half == 2 &&
+                        lo.reg == hi.reg && lo.off == hi.off;
+    if (on(OptFold) && numericConst(lo) && numericConst(hi) && (n.kind == Val::Reg || (n.kind == Val::Sum && n.half == 0)) &&
+        rangeOf(n, nl, nh) && nh < 0x80) {
+        // Never negative: the index as it is, the constant in the offset.
+        const std::uint32_t base = cval(hi) << 8 | cval(lo);
+        const std::uint32_t k = n.kind == Val::Sum ? n.off : 0;
+        Val h = ranged(n, nl - k, nh - k); // the register's own range
+        h.kind = Val::Sum;
+        h.off = (base + k) & 0xFFFF;
+        h.half = 2;
+        Val l = h;
+        l.half = 1;
+        retain(l);
+        push(h);
+        push(l);
+        return;
+    }
+    if (on(OptFold) && halves && numericConst(n)) {
+        const std::uint32_t off = (lo.off + sext(cval(n))) & 0xFFFF;
+        lo.off = hi.off = off;
+        push(hi);
+        push(lo);
+        return;
+    }
+    if (n.kind == Val::Mem || n.kind == Val::Sum)
         inReg(n, false);
+    if (lo.kind == Val::Sum)
+        inReg(lo, false);
+    if (hi.kind == Val::Sum)
+        inReg(hi, false);
     const int p = allocPair8();
     const auto byteTo = [&](int to, Val& v) {
         if (v.kind == Val::Reg)
@@ -1589,6 +1889,7 @@ void Gen::mplus()
 void Gen::loopRead(int depth)
 {
     int phys = 0;
+    const Frame* index = nullptr; // the loop whose index is read, for its range
     for (auto f = loops_.rbegin(); f != loops_.rend(); ++f) {
         const int size = f->kind == Frame::RCell ? 1 : 2;
         if (depth < size) {
@@ -1596,12 +1897,14 @@ void Gen::loopRead(int depth)
                 if (depth == 0 || f->limitInReg) {
                     Val v = regVal(depth == 0 ? f->index : f->limit);
                     retain(v);
-                    push(v);
+                    push(depth == 0 && f->ranged ? ranged(v, f->lo, f->hi) : v);
                 } else {
                     push(konst(f->limitK));
                 }
                 return;
             }
+            if (f->kind == Frame::MemLoop && depth == 0 && f->ranged)
+                index = &*f;
             phys += depth;
             depth = 0;
             break;
@@ -1621,7 +1924,7 @@ void Gen::loopRead(int depth)
         for (int b = 0; b < cb_; ++b)
             emit(loadFrom(d + b, "Z", q + b), 1, false);
     }
-    push(regVal(d));
+    push(index ? ranged(regVal(d), index->lo, index->hi) : regVal(d));
 }
 
 void Gen::toR()
@@ -1661,13 +1964,15 @@ void Gen::doLoop(const Op& o)
     const bool outer = outerLoops_.count(o.name) > 0;
     Frame f;
     f.label = o.name;
+    // Counting up by one from below the limit, the index stays below it.
+    std::uint32_t sl = 0, sh = 0, ll = 0, lh = 0;
+    if (!plusLoops_.count(o.name) && rangeOf(start, sl, sh) && rangeOf(limit, ll, lh) && sh < ll) {
+        f.ranged = true;
+        f.lo = sl;
+        f.hi = lh - 1;
+    }
     const auto into = [&](int r, Val& v) {
-        if (v.kind == Val::Reg)
-            copyReg(r, v.reg);
-        else if (v.kind == Val::Const)
-            loadConst(r, v.k);
-        else
-            loadMem(r, v.slot);
+        moveInto(r, v);
         release(v);
     };
     if (inRegs) {
@@ -1722,22 +2027,12 @@ void Gen::loopEnd(const Op& o, bool plus)
         loops_.pop_back();
         return;
     }
+    // The step in a register the moves to the head's registers leave alone
+    // (a constant is loaded after them, into r1:r0).
+    Val step;
     if (plus) {
-        // The step in r0 (r1:r0), where the moves to the head's registers leave it.
-        Val step = pop();
-        if (step.kind == Val::Reg) {
-            copyReg(0, step.reg);
-        } else if (step.kind == Val::Const) {
-            for (int b = 0; b < cb_; ++b) {
-                insI("ldi", RegZ, step.k.bytes[b].text(), false);
-                ins("mov", b, RegZ, false);
-            }
-        } else {
-            for (int b = 0; b < cb_; ++b)
-                emit(loadFrom(b, "Y", memOffset(step.slot, b)), 1, false);
-            deepestRead_ = std::max(deepestRead_, step.slot);
-        }
-        release(step);
+        step = pop();
+        protect(step, t.regs);
     }
     reconcile(t.regs);
     if (f.kind == Frame::RegLoop) {
@@ -1784,6 +2079,15 @@ void Gen::loopEnd(const Op& o, bool plus)
         } else {
             // As +LOOP of the archive: index-limit biased by $80 overflows
             // exactly when the step carries the index across limit-1/limit.
+            int rs = 0;
+            if (step.kind == Val::Reg) {
+                rs = step.reg;
+            } else {
+                for (int b = 0; b < cb_; ++b) {
+                    insI("ldi", RegZ, step.k.bytes[b].text(), false);
+                    ins("mov", b, RegZ, false);
+                }
+            }
             copyReg(RegZ, ri);
             if (f.limitInReg) {
                 ins("sub", RegZ, f.limit);
@@ -1795,12 +2099,13 @@ void Gen::loopEnd(const Op& o, bool plus)
                     insI("sbci", RegZ + 1, f.limitK.bytes[1].text());
             }
             insI("subi", RegZ + cb_ - 1, "128");
-            ins("add", ri, 0);
+            ins("add", ri, rs);
             if (cb_ == 2)
-                ins("adc", ri + 1, 1);
-            ins("add", RegZ, 0);
+                ins("adc", ri + 1, rs + 1);
+            ins("add", RegZ, rs);
             if (cb_ == 2)
-                ins("adc", RegZ + 1, 1);
+                ins("adc", RegZ + 1, rs + 1);
+            release(step);
             emitBranch("brvc", o.name);
         }
         pinned_[f.index] = false;

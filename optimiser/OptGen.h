@@ -24,11 +24,17 @@ struct Val {
         Const, // known when assembled: `k`
         Reg,   // in register `reg` (16-bit cells: the pair reg, reg+1)
         Mem,   // in memory, cell `slot` above the data stack pointer of the last sync
+        Sum,   // register `reg` plus `off`, the addition not yet written (see `half`)
     } kind = Const;
     std::uint8_t reg = 0;
     int slot = 0;
     KCell k;
-    bool hiZero = false; // 16-bit Reg: the high byte is known to be 0
+    std::uint32_t off = 0;  // Sum: the constant added
+    // Sum in 8-bit cells: 0 the cell reg+off (a byte); 1 and 2 the low and
+    // high cell of the address reg+off (reg zero-extended), which M+ made.
+    std::uint8_t half = 0;
+    bool ranged = false;    // the value lies in [lo, hi] (unsigned); for the halves of an address, reg does
+    std::uint32_t lo = 0, hi = 0;
 };
 
 // An entry of the loop stack: a DO loop or a cell that >R put there.
@@ -43,6 +49,8 @@ struct Frame {
     std::uint8_t limit = 0;    // RegLoop: the limit register
     KCell limitK;              // RegLoop: the constant limit
     std::string label;         // loops: the head label
+    bool ranged = false;       // loops: the index stays in [lo, hi]
+    std::uint32_t lo = 0, hi = 0;
     friend bool operator==(const Frame&, const Frame&) = default;
 };
 
@@ -84,7 +92,12 @@ private:
     Val peek(int k);
     void push(Val v);
     Val konst(const KCell& k) const;
-    Val regVal(int r, bool hiZero = false);
+    Val regVal(int r);
+    Val ranged(Val v, std::uint32_t lo, std::uint32_t hi) const;
+    bool rangeOf(const Val& v, std::uint32_t& lo, std::uint32_t& hi) const;
+    bool hiZero(const Val& v) const;
+    void sumInto(int r, const Val& v);
+    void moveInto(int r, Val& v);
     void loadConst(int r, const KCell& k);
     void loadConstByte(int r, const KByte& b);
     void loadMem(int r, int slot);
@@ -130,8 +143,19 @@ private:
         std::string expr;     // the constant address as the assembler takes it
         Val cells[2];         // otherwise the address cells (8-bit: low, high)
     };
+    // What Z holds, so that the next access near it takes a displacement
+    // instead of setting Z again: register `reg` (zero-extended when
+    // `byteIndex`, else a pair) plus `off`.
+    struct ZHolds {
+        bool valid = false;
+        int reg = 0;
+        bool byteIndex = false;
+        std::uint32_t off = 0;
+    } z_;
     Address popAddress();
-    void addressToZ(Address& a);
+    int addressToZ(Address& a, int span);
+    int zFor(int reg, bool byteIndex, std::uint32_t off, int span, const Val& range);
+    void noteWrites(const std::string& text);
     std::string addressPlus(const Address& a, int k) const;
 
     Compiler& c_;

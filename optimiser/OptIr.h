@@ -66,6 +66,8 @@ enum class OpKind : std::uint8_t {
     Loop,     // steps the index by 1; back to `name` unless the loop ends
     PlusLoop, // takes a step; back to `name` unless the loop ends
     Exit,     // returns
+    Case,     // CASE takes its selector (the compiler keeps it in Ftmp2)
+    Of,       // compares the selector with `cell`: to `name` when they differ
     Comment,  // `text`, no code
     Barrier,  // `text`, a line kept as it is, with every cell in memory around it
 };

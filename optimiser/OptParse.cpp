@@ -158,6 +158,41 @@ std::optional<std::vector<KCell>> cellsOf(const std::vector<KByte>& bytes, int c
     return cells;
 }
 
+// The case constant and label of an OF standing at line i.
+std::optional<std::pair<KCell, std::string>> ofAt(const std::vector<std::string>& lines, std::size_t i, int cellBytes)
+{
+    const std::size_t n = cellBytes == 1 ? 3 : 5;
+    if (i + n > lines.size())
+        return std::nullopt;
+    constexpr std::string_view Low = "\tldi\tFtmp1,", High = "\tldi\tFtmp1H,";
+    const std::string_view low = lines[i];
+    if (!low.starts_with(Low))
+        return std::nullopt;
+    KCell k;
+    const auto lo = loadOperand(low.substr(Low.size()), false);
+    if (!lo)
+        return std::nullopt;
+    k.bytes[0] = *lo;
+    std::size_t at = i + 1;
+    if (cellBytes == 2) {
+        const std::string_view high = lines[at++];
+        if (!high.starts_with(High))
+            return std::nullopt;
+        const auto hi = loadOperand(high.substr(High.size()), false);
+        if (!hi)
+            return std::nullopt;
+        k.bytes[1] = *hi;
+    }
+    if (lines[at++] != "\tcp\tFtmp1,Ftmp2\t; OF")
+        return std::nullopt;
+    if (cellBytes == 2 && lines[at++] != "\tcpc\tFtmp1H,Ftmp2H")
+        return std::nullopt;
+    const auto target = branchTo(lines[at], "brne", "");
+    if (!target)
+        return std::nullopt;
+    return std::pair{k, *target};
+}
+
 } // namespace
 
 std::optional<std::vector<KCell>> ParsePushes(const std::vector<std::string>& lines, std::size_t i, std::size_t end,
@@ -256,6 +291,23 @@ Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end)
             ++i;
             continue;
         }
+        // CASE: the selector into Ftmp2 (and Ftmp2H in 16-bit cells).
+        if (line == "\tld\tFtmp2,Y+\t; CASE" && (cellBytes == 1 || next == "\tld\tFtmp2H,Y+")) {
+            add(OpKind::Case, i);
+            i += std::size_t(cellBytes);
+            continue;
+        }
+        // A case constant and OF: "ldi Ftmp1,K" ("ldi Ftmp1H,K"), "cp Ftmp1,Ftmp2 ; OF" ("cpc"), "brne _Ln".
+        if (const auto k = ofAt(lines, i, cellBytes)) {
+            Op op;
+            op.kind = OpKind::Of;
+            op.cell = k->first;
+            op.name = k->second;
+            op.origin = origins[i];
+            ops.push_back(std::move(op));
+            i += std::size_t(3 + 2 * (cellBytes - 1));
+            continue;
+        }
         if (line == "\tret") {
             add(OpKind::Exit, i);
             ++i;
@@ -316,6 +368,60 @@ Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end)
         ++i;
     }
     return ops;
+}
+
+std::optional<Ops> LowerCases(const Ops& ops)
+{
+    struct Open {
+        std::size_t at;       // where the CASE stood in the result
+        std::string lastOf;   // the label the last OF so far branches to
+    };
+    std::vector<Open> open;
+    Ops out;
+    const auto drop = [](const LineOrigin& origin) {
+        Op d;
+        d.kind = OpKind::Word;
+        d.prim = Prim::Drop;
+        d.origin = origin;
+        return d;
+    };
+    for (const Op& op : ops) {
+        if (op.kind == OpKind::Case) {
+            open.push_back({out.size(), {}});
+            continue;
+        }
+        if (op.kind == OpKind::Of) {
+            if (open.empty())
+                return std::nullopt;
+            out.push_back(op);
+            out.push_back(drop(op.origin)); // matched: the selector goes
+            open.back().lastOf = op.name;
+            continue;
+        }
+        out.push_back(op);
+        if (op.kind != OpKind::Label || !op.text.ends_with("; ENDCASE"))
+            continue;
+        if (open.empty())
+            return std::nullopt;
+        const Open c = open.back();
+        open.pop_back();
+        const std::size_t endcase = out.size() - 1;
+        if (c.lastOf.empty()) {
+            // No OF: the selector goes at once.
+            out.insert(out.begin() + std::ptrdiff_t(c.at), drop(out[endcase].origin));
+            continue;
+        }
+        // The last OF failed: the selector goes where its branch lands.
+        std::size_t k = endcase;
+        while (k > c.at && !(out[k].kind == OpKind::Label && out[k].name == c.lastOf))
+            --k;
+        if (k == c.at)
+            return std::nullopt;
+        out.insert(out.begin() + std::ptrdiff_t(k + 1), drop(out[k].origin));
+    }
+    if (!open.empty())
+        return std::nullopt;
+    return out;
 }
 
 } // namespace mirtolan::opt

@@ -50,6 +50,10 @@ std::optional<std::vector<KCell>> ParsePushes(const std::vector<std::string>& li
                                               int cellBytes, bool expressions);
 // The operations of a definition's body, lines [first, end) of ProgramCode.
 Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end);
+// CASE and OF as the rest of the optimiser takes them: the selector stays
+// on the data stack until an OF matches or the last OF fails (as in
+// Forth-2012); none when the structure does not add up.
+std::optional<Ops> LowerCases(const Ops& ops);
 // The primitive an archive word is written as, if any.
 std::optional<Prim> FindPrim(std::string_view name, int cellBytes);
 

@@ -150,6 +150,7 @@ void expandCall(Compiler& c, OptimiserState& st, const Op& original, Ops& out, c
                     break;
                 }
                 case OpKind::Branch0:
+                case OpKind::Of:
                 case OpKind::Jump:
                 case OpKind::Loop:
                 case OpKind::PlusLoop:
@@ -356,9 +357,9 @@ void OptimiseDefinition(Compiler& c, std::size_t labelLine)
         st.scanned = end;
         return;
     }
-    const Ops body = ParseBody(c, labelLine + 1, end);
-    const Ops ops = Expand(c, body, folded);
-    if (const auto code = Generate(c, ops)) {
+    const auto body = LowerCases(ParseBody(c, labelLine + 1, end));
+    const Ops ops = body ? Expand(c, *body, folded) : Ops{};
+    if (const auto code = body ? Generate(c, ops) : std::nullopt) {
         const LineOrigin saved = c.Map ? c.Map->program.current : LineOrigin{};
         c.ProgramCode.truncate(labelLine + 1);
         for (const AsmLine& l : *code) {
@@ -370,7 +371,7 @@ void OptimiseDefinition(Compiler& c, std::size_t labelLine)
             c.Map->program.current = saved;
         record(c, st, folded, ops);
     } else {
-        st.keptAsWritten.emplace_back(name, st.lastGiveUp);
+        st.keptAsWritten.emplace_back(name, body ? st.lastGiveUp : "CASE and OF do not match");
     }
     st.units.push_back({labelLine, c.ProgramCode.size(), name});
     st.scanned = c.ProgramCode.size();

@@ -24,12 +24,12 @@ std::string quote(const std::string& s) { return "'" + s + "'"; }
 
 } // namespace
 
-BuildResult BuildForTest(const std::string& name, const std::string& source, const Device& device)
+BuildResult BuildForTest(const std::string& name, const std::string& source, const Device& device, bool optimise)
 {
     BuildResult r;
     r.device = &device;
     r.varStart = std::string(device.varStart);
-    const fs::path dir = fs::path(RUN_TEST_WORK_DIR) / std::string(device.name);
+    const fs::path dir = fs::path(RUN_TEST_WORK_DIR) / (std::string(device.name) + (optimise ? "-opt" : ""));
     fs::create_directories(dir);
     const fs::path src = dir / (name + ".4th");
     std::ofstream(src) << source;
@@ -38,8 +38,8 @@ BuildResult BuildForTest(const std::string& name, const std::string& source, con
     const std::string map = (dir / (name + ".map")).string();
     fs::remove(r.hexFile);
     const std::string header = std::string(MIRTOLAN_SHARE_DIR) + "/" + std::string(device.headerFolder);
-    const std::string compile = std::string(MIRTOLANC_PATH) + " --varbeg " + r.varStart + " " + quote(src.string()) +
-                                " 2>/dev/null";
+    const std::string compile = std::string(MIRTOLANC_PATH) + (optimise ? " --opt" : "") + " --varbeg " + r.varStart +
+                                " " + quote(src.string()) + " 2>/dev/null";
     const std::string assemble = "avra -I " + quote(header) + " -m " + quote(map) + " " + quote(r.asmFile) +
                                  " >" + quote((dir / (name + ".avra")).string()) + " 2>&1";
     if (std::system(compile.c_str()) > 256 || std::system(assemble.c_str()) != 0) {
@@ -93,6 +93,17 @@ std::vector<std::string> DevicesWithRuntime()
             names.emplace_back(d.name);
     return names;
 }
+
+std::vector<Setting> Settings()
+{
+    std::vector<Setting> out;
+    for (const std::string& d : DevicesWithRuntime())
+        for (bool optimise : {false, true})
+            out.push_back({d, optimise});
+    return out;
+}
+
+std::string SettingName(const Setting& s) { return s.device + (s.optimise ? "_opt" : ""); }
 
 bool DeviceHas(const Device& device, const std::string& symbol)
 {

@@ -9,10 +9,21 @@
 
 namespace runtest {
 
-// Builds `source` for `device` in a scratch folder named after `name`;
-// on failure the result is Abandoned and `error` says why.
+// Builds `source` for `device` in a scratch folder named after `name`
+// (with `optimise`, by mirtolanc --opt); on failure the result is Abandoned
+// and `error` says why.
 mirtolan::BuildResult BuildForTest(const std::string& name, const std::string& source,
-                                   const mirtolan::Device& device);
+                                   const mirtolan::Device& device, bool optimise = false);
+
+// A device, and whether programs are built with the optimiser: the run
+// tests run in every such setting.
+struct Setting {
+    std::string device; // the device's name
+    bool optimise;      // built with --opt
+};
+std::vector<Setting> Settings();
+// "atmega328p", "atmega328p_opt": a test name's suffix.
+std::string SettingName(const Setting& s);
 
 // The devices whose run-time is in the build tree, the default first: every
 // run test runs on each of them.

@@ -31,6 +31,8 @@ struct Case {
     int status;                        // exit status
     std::vector<std::string> out;      // in standard output
     std::vector<std::string> err;      // in standard error
+    std::vector<std::string> optOut = {}; // in standard output of an optimised build, where not `out`
+    std::vector<std::string> optErr = {}; // in its standard error, where not `err`
 };
 
 const Case Cases[] = {
@@ -45,7 +47,11 @@ const Case Cases[] = {
     {"fault", "\n: oops DROP DROP 0 ;\n: main 1 oops 0 ;\n", "", 3,
      {"Stopped: fault: data stack underflow", "Stopped: fault: data stack underflow in DROP (line 2): more cells taken than were on the stack\n", "  called from oops (line 2)\n",
       "  called from main (line 3)\n"},
-     {"prog.4th:2: error: the program faulted: data stack underflow"}},
+     {"prog.4th:2: error: the program faulted: data stack underflow"},
+     // oops is written into main, at its call.
+     {"Stopped: fault: data stack underflow in main (line 3): more cells taken than were on the stack\n",
+      "  called from (start-up)\n"},
+     {"prog.4th:3: error: the program faulted: data stack underflow"}},
     {"limit", ": main BEGIN AGAIN ;\n", "--cycles 5000", 0, {"Stopped: limit reached\n", "Cycles: 500"}, {}},
     {"button", ": main\n$ sbi DDRB,1\n$ _w: sbic PIND,2\n$ rjmp _w\n$ sbi PORTB,1\n;\n",
      "--pin PD2=1@0ms --pin PD2=0@1ms", 0, {"Stopped: halted", "PB1 1 change: 1@1.00", "PD2 2 changes: 1@0 us 0@1"},
@@ -56,36 +62,38 @@ const Case Cases[] = {
     {"no-build", ": main frob ;\n", "", 1, {}, {"prog.4th:1: error: 'frob' is not defined"}},
 };
 
-class CliRun : public ::testing::TestWithParam<std::string> {};
+class CliRun : public ::testing::TestWithParam<runtest::Setting> {};
 
 TEST_P(CliRun, Cases)
 {
-    const bool portD = runtest::DeviceHas(*mirtolan::FindDevice(GetParam()), "PIND");
+    const std::string device = GetParam().device;
+    const bool optimised = GetParam().optimise;
+    const bool portD = runtest::DeviceHas(*mirtolan::FindDevice(device), "PIND");
     for (const Case& c : Cases) {
         SCOPED_TRACE(c.name);
         if (std::string(c.name) == "button" && !portD)
             continue;
-        const fs::path dir = fs::path(RUN_TEST_WORK_DIR) / "cli" / GetParam() / c.name;
+        const fs::path dir = fs::path(RUN_TEST_WORK_DIR) / "cli" / runtest::SettingName(GetParam()) / c.name;
         fs::create_directories(dir);
         std::ofstream(dir / "prog.4th") << c.source;
-        const std::string cmd = "cd '" + dir.string() + "' && '" MIRTOLANC_PATH "' --device " + GetParam() +
-                                " --run " + c.args + " prog.4th >out.txt 2>err.txt";
+        const std::string cmd = "cd '" + dir.string() + "' && '" MIRTOLANC_PATH "' --device " + device +
+                                (optimised ? " --opt" : "") + " --run " + c.args + " prog.4th >out.txt 2>err.txt";
         const int raw = std::system(cmd.c_str());
         const std::string out = ReadAll(dir / "out.txt"), err = ReadAll(dir / "err.txt");
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << out << err;
-        for (const std::string& s : c.out)
+        for (const std::string& s : optimised && !c.optOut.empty() ? c.optOut : c.out)
             EXPECT_NE(out.find(s), std::string::npos) << s << "\n---\n" << out;
-        for (const std::string& s : c.err)
+        for (const std::string& s : optimised && !c.optErr.empty() ? c.optErr : c.err)
             EXPECT_NE(err.find(s), std::string::npos) << s << "\n---\n" << err;
         if (c.status == 1 || c.status == 2) {
             EXPECT_EQ(out, "");
         }
     }
-    const std::string vcd = ReadAll(fs::path(RUN_TEST_WORK_DIR) / "cli" / GetParam() / "vcd" / "run.vcd");
+    const std::string vcd = ReadAll(fs::path(RUN_TEST_WORK_DIR) / "cli" / runtest::SettingName(GetParam()) / "vcd" / "run.vcd");
     EXPECT_NE(vcd.find("$var wire 1 ! PB3 $end"), std::string::npos) << vcd;
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, CliRun, ::testing::ValuesIn(runtest::DevicesWithRuntime()),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Devices, CliRun, ::testing::ValuesIn(runtest::Settings()),
+                         [](const auto& info) { return runtest::SettingName(info.param); });
 
 } // namespace

@@ -30,11 +30,14 @@ const Example Examples[] = {
     {"counter.4th", StopReason::Limit, {}, {1}, {{'D', 2, 1, 0}, {'D', 2, 0, 0.1}, {'D', 2, 1, 0.15}}},
 };
 
+// Each example twice: as the compiler writes it, and optimised.
 TEST(Examples, BuildForTheATmega328PAndRun)
 {
     const fs::path work = fs::path(RUN_TEST_WORK_DIR) / "examples";
     fs::create_directories(work);
+    for (const bool optimise : {false, true})
     for (const Example& e : Examples) {
+        SCOPED_TRACE(optimise ? "--opt" : "");
         const fs::path source = work / e.file;
         fs::copy_file(fs::path(MIRTOLAN_SOURCE_DIR) / "examples" / e.file, source,
                       fs::copy_options::overwrite_existing);
@@ -43,6 +46,7 @@ TEST(Examples, BuildForTheATmega328PAndRun)
         o.device = FindDevice("atmega328p");
         o.archive = MIRTOLAN_SHARE_DIR "/Mirtolan.arch";
         o.runtimeDirs = {MIRTOLAN_SHARE_DIR};
+        o.optimise = optimise;
         const BuildResult b = BuildHex(o);
         ASSERT_EQ(b.status, BuildResult::Built) << e.file << ": " << b.error;
         EXPECT_TRUE(fs::exists(work / (fs::path(e.file).stem().string() + ".hex"))) << e.file;
