@@ -26,9 +26,12 @@ constexpr int RegX = 26, RegY = 28, RegZ = 30;
 constexpr int FirstUpper = 16;
 // Registers the optimiser keeps cells in. r2 to r7 stay free for "$"
 // lines; r0, r1 and Z are its scratch; X and Y are the stacks.
-constexpr int UpperRegs8[] = {16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
+// r16-r19 come last: the archive routines use them.
+constexpr int UpperRegs8[] = {20, 21, 22, 23, 24, 25, 16, 17, 18, 19};
 constexpr int LowerRegs8[] = {8, 9, 10, 11, 12, 13, 14, 15};
-constexpr int UpperPairs[] = {16, 18, 20, 22, 24};
+constexpr int UpperPairs[] = {20, 22, 24, 16, 18};
+// The registers an archive routine may change besides r0, r1 and Z.
+constexpr int ArchiveScratch[] = {16, 17, 18, 19};
 constexpr int LowerPairs[] = {8, 10, 12, 14};
 // The largest displacement ldd and std take.
 constexpr int MaxDisplacement = 63;
@@ -419,6 +422,8 @@ void Gen::sumInto(int r, const Val& v)
             emit("\tadiw\t" + R(d) + "," + std::to_string(k));
         } else if ((d == 24 || d == RegZ) && neg <= std::uint32_t(MaxAdiw)) {
             emit("\tsbiw\t" + R(d) + "," + std::to_string(neg));
+        } else if ((neg & 0xFF) == 0) {
+            insI("subi", d + 1, std::to_string(neg >> 8));
         } else {
             insI("subi", d, std::to_string(neg & 0xFF));
             insI("sbci", d + 1, std::to_string(neg >> 8));
@@ -826,8 +831,10 @@ std::vector<AsmLine> Gen::run()
         for (std::size_t j = 0; j < ops_.size() && ok; ++j) {
             const Op& o = ops_[j];
             const bool within = j > from && j < to;
-            if (within && (o.kind == OpKind::Call || o.kind == OpKind::TailCall || o.kind == OpKind::Barrier ||
-                           o.kind == OpKind::Exit))
+            if (within && o.kind == OpKind::Call && o.takes >= 0)
+                callLoops_.insert(end.name); // its registers must outlast the routine
+            else if (within && (o.kind == OpKind::Call || o.kind == OpKind::TailCall || o.kind == OpKind::Barrier ||
+                                o.kind == OpKind::Exit))
                 ok = false;
             const bool branch = o.kind == OpKind::Branch0 || o.kind == OpKind::Jump || o.kind == OpKind::Of;
             if (branch && within != inside(o.name))
@@ -883,7 +890,7 @@ void Gen::op(std::size_t& i)
             flush();
         return;
     case OpKind::Call:
-        call(o);
+        call(o, i + 1 < ops_.size() && ops_[i + 1].kind == OpKind::Exit);
         ++i;
         return;
     case OpKind::TailCall:
@@ -973,13 +980,101 @@ void Gen::op(std::size_t& i)
     }
 }
 
-void Gen::call(const Op& o)
+void Gen::call(const Op& o, bool last)
 {
-    if (std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; }))
-        throw GiveUp{"call"};
+    // (A call just before the return becomes a jump: all goes to memory first.)
+    if (!last && o.takes >= 0 && on(OptRegisters) && transparentCall(o))
+        return;
+    const auto scratch = [](int r) {
+        return std::find(std::begin(ArchiveScratch), std::end(ArchiveScratch), r) != std::end(ArchiveScratch);
+    };
+    if (std::any_of(loops_.begin(), loops_.end(), [&](const Frame& f) {
+            return f.kind == Frame::RegLoop && (o.takes < 0 || scratch(f.index) || (f.limitInReg && scratch(f.limit)));
+        }))
+        throw GiveUp{"a call inside a loop counted in registers"};
     flush();
     emit(o.text, LineWords(o.text));
     lastCall_ = int(out_.size()) - 1;
+}
+
+// A call of an archive routine that keeps to the scratch registers: only
+// its arguments go to the data stack, its results come back into
+// registers, and the other cells stay where they are (moved out of r16-r19
+// first). False when it cannot be done so.
+bool Gen::transparentCall(const Op& o)
+{
+    const auto scratch = [](int r) {
+        return std::find(std::begin(ArchiveScratch), std::end(ArchiveScratch), r) != std::end(ArchiveScratch);
+    };
+    for (int r : ArchiveScratch)
+        if (pinned_[r])
+            return false;
+    const int L = int(v_.size());
+    if (L < o.takes)
+        return false;
+    std::vector<int> moving; // registers of the cells that stay, in r16-r19
+    for (int j = 0; j < L - o.takes; ++j) {
+        const Val& x = v_[std::size_t(j)];
+        if ((x.kind == Val::Reg || x.kind == Val::Sum) && scratch(x.reg) &&
+            std::find(moving.begin(), moving.end(), int(x.reg)) == moving.end())
+            moving.push_back(x.reg);
+    }
+    int room = 0;
+    for (int r : cb_ == 1 ? std::span<const int>(UpperRegs8) : std::span<const int>(UpperPairs))
+        room += isFree(r) && !scratch(r);
+    for (int r : cb_ == 1 ? std::span<const int>(LowerRegs8) : std::span<const int>(LowerPairs))
+        room += isFree(r);
+    if (room < int(moving.size()) + o.leaves)
+        return false;
+    std::vector<int> avoid(std::begin(ArchiveScratch), std::end(ArchiveScratch));
+    for (int old : moving) {
+        const int r = alloc(false, avoid, true);
+        copyReg(r, old);
+        refs_[r] = 0;
+        for (int j = 0; j < L - o.takes; ++j)
+            if ((v_[std::size_t(j)].kind == Val::Reg || v_[std::size_t(j)].kind == Val::Sum) && v_[std::size_t(j)].reg == old) {
+                v_[std::size_t(j)].reg = std::uint8_t(r);
+                --refs_[old];
+                ++refs_[r];
+            }
+    }
+    // The arguments, deepest first.
+    int pushed = 0;
+    for (int k = o.takes - 1; k >= 0; --k) {
+        Val x = v_[std::size_t(L - 1 - k)];
+        int from = x.reg;
+        if (x.kind == Val::Const) {
+            from = RegZ;
+            loadConst(RegZ, x.k);
+        } else if (x.kind == Val::Sum) {
+            from = RegZ;
+            sumInto(RegZ, x);
+        } else if (x.kind == Val::Mem) {
+            from = 0;
+            for (int b = 0; b < cb_; ++b)
+                emit(loadFrom(b, "Y", memOffset(x.slot + pushed, b)), 1, false);
+            deepestRead_ = std::max(deepestRead_, x.slot);
+        }
+        for (int b = cb_ - 1; b >= 0; --b)
+            emit("\tst\t-Y," + R(from + b), 1, false);
+        ++pushed;
+    }
+    for (int k = 0; k < o.takes; ++k) {
+        release(v_.back());
+        v_.pop_back();
+    }
+    emit(o.text, LineWords(o.text));
+    // The results, top first off the data stack.
+    std::vector<Val> results;
+    for (int k = 0; k < o.leaves; ++k) {
+        const int r = alloc(false);
+        for (int b = 0; b < cb_; ++b)
+            emit("\tld\t" + R(r + b) + ",Y+", 1, false);
+        results.push_back(regVal(r));
+    }
+    for (auto it = results.rbegin(); it != results.rend(); ++it)
+        push(*it);
+    return true;
 }
 
 void Gen::word(Prim p, std::size_t& i)
@@ -1050,9 +1145,13 @@ void Gen::word(Prim p, std::size_t& i)
         push(peek(3));
         push(peek(3));
         break;
+    case Prim::And:
+        if (on(OptBranch) && bitTest(i))
+            break;
+        binary(p);
+        break;
     case Prim::Plus:
     case Prim::Minus:
-    case Prim::And:
     case Prim::Or:
     case Prim::Xor:
         binary(p);
@@ -1385,31 +1484,38 @@ void Gen::multiply()
             return;
         }
     }
+    // A byte factor (a 16-bit cell known below 256) takes fewer multiplies
+    // and turns; the multiplier is the byte one, if either is.
+    std::uint32_t al = 0, ah = 0, bl = 0, bh = 0;
+    const bool ar = rangeOf(a, al, ah), br = rangeOf(b, bl, bh);
+    const bool product = ar && br && std::uint64_t(ah) * bh <= mask();
+    if (cb_ == 2 && hiZero(a) && !hiZero(b))
+        std::swap(a, b);
+    const bool byteA = cb_ == 1 || hiZero(a), byteB = cb_ == 1 || hiZero(b);
     const int ra = ownReg(a, false);
     const int rb = ownReg(b, false);
     const int d = alloc(false);
     const int count = RegZ + 1; // Z is free in the multiply loop
     const std::string step = NewLabel(c_), skip = NewLabel(c_);
     emit(".if HAS_MUL", 0, false);
-    if (cb_ == 1) {
-        ins("mul", ra, rb);
-        ins("mov", d, 0, false);
-    } else {
-        ins("mul", ra, rb);
-        ins("movw", d, 0, false);
+    ins("mul", ra, rb);
+    ins(cb_ == 1 ? "mov" : "movw", d, 0, false);
+    if (cb_ == 2 && !byteB) {
         ins("mul", ra, rb + 1);
         ins("add", d + 1, 0);
+    }
+    if (cb_ == 2 && !byteA) {
         ins("mul", ra + 1, rb);
         ins("add", d + 1, 0);
     }
     emit(".else", 0, false);
     for (int by = 0; by < cb_; ++by)
         ins("eor", d + by, d + by);
-    insI("ldi", count, std::to_string(8 * cb_), false);
+    insI("ldi", count, byteB ? "8" : "16", false);
     emitLabel(step);
-    if (cb_ == 2)
+    if (!byteB)
         ins1("lsr", rb + 1);
-    ins1(cb_ == 2 ? "ror" : "lsr", rb);
+    ins1(byteB ? "lsr" : "ror", rb);
     emitBranch("brcc", skip);
     ins("add", d, ra);
     if (cb_ == 2)
@@ -1423,7 +1529,7 @@ void Gen::multiply()
     emit(".endif", 0, false);
     release(a);
     release(b);
-    push(regVal(d));
+    push(product ? ranged(regVal(d), al * bl, ah * bh) : regVal(d));
 }
 
 // --- comparisons
@@ -1575,6 +1681,41 @@ void Gen::compareFlag(Val x, Val y, std::string falseBranch, bool carryForm, boo
     push(regVal(d));
 }
 
+// x K AND IF with a single bit K (and x K AND 0= IF): a skip over a jump.
+bool Gen::bitTest(std::size_t& i)
+{
+    const bool inverted = i + 2 < ops_.size() && ops_[i + 1].kind == OpKind::Word &&
+                          ops_[i + 1].prim == Prim::ZeroEqual && ops_[i + 2].kind == OpKind::Branch0;
+    if (!inverted && !(i + 1 < ops_.size() && ops_[i + 1].kind == OpKind::Branch0))
+        return false;
+    Val b = pop(), a = pop();
+    if (numericConst(a))
+        std::swap(a, b);
+    const std::uint32_t k = numericConst(b) ? cval(b) : 0;
+    if (k == 0 || (k & (k - 1)) != 0 || a.kind == Val::Const) {
+        push(a);
+        push(b);
+        return false;
+    }
+    int bit = 0;
+    while ((1u << bit) != k)
+        ++bit;
+    const std::string& label = ops_[i + (inverted ? 2 : 1)].name;
+    inReg(a, false);
+    LabelState& t = stateFor(label);
+    if (t.loops != loops_)
+        throw GiveUp{"bitTest"};
+    protect(a, t.regs);
+    reconcile(t.regs);
+    // The jump is taken when the bit is clear (after 0=: when it is set).
+    emit("\t" + std::string(inverted ? "sbrc" : "sbrs") + "\t" + R(a.reg + bit / 8) + "," + std::to_string(bit % 8), 1,
+         false);
+    emitJump(label);
+    release(a);
+    i += inverted ? 2 : 1;
+    return true;
+}
+
 void Gen::branchIfZero(Val flag, const std::string& label)
 {
     if (numericConst(flag)) {
@@ -1641,11 +1782,16 @@ int Gen::zFor(int reg, bool byteIndex, std::uint32_t off, int span, const Val& r
     const bool small = off + std::uint32_t(span) - 1 <= std::uint32_t(MaxDisplacement);
     const std::uint32_t neg = (0u - off) & 0xFFFF;
     std::uint32_t held = 0; // what Z holds beyond the register
+    // A pair known below 256 is its low byte, zero-extended.
+    if (!byteIndex && cb_ == 2 && hiZero(range) && !small)
+        byteIndex = true;
     if (!byteIndex) {
         ins("movw", RegZ, reg, false);
         if (!small) {
             if (off <= std::uint32_t(MaxAdiw)) {
                 emit("\tadiw\tr30," + std::to_string(off));
+            } else if ((neg & 0xFF) == 0) {
+                insI("subi", RegZ + 1, std::to_string(neg >> 8));
             } else {
                 insI("subi", RegZ, std::to_string(neg & 0xFF));
                 insI("sbci", RegZ + 1, std::to_string(neg >> 8));
@@ -1977,15 +2123,21 @@ void Gen::doLoop(const Op& o)
     };
     if (inRegs) {
         f.kind = Frame::RegLoop;
-        const int ri = alloc(false, {}, outer);
+        // A loop that calls archive routines keeps its counters out of their registers.
+        std::vector<int> avoid;
+        if (callLoops_.count(o.name))
+            avoid.assign(std::begin(ArchiveScratch), std::end(ArchiveScratch));
+        const int ri = alloc(false, avoid, outer);
         into(ri, start);
         refs_[ri] = 0;
         pinned_[ri] = true;
         f.index = std::uint8_t(ri);
         if (constLimit) {
             f.limitK = limit.k;
+            // From the lowest index up to the limit the high byte stays: only the low byte counts.
+            f.lowByteCounts = cb_ == 2 && f.ranged && (f.lo >> 8) == (cval(limit) >> 8);
         } else {
-            const int rl = alloc(false, {}, true);
+            const int rl = alloc(false, avoid, true);
             into(rl, limit);
             refs_[rl] = 0;
             pinned_[rl] = true;
@@ -2043,6 +2195,14 @@ void Gen::loopEnd(const Op& o, bool plus)
                 if (f.limitInReg) {
                     ins("cp", ri, f.limit);
                 } else if (ri >= FirstUpper) {
+                    insI("cpi", ri, f.limitK.bytes[0].text());
+                } else {
+                    insI("ldi", RegZ + 1, f.limitK.bytes[0].text(), false);
+                    ins("cp", ri, RegZ + 1);
+                }
+            } else if (f.lowByteCounts) {
+                ins1("inc", ri);
+                if (ri >= FirstUpper) {
                     insI("cpi", ri, f.limitK.bytes[0].text());
                 } else {
                     insI("ldi", RegZ + 1, f.limitK.bytes[0].text(), false);

@@ -51,6 +51,7 @@ struct Frame {
     std::string label;         // loops: the head label
     bool ranged = false;       // loops: the index stays in [lo, hi]
     std::uint32_t lo = 0, hi = 0;
+    bool lowByteCounts = false; // RegLoop, 16-bit cells: the index's high byte never changes up to the limit
     friend bool operator==(const Frame&, const Frame&) = default;
 };
 
@@ -127,6 +128,7 @@ private:
     void compareFlag(Val x, Val y, std::string falseBranch, bool carryForm, bool swapForCarry);
     void emitCompare(Val& x, Val& y, std::string& falseBranch);
     void branchIfZero(Val flag, const std::string& label);
+    bool bitTest(std::size_t& i);
     void fetch(bool cell);
     void store(bool cell);
     void plusStore();
@@ -136,7 +138,8 @@ private:
     void rFrom();
     void doLoop(const Op& op);
     void loopEnd(const Op& op, bool plus);
-    void call(const Op& op);
+    void call(const Op& op, bool last);
+    bool transparentCall(const Op& op);
 
     struct Address {
         bool konst = false;   // a constant address, `expr`
@@ -179,6 +182,7 @@ private:
     std::set<std::string> regLoops_;  // head labels of the loops that may keep their counters in registers
     std::set<std::string> plusLoops_; // head labels of the loops that end in +LOOP
     std::set<std::string> outerLoops_; // head labels of the loops with loops inside
+    std::set<std::string> callLoops_;  // head labels of the loops that call archive routines (which use r16-r19)
     int lastCall_ = -1;     // out_ index of the last call written, while nothing follows it
 };
 

@@ -78,6 +78,9 @@ struct Op {
     KCell cell;                    // Push: the cell
     std::string name;              // Call, TailCall: the word; branches, Do, Loop, Label: the label
     std::string text;              // Call, TailCall, Comment, Barrier: the line as the compiler wrote it
+    // Call of an archive routine that touches only the scratch registers and
+    // not the loop stack: the cells it takes and leaves; -1 for any other call.
+    int takes = -1, leaves = -1;
     LineOrigin origin;             // where the op came from
 };
 

@@ -68,6 +68,15 @@ void namesIn(std::string_view line, std::unordered_set<std::string>& out)
     }
 }
 
+// A line that is no code: empty, or a comment.
+bool isComment(std::string_view line)
+{
+    std::size_t i = 0;
+    while (i < line.size() && static_cast<unsigned char>(line[i]) <= ' ')
+        ++i;
+    return i == line.size() || line[i] == ';';
+}
+
 // A line after which execution never goes on to the next.
 bool endsPath(std::string_view line)
 {
@@ -131,7 +140,10 @@ void FinishOptimiser(Compiler& c)
         d.labels = labelsOf(c.ProgramCode, u.first, u.end);
         // Only a word that nothing runs into may go, and never a name defined twice.
         // (The program's first line follows the library, whose routines end in ret.)
-        const bool entered = u.first > 0 && !endsPath(c.ProgramCode[u.first - 1]);
+        std::size_t before = u.first;
+        while (before > 0 && isComment(c.ProgramCode[before - 1]))
+            --before;
+        const bool entered = before > 0 && !endsPath(c.ProgramCode[before - 1]);
         d.kept = entered || st.doubled.count(FoldCase(u.name)) || SameIgnoringCase(u.name, "main");
         words.push_back(std::move(d));
     }

@@ -31,6 +31,8 @@ struct OptimiserState {
     std::unordered_map<std::string, std::vector<opt::KCell>> pushers; // constants, variables, literal-only words
     // Archive routines made of pushes (register words such as &PORTB), by folded name; none for others.
     std::unordered_map<std::string, std::optional<std::vector<opt::KCell>>> archivePushers;
+    // Archive routines that keep to the scratch registers, by folded name: their stack effect in cells.
+    std::unordered_map<std::string, std::optional<std::pair<int, int>>> transparent;
     std::unordered_set<std::string> defined;  // folded names of the program's labels seen so far
     std::unordered_set<std::string> doubled;  // folded names defined more than once: never inlined or dropped
     std::vector<ProgramUnit> units;           // in line order
@@ -54,6 +56,11 @@ Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end);
 // on the data stack until an OF matches or the last OF fails (as in
 // Forth-2012); none when the structure does not add up.
 std::optional<Ops> LowerCases(const Ops& ops);
+// The stack effect (cells taken, left) of an archive routine whose body
+// uses only the scratch registers (r0, r1, r16-r19, Z) and the data stack,
+// from its doc line; none for any other.
+std::optional<std::pair<int, int>> TransparentEffect(const std::vector<std::string>& archive, std::int64_t header,
+                                                     std::int64_t bodyEnd, int cellBytes);
 // The primitive an archive word is written as, if any.
 std::optional<Prim> FindPrim(std::string_view name, int cellBytes);
 

@@ -1,5 +1,8 @@
 // The archive words that the optimiser writes as code of its own, by name.
 #include <array>
+#include <cctype>
+#include <cstdlib>
+#include <sstream>
 
 #include "CodeList.h"
 #include "OptState.h"
@@ -42,6 +45,91 @@ std::optional<Prim> FindPrim(std::string_view name, int cellBytes)
         if ((p.cellBytes == 0 || p.cellBytes == cellBytes) && SameIgnoringCase(p.name, name))
             return p.prim;
     return std::nullopt;
+}
+
+namespace {
+
+// Registers an archive body may use and still leave the optimiser's alone.
+bool scratchOnly(std::string_view line)
+{
+    line = line.substr(0, line.find(';'));
+    std::string word;
+    for (std::size_t i = 0; i <= line.size(); ++i) {
+        const char ch = i < line.size() ? line[i] : ' ';
+        if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') {
+            word += ch;
+            continue;
+        }
+        if (!word.empty()) {
+            const std::string w = FoldCase(word);
+            // The loop stack, or a register beyond the scratch ones.
+            if (w == "X" || w == "XL" || w == "XH")
+                return false;
+            if (w.size() >= 2 && w[0] == 'R' && std::isdigit(static_cast<unsigned char>(w[1]))) {
+                const int r = std::atoi(w.c_str() + 1);
+                if (!(r == 0 || r == 1 || (r >= 16 && r <= 19) || r == 30 || r == 31))
+                    return false;
+            }
+        }
+        word.clear();
+    }
+    return true;
+}
+
+// Cells one item of a stack comment stands for: a double takes two, an
+// address two in 8-bit cells; 0 when the item says the effect varies.
+int cellsOf(std::string_view item, int cellBytes)
+{
+    if (item == "|" || item == "..." || item.find("...") != std::string_view::npos)
+        return 0;
+    std::string_view s = item;
+    if (!s.empty() && s[0] == '-')
+        s.remove_prefix(1);
+    if (!s.empty() && s[0] == 'u')
+        s.remove_prefix(1);
+    if (!s.empty() && s[0] == 'd' && (s.size() == 1 || std::isdigit(static_cast<unsigned char>(s[1])) ||
+                                      std::string_view("+-*/").find(s[1]) != std::string_view::npos))
+        return 2;
+    for (std::string_view a : {"addr", "faddr", "src", "dst"})
+        if (item.substr(0, a.size()) == a)
+            return cellBytes == 1 ? 2 : 1;
+    return 1;
+}
+
+} // namespace
+
+std::optional<std::pair<int, int>> TransparentEffect(const std::vector<std::string>& archive, std::int64_t header,
+                                                     std::int64_t bodyEnd, int cellBytes)
+{
+    if (header < 1 || bodyEnd <= header)
+        return std::nullopt;
+    for (auto i = header + 1; i < bodyEnd; ++i)
+        if (!scratchOnly(archive[std::size_t(i)]))
+            return std::nullopt;
+    // The doc line before the header: "$ ( before -- after ) ...".
+    const std::string& doc = archive[std::size_t(header - 1)];
+    if (doc.rfind("$ (", 0) != 0)
+        return std::nullopt;
+    const auto close = doc.find(" )");
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::istringstream items(doc.substr(3, close - 3));
+    int cells[2] = {0, 0};
+    int side = 0;
+    for (std::string item; items >> item;) {
+        if (item == "--") {
+            if (++side > 1)
+                return std::nullopt;
+            continue;
+        }
+        const int n = cellsOf(item, cellBytes);
+        if (n == 0)
+            return std::nullopt;
+        cells[side] += n;
+    }
+    if (side != 1)
+        return std::nullopt;
+    return std::pair{cells[0], cells[1]};
 }
 
 } // namespace mirtolan::opt

@@ -94,6 +94,20 @@ std::optional<std::vector<KCell>> archivePushes(const Compiler& c, OptimiserStat
     return cells;
 }
 
+std::optional<std::pair<int, int>> transparentEffect(const Compiler& c, OptimiserState& st, const std::string& name)
+{
+    const std::string folded = FoldCase(name);
+    if (const auto it = st.transparent.find(folded); it != st.transparent.end())
+        return it->second;
+    std::optional<std::pair<int, int>> effect;
+    const std::int64_t position = FindArchiveWord(c, name);
+    const Archive& a = ActiveArchive(c);
+    if (const auto end = a.bodyEnd.find(position); position >= 0 && end != a.bodyEnd.end())
+        effect = TransparentEffect(a.ArchiveList, position, end->second, c.CellBits / 8);
+    st.transparent[folded] = effect;
+    return effect;
+}
+
 Op pushOp(const KCell& k, const LineOrigin& origin)
 {
     Op op;
@@ -176,6 +190,10 @@ void expandCall(Compiler& c, OptimiserState& st, const Op& original, Ops& out, c
         for (const KCell& k : *cells)
             out.push_back(pushOp(k, original.origin));
     } else {
+        if (const auto effect = transparentEffect(c, st, original.name)) {
+            call.takes = effect->first;
+            call.leaves = effect->second;
+        }
         out.push_back(std::move(call));
     }
 }
