@@ -116,6 +116,7 @@ constexpr const char* VarBeg = "VarBeg";
 constexpr const char* Build = "Build";   // the section of the build's settings
 constexpr const char* Device = "Device"; // the device builds are for, by its name
 constexpr const char* Cells = "Cells";   // [Build]: the size of a cell, 8 or 16
+constexpr const char* Optimise = "Optimise"; // [Build]: compile with the optimiser (1) or not (0)
 constexpr const char* Top = "Top";
 constexpr const char* Left = "Left";
 constexpr const char* RecentKey = "File"; // File1 .. File8
@@ -272,6 +273,13 @@ void TForm1::buildWindow() {
                                         "A source that says USE16BIT or USE8BIT at its top has its way"));
     CellsLabel->setBuddy(CellsBox);
     Panel1->addWidget(CellsBox);
+
+    OptimiseBox = new QCheckBox(QStringLiteral("Optimise"), Panel1);
+    OptimiseBox->setObjectName(QStringLiteral("OptimiseBox"));
+    OptimiseBox->setToolTip(QStringLiteral("Faster, smaller code: cells kept in registers, words inlined, constants "
+                                           "folded (mirtolanc --opt). Inline assembler may then keep values across "
+                                           "words only in r2-r7"));
+    Panel1->addWidget(OptimiseBox);
 
     Button1 = new QPushButton(QStringLiteral("Filt"), Panel1);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
@@ -608,6 +616,7 @@ void TForm1::readSettings() {
     if (const Device* d = FindDevice(settings.ReadString(ini::Build, ini::Device, deviceName)))
         DeviceBox->setCurrentIndex(int(d - Devices().data()));
     CellsBox->setCurrentIndex(settings.ReadInteger(ini::Build, ini::Cells, ByteCellBits) == WideCellBits ? 1 : 0);
+    OptimiseBox->setChecked(settings.ReadBool(ini::Build, ini::Optimise, false));
     const int top = settings.ReadInteger(ini::FormPosi, ini::Top, ini::DefaultTop);
     const int left = settings.ReadInteger(ini::FormPosi, ini::Left, ini::DefaultLeft);
     const int w = settings.ReadInteger(ini::FormPosi, ini::Width, DesignWidth);
@@ -1027,6 +1036,7 @@ void TForm1::CompileClick() {
     c_.IncludeHeader = CheckBox1->isChecked();
     c_.VarStart = Bytes(EdVarBeg->text());
     c_.CellBits = ChosenCellBits();
+    c_.Optimise = OptimiseBox->isChecked();
     LineList lines;
     try {
         lines = compileLines();
@@ -1151,6 +1161,7 @@ BuildOptions TForm1::WindowBuildOptions(const QString& runtimeDir) {
     o.useZcall = Zcall->isChecked();
     o.includeHeader = CheckBox1->isChecked();
     o.cellBits = ChosenCellBits();
+    o.optimise = OptimiseBox->isChecked();
     o.archive = c_.archive.fileName.empty() ? FileBytes(runtime + QStringLiteral("/Mirtolan.arch")) : c_.archive.fileName;
     o.archive16 = c_.archive16.fileName;
     o.runtimeDirs = {FileBytes(runtime)};
@@ -1280,6 +1291,7 @@ void TForm1::FormClose() {
     }
     settings.WriteString(ini::Build, ini::Device, std::string(ChosenDevice().name));
     settings.WriteInteger(ini::Build, ini::Cells, ChosenCellBits());
+    settings.WriteBool(ini::Build, ini::Optimise, OptimiseBox->isChecked());
     settings.EraseKeys(ini::Recent);
     for (int i = 0; i < recent_.size(); ++i)
         settings.WriteString(ini::Recent, std::string(ini::RecentKey) + std::to_string(i + 1), FileBytes(recent_[i]));

@@ -218,6 +218,7 @@ public:
     QComboBox* DeviceBox = nullptr; // the device a build is for
     QLabel* CellsLabel = nullptr;
     QComboBox* CellsBox = nullptr;  // the size of a cell, 8 or 16 bits
+    QCheckBox* OptimiseBox = nullptr; // compile with the optimiser
     QPushButton* Button1 = nullptr;
     SourceEditor* Source = nullptr;
     ListingView* AsmTxt = nullptr;

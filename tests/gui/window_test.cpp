@@ -139,7 +139,7 @@ private slots:
                                             "dir=c:\r\nVarBeg=A0\r\n\r\n[Other]\r\nx=1\r\n"
                                             "[FormPosi]\r\nTop=120\r\nLeft=100\r\n"
                             "Width=" + width + "\r\nHeight=467\r\n[View]\r\nZoom=0\r\nTabFocus=0\r\n"
-                            "[Build]\r\nDevice=atmega32\r\nCells=8\r\n"));
+                            "[Build]\r\nDevice=atmega32\r\nCells=8\r\nOptimise=0\r\n"));
     }
 
     // Typed into the window before any file is open: F9 compiles it and shows
@@ -286,6 +286,23 @@ private slots:
         auto again = makeForm();
         QCOMPARE(again->ChosenCellBits(), 16);
         QFile::remove(work_ + "/Mirtolan16.arch");
+    }
+
+    // The Optimise box compiles with the optimiser, and the settings keep it.
+    void optimiseIsChosenAndKept() {
+        const QString src = sourceFile("fast.4th", ": two 2 ;\r\n: main two two ;\r\n");
+        auto form = formOn(src);
+        QVERIFY(!form->OptimiseBox->isChecked());
+        form->CompileClick();
+        QVERIFY(PaneLines(form->AsmTxt).contains("\trjmp\ttwo"));
+        form->OptimiseBox->setChecked(true);
+        form->CompileClick();
+        const QStringList listing = PaneLines(form->AsmTxt);
+        QVERIFY2(listing.contains(".equ\t_ROPT\t= 1") && !listing.contains("\trjmp\ttwo"), qPrintable(listing.join('\n')));
+        QVERIFY(form->close());
+        QVERIFY(ReadAll(ini()).contains("Optimise=1\r\n"));
+        auto again = makeForm();
+        QVERIFY(again->OptimiseBox->isChecked());
     }
 
     void badVarStartIsReported() {
