@@ -308,6 +308,8 @@ Val Gen::pop()
     Val x;
     x.kind = Val::Mem;
     x.slot = d_++;
+    takenBy_.resize(std::size_t(d_));
+    takenBy_.back() = origin_;
     return x;
 }
 
@@ -536,8 +538,14 @@ void Gen::reconcile(const std::vector<int>& regs)
 
     // A cell taken from memory and never read, where the stack pointer will
     // not pass: read it now, so that an underflow is caught as it happens.
-    if (d_ > 0 && d_ - 1 >= shift && deepestRead_ < d_ - 1)
+    if (d_ > 0 && d_ - 1 >= shift && deepestRead_ < d_ - 1) {
+        // Told at the word that took the cell.
+        const LineOrigin here = origin_;
+        if (std::size_t(d_) <= takenBy_.size())
+            origin_ = takenBy_[std::size_t(d_ - 1)];
         emit(loadFrom(0, "Y", off(d_ - 1, 0)), 1, false);
+        origin_ = here;
+    }
 
     for (int p = L - d_ - 1; p >= n; --p) {
         const Val& x = v_[std::size_t(L - 1 - p)];
@@ -681,6 +689,7 @@ void Gen::reconcile(const std::vector<int>& regs)
     }
     d_ = 0;
     deepestRead_ = -1;
+    takenBy_.clear();
 }
 
 LabelState& Gen::stateFor(const std::string& label)
@@ -740,6 +749,7 @@ void Gen::enter(const LabelState& s)
     }
     d_ = 0;
     deepestRead_ = -1;
+    takenBy_.clear();
     loops_ = s.loops;
     std::fill(std::begin(pinned_), std::end(pinned_), false);
     for (const Frame& f : loops_)

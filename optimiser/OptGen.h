@@ -178,6 +178,7 @@ private:
     bool pinned_[32] = {};
     int zeroFlag_ = -1;     // 8-bit cells: the register whose zero test the Z flag holds
     int deepestRead_ = -1;  // the deepest memory cell read since the last sync
+    std::vector<LineOrigin> takenBy_; // per memory cell taken since the last sync: the word that took it
     std::map<std::string, LabelState> labels_;
     std::set<std::string> regLoops_;  // head labels of the loops that may keep their counters in registers
     std::set<std::string> plusLoops_; // head labels of the loops that end in +LOOP

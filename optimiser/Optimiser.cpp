@@ -145,7 +145,9 @@ void expandCall(Compiler& c, OptimiserState& st, const Op& original, Ops& out, c
                 out.push_back(pushOp(k, original.origin));
         } else if (const auto w = st.inlinable.find(folded);
                    w != st.inlinable.end() && !(c.OptimiseSkip & OptWords)) {
-            // A copy with labels of its own and the call's origin.
+            // A copy with labels of its own. Its lines stay at the words of
+            // the definition they came from (a breakpoint there still stops,
+            // a fault is told at its line), as code of the caller's.
             std::map<std::string, std::string> renamed;
             const auto rename = [&](const std::string& label) {
                 auto [it, added] = renamed.try_emplace(label);
@@ -154,7 +156,10 @@ void expandCall(Compiler& c, OptimiserState& st, const Op& original, Ops& out, c
                 return it->second;
             };
             for (Op op : w->second) {
-                op.origin = original.origin;
+                if (op.origin.kind == OriginKind::Word)
+                    op.origin.definition = original.origin.definition;
+                else
+                    op.origin = original.origin;
                 switch (op.kind) {
                 case OpKind::Label:
                 case OpKind::Do: {

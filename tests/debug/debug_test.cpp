@@ -33,7 +33,7 @@ std::string WorkDir()
 // A session and the events it told, waited for one at a time.
 class Debugged {
 public:
-    Debugged(const std::string& device, const std::string& source, bool stopOnEntry = false)
+    Debugged(const std::string& device, const std::string& source, bool stopOnEntry = false, bool optimise = false)
         : dir_(WorkDir()), session_([this](const DebugEvent& e) {
               std::lock_guard lock(mutex_);
               if (e.kind == DebugEvent::Output)
@@ -51,6 +51,7 @@ public:
         o.build.archive = MIRTOLAN_SHARE_DIR "/Mirtolan.arch";
         o.build.runtimeDirs = {MIRTOLAN_SHARE_DIR};
         o.stopOnEntry = stopOnEntry;
+        o.build.optimise = optimise;
         launched_ = session_.launch(o, error_);
     }
     ~Debugged()
@@ -223,6 +224,58 @@ TEST_P(Debug, PauseStopsAnEndlessProgramAndBreakpointsChangeWhileItRuns)
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, Debug, testing::Values("atmega328p", "atmega2560", "attiny85"));
+
+// Optimised, bump is written into main's loop, which counts in registers:
+// its lines still take breakpoints and steps, as code of main's, and a
+// fault is still stopped at the word that made it.
+TEST(DebugOptimised, BreakpointsStepsAndFaultsInInlinedWords)
+{
+    {
+        Debugged d("atmega328p", Counter, false, true);
+        ASSERT_TRUE(d.launched()) << d.error();
+        const auto placed = d->setBreakpoints({3, 7});
+        ASSERT_EQ(placed.size(), 2u);
+        EXPECT_TRUE(placed[0].verified && placed[1].verified);
+        EXPECT_EQ(placed[1].line, 8); // the call is gone: LOOP's code is next
+        d->start();
+        for (int pass = 0; pass < 3; ++pass) {
+            ASSERT_EQ(d.next().stop, StopKind::Breakpoint);
+            EXPECT_EQ(d.line(), 3);
+            EXPECT_EQ(d.word(), "main");
+            EXPECT_EQ(Values(d->variables()), std::vector<std::string>{std::to_string(pass)});
+            d->resume();
+            ASSERT_EQ(d.next().stop, StopKind::Breakpoint);
+            EXPECT_EQ(d.line(), 8);
+            EXPECT_EQ(Values(d->variables()), std::vector<std::string>{std::to_string(pass + 1)});
+            d->resume();
+        }
+        EXPECT_EQ(d.next().kind, DebugEvent::Exited);
+    }
+    {
+        Debugged d("atmega328p", Counter, true, true);
+        ASSERT_TRUE(d.launched()) << d.error();
+        d->start();
+        ASSERT_EQ(d.next().stop, StopKind::Entry);
+        std::vector<std::int64_t> lines;
+        for (int i = 0; i < 7; ++i) {
+            d->stepOver(true);
+            ASSERT_EQ(d.next().stop, StopKind::Step);
+            lines.push_back(d.line());
+        }
+        EXPECT_EQ(lines, (std::vector<std::int64_t>{3, 4, 8, 3, 4, 8, 3}));
+        d->resume();
+        EXPECT_EQ(d.next().kind, DebugEvent::Exited);
+    }
+    {
+        Debugged d("atmega328p", ": take DROP DROP ;\n: main\n  1 take 2 ;\n", false, true);
+        ASSERT_TRUE(d.launched()) << d.error();
+        d->start();
+        const DebugEvent e = d.next();
+        ASSERT_EQ(e.stop, StopKind::Exception);
+        EXPECT_NE(e.text.find("data stack underflow in main (line 1)"), std::string::npos) << e.text;
+        EXPECT_EQ(d.line(), 1);
+    }
+}
 
 // The whole protocol: mirtolanc --dap driven through pipes.
 class DapProcess {

@@ -259,6 +259,8 @@ const FaultCase FaultCases[] = {
     // R> is take's tail jump: the chain still names take.
     {"loop-underflow", ": take R> ;\n: main take 0 ;\n", FaultKind::LoopStackUnderflow, "RRar", {"take", "main"}, "",
      "main", std::vector<std::string>{}},
+    {"stray-store", "VARIABLE v\n: poke 5 v 100 M+ C! ;\n: main poke 0 ;\n", FaultKind::StrayStore, "Cstr",
+     {"poke", "main"}, "store outside any variable at $0", "main", std::vector<std::string>{}},
     {"recursion", ": deep deep 0 ;\n: main deep 0 ;\n", FaultKind::HardwareStackOverflow, "deep", {"deep", "deep"}},
     {"unused-flash", ": far\n$ ldi ZL,low(2000)\n$ ldi ZH,high(2000)\n$ ijmp\n;\n: main far 0 ;\n",
      FaultKind::UnusedFlash, "far", {"main"}, "jump into unused flash at $07D0 in far: "},
