@@ -61,6 +61,7 @@ struct CodeSpot {
     std::int64_t column = 0;     // 1-based column of the word in that line; 0 for a whole "$" line
     std::uint32_t length = 0;    // the word's length in characters
     std::string definition;      // the definition it lies in (colon, constant, variable); empty at top level
+    std::string stack;           // in optimised code, where the stacks' top cells are here (a StackNote); empty: in memory
 };
 
 struct BuildOptions {

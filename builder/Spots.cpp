@@ -75,7 +75,8 @@ std::vector<CodeSpot> ReadSpots(const LabelledListing& copy, const LineList&, co
             continue;
         const LineOrigin o = map.listingLine(i);
         spots.push_back(CodeSpot{it->second * 2, std::int64_t(o.line) + 1, std::int64_t(o.column), o.length,
-                                 std::string(map.name(o.definition))});
+                                 std::string(map.name(o.definition)),
+                                 o.stack ? map.stacks[o.stack - 1] : std::string()});
     }
     std::stable_sort(spots.begin(), spots.end(),
                      [](const CodeSpot& a, const CodeSpot& b) { return a.address < b.address; });

@@ -48,6 +48,7 @@ void LineMaps::clear()
     nameIndex_.clear();
     definitions.clear();
     variables.clear();
+    stacks.clear();
     headerLines = libraryLines = 0;
 }
 

@@ -30,6 +30,9 @@ struct LineOrigin {
     std::uint32_t length = 0;      // the word's length
     std::uint32_t definition = 0;  // 1 + index in LineMaps::names of the definition being compiled; 0 at top level
     std::uint32_t entry = 0;       // 1 + index in LineMaps::names of the archive routine; 0 for other lines
+    // 1 + index in LineMaps::stacks: where optimised code keeps the stacks'
+    // top cells when it begins this word's code; 0 when they are all in memory.
+    std::uint32_t stack = 0;
 
     friend bool operator==(const LineOrigin&, const LineOrigin&) = default;
 };
@@ -85,6 +88,7 @@ struct LineMaps {
     std::vector<std::string> names; // names of definitions and archive routines, as written
     std::vector<DefinitionRecord> definitions; // in source order
     std::vector<VariableRecord> variables;     // in source order
+    std::vector<std::string> stacks; // the optimiser's notes of where the stacks' cells are (see StackNote)
     std::size_t headerLines = 0;  // listing lines before the banner
     std::size_t libraryLines = 0; // lines of the library section, known once the compile is finished
 

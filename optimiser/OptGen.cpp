@@ -15,6 +15,7 @@
 
 #include "Compiler.h"
 #include "DefColon.h"
+#include "StackNote.h"
 
 namespace mirtolan::opt {
 
@@ -861,10 +862,62 @@ std::vector<AsmLine> Gen::run()
     return std::move(out_);
 }
 
+// Notes in the origin where the stacks' cells are as the operation's code
+// begins, for the debugger; nothing when they are all in memory.
+void Gen::noteStacks()
+{
+    origin_.stack = 0;
+    const bool loopsInRegisters =
+        std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; });
+    if (!c_.Map || (v_.empty() && d_ == 0 && !loopsInRegisters))
+        return;
+    StackNote note;
+    note.covered = d_;
+    for (const Val& x : v_) {
+        StackNote::Cell c;
+        c.reg = x.reg;
+        switch (x.kind) {
+        case Val::Mem:
+            c.kind = StackNote::Cell::Memory;
+            c.slot = x.slot;
+            break;
+        case Val::Reg:
+            c.kind = StackNote::Cell::Register;
+            break;
+        case Val::Const:
+            c.kind = StackNote::Cell::Constant;
+            c.value = x.k.numeric() ? cval(x) : 0; // an assembler expression is not known here
+            break;
+        case Val::Sum:
+            c.kind = x.half == 1 ? StackNote::Cell::AddressLow
+                     : x.half == 2 ? StackNote::Cell::AddressHigh
+                                   : StackNote::Cell::Sum;
+            c.value = x.off;
+            break;
+        }
+        note.cells.push_back(c);
+    }
+    for (const Frame& f : loops_) {
+        StackNote::Loop l;
+        l.kind = f.kind == Frame::RegLoop ? StackNote::Loop::Registers
+                 : f.kind == Frame::MemLoop ? StackNote::Loop::Memory
+                                            : StackNote::Loop::Cell;
+        l.index = f.index;
+        l.limitInRegister = f.limitInReg;
+        l.limit = f.limit;
+        l.limitValue = f.limitInReg || !f.limitK.numeric() ? 0 : f.limitK.value(cb_);
+        note.loops.push_back(l);
+    }
+    c_.Map->stacks.push_back(FormatStackNote(note));
+    origin_.stack = std::uint32_t(c_.Map->stacks.size());
+}
+
 void Gen::op(std::size_t& i)
 {
     const Op& o = ops_[i];
+    before_ = origin_;
     origin_ = o.origin;
+    noteStacks();
     if (!reachable_) {
         switch (o.kind) {
         case OpKind::Label:
@@ -943,10 +996,15 @@ void Gen::op(std::size_t& i)
         if (reachable_) {
             if (t.loops != loops_)
                 throw GiveUp{"op"};
+            // Only the path that falls through runs these moves: they are
+            // the word before's, and the label's word begins at the label.
+            origin_ = before_;
             reconcile(t.regs);
+            origin_ = o.origin;
         }
-        emitLabel(o.name, o.text);
         enter(t);
+        noteStacks();
+        emitLabel(o.name, o.text);
         reachable_ = true;
         ++i;
         return;

@@ -139,6 +139,7 @@ private:
     void doLoop(const Op& op);
     void loopEnd(const Op& op, bool plus);
     void call(const Op& op, bool last);
+    void noteStacks();
     bool transparentCall(const Op& op);
 
     struct Address {
@@ -169,6 +170,7 @@ private:
 
     std::vector<AsmLine> out_;
     LineOrigin origin_;     // the origin of the lines being written
+    LineOrigin before_;     // the origin of the operation before
 
     std::vector<Val> v_;    // the cells above memory, bottom first
     int d_ = 0;             // memory cells taken into v_ or dropped, from the data stack pointer up

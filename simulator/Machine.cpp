@@ -1,5 +1,7 @@
 #include "Machine.h"
 
+#include "StackNote.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -925,11 +927,25 @@ Machine::Outcome Machine::run(const std::function<bool()>& atTrap)
     }
 }
 
+// In optimised code standing at the start of a word, the note of where its
+// cells are; null elsewhere, where the stacks are all in memory.
+std::optional<StackNote> Machine::noteHere() const
+{
+    const std::uint32_t at = pc();
+    const CodeSpot* s = spotAt(at);
+    if (!s || s->address != at || s->stack.empty())
+        return std::nullopt;
+    return ParseStackNote(s->stack);
+}
+
 std::vector<std::uint32_t> Machine::stackCells() const
 {
     std::vector<std::uint32_t> cells;
     if (!started_)
         return cells;
+    if (const auto note = noteHere())
+        return NotedDataStack(*note, [this](std::uint32_t a) { return data(a); }, std::max(y(), varEnd_), dataTop_,
+                              cellBytes_);
     const std::uint32_t yv = y();
     const std::uint32_t low = std::max(yv, varEnd_);
     for (std::uint32_t a = dataTop_; a >= low + std::uint32_t(cellBytes_) && a <= dataTop_;) {
@@ -947,6 +963,8 @@ std::vector<std::uint32_t> Machine::loopCells() const
     std::vector<std::uint32_t> cells;
     if (!started_)
         return cells;
+    if (const auto note = noteHere())
+        return NotedLoopStack(*note, [this](std::uint32_t a) { return data(a); }, x(), loopTop_, cellBytes_);
     for (std::uint32_t a = x(); a + std::uint32_t(cellBytes_) <= loopTop_; a += std::uint32_t(cellBytes_)) {
         std::uint32_t v = 0;
         for (int k = cellBytes_ - 1; k >= 0; --k)

@@ -48,6 +48,7 @@ struct StrayStore {
 };
 
 struct MachineWords;
+struct StackNote;
 
 class Machine {
 public:
@@ -135,6 +136,7 @@ public:
 
 private:
     bool checkAccess(std::uint32_t pc);
+    std::optional<StackNote> noteHere() const;
     void afterInstruction(std::uint32_t pc, std::uint64_t before);
     void enter(std::uint32_t word, std::uint32_t site, FrameKind kind);
     void leave();

@@ -243,6 +243,8 @@ TEST(DebugOptimised, BreakpointsStepsAndFaultsInInlinedWords)
             EXPECT_EQ(d.line(), 3);
             EXPECT_EQ(d.word(), "main");
             EXPECT_EQ(Values(d->variables()), std::vector<std::string>{std::to_string(pass)});
+            // The loop counts in registers; it shows as DO put it on the loop stack.
+            EXPECT_EQ(Values(d->loopStack()), (std::vector<std::string>{std::to_string(pass), "3"}));
             d->resume();
             ASSERT_EQ(d.next().stop, StopKind::Breakpoint);
             EXPECT_EQ(d.line(), 8);
@@ -263,6 +265,24 @@ TEST(DebugOptimised, BreakpointsStepsAndFaultsInInlinedWords)
             lines.push_back(d.line());
         }
         EXPECT_EQ(lines, (std::vector<std::int64_t>{3, 4, 8, 3, 4, 8, 3}));
+        d->resume();
+        EXPECT_EQ(d.next().kind, DebugEvent::Exited);
+    }
+    {
+        // Cells in registers show on the data stack as they would in memory,
+        // as they are where the line's code begins (here at *, since DUP and
+        // 2 make no code of their own).
+        Debugged d("atmega328p", "VARIABLE v\n: main 7 v C! 9\n  v C@ 5 +\n  DUP 2 *\n  + + ;\n", false, true);
+        ASSERT_TRUE(d.launched()) << d.error();
+        d->setBreakpoints({4, 5});
+        d->start();
+        ASSERT_EQ(d.next().stop, StopKind::Breakpoint);
+        EXPECT_EQ(d.line(), 4);
+        EXPECT_EQ(Values(d->dataStack()), (std::vector<std::string>{"9", "12", "12", "2"}));
+        d->resume();
+        ASSERT_EQ(d.next().stop, StopKind::Breakpoint);
+        EXPECT_EQ(d.line(), 5);
+        EXPECT_EQ(Values(d->dataStack()), (std::vector<std::string>{"9", "12", "24"}));
         d->resume();
         EXPECT_EQ(d.next().kind, DebugEvent::Exited);
     }
