@@ -1069,6 +1069,70 @@ void Gen::call(const Op& o, bool last)
 // its arguments go to the data stack, its results come back into
 // registers, and the other cells stay where they are (moved out of r16-r19
 // first). False when it cannot be done so.
+// The 16-bit division words: what each leaves (the remainder below the quotient).
+struct Division {
+    std::string_view name;
+    bool remainder, quotient;
+};
+constexpr Division Divisions[] = {{"MOD", true, false}, {"/", false, true}, {"/MOD", true, true}};
+
+// A 16-bit division whose operands turn out to be bytes (the divisor not 0)
+// divides them as bytes, in a quarter of the time; other operands go to the
+// archive routine. Both ways leave the results in the same registers.
+void Gen::divide(const Op& o, bool remainder, bool quotient)
+{
+    Val b = pop(), a = pop();
+    inReg(a, false);
+    inReg(b, false);
+    const int rem = remainder ? alloc(false) : -1;
+    const int quot = quotient ? alloc(false) : -1;
+    const std::string slow = NewLabel(c_), step = NewLabel(c_), next = NewLabel(c_), done = NewLabel(c_);
+    ins("mov", RegZ + 1, a.reg + 1, false);
+    ins("or", RegZ + 1, b.reg + 1);
+    emitBranch("brne", slow);
+    ins1("tst", b.reg);
+    emitBranch("breq", slow);
+    // r0 takes the dividend's bits and becomes the quotient, r1 the remainder;
+    // the remainder stays below 128 until the last shift, which cannot lose a bit.
+    ins("mov", 0, a.reg, false);
+    ins("eor", 1, 1);
+    insI("ldi", RegZ + 1, "8", false);
+    emitLabel(step);
+    ins1("lsl", 0);
+    ins1("rol", 1);
+    ins("cp", 1, b.reg);
+    emitBranch("brlo", next);
+    ins("sub", 1, b.reg);
+    ins1("inc", 0);
+    emitLabel(next);
+    ins1("dec", RegZ + 1);
+    emitBranch("brne", step);
+    for (const auto& [r, from] : {std::pair{rem, 1}, std::pair{quot, 0}})
+        if (r >= 0) {
+            ins("mov", r, from, false);
+            ins("eor", r + 1, r + 1);
+        }
+    emitJump(done);
+    emitLabel(slow);
+    for (const Val& x : {a, b}) {
+        emit("\tst\t-Y," + R(x.reg + 1), 1, false);
+        emit("\tst\t-Y," + R(x.reg), 1, false);
+    }
+    emit(o.text, LineWords(o.text));
+    for (const int r : {quotient ? quot : rem, quotient && remainder ? rem : -1})
+        if (r >= 0) {
+            emit("\tld\t" + R(r) + ",Y+", 1, false);
+            emit("\tld\t" + R(r + 1) + ",Y+", 1, false);
+        }
+    emitLabel(done);
+    release(a);
+    release(b);
+    if (remainder)
+        push(regVal(rem));
+    if (quotient)
+        push(regVal(quot));
+}
+
 bool Gen::transparentCall(const Op& o)
 {
     const auto scratch = [](int r) {
@@ -1104,6 +1168,13 @@ bool Gen::transparentCall(const Op& o)
                 v_[std::size_t(j)].reg = std::uint8_t(r);
                 --refs_[old];
                 ++refs_[r];
+            }
+    }
+    if (cb_ == 2 && o.takes == 2 && o.leaves >= 1 && o.leaves <= 2) {
+        for (const auto& d : Divisions)
+            if (SameIgnoringCase(o.name, d.name) && o.leaves == (d.remainder && d.quotient ? 2 : 1)) {
+                divide(o, d.remainder, d.quotient);
+                return true;
             }
     }
     // The arguments, deepest first.

@@ -141,6 +141,7 @@ private:
     void call(const Op& op, bool last);
     void noteStacks();
     bool transparentCall(const Op& op);
+    void divide(const Op& op, bool remainder, bool quotient);
 
     struct Address {
         bool konst = false;   // a constant address, `expr`

@@ -109,6 +109,7 @@ TEST(Cli, AbandonedCompilesWriteNothingAndSayWhy)
         {"unreadable source", Archive, ": a ;", "absent.4th", "absent.4th"},
         {"unwritable output", Archive, ": a ;", "-o no/such/dir/out.asm prog.4th", "no/such/dir/out.asm"},
         {"unknown option", Archive, ": a ;", "--frobnicate prog.4th", "--frobnicate"},
+        {"unknown optimiser step", Archive, ": a ;", "--opt --opt-skip inline,frob prog.4th", "inline,frob"},
         {"no source", Archive, ": a ;", "", "SOURCE"},
     };
     for (const auto& tc : cases) {

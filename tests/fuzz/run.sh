@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang, libFuzzer, AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs each for a while.
+# UndefinedBehaviorSanitizer, and runs each for a while; the target
+# "optimiser" is the differential test of the optimiser (mirtolan_difftest:
+# random programs built with and without --opt and run in the simulator),
+# from a seed of its own each time, which a difference prints.
 #
 #   tests/fuzz/run.sh [SECONDS [TARGET...]]   (default 60 seconds, every target)
 #
@@ -15,16 +18,30 @@ root=$(cd "$here/../.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(compile archive settings)
+[ ${#targets[@]} -gt 0 ] || targets=(compile archive settings optimiser)
 build=${BUILD:-/tmp/mirtolan-fuzz-build}
 
 "$root/scripts/deps.sh"
 CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMIRTOLAN_FUZZ=ON -DMIRTOLAN_SANITIZE=ON -DMIRTOLAN_GUI=OFF -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
+builds=()
+for t in "${targets[@]}"; do
+  [ "$t" = optimiser ] && builds+=(mirtolan_difftest register_words) || builds+=("fuzz_$t")
+done
+cmake --build "$build" -j2 --target "${builds[@]}"
 
 status=0
 for t in "${targets[@]}"; do
+  if [ "$t" = optimiser ]; then
+    seed=${SEED:-$(( $(date +%s) % 1000000 * 1000 ))}
+    echo "== the optimiser's differential test for ${seconds}s from seed $seed"
+    if ! ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$root/tests/sim/lsan.supp" \
+         "$build/bin/mirtolan_difftest" --seconds "$seconds" --seed "$seed" --keep "$build/difftest"; then
+      echo "the optimiser's differential test FAILED; the program is kept in $build/difftest"
+      status=1
+    fi
+    continue
+  fi
   mkdir -p "$build/corpus/$t"
   echo "== fuzz_$t for ${seconds}s"
   # Inputs stay small: the bad-input tests cover the huge ones, and small

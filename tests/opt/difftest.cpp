@@ -4,7 +4,7 @@
 // the simulator, and must leave the same variables, data stack and serial
 // text, and stop the same way.
 //
-//   mirtolan_difftest [--seed N] [--count N | --seconds S] [--keep DIR]
+//   mirtolan_difftest [--seed N] [--count N | --seconds S] [--keep DIR] [--verbose]
 //
 // Each program takes the next seed; a difference prints the program, both
 // results and the seed that makes it again, keeps the source in DIR (by
@@ -426,6 +426,7 @@ int main(int argc, char** argv)
     long count = 20;
     double seconds = 0;
     fs::path keep = fs::path(DIFFTEST_WORK_DIR);
+    bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--seed" && i + 1 < argc)
@@ -436,8 +437,10 @@ int main(int argc, char** argv)
             seconds = std::strtod(argv[++i], nullptr);
         else if (a == "--keep" && i + 1 < argc)
             keep = argv[++i];
+        else if (a == "--verbose")
+            verbose = true;
         else {
-            std::cerr << "usage: mirtolan_difftest [--seed N] [--count N | --seconds S] [--keep DIR]\n";
+            std::cerr << "usage: mirtolan_difftest [--seed N] [--count N | --seconds S] [--keep DIR] [--verbose]\n";
             return 2;
         }
     }
@@ -456,16 +459,21 @@ int main(int argc, char** argv)
         std::ofstream(source) << text;
         const Outcome plain = buildAndRun(source, target, false);
         const Outcome optimised = buildAndRun(source, target, true);
+        const auto forget = [&] {
+            for (const char* suffix : {".4th", ".asm", "-opt.asm", ".hex", "-opt.hex"})
+                fs::remove(keep / ("prog-" + std::to_string(s) + suffix));
+        };
         if (!plain.built || plain.report.stopped == StopReason::Limit) {
-            if (getenv("DIFF_VERBOSE")) std::cerr << "skip " << s << ": " << (plain.built ? "limit" : plain.error) << "\n";
-            ++skipped; // not a program the comparison can judge
-            fs::remove(source);
+            // Not a program the comparison can judge (too long for its branches, or for the time).
+            if (verbose)
+                std::cerr << "not compared, seed " << s << ": " << (plain.built ? "limit" : plain.error) << "\n";
+            ++skipped;
+            forget();
             continue;
         }
         ++compared;
         if (optimised.built && same(plain.report, optimised.report)) {
-            for (const char* suffix : {".4th", ".asm", "-opt.asm", ".hex", "-opt.hex"})
-                fs::remove(keep / ("prog-" + std::to_string(s) + suffix));
+            forget();
             continue;
         }
         std::cerr << "difference for seed " << s << " (" << target.device << ", " << bits << "-bit cells), kept in "
