@@ -44,8 +44,8 @@ constexpr int MaxLabelCells16 = 4;
 // The registers an operation may take at once: cells, and of them upper
 // registers (which take constants).
 struct Need {
-    int cells;
-    int upper;
+    int cells; // registers (pairs in 16-bit cells)
+    int upper; // of them, ones that take constants (r16 and up)
 };
 Need needOf(Prim p)
 {
@@ -99,10 +99,10 @@ std::optional<std::string> inner(const std::string& expr, const char* fn)
 }
 
 struct Condition {
-    Prim prim;
-    bool unary;       // compares the top cell with `constant`
-    std::uint32_t constant;
-    bool swap;        // compares the second operand with the first
+    Prim prim;               // the comparison word
+    bool unary;              // compares the top cell with `constant`
+    std::uint32_t constant;  // what a unary comparison compares with
+    bool swap;               // compares the second operand with the first
     const char* falseBranch; // the branch taken when the flag is false
 };
 constexpr Condition Conditions[] = {
@@ -576,8 +576,8 @@ void Gen::reconcile(const std::vector<int>& regs)
         int n;     // its slot, or the register
     };
     struct Move {
-        Loc dst;
-        Val src;
+        Loc dst; // where the cell goes
+        Val src; // the cell
     };
     std::vector<Move> moves;
     for (int p = 0; p < std::max(L, n); ++p) {
@@ -1071,8 +1071,9 @@ void Gen::call(const Op& o, bool last)
 // first). False when it cannot be done so.
 // The 16-bit division words: what each leaves (the remainder below the quotient).
 struct Division {
-    std::string_view name;
-    bool remainder, quotient;
+    std::string_view name; // the archive word
+    bool remainder;        // it leaves the remainder
+    bool quotient;         // it leaves the quotient (above the remainder)
 };
 constexpr Division Divisions[] = {{"MOD", true, false}, {"/", false, true}, {"/MOD", true, true}};
 

@@ -25,16 +25,17 @@ struct Val {
         Reg,   // in register `reg` (16-bit cells: the pair reg, reg+1)
         Mem,   // in memory, cell `slot` above the data stack pointer of the last sync
         Sum,   // register `reg` plus `off`, the addition not yet written (see `half`)
-    } kind = Const;
-    std::uint8_t reg = 0;
-    int slot = 0;
-    KCell k;
+    } kind = Const;         // where the cell is
+    std::uint8_t reg = 0;   // Reg, Sum: the register
+    int slot = 0;           // Mem: the cell's place
+    KCell k;                // Const: the value
     std::uint32_t off = 0;  // Sum: the constant added
     // Sum in 8-bit cells: 0 the cell reg+off (a byte); 1 and 2 the low and
     // high cell of the address reg+off (reg zero-extended), which M+ made.
     std::uint8_t half = 0;
     bool ranged = false;    // the value lies in [lo, hi] (unsigned); for the halves of an address, reg does
-    std::uint32_t lo = 0, hi = 0;
+    std::uint32_t lo = 0;   // the least value, when ranged
+    std::uint32_t hi = 0;   // the greatest value, when ranged
 };
 
 // An entry of the loop stack: a DO loop or a cell that >R put there.
@@ -43,14 +44,15 @@ struct Frame {
         MemLoop, // index and limit on the loop stack in memory
         RegLoop, // index (and limit) in registers, nothing on the loop stack
         RCell,   // a cell >R moved to the loop stack
-    } kind = MemLoop;
+    } kind = MemLoop;          // what the entry is
     std::uint8_t index = 0;    // RegLoop: the index register
     bool limitInReg = false;   // RegLoop: the limit is in `limit`, else the constant `limitK`
     std::uint8_t limit = 0;    // RegLoop: the limit register
     KCell limitK;              // RegLoop: the constant limit
     std::string label;         // loops: the head label
     bool ranged = false;       // loops: the index stays in [lo, hi]
-    std::uint32_t lo = 0, hi = 0;
+    std::uint32_t lo = 0;      // the least index, when ranged
+    std::uint32_t hi = 0;      // the greatest index, when ranged
     bool lowByteCounts = false; // RegLoop, 16-bit cells: the index's high byte never changes up to the limit
     friend bool operator==(const Frame&, const Frame&) = default;
 };
@@ -152,10 +154,10 @@ private:
     // instead of setting Z again: register `reg` (zero-extended when
     // `byteIndex`, else a pair) plus `off`.
     struct ZHolds {
-        bool valid = false;
-        int reg = 0;
-        bool byteIndex = false;
-        std::uint32_t off = 0;
+        bool valid = false;     // Z holds what the rest says
+        int reg = 0;            // the register it was made from
+        bool byteIndex = false; // that register alone, zero-extended; else the pair
+        std::uint32_t off = 0;  // the constant added to it
     } z_;
     Address popAddress();
     int addressToZ(Address& a, int span);

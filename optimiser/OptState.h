@@ -79,7 +79,7 @@ struct AsmLine {
         Label,  // "name:" (text is the whole line)
         Branch, // a conditional branch to `target` (text is the mnemonic)
         Jump,   // rjmp to `target`
-    } kind = Plain;
+    } kind = Plain;     // what the line is
     std::string text;   // the line, or the branch's mnemonic
     std::string target; // Branch, Jump: the label
     int words = 1;      // flash words; 0 for labels and comments, -1 when not known

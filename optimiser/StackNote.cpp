@@ -11,8 +11,8 @@ namespace mirtolan {
 namespace {
 
 struct Letter {
-    char letter;
-    StackNote::Cell::Kind kind;
+    char letter;                // as the note writes it
+    StackNote::Cell::Kind kind; // the kind of cell it stands for
 };
 constexpr Letter CellLetters[] = {
     {'m', StackNote::Cell::Memory}, {'r', StackNote::Cell::Register},   {'k', StackNote::Cell::Constant},

@@ -22,7 +22,7 @@ struct StackNote {
             Sum,         // register `reg` plus `value`
             AddressLow,  // the low byte of register `reg`, zero-extended, plus `value`
             AddressHigh, // the high byte of the same
-        } kind = Memory;
+        } kind = Memory; // where the cell is
         int reg = 0;            // the register, for all but Memory and Constant
         int slot = 0;           // Memory: its place above the data stack pointer, in cells
         std::uint32_t value = 0; // Constant: the value; Sum and the address bytes: the constant added
@@ -32,7 +32,7 @@ struct StackNote {
             Memory,    // a DO loop's index and limit on the loop stack
             Registers, // a DO loop's index in register `index`, its limit in `limit` or the constant `limitValue`
             Cell,      // a cell >R put on the loop stack
-        } kind = Memory;
+        } kind = Memory; // what the entry is
         int index = 0;            // Registers: the index register
         bool limitInRegister = false; // Registers: the limit is in `limit`
         int limit = 0;            // Registers: the limit register

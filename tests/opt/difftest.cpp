@@ -360,9 +360,9 @@ private:
 };
 
 struct Outcome {
-    bool built = false;
-    std::string error;
-    RunReport report;
+    bool built = false; // the build made a .hex
+    std::string error;  // why not
+    RunReport report;   // the run of the .hex
 };
 
 Outcome buildAndRun(const fs::path& source, const Target& target, bool optimise)

@@ -30,8 +30,8 @@ std::string Slurp(const fs::path& p)
 
 // Compiles `source` with the shipped archives, optimised unless `optimise` is off.
 struct Compiled {
-    Compiler c;
-    std::string listing;
+    Compiler c;          // the compile, its map and its optimiser's state
+    std::string listing; // the listing's text
     std::vector<std::pair<std::string, std::string>> kept; // definitions left as written, and why
 };
 std::unique_ptr<Compiled> Compile(const std::string& source, int cells = 8, bool optimise = true)
@@ -187,8 +187,8 @@ TEST(Optimiser, StepsByName)
 
 // Builds and runs `source` on the ATmega328P in a scratch folder.
 struct Outcome {
-    BuildResult build;
-    RunReport run;
+    BuildResult build; // the build
+    RunReport run;     // its run, when it built
 };
 Outcome BuildAndRun(const std::string& name, const std::string& source, bool optimise)
 {
