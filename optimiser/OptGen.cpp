@@ -818,9 +818,16 @@ std::vector<AsmLine> Gen::run()
         if (ops_[i].kind == OpKind::Do && !doAt.emplace(ops_[i].name, i).second)
             throw GiveUp{"run"};
     std::map<std::string, std::size_t> labelAt;
-    for (std::size_t i = 0; i < ops_.size(); ++i)
+    std::map<std::string, std::vector<std::size_t>> jumpsTo; // the branches to each label
+    const auto branches = [](const Op& o) {
+        return o.kind == OpKind::Branch0 || o.kind == OpKind::Jump || o.kind == OpKind::Of;
+    };
+    for (std::size_t i = 0; i < ops_.size(); ++i) {
         if (ops_[i].kind == OpKind::Label || ops_[i].kind == OpKind::Do)
             labelAt[ops_[i].name] = i;
+        if (branches(ops_[i]))
+            jumpsTo[ops_[i].name].push_back(i);
+    }
     for (std::size_t i = 0; i < ops_.size(); ++i) {
         const Op& end = ops_[i];
         if (end.kind != OpKind::Loop && end.kind != OpKind::PlusLoop)
@@ -830,26 +837,28 @@ std::vector<AsmLine> Gen::run()
             throw GiveUp{"run"};
         if (end.kind == OpKind::PlusLoop)
             plusLoops_.insert(end.name);
-        for (std::size_t j = it->second + 1; j < i; ++j)
-            if (ops_[j].kind == OpKind::Do)
-                outerLoops_.insert(end.name);
         const std::size_t from = it->second, to = i;
+        const auto inside = [&](std::size_t at) { return at > from && at < to; };
+        // Only what lies inside is looked at, so nested loops cost their depth, not their number.
         bool ok = true;
-        const auto inside = [&](const std::string& label) {
-            const auto at = labelAt.find(label);
-            return at != labelAt.end() && at->second > from && at->second < to;
-        };
-        for (std::size_t j = 0; j < ops_.size() && ok; ++j) {
+        for (std::size_t j = from + 1; j < to && ok; ++j) {
             const Op& o = ops_[j];
-            const bool within = j > from && j < to;
-            if (within && o.kind == OpKind::Call && o.takes >= 0)
+            if (o.kind == OpKind::Do)
+                outerLoops_.insert(end.name);
+            if (o.kind == OpKind::Call && o.takes >= 0)
                 callLoops_.insert(end.name); // its registers must outlast the routine
-            else if (within && (o.kind == OpKind::Call || o.kind == OpKind::TailCall || o.kind == OpKind::Barrier ||
-                                o.kind == OpKind::Exit))
+            else if (o.kind == OpKind::Call || o.kind == OpKind::TailCall || o.kind == OpKind::Barrier ||
+                     o.kind == OpKind::Exit)
                 ok = false;
-            const bool branch = o.kind == OpKind::Branch0 || o.kind == OpKind::Jump || o.kind == OpKind::Of;
-            if (branch && within != inside(o.name))
-                ok = false;
+            // No branch leaves the body, and none comes in from outside.
+            if (branches(o)) {
+                const auto at = labelAt.find(o.name);
+                ok = ok && at != labelAt.end() && inside(at->second);
+            }
+            if (o.kind == OpKind::Label || o.kind == OpKind::Do)
+                if (const auto sources = jumpsTo.find(o.name); sources != jumpsTo.end())
+                    for (std::size_t k : sources->second)
+                        ok = ok && inside(k);
         }
         if (ok)
             regLoops_.insert(end.name);

@@ -3,6 +3,7 @@
 // place, and the archive routines nothing calls.
 #include <algorithm>
 #include <cctype>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "Archive.h"
@@ -175,27 +176,43 @@ void FinishOptimiser(Compiler& c)
     for (const Droppable& d : words)
         for (std::size_t i = d.first; i < d.end; ++i)
             (d.library ? inRoutine : inWord)[i] = 1;
+    // Each name once: the words it keeps are read in turn for theirs.
+    std::unordered_map<std::string, std::vector<std::size_t>> byLabel;
+    for (std::size_t k = 0; k < words.size(); ++k)
+        for (const std::string& l : words[k].labels)
+            byLabel[l].push_back(k);
     std::unordered_set<std::string> named;
+    std::vector<std::size_t> toRead;
+    const auto keep = [&](std::size_t k) {
+        if (!words[k].read) {
+            words[k].kept = words[k].read = true;
+            toRead.push_back(k);
+        }
+    };
+    const auto name = [&](std::string_view line) {
+        std::unordered_set<std::string> found;
+        namesIn(line, found);
+        for (const std::string& n : found)
+            if (named.insert(n).second)
+                if (const auto it = byLabel.find(n); it != byLabel.end())
+                    for (std::size_t k : it->second)
+                        keep(k);
+    };
     for (std::size_t i = 0; i < c.ProgramCode.size(); ++i)
         if (!inWord[i])
-            namesIn(c.ProgramCode[i], named);
+            name(c.ProgramCode[i]);
     for (std::size_t i = 0; i < c.LibraryCode.size(); ++i)
         if (!inRoutine[i])
-            namesIn(c.LibraryCode[i], named);
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (Droppable& d : words) {
-            if (!d.kept && std::any_of(d.labels.begin(), d.labels.end(), [&](const std::string& l) { return named.count(l); }))
-                d.kept = true;
-            if (d.kept && !d.read) {
-                const CodeList& list = d.library ? c.LibraryCode : c.ProgramCode;
-                const std::size_t before = named.size();
-                for (std::size_t i = d.first; i < d.end; ++i)
-                    namesIn(list[i], named);
-                grew = grew || named.size() != before;
-                d.read = true;
-            }
-        }
+            name(c.LibraryCode[i]);
+    for (std::size_t k = 0; k < words.size(); ++k)
+        if (words[k].kept)
+            keep(k);
+    while (!toRead.empty()) {
+        const Droppable& d = words[toRead.back()];
+        toRead.pop_back();
+        const CodeList& list = d.library ? c.LibraryCode : c.ProgramCode;
+        for (std::size_t i = d.first; i < d.end; ++i)
+            name(list[i]);
     }
 
     // The lists again without the dropped lines, each kept line with its origin.
