@@ -227,7 +227,7 @@ void record(Compiler& c, OptimiserState& st, const std::string& folded, const Op
         }
         body.push_back(op);
     }
-    if (pushesOnly && !body.empty()) {
+    if (pushesOnly && !body.empty() && body.size() <= InlineLimit) {
         std::vector<KCell> cells;
         for (const Op& op : body)
             cells.push_back(op.cell);
@@ -251,6 +251,8 @@ constexpr long BranchForward = 63, BranchBack = 64;
 // branch over a jump.
 void relax(Compiler& c, std::vector<AsmLine>& lines)
 {
+    // Each pass makes every branch that cannot reach long; a long one only
+    // moves others further apart, so the passes end.
     for (bool changed = true; changed;) {
         changed = false;
         std::vector<long> address(lines.size() + 1, 0);
@@ -262,36 +264,42 @@ void relax(Compiler& c, std::vector<AsmLine>& lines)
             if (lines[i].kind == AsmLine::Label)
                 labelAt[lines[i].target] = i;
         }
+        std::vector<AsmLine> relaxed;
+        relaxed.reserve(lines.size());
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (lines[i].kind != AsmLine::Branch)
+            relaxed.push_back(lines[i]);
+            if (lines[i].kind != AsmLine::Branch && lines[i].kind != AsmLine::Jump)
                 continue;
+            // A label the definition lacks (an IF without THEN): its own lines are as good.
             const auto t = labelAt.find(lines[i].target);
-            bool far = t == labelAt.end();
-            if (!far) {
-                const long distance = long(address[t->second]) - long(address[i] + 1);
-                const std::size_t lo = std::min(t->second, i), hi = std::max(t->second, i);
-                far = distance > BranchForward || distance < -BranchBack || unknown[hi] != unknown[lo];
-            }
-            if (!far)
+            if (t == labelAt.end())
+                throw GiveUp{"a branch to a label the definition lacks"};
+            if (lines[i].kind == AsmLine::Jump)
+                continue;
+            const long distance = long(address[t->second]) - long(address[i] + 1);
+            const std::size_t lo = std::min(t->second, i), hi = std::max(t->second, i);
+            if (distance <= BranchForward && distance >= -BranchBack && unknown[hi] == unknown[lo])
                 continue;
             const auto inverse = InverseBranch.find(lines[i].text);
             if (inverse == InverseBranch.end())
                 throw GiveUp{"relax"};
             const std::string skip = NewLabel(c);
-            AsmLine jump = lines[i];
+            AsmLine& branch = relaxed.back();
+            AsmLine jump = branch;
             jump.kind = AsmLine::Jump;
             jump.text = "rjmp";
-            AsmLine label = lines[i];
+            AsmLine label = branch;
             label.kind = AsmLine::Label;
             label.text = skip + ":";
             label.target = skip;
             label.words = 0;
-            lines[i].text = inverse->second;
-            lines[i].target = skip;
-            lines.insert(lines.begin() + std::ptrdiff_t(i) + 1, {jump, label});
+            branch.text = inverse->second;
+            branch.target = skip;
+            relaxed.push_back(std::move(jump));
+            relaxed.push_back(std::move(label));
             changed = true;
-            break;
         }
+        lines = std::move(relaxed);
     }
 }
 

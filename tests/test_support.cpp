@@ -29,6 +29,7 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
     Compiler c;
     c.archive.assign(archive, "test.arch");
     c.UseZcall = options.zcall;
+    c.Optimise = options.optimise;
     c.IncludeHeader = options.header;
     c.VarStart = options.varStart;
     c.SourceFileName = "test.4th";

@@ -19,6 +19,7 @@ struct Options {
     // The listing is written to a file, as the command-line tool writes it,
     // and read back from that file.
     bool write = false;
+    bool optimise = false; // compiled with the optimiser (--opt)
 };
 
 struct Result {

@@ -82,20 +82,36 @@ const HostileSource HostileSources[] = {
      [] { return Lines{": stray " + Repeat("ENDCASE ", 10000) + Repeat("CASE ", 10000) + ";"}; }, 10001},
     {"a hundred thousand definitions of one name", [] { return Lines(100000, ": same same ;"); }, 0},
     {"a hundred thousand undefined words", [] { return Lines(100000, ": w frob ;"); }, 100000},
+    // Each word twice the one before: written in place, it would double each time.
+    {"thirty words each calling the one before twice",
+     [] {
+         Lines l{": w0 1 ;"};
+         for (int i = 1; i < 30; ++i)
+             l.push_back(": w" + std::to_string(i) + " w" + std::to_string(i - 1) + " w" + std::to_string(i - 1) + " ;");
+         return l;
+     },
+     0},
 };
 
 class Hostile : public ::testing::TestWithParam<HostileSource> {};
 
+// Optimised too: the same messages, and no blowing up of time or memory.
 TEST_P(Hostile, CompilesToTheEnd)
 {
     const auto& tc = GetParam();
-    const Result r = Compile(tc.source());
-    ASSERT_TRUE(Completed(r)) << r.error;
-    if (tc.messages != std::size_t(-1)) {
-        EXPECT_EQ(r.messages.size() - 2, tc.messages);
+    for (const bool optimise : {false, true}) {
+        SCOPED_TRACE(optimise ? "--opt" : "");
+        Options o;
+        o.optimise = optimise;
+        const Result r = Compile(tc.source(), o);
+        ASSERT_TRUE(Completed(r)) << r.error;
+        if (tc.messages != std::size_t(-1)) {
+            EXPECT_EQ(r.messages.size() - 2, tc.messages);
+        }
+        // The listing holds at least the banner and _TestIfZero (which the
+        // optimiser drops when nothing calls it).
+        EXPECT_GE(r.listing.size(), optimise ? 3u : 6u);
     }
-    // The listing holds at least the banner and _TestIfZero.
-    EXPECT_GE(r.listing.size(), 6u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, Hostile, ::testing::ValuesIn(HostileSources),
