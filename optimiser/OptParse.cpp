@@ -398,6 +398,10 @@ std::optional<Ops> LowerCases(const Ops& ops)
             open.back().lastOf = op.name;
             continue;
         }
+        // A line that uses the selector where the compiler keeps it (an OF
+        // the optimiser could not read): the structure stays as written.
+        if (!open.empty() && op.kind == OpKind::Barrier && op.text.find("Ftmp2") != std::string::npos)
+            return std::nullopt;
         out.push_back(op);
         if (op.kind != OpKind::Label || !op.text.ends_with("; ENDCASE"))
             continue;

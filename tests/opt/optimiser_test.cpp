@@ -141,6 +141,28 @@ TEST(Optimiser, WritesEveryDefinitionOfTheKernelsAndExamples)
     }
 }
 
+// What the optimiser cannot read stays exactly as the compiler wrote it.
+TEST(Optimiser, KeepsAsWrittenWhatItCannotRead)
+{
+    const struct {
+        const char* source;
+        const char* line; // a line of the compiler's, still there
+    } cases[] = {
+        // A case constant wider than a cell: its OF compares in Ftmp2.
+        {"VARIABLE v\n: main v C@ CASE 300 OF 1 ENDOF ENDCASE ;\n", "\tcp\tFtmp1,Ftmp2\t; OF"},
+        // IF without THEN: a branch to a label the definition lacks.
+        {"VARIABLE v\n: main v C@ IF 2 ;\n", "\trcall\t_TestIfZero \t; IF"},
+        // A loop stack used unevenly.
+        {": main BEGIN 1 >R AGAIN ;\n", "\trcall\tRarR"},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.source);
+        const auto r = Compile(tc.source);
+        EXPECT_EQ(r->kept.size(), 1u);
+        EXPECT_NE(r->listing.find(tc.line), std::string::npos) << r->listing;
+    }
+}
+
 TEST(Optimiser, LinesKeepTheOriginsOfTheirWords)
 {
     // Line 3 has bump's words; main's loop holds them, written in place.
