@@ -41,6 +41,26 @@ constexpr int MaxAdiw = 63;
 // Cells a label keeps in registers at most, so that loops keep room for their work.
 constexpr int MaxLabelCells8 = 6;
 constexpr int MaxLabelCells16 = 4;
+// The stack words: the cells each takes and, by their place among those
+// (0 the deepest), the cells it leaves.
+struct Shuffle {
+    Prim prim;          // the word
+    int takes;          // cells taken
+    const char* leaves; // what it leaves, bottom first
+};
+constexpr Shuffle Shuffles[] = {
+    {Prim::Dup, 1, "00"},      {Prim::Drop, 1, ""},        {Prim::Swap, 2, "10"},     {Prim::Over, 2, "010"},
+    {Prim::Rot, 3, "120"},     {Prim::MinusRot, 3, "201"}, {Prim::Nip, 2, "1"},       {Prim::Tuck, 2, "101"},
+    {Prim::TwoDup, 2, "0101"}, {Prim::TwoDrop, 2, ""},     {Prim::TwoSwap, 4, "2301"}, {Prim::TwoOver, 4, "012301"},
+};
+const Shuffle* shuffleOf(Prim p)
+{
+    for (const Shuffle& s : Shuffles)
+        if (s.prim == p)
+            return &s;
+    return nullptr;
+}
+
 // The registers an operation may take at once: cells, and of them upper
 // registers (which take constants).
 struct Need {
@@ -49,10 +69,9 @@ struct Need {
 };
 Need needOf(Prim p)
 {
-    switch (p) {
-    case Prim::Dup: case Prim::Drop: case Prim::Swap: case Prim::Over: case Prim::Rot: case Prim::MinusRot:
-    case Prim::Nip: case Prim::Tuck: case Prim::TwoDup: case Prim::TwoDrop: case Prim::TwoSwap: case Prim::TwoOver:
+    if (shuffleOf(p))
         return {0, 0};
+    switch (p) {
     case Prim::Star:
         return {3, 0};
     case Prim::MPlus:
@@ -966,10 +985,7 @@ void Gen::op(std::size_t& i)
         ++i;
         return;
     case OpKind::TailCall:
-        if (std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; }))
-            throw GiveUp{"op"};
-        flush();
-        emit(o.text, LineWords(o.text));
+        asWritten(o);
         reachable_ = false;
         ++i;
         return;
@@ -1048,13 +1064,20 @@ void Gen::op(std::size_t& i)
         ++i;
         return;
     case OpKind::Barrier:
-        if (std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; }))
-            throw GiveUp{"op"};
-        flush();
-        emit(o.text, LineWords(o.text));
+        asWritten(o);
         ++i;
         return;
     }
+}
+
+// A line kept as the compiler wrote it: every cell in memory around it, and
+// no loop counting in registers, whose counters it would not know.
+void Gen::asWritten(const Op& o)
+{
+    if (std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; }))
+        throw GiveUp{"a line kept as written inside a loop counted in registers"};
+    flush();
+    emit(o.text, LineWords(o.text));
 }
 
 void Gen::call(const Op& o, bool last)
@@ -1230,70 +1253,25 @@ void Gen::word(Prim p, std::size_t& i)
 {
     const Need n = needOf(p);
     ensureRoom(n.cells, n.upper);
+    if (const Shuffle* sh = shuffleOf(p)) {
+        // The cells taken, bottom first, pushed again in the shuffle's order.
+        std::vector<Val> taken(std::size_t(sh->takes));
+        for (int k = sh->takes - 1; k >= 0; --k)
+            taken[std::size_t(k)] = pop();
+        std::vector<int> uses(taken.size(), 0);
+        for (const char* at = sh->leaves; *at; ++at) {
+            const std::size_t k = std::size_t(*at - '0');
+            if (uses[k]++)
+                retain(taken[k]);
+            push(taken[k]);
+        }
+        for (std::size_t k = 0; k < taken.size(); ++k)
+            if (!uses[k])
+                release(taken[k]);
+        ++i;
+        return;
+    }
     switch (p) {
-    case Prim::Dup:
-        push(peek(0));
-        break;
-    case Prim::Drop:
-        release(pop());
-        break;
-    case Prim::Swap: {
-        Val b = pop(), a = pop();
-        push(b);
-        push(a);
-        break;
-    }
-    case Prim::Over:
-        push(peek(1));
-        break;
-    case Prim::Rot: {
-        Val c = pop(), b = pop(), a = pop();
-        push(b);
-        push(c);
-        push(a);
-        break;
-    }
-    case Prim::MinusRot: {
-        Val c = pop(), b = pop(), a = pop();
-        push(c);
-        push(a);
-        push(b);
-        break;
-    }
-    case Prim::Nip: {
-        Val b = pop(), a = pop();
-        release(a);
-        push(b);
-        break;
-    }
-    case Prim::Tuck: {
-        Val b = pop(), a = pop();
-        retain(b);
-        push(b);
-        push(a);
-        push(b);
-        break;
-    }
-    case Prim::TwoDup:
-        push(peek(1));
-        push(peek(1));
-        break;
-    case Prim::TwoDrop:
-        release(pop());
-        release(pop());
-        break;
-    case Prim::TwoSwap: {
-        Val d = pop(), c = pop(), b = pop(), a = pop();
-        push(c);
-        push(d);
-        push(a);
-        push(b);
-        break;
-    }
-    case Prim::TwoOver:
-        push(peek(3));
-        push(peek(3));
-        break;
     case Prim::And:
         if (on(OptBranch) && bitTest(i))
             break;
@@ -1332,35 +1310,23 @@ void Gen::word(Prim p, std::size_t& i)
         break;
     }
     case Prim::CFetch:
-        fetch(false);
-        break;
-    case Prim::Fetch:
-        fetch(cb_ == 2);
+    case Prim::Fetch: // a cell is a byte in 8-bit cells
+        fetch(p == Prim::Fetch && cb_ == 2);
         break;
     case Prim::CStore:
-        store(false);
-        break;
     case Prim::Store:
-        store(cb_ == 2);
+        store(p == Prim::Store && cb_ == 2);
         break;
-    case Prim::PlusStore:
-        plusStore();
-        break;
-    case Prim::MPlus:
-        mplus();
-        break;
+    case Prim::PlusStore: plusStore(); break;
+    case Prim::MPlus: mplus(); break;
     case Prim::I:
     case Prim::RFetch:
-        loopRead(0);
+    case Prim::J: // above the inner loop's index and limit
+        loopRead(p == Prim::J ? 2 : 0);
         break;
-    case Prim::J:
-        loopRead(2);
-        break;
-    case Prim::ToR:
-        toR();
-        break;
-    case Prim::RFrom:
-        rFrom();
+    case Prim::ToR: toR(); break;
+    case Prim::RFrom: rFrom(); break;
+    default: // the stack words, above
         break;
     }
     ++i;
@@ -1783,7 +1749,7 @@ void Gen::emitCompare(Val& x, Val& y, std::string& falseBranch)
         ins("cpc", r + 1, y.reg + 1);
 }
 
-void Gen::compareBranch(Val x, Val y, std::string falseBranch, const std::string& label)
+void Gen::compareOperands(Val& x, Val& y, const std::string& falseBranch)
 {
     if (x.kind == Val::Const && y.kind != Val::Const && (falseBranch == "brne" || falseBranch == "breq"))
         std::swap(x, y);
@@ -1791,6 +1757,11 @@ void Gen::compareBranch(Val x, Val y, std::string falseBranch, const std::string
         inReg(x, false);
     if (y.kind == Val::Mem || y.kind == Val::Sum)
         inReg(y, false);
+}
+
+void Gen::compareBranch(Val x, Val y, std::string falseBranch, const std::string& label)
+{
+    compareOperands(x, y, falseBranch);
     LabelState& t = stateFor(label);
     if (t.loops != loops_)
         throw GiveUp{"compareBranch"};
@@ -1805,12 +1776,7 @@ void Gen::compareBranch(Val x, Val y, std::string falseBranch, const std::string
 
 void Gen::compareFlag(Val x, Val y, std::string falseBranch, bool carryForm, bool)
 {
-    if (x.kind == Val::Const && y.kind != Val::Const && (falseBranch == "brne" || falseBranch == "breq"))
-        std::swap(x, y);
-    if (x.kind != Val::Reg)
-        inReg(x, false);
-    if (y.kind == Val::Mem || y.kind == Val::Sum)
-        inReg(y, false);
+    compareOperands(x, y, falseBranch);
     const int d = alloc(false);
     if (carryForm) {
         emitCompare(x, y, falseBranch);

@@ -126,6 +126,9 @@ private:
     void unary(Prim p);
     void multiply();
     bool compare(Prim p, const std::string* branchTo);
+    // Puts a constant on the right of an equality test and the rest where
+    // the compare reads it (a register, or a constant for the right).
+    void compareOperands(Val& x, Val& y, const std::string& falseBranch);
     void compareBranch(Val x, Val y, std::string falseBranch, const std::string& label);
     void compareFlag(Val x, Val y, std::string falseBranch, bool carryForm, bool swapForCarry);
     void emitCompare(Val& x, Val& y, std::string& falseBranch);
@@ -142,6 +145,7 @@ private:
     void loopEnd(const Op& op, bool plus);
     void call(const Op& op, bool last);
     void noteStacks();
+    void asWritten(const Op& op);
     bool transparentCall(const Op& op);
     void divide(const Op& op, bool remainder, bool quotient);
 

@@ -210,7 +210,16 @@ private:
         case 9: // the bytes of buf, by an index
             if (isr || free < 1)
                 return;
-            if (free >= 2 && coin(2)) {
+            if (loops > 0 && coin(3)) {
+                // By the loop's index: a register and a displacement.
+                if (coin(2) && room > 0) {
+                    emit(bits_ == 8 ? "buf I 7 AND M+ C@ buf I 1+ 7 AND M+ C@ +" : "buf I 7 AND + C@ buf I 1+ 7 AND + C@ +");
+                    ++depth;
+                } else {
+                    emit(bits_ == 8 ? "buf I 7 AND M+ C!" : "buf I 7 AND + C!");
+                    --depth;
+                }
+            } else if (free >= 2 && coin(2)) {
                 emit(bits_ == 8 ? "7 AND buf ROT M+ C!" : "7 AND buf + C!");
                 depth -= 2;
             } else {
@@ -326,6 +335,9 @@ private:
         const bool down = plus && coin(2);
         if (down)
             emit("0 " + std::to_string(start + count) + " DO");
+        else if (!plus && !isr && coin(3)) // a limit known only when it runs: 1 to 4 turns more
+            emit("v" + std::to_string(pick(0, 2)) + " C@ 3 AND " + std::to_string(start + 1) + " + " +
+                 std::to_string(start) + " DO");
         else
             emit(std::to_string(start + count) + " " + std::to_string(start) + " DO");
         int inner = depth;
@@ -425,7 +437,7 @@ int main(int argc, char** argv)
     std::uint32_t seed = 1;
     long count = 20;
     double seconds = 0;
-    fs::path keep = fs::path(DIFFTEST_WORK_DIR);
+    fs::path keep = fs::path(OPT_TEST_WORK_DIR);
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
