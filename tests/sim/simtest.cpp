@@ -492,12 +492,16 @@ struct Entry {
     std::string description;        // the rest of its doc line
     std::set<std::string> needs;    // hardware it needs, by feature name ("UART")
     std::vector<std::string> body;  // the lines the compiler copies
+    bool compiled = false;          // the compiler writes its code itself: a doc line and "$= NAME", no body
 };
 
 // Doc lines stand right before their header: "$ ( a -- b ) What it does.
 // [needs UART]". They end the previous body, so the compiler never copies them.
 constexpr std::string_view DocMark = "$ (";
 constexpr std::string_view HeaderMark = "$$ ";
+// The words the compiler writes itself are documented in the archive too,
+// with "$= NAME" in place of a header; the compiler never reads that line.
+constexpr std::string_view CompiledMark = "$= ";
 constexpr std::string_view SectionMark = "; ---- ";
 constexpr std::string_view NeedsMark = "[needs ";
 
@@ -514,9 +518,11 @@ std::vector<Entry> readArchive(const std::string& path, std::string& error)
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.rfind(HeaderMark, 0) == 0) {
+        const bool compiled = line.rfind(CompiledMark, 0) == 0;
+        if (line.rfind(HeaderMark, 0) == 0 || compiled) {
             Entry e;
             e.name = line.substr(HeaderMark.size());
+            e.compiled = compiled;
             e.section = section;
             if (const auto close = doc.find(')'); !doc.empty() && close != std::string::npos) {
                 e.effect = doc.substr(2, close - 1);
@@ -531,7 +537,7 @@ std::vector<Entry> readArchive(const std::string& path, std::string& error)
             }
             entries.push_back(e);
             doc.clear();
-            inBody = true;
+            inBody = !compiled;
             continue;
         }
         if (!line.empty() && line[0] == '$') {
@@ -649,6 +655,8 @@ std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entr
     fs::create_directories(o.work, ec);
     std::map<std::string, long> sizes;
     for (const auto& e : entries) {
+        if (e.compiled)
+            continue;
         const std::string base = (fs::path(o.work) / "measure").string();
         {
             std::ofstream out(base + ".asm");
@@ -693,7 +701,7 @@ std::string wordReference(const std::vector<Entry>& entries, const std::vector<D
            "(the build target `wordref` rewrites this file; the test `sim.wordref` fails when it is out of "
            "step). A cell is one byte, a double `d` two cells with the high cell below; `addr` is an "
            "address (a double), `faddr` a byte address in flash. Size is in instruction words with the "
-           "final `ret`, on the "
+           "final `ret` (inline: the compiler writes the code where the word stands), on the "
         << sizeDevice << ".\n";
     std::string section = "\1";
     for (const auto& e : entries) {
@@ -710,7 +718,7 @@ std::string wordReference(const std::vector<Entry>& entries, const std::vector<D
                 where = (where == "all" ? "not " : where + ", ") + d.name;
         const auto size = sizes.find(e.name);
         out << "| `" << cell(e.name) << "` | `" << cell(e.effect) << "` | " << cell(e.description) << " | " << where
-            << " | " << (size == sizes.end() ? 0 : size->second) << " |\n";
+            << " | " << (e.compiled ? "inline" : std::to_string(size == sizes.end() ? 0 : size->second)) << " |\n";
     }
     return out.str();
 }
