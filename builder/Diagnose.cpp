@@ -424,7 +424,7 @@ std::string relativeText(const Place& p)
     const auto& ctx = p.ctx;
     const std::string word = p.origin.kind == OriginKind::Word ? wordAt(ctx, p.origin) : std::string();
     const std::string upper = FoldCase(word);
-    static constexpr std::string_view ControlJumps[] = {"ELSE", "AGAIN", "REPEAT", "ENDOF"};
+    static constexpr std::string_view ControlJumps[] = {"ELSE", "AGAIN", "REPEAT", "ENDOF", "LEAVE", "?DO"};
     if (std::find(std::begin(ControlJumps), std::end(ControlJumps), upper) != std::end(ControlJumps))
         return upper + " cannot reach its label: the definition's body is longer than rjmp reaches (2K words); move "
                        "part of it into words of their own";

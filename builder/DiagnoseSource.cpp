@@ -97,15 +97,22 @@ constexpr std::array<std::string_view, 31> Keywords{{
     "VALUE", "DEFER", "DECIMAL", "USEZCALL", "USERCALL",
 }};
 
-std::string suggestion(const DiagnosisContext& ctx, const std::string& word)
+// A source of many unknown words gets suggestions for the first ones only:
+// each looks at every name of the program.
+constexpr std::size_t MostSuggestions = 100;
+
+std::string suggestion(const DiagnosisContext& ctx, const std::string& word, std::size_t& made)
 {
-    if (word.size() < 2)
+    if (word.size() < 2 || made >= MostSuggestions)
         return {};
+    ++made;
     const std::size_t limit = word.size() > ShortWord ? MostEdits : 1;
     std::string best;
     std::size_t bestDistance = limit + 1;
     const auto consider = [&](std::string_view name) {
-        if (name.empty() || name[0] == '_' || SameIgnoringCase(name, word))
+        // Names whose lengths differ by more than the edits allowed are never near.
+        const std::size_t apart = name.size() > word.size() ? name.size() - word.size() : word.size() - name.size();
+        if (name.empty() || name[0] == '_' || apart > limit || SameIgnoringCase(name, word))
             return;
         const std::size_t d = editDistance(word, name);
         if (d < bestDistance) {
@@ -145,7 +152,7 @@ const Misuse Misuses[] = {
     {"'", "a lone ' is not a word at the top level: set a DEFER inside a definition, ['] word IS name", nullptr},
 };
 
-std::string notDefinedText(const DiagnosisContext& ctx, const MessageRecord& r)
+std::string notDefinedText(const DiagnosisContext& ctx, const MessageRecord& r, std::size_t& suggested)
 {
     const std::string upper = FoldCase(r.word);
     const bool inside = r.definition != 0;
@@ -170,7 +177,7 @@ std::string notDefinedText(const DiagnosisContext& ctx, const MessageRecord& r)
                 return std::string(w) + OnlyInside;
     return inQuotes(r.word) + " is not defined: it is no word defined above this line, no archive word and no number; "
                               "define it before its first use or check its spelling" +
-           suggestion(ctx, r.word);
+           suggestion(ctx, r.word, suggested);
 }
 
 // The words that open a structure, by the word that would close it.
@@ -223,6 +230,7 @@ std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, con
         return plainMessages(ctx, messages);
     std::vector<Diagnostic> out;
     std::vector<bool> skip(records.size(), false);
+    std::size_t suggested = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         if (skip[i])
             continue;
@@ -254,14 +262,14 @@ std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, con
                                  "write \\\\"));
                 continue;
             }
-            out.push_back(at(ctx, Severity::Error, r.line, r.column, r.word, notDefinedText(ctx, r)));
+            out.push_back(at(ctx, Severity::Error, r.line, r.column, r.word, notDefinedText(ctx, r, suggested)));
             continue;
         case MessageKind::CaseParameter:
             out.push_back(at(ctx, Severity::Error, r.line, r.column, r.word,
                              inQuotes(r.word) + " cannot be a case constant: after CASE and after ENDOF a number, a "
                                                 "character literal or a CONSTANT defined above must come, followed by "
                                                 "OF; a default clause begins with DEFAULT" +
-                                 suggestion(ctx, r.word)));
+                                 suggestion(ctx, r.word, suggested)));
             continue;
         case MessageKind::ConstExpected:
             out.push_back(at(ctx, Severity::Error, r.line, r.column, r.word,

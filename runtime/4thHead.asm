@@ -24,7 +24,9 @@
 ;
 ; Memory map (SRAM $0060-$085F; compile with the variable start 81)
 ;   $0081-...    variables, allocated upward from the variable start
-;   ...-$071F    data stack, grows down from DATA_STACK_TOP toward the variables
+;   ...-$070B    data stack, grows down from DATA_STACK_TOP toward the variables
+;   $070C-$071F  run-time area, 20 bytes: the buffer of <# ... #> and its pointer
+;                (36 bytes from $06FC in 16-bit cells, where the data stack ends lower)
 ;   $0720-$075F  loop stack, 64 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $0760-$085F  hardware stack, 256 bytes, return addresses only

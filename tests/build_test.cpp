@@ -199,6 +199,27 @@ TEST_P(Diagnostics, ToldAtTheForthLine)
 INSTANTIATE_TEST_SUITE_P(Build, Diagnostics, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
+// A slip is told once, where it happened, not once for every word it
+// brought down with it.
+TEST(Build, SlipsAreToldOnce)
+{
+    const struct {
+        std::string source;
+        int line; // where the one diagnostic stands
+    } cases[] = {
+        {": main ;\n\\ set the timer up to 10 ms, then wait\n", 2},
+        {": double DUP +\n: triple DUP DUP + + ;\n: main 2 double ;\n", 1},
+        {": main 1\n  THEN ;\n", 2},
+        {": main\n  IF ;\n", 2},
+        {": c CASE\n  1 OF ENDOF ;\n: main ;\n", 1},
+    };
+    for (const auto& k : cases) {
+        const Built b = build(k.source);
+        ASSERT_EQ(b.result.diagnostics.size(), 1u) << k.source << all(b.result);
+        EXPECT_EQ(b.result.diagnostics[0].line, k.line) << k.source << all(b.result);
+    }
+}
+
 TEST(Build, BranchesJustInsideTheirReachAssemble)
 {
     const Built b = build(": far IF\n" + words(63) + "\nTHEN ;\n: back 5 0 DO\n" + words(62) +

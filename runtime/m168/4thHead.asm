@@ -24,7 +24,9 @@
 ;
 ; Memory map (SRAM $0100-$04FF; compile with the variable start 100)
 ;   $0100-...    variables, allocated upward from the variable start
-;   ...-$045F    data stack, grows down from DATA_STACK_TOP toward the variables
+;   ...-$044B    data stack, grows down from DATA_STACK_TOP toward the variables
+;   $044C-$045F  run-time area, 20 bytes: the buffer of <# ... #> and its pointer
+;                (36 bytes from $043C in 16-bit cells, where the data stack ends lower)
 ;   $0460-$047F  loop stack, 32 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $0480-$04FF  hardware stack, 128 bytes, return addresses only

@@ -24,7 +24,9 @@
 ;
 ; Memory map (SRAM $0200-$21FF; compile with the variable start 200)
 ;   $0200-...    variables, allocated upward from the variable start
-;   ...-$203F    data stack, grows down from DATA_STACK_TOP toward the variables
+;   ...-$202B    data stack, grows down from DATA_STACK_TOP toward the variables
+;   $202C-$203F  run-time area, 20 bytes: the buffer of <# ... #> and its pointer
+;                (36 bytes from $201C in 16-bit cells, where the data stack ends lower)
 ;   $2040-$207F  loop stack, 64 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $2080-$21FF  hardware stack, 384 bytes, return addresses only

@@ -24,7 +24,9 @@
 ;
 ; Memory map (SRAM $0100-$08FF; compile with the variable start 100)
 ;   $0100-...    variables, allocated upward from the variable start
-;   ...-$07BF    data stack, grows down from DATA_STACK_TOP toward the variables
+;   ...-$07AB    data stack, grows down from DATA_STACK_TOP toward the variables
+;   $07AC-$07BF  run-time area, 20 bytes: the buffer of <# ... #> and its pointer
+;                (36 bytes from $079C in 16-bit cells, where the data stack ends lower)
 ;   $07C0-$07FF  loop stack, 64 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $0800-$08FF  hardware stack, 256 bytes, return addresses only

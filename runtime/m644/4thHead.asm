@@ -24,7 +24,9 @@
 ;
 ; Memory map (SRAM $0100-$10FF; compile with the variable start 100)
 ;   $0100-...    variables, allocated upward from the variable start
-;   ...-$0FBF    data stack, grows down from DATA_STACK_TOP toward the variables
+;   ...-$0FAB    data stack, grows down from DATA_STACK_TOP toward the variables
+;   $0FAC-$0FBF  run-time area, 20 bytes: the buffer of <# ... #> and its pointer
+;                (36 bytes from $0F9C in 16-bit cells, where the data stack ends lower)
 ;   $0FC0-$0FFF  loop stack, 64 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $1000-$10FF  hardware stack, 256 bytes, return addresses only

@@ -24,7 +24,9 @@
 ;
 ; Memory map (SRAM $0060-$025F; compile with the variable start 60)
 ;   $0060-...    variables, allocated upward from the variable start
-;   ...-$01FF    data stack, grows down from DATA_STACK_TOP toward the variables
+;   ...-$01EB    data stack, grows down from DATA_STACK_TOP toward the variables
+;   $01EC-$01FF  run-time area, 20 bytes: the buffer of <# ... #> and its pointer
+;                (36 bytes from $01DC in 16-bit cells, where the data stack ends lower)
 ;   $0200-$021F  loop stack, 32 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $0220-$025F  hardware stack, 64 bytes, return addresses only
