@@ -199,6 +199,19 @@ TEST_P(Diagnostics, ToldAtTheForthLine)
 INSTANTIATE_TEST_SUITE_P(Build, Diagnostics, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
+// The text words read flash with lpm: a text placed beyond the first 64 KB
+// of the ATmega2560 is told at the word that made it.
+TEST(Build, TextBeyondTheFirst64KIsTold)
+{
+    const Built b = build(": pad\n" + words(33000) + "\n;\n: main .\" far\" pad ;\n", "atmega2560", std::nullopt, true);
+    ASSERT_EQ(b.result.status, BuildResult::Built) << all(b.result);
+    bool told = false;
+    for (const auto& d : b.result.diagnostics)
+        told = told || (d.severity == Severity::Warning && d.word == ".\"" && d.line == 3 + lines(33000) &&
+                        d.text.find("beyond the first 64 KB") != std::string::npos);
+    EXPECT_TRUE(told) << all(b.result);
+}
+
 // A slip is told once, where it happened, not once for every word it
 // brought down with it.
 TEST(Build, SlipsAreToldOnce)
@@ -360,6 +373,7 @@ TEST_P(LineMapShapes, EveryLineLeadsBackToItsWord)
         ": main twice v C@ DROP",
         "  $ nop",
         "  10 0 DO I DROP LOOP ;",
+        ": greet .\" hi\" ;",
     };
     Compiler c;
     c.Map = std::make_unique<LineMaps>();
@@ -397,6 +411,7 @@ TEST_P(LineMapShapes, EveryLineLeadsBackToItsWord)
         {" nop", 9, "$", OriginKind::Word},
         {"\tbrcc\t_L2\t\t; LOOP", 10, "LOOP", OriginKind::Word},
         {"_TestIfZero:", 0, "", OriginKind::Archive},
+        {"_S1:", 11, ".\"", OriginKind::Word},
     };
     for (const auto& e : expects) {
         const auto at = std::find(listing.begin(), listing.end(), e.listingLine);
