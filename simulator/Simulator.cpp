@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "avr_eeprom.h"
 #include "avr_ioport.h"
 #include "avr_uart.h"
 #include "sim_avr.h"
@@ -306,6 +307,19 @@ struct Frame {
     bool counted = false;      // the outermost activation of its word, whose time counts
 };
 
+// The chip's EEPROM as simavr holds it, `size` bytes (E2END + 1 of the
+// device's definitions); empty when the chip has none.
+std::vector<std::uint8_t> readEeprom(avr_t* avr, std::optional<std::uint32_t> lastAddress)
+{
+    if (!lastAddress)
+        return {};
+    avr_eeprom_desc_t desc{};
+    avr_ioctl(avr, AVR_IOCTL_EEPROM_GET, &desc); // with no buffer, it points at the chip's bytes
+    if (!desc.ee)
+        return {};
+    return std::vector<std::uint8_t>(desc.ee, desc.ee + *lastAddress + 1);
+}
+
 } // namespace
 
 RunReport RunProgram(const BuildResult& program, const RunOptions& options)
@@ -484,6 +498,9 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
             total[f.word] += now - f.entry;
     };
 
+    const auto eepromEnd = symbol("E2END");
+    const std::vector<std::uint8_t> eepromAtReset = readEeprom(avr.get(), eepromEnd);
+
     const std::uint64_t start = avr->cycle;
     std::uint64_t nextPoll = start + std::min(PollCycles, limit);
     std::uint32_t spNow = sp();
@@ -632,6 +649,11 @@ RunReport RunProgram(const BuildResult& program, const RunOptions& options)
 
     for (std::size_t i = frames.size(); i-- > 0;)
         leave(end);
+
+    const std::vector<std::uint8_t> eepromAtEnd = readEeprom(avr.get(), eepromEnd);
+    for (std::size_t a = 0; a < eepromAtEnd.size() && a < eepromAtReset.size(); ++a)
+        if (eepromAtEnd[a] != eepromAtReset[a])
+            report.eeprom.push_back({std::uint32_t(a), eepromAtEnd[a]});
 
     for (const ProgramVariable& v : program.variables) {
         VariableValue value{v.name, v.address, v.line, {}};
