@@ -282,9 +282,12 @@ std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, con
         case MessageKind::Unclosed: {
             // Each open structure is told at its own line (the facts); a
             // closer that found nothing was told at its line already.
-            const bool closerTold = std::any_of(records.begin(), records.begin() + std::ptrdiff_t(i), [&](const auto& e) {
-                return e.kind == MessageKind::Unmatched && e.definition == r.definition;
-            });
+            const bool closerTold =
+                std::any_of(records.begin(), records.begin() + std::ptrdiff_t(i),
+                            [&](const auto& e) { return e.kind == MessageKind::Unmatched && e.definition == r.definition; }) ||
+                std::any_of(ctx.map->facts.begin(), ctx.map->facts.end(), [&](const CompileFact& f) {
+                    return f.kind == FactKind::WrongCloser && f.definition == r.definition;
+                });
             if (coveredByFacts(ctx, r, "") || closerTold)
                 continue;
             out.push_back(at(ctx, Severity::Error, r.line, r.column, "",
@@ -363,7 +366,8 @@ std::vector<Diagnostic> DiagnoseFacts(const DiagnosisContext& ctx)
         case FactKind::WrongCloser:
             out.push_back(at(ctx, Severity::Error, f.line, f.column, f.word,
                              f.other.empty()
-                                 ? f.word + " has no IF to go with: no IF is open before it in " + def
+                                 ? f.word + " has nothing to close: no " + (f.word == "ELSE" ? "IF" : "OF") +
+                                       " is open before it in " + def
                                  : f.word + " closes the " + f.other + " of line " + std::to_string(f.otherLine + 1) +
                                        ", which it cannot close: close the structures inside out (the last opened "
                                        "first)"));

@@ -99,6 +99,15 @@ void checkCloser(Compiler& c, std::string_view closer, const CtlEntry& met, std:
                  std::uint32_t(column > 0 ? column : 0), namesOf(met.kind).opener, met.line, 0, 0, 0});
 }
 
+// ELSE and ENDOF with nothing open give no message, and the label of their
+// jump is never written.
+void nothingToClose(Compiler& c, std::string_view closer)
+{
+    const std::int64_t column = c.LinePos - std::int64_t(closer.size());
+    noteFact(c, {FactKind::WrongCloser, std::string(closer), std::uint32_t(c.LineNo),
+                 std::uint32_t(column > 0 ? column : 0), "", 0, 0, 0, 0});
+}
+
 // The decimal text of a label number, made without allocating.
 class Num {
 public:
@@ -206,10 +215,7 @@ void CompileElse(Compiler& c)
         setInfo(c.Ext.CtlInfo, c.CtlDepth, entryHere(c, CtlKind::Else, "ELSE"));
         emit(c, {"_L", Num(*m), ":"});
     } else {
-        // Nothing to close, and no message: the jump's label is never written.
-        const std::int64_t column = c.LinePos - 4;
-        noteFact(c, {FactKind::WrongCloser, "ELSE", std::uint32_t(c.LineNo), std::uint32_t(column > 0 ? column : 0),
-                     "", 0, 0, 0, 0});
+        nothingToClose(c, "ELSE");
     }
     pushed(c);
 }
@@ -409,6 +415,8 @@ void CompileEndOf(Compiler& c)
     if (const auto m = pop(c, false)) {
         checkCloser(c, "ENDOF", popped(c), {CtlKind::Of});
         emit(c, {"_L", Num(*m), ":"});
+    } else if (caseOpen) {
+        nothingToClose(c, "ENDOF");
     }
     c.CaseExpected = true;
 }

@@ -125,8 +125,10 @@ const std::vector<Case>& cases()
          "THEN has nothing to close: no IF is open in 'main' before it", BuildResult::Problems},
         {"closed_by_the_wrong_word", ": main 5 0 DO 1 IF\n  LOOP THEN ;\n", Severity::Error, 2, "LOOP",
          "LOOP closes the IF of line 1, which it cannot close", BuildResult::Problems},
-        {"else_without_if", ": main 1 ELSE 2 ;\n", Severity::Error, 1, "ELSE", "ELSE has no IF to go with",
-         BuildResult::Problems},
+        {"else_without_if", ": main 1 ELSE 2 ;\n", Severity::Error, 1, "ELSE",
+         "ELSE has nothing to close: no IF is open before it in 'main'", BuildResult::Problems},
+        {"endof_without_of", ": c CASE 1 OF ENDOF\n  ENDOF ENDCASE ;\n: main 1 c ;\n", Severity::Error, 2, "ENDOF",
+         "ENDOF has nothing to close: no OF is open before it in 'c'", BuildResult::Problems},
         {"semicolon_missing", ": double DUP +\n: triple DUP DUP + + ;\n: main 2 double ;\n", Severity::Error, 1,
          "double", "';' missing: 'double' \\(line 1\\) is still open where the next ':' stands \\(line 2\\)",
          BuildResult::Problems},
@@ -225,6 +227,7 @@ TEST(Build, SlipsAreToldOnce)
         {": main 1\n  THEN ;\n", 2},
         {": main\n  IF ;\n", 2},
         {": c CASE\n  1 OF ENDOF ;\n: main ;\n", 1},
+        {": c CASE 1 OF ENDOF\n  ENDOF ENDCASE ;\n: main 1 c ;\n", 2},
     };
     for (const auto& k : cases) {
         const Built b = build(k.source);
