@@ -67,6 +67,7 @@ void CompileLiteral(Compiler& c, std::int32_t value)
     if (c.CaseExpected) {
         // A case constant waits for its OF; one that meets anything else is noted.
         SettleCaseConstant(c);
+        ++c.Ext.CaseClauseConstants;
         if (c.Map)
             c.Ext.PendingCase = c.Map->program.current;
     }
@@ -154,7 +155,7 @@ static void compileNumber(Compiler& c, std::string& word)
 // One body word, by the fixed order: control words, comment and pass-through
 // words, program words, library words, archive words, character literals,
 // numbers.
-static void dispatch(Compiler& c, std::string& word)
+void CompileBodyWord(Compiler& c, std::string& word)
 {
     if (ControlOp op = FindControlWord(word)) {
         op(c);
@@ -209,7 +210,7 @@ void CompileColon(Compiler& c)
         std::string word = NextWord(c);
         MapWord(c, word.size());
         if (!word.empty())
-            dispatch(c, word);
+            CompileBodyWord(c, word);
         finished = word == ";";
     } while (!finished && !c.SourceEnded);
     if (c.CtlDepth != 1 || c.CaseDepth != 1) {

@@ -15,6 +15,8 @@ struct Compiler;
 
 // --- Colon definitions ---
 void CompileColon(Compiler& c);
+// One word of a definition's body, by the dispatch's order.
+void CompileBodyWord(Compiler& c, std::string& word);
 void CompileCall(Compiler& c, const std::string& name);
 std::string_view CallMnemonic(const Compiler& c);
 void CompileLiteral(Compiler& c, std::int32_t value);
@@ -83,6 +85,11 @@ bool CompileLeave(Compiler& c);
 void SettleCaseConstant(Compiler& c);
 // Notes, for the build, each structure still open where a definition ends.
 void NoteOpenStructures(Compiler& c);
+// A default clause without DEFAULT, as the standard writes it: after ENDOF
+// (or CASE) a word that is no case constant begins it, with the selector
+// on the stack again (and a number just before it), and ENDCASE drops the
+// selector. False where no CASE waits for a clause.
+bool BeginDefaultClause(Compiler& c);
 
 // The control keyword's operation, or null when `upper` (an upper-cased word)
 // is none of the sixteen.

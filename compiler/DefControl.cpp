@@ -382,6 +382,7 @@ void CompileCase(Compiler& c)
     setSlot(c.CaseStack, c.CaseDepth, k);
     setInfo(c.Ext.CaseInfo, c.CaseDepth, entryHere(c, CtlKind::Case, "CASE"));
     c.CaseExpected = true;
+    c.Ext.CaseClauseConstants = 0;
     emit(c, {"\tld\tFtmp2,Y+\t; CASE"});
     // A 16-bit selector: its high byte in Ftmp2H.
     if (c.CellBits == WideCellBits)
@@ -400,6 +401,7 @@ void CompileOf(Compiler& c)
     emit(c, {"\tbrne\t_L", Num(n)});
     pushed(c);
     c.CaseExpected = false;
+    c.Ext.CaseClauseConstants = 0;
 }
 
 void CompileEndOf(Compiler& c)
@@ -419,17 +421,46 @@ void CompileEndOf(Compiler& c)
         nothingToClose(c, "ENDOF");
     }
     c.CaseExpected = true;
+    c.Ext.CaseClauseConstants = 0;
 }
 
 void CompileEndCase(Compiler& c)
 {
     SettleCaseConstant(c);
     --c.CaseDepth;
-    if (c.CaseDepth < 1)
+    if (c.CaseDepth < 1) {
         CondNotMatched(c);
-    else
+    } else {
+        // A default clause that began without DEFAULT left the selector on top.
+        if (getInfo(c.Ext.CaseInfo, c.CaseDepth).selectorPushed)
+            emit(c, {"\tadiw\tYL,", Num(c.CellBits / 8)});
         emit(c, {"_LC", Num(getSlot(c.CaseStack, c.CaseDepth)), ":\t\t\t\t; ENDCASE"});
+    }
     c.CaseExpected = false;
+}
+
+bool BeginDefaultClause(Compiler& c)
+{
+    // The one number loaded as a case constant just before still waits in
+    // Ftmp1; with more than one, the first is lost.
+    if (!c.CaseExpected || c.CaseDepth < 2 || c.Ext.CaseClauseConstants > 1)
+        return false;
+    const bool wide = c.CellBits == WideCellBits;
+    if (wide)
+        emit(c, {"\tst\t-Y,Ftmp2H"});
+    emit(c, {"\tst\t-Y,Ftmp2"});
+    if (c.Ext.CaseClauseConstants == 1) {
+        if (wide)
+            emit(c, {"\tst\t-Y,Ftmp1H"});
+        emit(c, {"\tst\t-Y,Ftmp1"});
+    }
+    CtlEntry e = getInfo(c.Ext.CaseInfo, c.CaseDepth - 1);
+    e.selectorPushed = true;
+    setInfo(c.Ext.CaseInfo, c.CaseDepth - 1, e);
+    c.Ext.PendingCase.reset();
+    c.Ext.CaseClauseConstants = 0;
+    c.CaseExpected = false;
+    return true;
 }
 
 void CompileDefault(Compiler& c)

@@ -1,6 +1,7 @@
 // The words inside a colon definition beyond the classic set: text in
 // flash (." S" C"), early exits (?DO LEAVE EXIT), RECURSE, execution tokens
 // (['] IS), TO, double literals, and named case constants.
+#include <algorithm>
 #include <array>
 
 #include "Archive.h"
@@ -210,19 +211,46 @@ bool compileDouble(Compiler& c, const std::string& word)
     return true;
 }
 
+// The word after the scanner's position on the current line, left unread.
+std::string nextWordOnLine(const Compiler& c)
+{
+    std::size_t i = c.LinePos >= 1 ? std::size_t(c.LinePos - 1) : 0;
+    while (i < c.LineBuf.size() && IsBlank(c.LineBuf[i]))
+        ++i;
+    std::size_t j = i;
+    while (j < c.LineBuf.size() && j - i < MaxWordLength && !IsBlank(c.LineBuf[j]))
+        ++j;
+    return i < c.LineBuf.size() ? c.LineBuf.substr(i, j - i) : std::string();
+}
+
+// A word the body could compile outside a CASE: of the program, the
+// archive, or one of the words above.
+bool knownWord(const Compiler& c, const std::string& word, const std::string& upper)
+{
+    if (IsProgramWord(c, word) || IsLibraryWord(c, word) || FindArchiveWord(c, word) >= 0)
+        return true;
+    return std::any_of(BodyWords.begin(), BodyWords.end(), [&](const BodyWord& w) { return w.word == upper; });
+}
+
 } // namespace
 
 bool CompileBodyExtension(Compiler& c, const std::string& word)
 {
+    const std::string upper = FoldCase(word);
     if (c.CaseExpected) {
         // CASE RED OF ...: a constant defined above names its value.
-        const auto it = c.Ext.Constants.find(FoldCase(word));
-        if (it == c.Ext.Constants.end())
+        if (const auto it = c.Ext.Constants.find(upper); it != c.Ext.Constants.end()) {
+            CompileLiteral(c, it->second);
+            return true;
+        }
+        // ENDOF ." other" ENDCASE: the standard's default clause. A name
+        // that OF follows stays a wrong case constant, as it always was.
+        if (!knownWord(c, word, upper) || FoldCase(nextWordOnLine(c)) == "OF" || !BeginDefaultClause(c))
             return false;
-        CompileLiteral(c, it->second);
+        std::string again = word;
+        CompileBodyWord(c, again);
         return true;
     }
-    const std::string upper = FoldCase(word);
     for (const auto& w : BodyWords)
         if (w.word == upper)
             return w.compile(c);

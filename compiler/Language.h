@@ -24,6 +24,7 @@ struct CtlEntry {
     std::uint32_t line = 0;     // 0-based source line of that word
     std::uint32_t column = 0;   // its 1-based column
     bool leaves = false;        // a DO whose exit label LEAVE or ?DO jumps to
+    bool selectorPushed = false; // a CASE whose default clause has the selector on the stack, for ENDCASE to drop
 };
 
 // A number read at the top level, waiting for the word after it
@@ -67,6 +68,7 @@ struct Extensions {
     std::unordered_map<std::string, NamedCell> Values;       // folded VALUE names -> their cells, for TO
     std::unordered_map<std::string, NamedCell> Defers;       // folded DEFER names -> their cells, for IS
     std::optional<LineOrigin> PendingCase; // a case constant loaded and not yet compared by OF
+    int CaseClauseConstants = 0;       // case constants loaded since the CASE or the last ENDOF
 
     void clear() { *this = Extensions{}; }
 };

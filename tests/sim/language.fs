@@ -34,6 +34,10 @@ case: k-index kij 12 .cells
 : grow ( n -- n' ) begin dup 50 < while 2* dup 30 > until 1+ then ;
 case: two-whiles 3 classify 12 classify 7 classify 5 down 2 down 3 grow 60 grow 7 .cells
 
+: f ( n -- m ) case 1 of 10 endof 2 of 20 endof 0 swap endcase ;
+: g ( n -- m ) case 5 of 50 endof dup 2* swap endcase ;
+case: case-default-clause 1 f 2 f 3 f 5 g 7 g 5 .cells
+
 7 value speed
 -1 value flag
 : faster speed 1+ to speed ;
