@@ -269,7 +269,6 @@ Lines push16(int v)
     return l;
 }
 const Options Wide{.cells = 16};
-const Lines Pop{"\tld\tFtmp1,Y+"};
 Lines sts(int address) { return {"\tld\tFtmp1,Y+", "\tsts\t" + std::to_string(address) + ",Ftmp1"}; }
 // The routine that copies the initialised data, for one run of bytes at
 // `address`, and the image that follows it.
@@ -337,6 +336,11 @@ const Case Language[] = {
           sts(129), {"\tld\tFtmp1,Y+", "\tsts\t130,Ftmp1", "\trjmp\td"},
           initData(129, 2, true, {"\t.db\tlow(_RNoop),high(_RNoop)"})}),
      {}},
+    {"DeferIsAndTickAreTheSameInWideCells", {"DEFER d", ": t ['] t IS d ;"},
+     cat({{"d:", "\tlds\tZL,129", "\tlds\tZH,130", "\tijmp", "t:", "\tldi\tFtmp1,high(t)", "\tst\t-Y,Ftmp1",
+           "\tldi\tFtmp1,low(t)", "\tst\t-Y,Ftmp1"},
+          sts(129), sts(130), {"\tret"}, initData(129, 2, true, {"\t.db\tlow(_RNoop),high(_RNoop)"})}),
+     {}, Wide},
     {"ValueAndTo", {"7 VALUE v", ": t 9 TO v v ;"},
      cat({{"v:", "\tlds\tFtmp1,129", "\tst\t-Y,Ftmp1", "\tret", "t:"}, push("9"), sts(129), {"\trjmp\tv"},
           initData(129, 1, false, {"\t.db\t7,0"})}),
