@@ -379,14 +379,19 @@ _RHexDecimal:
 
 ; ---- pictured numeric output
 ; Puts the character in Ftmp1 before the others in the buffer; a full
-; buffer takes no more. Changes Z and Ftmp2.
+; buffer takes no more, and neither does a pointer that no <# has set
+; (RAM holds anything at power-up). Changes Z and Ftmp2.
 .macro	_RHold
 	lds	ZL,_RHLD
 	lds	ZH,_RHLD+1
-	cpi	ZL,low(_RPICTURE)
-	ldi	Ftmp2,high(_RPICTURE)
+	cpi	ZL,low(_RPICTURE+1)
+	ldi	Ftmp2,high(_RPICTURE+1)
 	cpc	ZH,Ftmp2
-	breq	_RHoldFull
+	brlo	_RHoldFull
+	cpi	ZL,low(_RPICTURE_END+1)
+	ldi	Ftmp2,high(_RPICTURE_END+1)
+	cpc	ZH,Ftmp2
+	brsh	_RHoldFull
 	st	-Z,Ftmp1
 	sts	_RHLD,ZL
 	sts	_RHLD+1,ZH
