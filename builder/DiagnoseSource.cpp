@@ -183,7 +183,7 @@ std::string notDefinedText(const DiagnosisContext& ctx, const MessageRecord& r, 
 // The words that open a structure, by the word that would close it.
 struct Closer {
     std::string_view word; // upper case
-    const char* opener;
+    const char* opener;    // what it closes, for a message
 };
 constexpr Closer Closers[] = {
     {"THEN", "IF"},   {"UNTIL", "BEGIN"}, {"AGAIN", "BEGIN"}, {"REPEAT", "BEGIN ... WHILE"}, {"LOOP", "DO"},

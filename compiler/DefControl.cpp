@@ -61,9 +61,9 @@ CtlEntry entryHere(const Compiler& c, CtlKind kind, std::string_view keyword)
 
 // The words that open each kind of structure, and those that close it.
 struct KindWords {
-    CtlKind kind;
-    const char* opener;
-    const char* closers;
+    CtlKind kind;        // the kind of structure
+    const char* opener;  // the word that opens it
+    const char* closers; // the words that may close it, for a message
 };
 constexpr KindWords KindNames[] = {
     {CtlKind::If, "IF", "THEN"},          {CtlKind::Else, "ELSE", "THEN"},

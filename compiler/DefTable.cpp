@@ -108,8 +108,8 @@ void heldCell(Compiler& c, const HeldNumber& h)
 void heldAllot(Compiler& c, const HeldNumber& h) { grow(c, h.value); }
 
 struct HeldTaker {
-    std::string_view word; // upper case
-    void (*take)(Compiler&, const HeldNumber&);
+    std::string_view word;                      // upper case
+    void (*take)(Compiler&, const HeldNumber&); // defines or stores with the number
 };
 constexpr std::array<HeldTaker, 5> HeldTakers{{
     {"CONSTANT", heldConstant}, {"VALUE", heldValue}, {"C,", heldByte}, {",", heldCell}, {"ALLOT", heldAllot},
@@ -137,8 +137,8 @@ void defDefer(Compiler& c)
 }
 
 struct TopLevelWord {
-    std::string_view word; // upper case
-    void (*define)(Compiler&);
+    std::string_view word;     // upper case
+    void (*define)(Compiler&); // reads the name after it and defines it
 };
 constexpr std::array<TopLevelWord, 2> TopLevelWords{{{"CREATE", defCreate}, {"DEFER", defDefer}}};
 

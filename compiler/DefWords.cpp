@@ -171,8 +171,8 @@ bool compileIs(Compiler& c) { return storeInto(c, c.Ext.Defers, TokenBytes); }
 bool compileTo(Compiler& c) { return storeInto(c, c.Ext.Values, c.CellBits / 8); }
 
 struct BodyWord {
-    std::string_view word; // upper case
-    bool (*compile)(Compiler&);
+    std::string_view word;      // upper case
+    bool (*compile)(Compiler&); // compiles it; false when what must follow it is missing
 };
 constexpr std::array<BodyWord, 10> BodyWords{{
     {".\"", compileDotQuote},
