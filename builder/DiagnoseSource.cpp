@@ -204,7 +204,8 @@ std::string unmatchedText(const DiagnosisContext& ctx, const MessageRecord& r)
 bool coveredByFacts(const DiagnosisContext& ctx, const MessageRecord& r, std::string_view opener)
 {
     return std::any_of(ctx.map->facts.begin(), ctx.map->facts.end(), [&](const CompileFact& f) {
-        return f.kind == FactKind::OpenStructure && f.otherLine == r.line && (opener.empty() || f.word == opener);
+        const bool atThisEnd = f.otherLine == r.line || (f.otherLine == LineOrigin::NoLine && f.definition == r.definition);
+        return f.kind == FactKind::OpenStructure && atThisEnd && (opener.empty() || f.word == opener);
     });
 }
 
@@ -360,8 +361,11 @@ std::vector<Diagnostic> DiagnoseFacts(const DiagnosisContext& ctx)
         switch (f.kind) {
         case FactKind::OpenStructure:
             out.push_back(at(ctx, Severity::Error, f.line, f.column, f.word,
-                             f.word + " is not closed: " + def + " ends (line " + std::to_string(f.otherLine + 1) +
-                                 ") before " + closedBy(f.other)));
+                             f.word + " is not closed: " +
+                                 (f.otherLine == LineOrigin::NoLine
+                                      ? "the source ends inside " + def + ", which has no ;, before "
+                                      : def + " ends (line " + std::to_string(f.otherLine + 1) + ") before ") +
+                                 closedBy(f.other)));
             break;
         case FactKind::WrongCloser:
             out.push_back(at(ctx, Severity::Error, f.line, f.column, f.word,

@@ -356,7 +356,9 @@ void NoteOpenStructures(Compiler& c)
         for (std::int64_t k = 1; k < depth; ++k) {
             const CtlEntry e = getInfo(info, k);
             const KindWords& n = namesOf(e.kind);
-            noteFact(c, {FactKind::OpenStructure, n.opener, e.line, e.column, n.closers, std::uint32_t(c.LineNo), 0, 0, 0});
+            // The end of the source is told as such, not at the line past it.
+            const std::uint32_t end = c.SourceEnded ? LineOrigin::NoLine : std::uint32_t(c.LineNo);
+            noteFact(c, {FactKind::OpenStructure, n.opener, e.line, e.column, n.closers, end, 0, 0, 0});
         }
     };
     note(c.Ext.CtlInfo, c.CtlDepth);

@@ -119,6 +119,9 @@ const std::vector<Case>& cases()
          "cannot be a case constant", BuildResult::Problems},
         {"structure_left_open", ": main\n  1 IF 2\n;\n", Severity::Error, 2, "IF",
          "IF is not closed: 'main' ends \\(line 3\\) before its THEN", BuildResult::Problems},
+        {"structure_open_at_the_end_of_the_source", ": main\n  BEGIN 1\n", Severity::Error, 2, "BEGIN",
+         "BEGIN is not closed: the source ends inside 'main', which has no ;, before its UNTIL, AGAIN or REPEAT",
+         BuildResult::Problems},
         {"case_left_open", ": c\n  CASE 1 OF 2 ENDOF\n;\n: main 1 c ;\n", Severity::Error, 2, "CASE",
          "CASE is not closed: 'c' ends \\(line 3\\) before its ENDCASE", BuildResult::Problems},
         {"closer_with_nothing_to_close", ": main 1\n  THEN ;\n", Severity::Error, 2, "THEN",
@@ -226,6 +229,7 @@ TEST(Build, SlipsAreToldOnce)
         {": double DUP +\n: triple DUP DUP + + ;\n: main 2 double ;\n", 1},
         {": main 1\n  THEN ;\n", 2},
         {": main\n  IF ;\n", 2},
+        {": main\n  1 IF\n", 2},
         {": c CASE\n  1 OF ENDOF ;\n: main ;\n", 1},
         {": c CASE 1 OF ENDOF\n  ENDOF ENDCASE ;\n: main 1 c ;\n", 2},
     };
