@@ -9,6 +9,7 @@
 #include <sstream>
 #include <set>
 
+#include "Archive.h"
 #include "Compiler.h"
 #include "DefColon.h"
 #include "Diagnose.h"
@@ -370,6 +371,7 @@ BuildResult BuildHex(const BuildOptions& o)
     ctx.headerFile = (fs::path(headerDir) / RuntimeHeaderName).string();
     ctx.headerNames = headerNames(ctx.headerFile);
     ctx.varStart = std::uint32_t(ParseNumber("$" + r.varStart, true).value_or(0));
+    ctx.archive = &ActiveArchive(c);
 
     std::vector<std::string> sourceMessages(c.Messages.begin(),
                                             c.Messages.begin() + std::ptrdiff_t(SourceMessageCount(c)));

@@ -5,6 +5,7 @@
 
 #include "Compiler.h"
 #include "DefColon.h"
+#include "Extensions.h"
 #include "Messages.h"
 #include "Output.h"
 #include "Scanner.h"
@@ -61,12 +62,16 @@ void dispatchTopLevel(Compiler& c, const std::string& word)
     if (word.empty())
         return;
     const std::string upper = FoldCase(word);
+    if (TakeHeldNumber(c, word, upper))
+        return;
     for (const auto& t : TopLevelWords) {
         if ((t.exact ? word : upper) == t.word) {
             t.action(c);
             return;
         }
     }
+    if (TopLevelExtension(c, word, upper))
+        return;
     NotDefined(c, word);
 }
 
@@ -134,6 +139,7 @@ void CompileSource(Compiler& c, SourceText& source)
     c.ProgramCode.clear();
     c.CellBitsFixed = false;
     c.ListingFacts.clear();
+    c.Ext.clear();
     c.Source = &source;
     // A listing takes about four times the bytes of its source; room made
     // at once spares the growing text its copies (the finished listing is
@@ -174,6 +180,7 @@ void CompileSource(Compiler& c, SourceText& source)
         c.LineBuf = line;
         if (c.LineBuf.size() >= MinTopLevelLine) {
             if (isPassThrough(c.LineBuf)) {
+                FlushHeldNumber(c);
                 if (c.Map)
                     c.Map->program.current = {OriginKind::PassThrough, std::uint32_t(c.LineNo)};
                 c.ProgramCode.push_back(c.LineBuf.substr(1));
@@ -184,6 +191,7 @@ void CompileSource(Compiler& c, SourceText& source)
         }
         ++c.LineNo;
     }
+    FlushHeldNumber(c);
     Finishes(c);
 }
 

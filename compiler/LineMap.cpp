@@ -42,6 +42,8 @@ void LineMaps::clear()
     nameIndex_.clear();
     definitions.clear();
     variables.clear();
+    messages.clear();
+    facts.clear();
     headerLines = libraryLines = 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "Archive.h"
 #include "Compiler.h"
+#include "Extensions.h"
 #include "LabelFilter.h"
 #include "TextFile.h"
 
@@ -98,6 +99,7 @@ static void addListingFacts(Compiler& c)
 
 void Finishes(Compiler& c)
 {
+    AddInitData(c);
     AddTestIfZero(c);
     addListingFacts(c);
     if (c.Map)

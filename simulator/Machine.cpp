@@ -55,8 +55,6 @@ constexpr std::uint8_t WatchdogResetFlag = 1 << 3;
 // The chip's supply and ADC reference, in millivolts: the 5 V of the boards
 // these devices sit on.
 constexpr std::uint32_t SupplyMillivolts = 5000;
-// An erased EEPROM byte.
-constexpr std::uint8_t ErasedByte = 0xFF;
 
 struct FaultText {
     FaultKind kind;   // the fault
@@ -343,6 +341,18 @@ avr_cycle_count_t FeedUart(avr_t* avr, avr_cycle_count_t when, void* param)
     return when + cyclesPerBit * BitsPerUartByte;
 }
 
+// The chip's EEPROM as simavr holds it; empty when the chip has none.
+std::vector<std::uint8_t> readEeprom(avr_t* avr)
+{
+    if (!avr || !avr->e2end)
+        return {};
+    avr_eeprom_desc_t desc{};
+    avr_ioctl(avr, AVR_IOCTL_EEPROM_GET, &desc); // with no buffer, it points at the chip's bytes
+    if (!desc.ee)
+        return {};
+    return std::vector<std::uint8_t>(desc.ee, desc.ee + avr->e2end + 1);
+}
+
 // Rounded to the nearest cycle, and never beyond what a cycle count holds.
 std::uint64_t cyclesAt(double seconds, std::uint32_t clockHz)
 {
@@ -586,6 +596,7 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
         if (!chip.resetFlags)
             chip.resetFlags = chip.dataAddress(n);
 
+    eepromAtReset_ = readEeprom(avr);
     start_ = avr->cycle;
     nextPoll_ = start_ + std::min(PollCycles, limit_);
     spNow_ = std::uint32_t(avr->data[DataSPL] | (avr->data[DataSPH] << 8));
@@ -967,18 +978,13 @@ std::vector<std::uint32_t> Machine::touchedIo() const
     return out;
 }
 
-std::vector<std::pair<std::uint32_t, std::uint8_t>> Machine::eepromChanges() const
+std::vector<EepromByte> Machine::eepromChanges() const
 {
-    std::vector<std::pair<std::uint32_t, std::uint8_t>> out;
-    if (!chip_->avr)
-        return out;
-    avr_eeprom_desc_t desc{};
-    desc.size = chip_->avr->e2end + 1;
-    if (avr_ioctl(chip_->avr.get(), AVR_IOCTL_EEPROM_GET, &desc) != 0 || !desc.ee)
-        return out;
-    for (std::uint32_t a = 0; a < desc.size; ++a)
-        if (desc.ee[a] != ErasedByte)
-            out.emplace_back(a, desc.ee[a]);
+    std::vector<EepromByte> out;
+    const std::vector<std::uint8_t> now = readEeprom(chip_->avr.get());
+    for (std::uint32_t a = 0; a < now.size() && a < eepromAtReset_.size(); ++a)
+        if (now[a] != eepromAtReset_[a])
+            out.push_back(EepromByte{a, now[a]});
     return out;
 }
 

@@ -121,8 +121,8 @@ public:
     bool isWordStart(std::uint32_t byteAddress) const;
     // The I/O registers the program wrote, by data address, in order of address.
     std::vector<std::uint32_t> touchedIo() const;
-    // EEPROM bytes that differ from the erased state (address, value).
-    std::vector<std::pair<std::uint32_t, std::uint8_t>> eepromChanges() const;
+    // EEPROM bytes that differ from their state at reset.
+    std::vector<EepromByte> eepromChanges() const;
     // What the program has sent on UART0 so far.
     const std::string& uartOutput() const;
     // The stray store that faulted the run, if one did.
@@ -165,6 +165,7 @@ private:
     std::vector<CallFrame> frames_;  // the call shadow, outermost first
     std::vector<std::uint64_t> self_, total_, calls_; // the profile, per word
     std::vector<std::uint32_t> active_; // activations of each word on the shadow
+    std::vector<std::uint8_t> eepromAtReset_; // the EEPROM when the run began
     std::vector<std::uint8_t> traps_; // per flash word: trapped
     std::vector<bool> ioTouched_;    // per data address below SRAM: written by the program
     std::atomic<bool> pauseRequested_{false};

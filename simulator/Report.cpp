@@ -11,6 +11,8 @@ namespace {
 
 // Callers shown in a fault; a runaway recursion has hundreds.
 constexpr std::size_t CallersShown = 8;
+// EEPROM bytes shown on one line of the text report.
+constexpr std::size_t EepromBytesPerLine = 16;
 
 struct StopName {
     StopReason reason; // why a run ended
@@ -149,9 +151,18 @@ std::string FormatReport(const RunReport& r, const ReportStyle& style)
     if (!r.uart.empty())
         out += "UART0:\n" + printable(r.uart) + (r.uart.back() == '\n' ? "" : "\n");
     if (!r.eeprom.empty()) {
-        out += "EEPROM (bytes written):";
-        for (const auto& [address, value] : r.eeprom)
-            out += format(" $%04X=%u", address, value);
+        // A run of bytes at consecutive addresses on one line, from the first one's address.
+        out += format("EEPROM (%zu byte%s changed):", r.eeprom.size(), r.eeprom.size() == 1 ? "" : "s");
+        std::size_t onLine = 0;
+        for (std::size_t i = 0; i < r.eeprom.size(); ++i) {
+            const bool follows = i > 0 && r.eeprom[i].address == r.eeprom[i - 1].address + 1;
+            if (!follows || onLine == EepromBytesPerLine) {
+                out += format("\n  $%04X", r.eeprom[i].address);
+                onLine = 0;
+            }
+            out += format(" %u", r.eeprom[i].value);
+            ++onLine;
+        }
         out += "\n";
     }
     if (!r.pins.empty()) {
@@ -236,8 +247,8 @@ std::string ReportJson(const RunReport& r, const ReportStyle& style)
     o += ", \"uart\": " + jsonString(r.uart);
     o += ", \"eeprom\": [";
     for (std::size_t i = 0; i < r.eeprom.size(); ++i)
-        o += std::string(i ? ", " : "") + "{\"address\": " + std::to_string(r.eeprom[i].first) +
-             ", \"value\": " + std::to_string(r.eeprom[i].second) + "}";
+        o += std::string(i ? ", " : "") + "{\"address\": " + std::to_string(r.eeprom[i].address) +
+             ", \"value\": " + std::to_string(r.eeprom[i].value) + "}";
     o += "]";
     o += ", \"pins\": [";
     for (std::size_t i = 0; i < r.pins.size(); ++i) {

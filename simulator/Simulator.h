@@ -104,6 +104,12 @@ struct VariableValue {
     std::vector<std::uint8_t> bytes; // its bytes at the end of the run, lowest address first
 };
 
+// An EEPROM byte that the run changed.
+struct EepromByte {
+    std::uint32_t address = 0; // its EEPROM address
+    std::uint8_t value = 0;    // its value at the end of the run
+};
+
 struct PinTrace {
     std::string name;        // "PB5"
     // Each change as (cycle, level), in time order; the level before the first is 0.
@@ -138,8 +144,8 @@ struct RunReport {
     int stackUnderflow = 0;            // cells taken beyond the empty data stack (the stack is then empty)
     int loopStackDepth = 0;            // bytes on the loop stack
     std::string uart;                  // what the program sent on UART0
-    std::vector<std::pair<std::uint32_t, std::uint8_t>> eeprom; // EEPROM bytes that are not erased: address, value
     std::vector<PinTrace> pins;        // the pins that changed, by port and pin
+    std::vector<EepromByte> eeprom;    // the EEPROM bytes that differ from their state at reset, by address
     std::vector<ProfileEntry> profile; // largest self first; the self cycles add up to `cycles`
 };
 

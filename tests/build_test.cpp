@@ -103,22 +103,66 @@ const std::vector<Case>& cases()
          "defined twice \\(first on line 1\\)", BuildResult::Problems},
         {"program_counter", ": PC ;\n: main ;\n", Severity::Warning, 1, "PC", "program counter: a call of it calls itself",
          BuildResult::Built},
-        {"literal_too_wide", ": main 300 ;\n", Severity::Warning, 1, "300",
-         "the literal 300 does not fit a cell.*cut to 44.*\\(HIGH\\) 300 \\(LOW\\) 300", BuildResult::Built},
-        {"negative_literal_in_hex", "HEX\n: main -100 ;\n", Severity::Error, 2, "-100", "not defined here: a number stands only inside a definition.*HEX mode",
+        {"literal_too_wide", ": main 300 ;\n", Severity::Error, 1, "300",
+         "the literal 300 does not fit a cell \\(cells are 8 bits: -128 to 255\\); use 16-bit cells.*a double literal, 300\\.",
          BuildResult::Problems},
+        {"negative_literal_in_hex", "HEX\n: main -100 ;\n", Severity::Error, 2, "-100",
+         "not a number in HEX mode.*write DECIMAL before this definition", BuildResult::Problems},
         {"case_constant_without_OF", ": c CASE 1 OF 2 ENDOF 7 ENDCASE ;\n: main 1 c ;\n", Severity::Warning, 1, "7",
          "the case constant '7' is not followed by OF", BuildResult::Built},
         {"no_main", ": start ;\n", Severity::Error, 0, "", "no word main", BuildResult::Problems},
         {"undefined_word", ": main frob ;\n", Severity::Error, 1, "frob", "'frob' is not defined",
          BuildResult::Problems},
-        {"constant_habit", "10 CONSTANT TEN\n: main ;\n", Severity::Error, 1, "10",
-         "CONSTANT takes the name first: CONSTANT TEN 10", BuildResult::Problems},
-        {"allot_habit", "VARIABLE buf 9 ALLOT\n: main ;\n", Severity::Error, 1, "9", "ALLOT takes its count after it: ALLOT 9",
-         BuildResult::Problems},
+        {"number_nothing_takes", "VARIABLE buf\n5 : main ;\n", Severity::Error, 2, "5",
+         "'5' is not used: at the top level a number stands right before the word that takes it", BuildResult::Problems},
         {"case_parameter", ": c CASE x OF ENDOF ENDCASE ;\n: main ;\n", Severity::Error, 1, "x",
          "cannot be a case constant", BuildResult::Problems},
-        {"unmatched", ": main IF ;\n", Severity::Error, 1, "", "control structure not matched", BuildResult::Problems},
+        {"structure_left_open", ": main\n  1 IF 2\n;\n", Severity::Error, 2, "IF",
+         "IF is not closed: 'main' ends \\(line 3\\) before its THEN", BuildResult::Problems},
+        {"structure_open_at_the_end_of_the_source", ": main\n  BEGIN 1\n", Severity::Error, 2, "BEGIN",
+         "BEGIN is not closed: the source ends inside 'main', which has no ;, before its UNTIL, AGAIN or REPEAT",
+         BuildResult::Problems},
+        {"case_left_open", ": c\n  CASE 1 OF 2 ENDOF\n;\n: main 1 c ;\n", Severity::Error, 2, "CASE",
+         "CASE is not closed: 'c' ends \\(line 3\\) before its ENDCASE", BuildResult::Problems},
+        {"closer_with_nothing_to_close", ": main 1\n  THEN ;\n", Severity::Error, 2, "THEN",
+         "THEN has nothing to close: no IF is open in 'main' before it", BuildResult::Problems},
+        {"closed_by_the_wrong_word", ": main 5 0 DO 1 IF\n  LOOP THEN ;\n", Severity::Error, 2, "LOOP",
+         "LOOP closes the IF of line 1, which it cannot close", BuildResult::Problems},
+        {"else_without_if", ": main 1 ELSE 2 ;\n", Severity::Error, 1, "ELSE",
+         "ELSE has nothing to close: no IF is open before it in 'main'", BuildResult::Problems},
+        {"endof_without_of", ": c CASE 1 OF ENDOF\n  ENDOF ENDCASE ;\n: main 1 c ;\n", Severity::Error, 2, "ENDOF",
+         "ENDOF has nothing to close: no OF is open before it in 'c'", BuildResult::Problems},
+        {"semicolon_missing", ": double DUP +\n: triple DUP DUP + + ;\n: main 2 double ;\n", Severity::Error, 1,
+         "double", "';' missing: 'double' \\(line 1\\) is still open where the next ':' stands \\(line 2\\)",
+         BuildResult::Problems},
+        {"single_backslash_comment", ": main ;\n\\ set the timer up\n", Severity::Error, 2, "\\",
+         "a comment in this Forth begins with \\\\\\\\ \\(two backslashes\\)", BuildResult::Problems},
+        {"did_you_mean_archive_word", ": main 1 DPU ;\n", Severity::Error, 1, "DPU", "did you mean 'DUP'\\?",
+         BuildResult::Problems},
+        {"did_you_mean_program_word", ": blink ;\n: main blnik ;\n", Severity::Error, 2, "blnik",
+         "did you mean 'blink'\\?", BuildResult::Problems},
+        {"c_comma_inside_a_definition", ": main 1 C, ;\n", Severity::Error, 1, "C,",
+         "C, has no meaning inside a definition", BuildResult::Problems},
+        {"c_comma_without_number", "CREATE t C,\n: main ;\n", Severity::Error, 1, "C,",
+         "C, stores the number before it", BuildResult::Problems},
+        {"c_comma_too_wide", "CREATE t 300 C,\n: main ;\n", Severity::Error, 1, "300",
+         "C, stores a byte, and 300 does not fit one", BuildResult::Problems},
+        {"to_without_value", "VARIABLE x\n: main 5 TO x ;\n", Severity::Error, 2, "TO",
+         "TO needs the name of a VALUE after it", BuildResult::Problems},
+        {"leave_outside_a_loop", ": main LEAVE ;\n", Severity::Error, 1, "LEAVE", "no DO loop is open here",
+         BuildResult::Problems},
+        {"text_outside_a_definition", "S\" x\"\n: main ;\n", Severity::Error, 1, "S\"",
+         "S\" works only inside a colon definition", BuildResult::Problems},
+        {"double_too_wide", ": main 70000. ;\n", Severity::Error, 1, "70000.",
+         "does not fit a double of two 8-bit cells \\(-32768 to 65535\\); use 16-bit cells", BuildResult::Problems},
+        {"text_too_long", ": main S\" " + std::string(300, 'x') + "\" TYPE ;\n", Severity::Error, 1, "S\"",
+         "the text is 300 characters long, more than its count holds \\(up to 255\\)", BuildResult::Problems},
+        {"text_without_closing_quote", ": main .\" abc\n;\n", Severity::Warning, 1, ".\"",
+         "no closing \": it runs to the end of the line", BuildResult::Built},
+        {"literal_too_wide_16", "USE16BIT\n: main 70000 ;\n", Severity::Error, 2, "70000",
+         "cells are 16 bits: -32768 to 65535\\); write it as a double literal, 70000\\.", BuildResult::Problems},
+        {"case_constant_without_OF_16", "USE16BIT\n: c CASE 1 OF 2 ENDOF 7 ENDCASE ;\n: main 1 c ;\n",
+         Severity::Warning, 2, "7", "the case constant '7' is not followed by OF", BuildResult::Built},
         {"inline_label_missing", ": main\n$ rcall nowhere\n;\n", Severity::Error, 2, "$",
          "names nowhere, which no word and no label of the program defines", BuildResult::Problems},
         {"variables_over_registers", "VARIABLE v\n: main ;\n", Severity::Warning, 1, "v",
@@ -159,6 +203,42 @@ TEST_P(Diagnostics, ToldAtTheForthLine)
 
 INSTANTIATE_TEST_SUITE_P(Build, Diagnostics, testing::ValuesIn(cases()),
                          [](const testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+
+// The text words read flash with lpm: a text placed beyond the first 64 KB
+// of the ATmega2560 is told at the word that made it.
+TEST(Build, TextBeyondTheFirst64KIsTold)
+{
+    const Built b = build(": pad\n" + words(33000) + "\n;\n: main .\" far\" pad ;\n", "atmega2560", std::nullopt, true);
+    ASSERT_EQ(b.result.status, BuildResult::Built) << all(b.result);
+    bool told = false;
+    for (const auto& d : b.result.diagnostics)
+        told = told || (d.severity == Severity::Warning && d.word == ".\"" && d.line == 3 + lines(33000) &&
+                        d.text.find("beyond the first 64 KB") != std::string::npos);
+    EXPECT_TRUE(told) << all(b.result);
+}
+
+// A slip is told once, where it happened, not once for every word it
+// brought down with it.
+TEST(Build, SlipsAreToldOnce)
+{
+    const struct {
+        std::string source;
+        int line; // where the one diagnostic stands
+    } cases[] = {
+        {": main ;\n\\ set the timer up to 10 ms, then wait\n", 2},
+        {": double DUP +\n: triple DUP DUP + + ;\n: main 2 double ;\n", 1},
+        {": main 1\n  THEN ;\n", 2},
+        {": main\n  IF ;\n", 2},
+        {": main\n  1 IF\n", 2},
+        {": c CASE\n  1 OF ENDOF ;\n: main ;\n", 1},
+        {": c CASE 1 OF ENDOF\n  ENDOF ENDCASE ;\n: main 1 c ;\n", 2},
+    };
+    for (const auto& k : cases) {
+        const Built b = build(k.source);
+        ASSERT_EQ(b.result.diagnostics.size(), 1u) << k.source << all(b.result);
+        EXPECT_EQ(b.result.diagnostics[0].line, k.line) << k.source << all(b.result);
+    }
+}
 
 TEST(Build, BranchesJustInsideTheirReachAssemble)
 {
@@ -300,6 +380,7 @@ TEST_P(LineMapShapes, EveryLineLeadsBackToItsWord)
         ": main twice v C@ DROP",
         "  $ nop",
         "  10 0 DO I DROP LOOP ;",
+        ": greet .\" hi\" ;",
     };
     Compiler c;
     c.Map = std::make_unique<LineMaps>();
@@ -337,6 +418,7 @@ TEST_P(LineMapShapes, EveryLineLeadsBackToItsWord)
         {" nop", 9, "$", OriginKind::Word},
         {"\tbrcc\t_L2\t\t; LOOP", 10, "LOOP", OriginKind::Word},
         {"_TestIfZero:", 0, "", OriginKind::Archive},
+        {"_S1:", 11, ".\"", OriginKind::Word},
     };
     for (const auto& e : expects) {
         const auto at = std::find(listing.begin(), listing.end(), e.listingLine);

@@ -182,7 +182,9 @@ TEST(Cli, HexBuildStatuses)
         bool hex;        // a .hex is written
     } cases[] = {
         {": main 1 DROP ;\n", "--device atmega328p --hex prog.4th", 0, "wrote prog.hex for the ATmega328P", true},
-        {": main 300 DROP ;\n", "--hex prog.4th", 0, "prog.4th:1: warning: the literal 300", true},
+        {": c CASE 1 OF 2 ENDOF 7 ENDCASE ;\n: main 1 c ;\n", "--hex prog.4th", 0,
+         "prog.4th:1: warning: the case constant '7'", true},
+        {": main 300 DROP ;\n", "--hex prog.4th", 1, "prog.4th:1: error: the literal 300 does not fit a cell", false},
         {": main frob ;\n", "--device atmega328p --hex prog.4th", 1, "prog.4th:1: error: 'frob' is not defined", false},
         {": start ;\n", "--hex prog.4th", 1, "prog.4th: error: the program has no word main", false},
         {": main ;\n", "--hex -o - prog.4th", 2, "--hex needs a source file", false},

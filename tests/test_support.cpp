@@ -19,6 +19,9 @@ const Lines& TestArchive()
         "$$ DUP", "\tld\tFtmp1,Y", "\tst\t-Y,Ftmp1",
         "$$ DROP", "\tld\tFtmp1,Y+",
         "$$ 1+", "\tld\tFtmp1,Y", "\tinc\tFtmp1", "\tst\tY,Ftmp1",
+        "$$ TYPEP", "\tnop ; typep",
+        "$$ _QDo", "\tnop ; qdo",
+        "$$ UNLOOP", "\tnop ; unloop",
         "$",
     };
     return archive;
@@ -28,6 +31,8 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
 {
     Compiler c;
     c.archive.assign(archive, "test.arch");
+    c.archive16.assign(archive, "test.arch");
+    c.CellBits = options.cells;
     c.UseZcall = options.zcall;
     c.IncludeHeader = options.header;
     c.VarStart = options.varStart;

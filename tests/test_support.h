@@ -19,6 +19,7 @@ struct Options {
     // The listing is written to a file, as the command-line tool writes it,
     // and read back from that file.
     bool write = false;
+    int cells = 8; // bits of a cell: 8, or 16 (the test archive serves both)
 };
 
 struct Result {
@@ -31,7 +32,8 @@ struct Result {
     std::int32_t varNext = 0;
 };
 
-// An archive with a two-line _TestIfZero, DO, LOOP, +LOOP, DUP, DROP and 1+.
+// An archive with a two-line _TestIfZero, DO, LOOP, +LOOP, DUP, DROP, 1+, TYPEP,
+// _QDo and UNLOOP.
 const Lines& TestArchive();
 
 Result Compile(const Lines& source, const Options& options = {}, const Lines& archive = TestArchive());

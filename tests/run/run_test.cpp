@@ -171,6 +171,23 @@ TEST_P(Run, SerialWordsOfTheArchive)
     EXPECT_EQ(r.uart, "42 k\r\nb");
 }
 
+// The EEPROM bytes a program wrote, against their erased state at reset.
+TEST_P(Run, EepromBytesTheProgramChanged)
+{
+    const RunReport r = run("eeprom", ": main 42 0 10 EEC! 7 0 11 EEC! 255 0 12 EEC! 9 1 0 EE! 0 10 EEC@ ;\n");
+    ASSERT_EQ(r.stopped, StopReason::Halted) << r.fault;
+    EXPECT_EQ(r.stack, std::vector<std::uint32_t>{42});
+    ASSERT_EQ(r.eeprom.size(), 3u); // 255 at 12 is what an erased byte holds
+    EXPECT_EQ(r.eeprom[0].address, 10u);
+    EXPECT_EQ(r.eeprom[1].value, 7u);
+    EXPECT_EQ(r.eeprom[2].address, 256u);
+    const std::string text = FormatReport(r, {});
+    EXPECT_NE(text.find("EEPROM (3 bytes changed):\n  $000A 42 7\n  $0100 9\n"), std::string::npos) << text;
+    EXPECT_NE(ReportJson(r, {}).find("\"eeprom\": [{\"address\": 10, \"value\": 42}, {\"address\": 11, \"value\": 7}, "
+                                     "{\"address\": 256, \"value\": 9}]"),
+              std::string::npos);
+}
+
 TEST_P(Run, BlinkPeriodFromThePinChanges)
 {
     RunOptions o;

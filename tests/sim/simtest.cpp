@@ -620,12 +620,16 @@ struct Entry {
     std::string description;        // the rest of its doc line
     std::set<std::string> needs;    // hardware it needs, by feature name ("UART")
     std::vector<std::string> body;  // the lines the compiler copies
+    bool compiled = false;          // the compiler writes its code itself: a doc line and "$= NAME", no body
 };
 
 // Doc lines stand right before their header: "$ ( a -- b ) What it does.
 // [needs UART]". They end the previous body, so the compiler never copies them.
 constexpr std::string_view DocMark = "$ (";
 constexpr std::string_view HeaderMark = "$$ ";
+// The words the compiler writes itself are documented in the archive too,
+// with "$= NAME" in place of a header; the compiler never reads that line.
+constexpr std::string_view CompiledMark = "$= ";
 constexpr std::string_view SectionMark = "; ---- ";
 constexpr std::string_view NeedsMark = "[needs ";
 
@@ -642,9 +646,11 @@ std::vector<Entry> readArchive(const std::string& path, std::string& error)
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.rfind(HeaderMark, 0) == 0) {
+        const bool compiled = line.rfind(CompiledMark, 0) == 0;
+        if (line.rfind(HeaderMark, 0) == 0 || compiled) {
             Entry e;
             e.name = line.substr(HeaderMark.size());
+            e.compiled = compiled;
             e.section = section;
             if (const auto close = doc.find(')'); !doc.empty() && close != std::string::npos) {
                 e.effect = doc.substr(2, close - 1);
@@ -659,7 +665,7 @@ std::vector<Entry> readArchive(const std::string& path, std::string& error)
             }
             entries.push_back(e);
             doc.clear();
-            inBody = true;
+            inBody = !compiled;
             continue;
         }
         if (!line.empty() && line[0] == '$') {
@@ -778,6 +784,8 @@ std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entr
     fs::create_directories(o.work, ec);
     std::map<std::string, long> sizes;
     for (const auto& e : entries) {
+        if (e.compiled)
+            continue;
         const std::string base = (fs::path(o.work) / "measure").string();
         {
             std::ofstream out(base + ".asm");
@@ -867,7 +875,8 @@ std::string wordReference(const MeasuredArchive& bytes, const MeasuredArchive* w
         out << " In 16-bit cells (`--cells 16`, or `USE16BIT` at the top of a source) a cell is 16 bits, a "
                "double 32 bits with the high cell on top, and `addr` and `faddr` are one cell; where a word "
                "differs there, its row goes on after **16-bit cells:**.";
-    out << " Size is in instruction words with the final `ret`, on the " << sizeDevice
+    out << " Size is in instruction words with the final `ret` (inline: the compiler writes the code where the "
+           "word stands), on the " << sizeDevice
         << (wide ? ", in each cell size (- where the word is missing)" : "") << ".\n";
 
     // The rows in order: each 8-bit entry, then the 16-bit entries that
@@ -892,6 +901,8 @@ std::string wordReference(const MeasuredArchive& bytes, const MeasuredArchive* w
     }
 
     auto size = [](const MeasuredArchive& a, const Entry* e) {
+        if (e && e->compiled)
+            return std::string("inline");
         const auto it = e ? a.sizes.find(e->name) : a.sizes.end();
         return it == a.sizes.end() ? std::string("-") : std::to_string(it->second);
     };
