@@ -163,8 +163,9 @@ std::vector<std::string> yamlDetails(const TestOutcome& t)
     return y;
 }
 
-// The details of a test that did not pass, as the body of its JUnit element.
-std::string failureText(const TestOutcome& t)
+} // namespace
+
+std::string FailureDetails(const TestOutcome& t)
 {
     std::string out;
     for (const TestCheck& c : t.checks) {
@@ -178,6 +179,8 @@ std::string failureText(const TestOutcome& t)
         out += "  called from " + c + "\n";
     return out;
 }
+
+namespace {
 
 std::string counts(std::size_t tests, std::size_t failures, std::size_t errors, std::size_t skipped, double time)
 {
@@ -292,7 +295,7 @@ std::string FormatJUnit(const TestRun& run)
                 ++f;
             }
             cases += ">\n      <" + std::string(element) + " type=\"" + xmlText(VerdictName(t->verdict)) +
-                     "\" message=\"" + xmlText(t->message) + "\">" + xmlText(failureText(*t)) + "</" + element +
+                     "\" message=\"" + xmlText(t->message) + "\">" + xmlText(FailureDetails(*t)) + "</" + element +
                      ">\n    </testcase>\n";
         }
         suites += "  <testsuite name=\"" + xmlText(file) + "\"" + counts(byFile[file].size(), f, e, s, time) + ">\n" +

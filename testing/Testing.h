@@ -127,6 +127,9 @@ std::string TapResult(const TestOutcome& outcome, std::size_t number);
 // The run as JUnit XML: a testsuite per file that defines tests, a
 // testcase per test word, a failure (or error) with the same details.
 std::string FormatJUnit(const TestRun& run);
+// Why a test did not pass, a line for each check that did not hold (with
+// its expected and actual values), for the fault and for each caller.
+std::string FailureDetails(const TestOutcome& outcome);
 // Cells as "[1, -2, 3]".
 std::string FormatCells(const std::vector<std::int64_t>& cells);
 
