@@ -83,8 +83,8 @@ if(TARGET mirtolan_testing)
   target_sources(mirtolan_window PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/test/TestPane.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test/TestPane.h
-    ${CMAKE_CURRENT_LIST_DIR}/test/TestWindow.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/test/TestWindow.h)
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestTool.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestTool.h)
   target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR}/test)
   target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_TEST)
   target_link_libraries(mirtolan_window PUBLIC mirtolan_testing)

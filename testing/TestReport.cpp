@@ -1,4 +1,5 @@
 // A test run as TAP version 14 and as JUnit XML.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -83,24 +84,26 @@ std::string tapDescription(std::string_view s)
     return out;
 }
 
+// The characters XML text and attributes must spell as entities.
+struct Entity {
+    char ch;          // the character
+    const char* text; // its entity
+};
+constexpr Entity XmlEntities[] = {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&apos;"}};
+
 std::string xmlText(std::string_view s)
 {
     std::string out;
     for (const char ch : utf8(s)) {
         const auto b = static_cast<unsigned char>(ch);
-        switch (ch) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default:
-            // XML has no way to carry other control characters.
-            if ((b < 0x20 && ch != '\t' && ch != '\n' && ch != '\r') || b == 0x7F)
-                out += hexByte(b);
-            else
-                out += ch;
-        }
+        const auto e = std::find_if(std::begin(XmlEntities), std::end(XmlEntities),
+                                    [ch](const Entity& x) { return x.ch == ch; });
+        if (e != std::end(XmlEntities))
+            out += e->text;
+        else if ((b < 0x20 && ch != '\t' && ch != '\n' && ch != '\r') || b == 0x7F)
+            out += hexByte(b); // XML has no way to carry other control characters
+        else
+            out += ch;
     }
     return out;
 }

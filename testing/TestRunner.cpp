@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <tuple>
 
 #include "Compiler.h"
@@ -38,27 +39,22 @@ struct TesterWord {
 constexpr TesterWord TesterWordNames[] = {
     {"T{", &TesterWords::open}, {"->", &TesterWords::arrow}, {"}T", &TesterWords::close}};
 
-class Scratch {
-public:
-    Scratch()
-    {
-        std::string pattern = (fs::temp_directory_path() / ScratchPattern).string();
-        if (::mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~Scratch()
+// A folder of the run's own, removed with its last owner.
+struct RemoveFolder {
+    void operator()(const std::string* path) const
     {
         std::error_code ec;
-        if (!path_.empty())
-            fs::remove_all(path_, ec);
+        fs::remove_all(*path, ec);
+        delete path;
     }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
 };
+using Scratch = std::unique_ptr<const std::string, RemoveFolder>;
+
+Scratch makeScratch()
+{
+    std::string pattern = (fs::temp_directory_path() / ScratchPattern).string();
+    return Scratch(::mkdtemp(pattern.data()) ? new std::string(pattern) : nullptr);
+}
 
 bool hasTestPrefix(std::string_view name)
 {
@@ -396,16 +392,16 @@ TestRun RunTests(const TestOptions& o)
         return run;
     }
 
-    Scratch scratch;
-    if (scratch.path().empty()) {
+    const Scratch scratch = makeScratch();
+    if (!scratch) {
         run.error = "cannot make a scratch folder in " + fs::temp_directory_path().string();
         return run;
     }
     BuildOptions b = o.build;
     b.sourceFile = o.sources.front().file;
     b.sourceText = &joined.lines();
-    b.listingFile = (fs::path(scratch.path()) / "tests.asm").string();
-    b.hexFile = (fs::path(scratch.path()) / "tests.hex").string();
+    b.listingFile = (fs::path(*scratch) / "tests.asm").string();
+    b.hexFile = (fs::path(*scratch) / "tests.hex").string();
     b.includeHeader = true;
     b.progress = o.progress;
     b.cancel = o.run.stop;

@@ -1,13 +1,12 @@
 #include "TestPane.h"
 
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QVBoxLayout>
 
 namespace mirtolan {
 
@@ -52,14 +51,15 @@ TestPane::TestPane(QWidget* parent) : QWidget(parent)
     connect(results_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { activate(row); });
     results_->installEventFilter(this);
 
-    auto* top = new QHBoxLayout;
-    top->addWidget(summary_, 1);
-    top->addWidget(progress_);
-    top->addWidget(stopButton_);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addLayout(top);
-    layout->addWidget(results_, 1);
+    // The summary with the progress and Stop beside it, over the table.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(summary_, 0, 0);
+    grid->addWidget(progress_, 0, 1);
+    grid->addWidget(stopButton_, 0, 2);
+    grid->addWidget(results_, 1, 0, 1, 3);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(1, 1);
 }
 
 void TestPane::begin()

@@ -11,7 +11,7 @@
 #include "UploadTool.h"
 #endif
 #ifdef MIRTOLAN_TEST
-#include "TestWindow.h"
+#include "TestTool.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     mirtolan::InstallRun(Form1);
 #endif
 #ifdef MIRTOLAN_TEST
-    mirtolan::InstallTests(Form1);
+    new mirtolan::TestTool(Form1); // the window owns it
 #endif
 #ifdef MIRTOLAN_HAVE_UPLOAD
     new mirtolan::UploadTool(Form1); // the window owns it
