@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 namespace mirtolan {
 
@@ -34,6 +35,33 @@ SourcePlace JoinedSource::place(std::int64_t line) const
     return {it->file, it->file.empty() ? 0 : line - it->first + 1};
 }
 
+std::string JoinedSource::placeLines(std::string_view text, const std::string& file) const
+{
+    static constexpr std::string_view Word = "ine "; // of "line N" and "Line N"
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t at = text.find(Word); at != std::string_view::npos; at = text.find(Word, at + 1)) {
+        const std::size_t digits = at + Word.size();
+        std::size_t end = digits;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+            ++end;
+        const bool word = at >= 1 && (text[at - 1] == 'l' || text[at - 1] == 'L') &&
+                          (at == 1 || !std::isalnum(static_cast<unsigned char>(text[at - 2])));
+        if (!word || end == digits)
+            continue;
+        const SourcePlace p = place(std::stoll(std::string(text.substr(digits, end - digits))));
+        if (p.file.empty())
+            continue;
+        out.append(text.substr(from, digits - from));
+        out += std::to_string(p.line);
+        if (p.file != file)
+            out += " of " + p.file;
+        from = end;
+    }
+    out.append(text.substr(from));
+    return out;
+}
+
 void JoinedSource::placeDiagnostics(std::vector<Diagnostic>& diagnostics, const std::string& joinedName) const
 {
     for (Diagnostic& d : diagnostics) {
@@ -44,6 +72,8 @@ void JoinedSource::placeDiagnostics(std::vector<Diagnostic>& diagnostics, const 
             continue;
         d.file = std::move(p.file);
         d.line = p.line;
+        // The lines the text names are lines of the whole as well.
+        d.text = placeLines(d.text, d.file);
     }
 }
 

@@ -31,6 +31,9 @@ public:
     // Tells each diagnostic about a line of the whole (its file `joinedName`)
     // at its own file's line instead.
     void placeDiagnostics(std::vector<Diagnostic>& diagnostics, const std::string& joinedName) const;
+    // `text` with each "line N" of the whole told as its line in its file
+    // ("line M", or "line M of FILE" for another file than `file`).
+    std::string placeLines(std::string_view text, const std::string& file) const;
 
 private:
     struct Part {

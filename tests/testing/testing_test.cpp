@@ -275,9 +275,10 @@ TEST(JoinedSource, PlacesLinesAndDiagnostics)
         EXPECT_EQ(p.file, want.file) << line;
         EXPECT_EQ(p.line, want.line) << line;
     }
-    std::vector<Diagnostic> ds{{Severity::Error, "a.4th", 4, 1, "", "x"}, {Severity::Error, "a.4th.asm", 4, 0, "", "y"}};
+    std::vector<Diagnostic> ds{{Severity::Error, "a.4th", 4, 1, "", "x (first on line 2), Line 5, online 3"},
+                               {Severity::Error, "a.4th.asm", 4, 0, "", "y"}};
     j.placeDiagnostics(ds, "a.4th");
-    EXPECT_EQ(ds[0].format(), "b.4th:2: error: x");
+    EXPECT_EQ(ds[0].format(), "b.4th:2: error: x (first on line 2 of a.4th), Line 3, online 3");
     EXPECT_EQ(ds[1].format(), "a.4th.asm:4: error: y");
 }
 
