@@ -199,6 +199,7 @@ const Case Cases[] = {
     {"test with hex", {{"p.4th", ": main ;\n"}}, "--test --hex", 2, {}, {"--hex does not go with --test"}, {}},
     {"two sources without test", {{"a.4th", ": main ;\n"}, {"b.4th", ": x ;\n"}}, "", 2, {},
      {"only one SOURCE may be given"}, {}},
+    {"help", {}, "--help", 0, {"  --test ", "  --junit FILE ", "2 the build failed or bad arguments"}, {}, {}},
     {"unreadable source", {{"a.4th", ": test-a ;\n"}}, "--test missing.4th", 2, {"Bail out! "},
      {"mirtolanc: error: ", "missing.4th"}, {}},
 };
