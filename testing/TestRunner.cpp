@@ -310,9 +310,9 @@ private:
         out_.message = "ran past its time limit of " + limit_ + ", in " + wordText(w);
     }
 
-    Machine& m_;
-    const JoinedSource& source_;
-    const TesterWords& words_;
+    Machine& m_;                // the chip the test runs on
+    const JoinedSource& source_; // the sources, for the lines of the whole
+    const TesterWords& words_;  // where T{ -> }T lie
     std::uint32_t entry_;       // the test word
     std::string limit_;         // the time limit in words
     TestOutcome& out_;

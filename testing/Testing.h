@@ -99,7 +99,7 @@ struct TestRun {
         BuildFailed, // the sources have problems: see build.diagnostics
         Abandoned,   // the build or the run could not be done: see error
     };
-    Status status = Abandoned;
+    Status status = Abandoned;         // how far the run came
     std::string error;                 // why the run was abandoned
     std::vector<Diagnostic> diagnostics; // the build's problems, each at its own file's line
     std::vector<std::string> compileMessages; // the compile's message list, for a compile that was abandoned
