@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <iterator>
 
 namespace mirtolan {
 
@@ -29,10 +30,17 @@ SourcePlace JoinedSource::place(std::int64_t line) const
     if (it == parts_.begin())
         return {};
     --it;
-    // The line after the last one (where a compile reports what the end left open) is the last file's.
+    // The line after the last one (where a compile reports what the end left open) is the last part's.
     if (line > std::int64_t(lines_.size()) + 1)
         return {};
-    return {it->file, it->file.empty() ? 0 : line - it->first + 1};
+    if (!it->file.empty())
+        return {it->file, line - it->first + 1};
+    // The join's own lines follow a file: what goes wrong there (a definition
+    // left open at the end of that file runs into them) is told at its end.
+    if (it == parts_.begin())
+        return {};
+    const auto before = std::prev(it);
+    return {before->file, it->first - before->first};
 }
 
 std::string JoinedSource::placeLines(std::string_view text, const std::string& file) const

@@ -26,7 +26,8 @@ public:
     void appendOwn(std::string_view line);
 
     const LineList& lines() const { return lines_; }
-    // The file and line of a line of the whole (from 1).
+    // The file and line of a line of the whole (from 1); the join's own
+    // lines are told at the last line of the file before them.
     SourcePlace place(std::int64_t line) const;
     // Tells each diagnostic about a line of the whole (its file `joinedName`)
     // at its own file's line instead.

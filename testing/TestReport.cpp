@@ -225,9 +225,16 @@ std::string TapResult(const TestOutcome& t, std::size_t number)
 
 std::string FormatTap(const TestRun& run)
 {
-    if (run.status == TestRun::BuildFailed)
+    if (run.status == TestRun::BuildFailed) {
+        // The first error at a line says most; one about the whole program (line 0) follows from it.
+        const auto& ds = run.diagnostics;
+        auto first = std::find_if(ds.begin(), ds.end(),
+                                  [](const Diagnostic& d) { return d.severity == Severity::Error && d.line > 0; });
+        if (first == ds.end())
+            first = ds.begin();
         return "TAP version 14\nBail out! The sources do not build" +
-               (run.diagnostics.empty() ? std::string(".") : ": " + utf8(run.diagnostics.front().format())) + "\n";
+               (first == ds.end() ? std::string(".") : ": " + utf8(first->format())) + "\n";
+    }
     if (run.status == TestRun::Abandoned)
         return "TAP version 14\nBail out! " + utf8(run.error) + "\n";
     std::string out = TapPlan(run.tests.size());

@@ -270,7 +270,7 @@ TEST(JoinedSource, PlacesLinesAndDiagnostics)
     j.append("b.4th", SplitLineList("1\n2\n3\n"));
     j.appendOwn(": main ;");
     const std::pair<std::int64_t, SourcePlace> places[] = {
-        {1, {"a.4th", 1}}, {2, {"a.4th", 2}}, {3, {"b.4th", 1}}, {5, {"b.4th", 3}}, {6, {"", 0}}, {0, {"", 0}},
+        {1, {"a.4th", 1}}, {2, {"a.4th", 2}}, {3, {"b.4th", 1}}, {5, {"b.4th", 3}}, {6, {"b.4th", 3}}, {7, {"b.4th", 3}}, {8, {"", 0}}, {0, {"", 0}},
     };
     for (const auto& [line, want] : places) {
         const SourcePlace p = j.place(line);
