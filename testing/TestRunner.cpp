@@ -408,7 +408,8 @@ TestRun RunTests(const TestOptions& o)
     BuildResult program = BuildHex(b);
     run.diagnostics = program.diagnostics;
     joined.placeDiagnostics(run.diagnostics, b.sourceFile);
-    run.compileMessages = program.compileMessages;
+    for (const std::string& m : program.compileMessages)
+        run.compileMessages.push_back(joined.placeLines(m, b.sourceFile));
     run.cellBits = program.cellBits;
     run.flashWords = program.flashWords;
     if (program.status == BuildResult::Problems) {

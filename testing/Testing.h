@@ -102,7 +102,7 @@ struct TestRun {
     Status status = Abandoned;         // how far the run came
     std::string error;                 // why the run was abandoned
     std::vector<Diagnostic> diagnostics; // the build's problems, each at its own file's line
-    std::vector<std::string> compileMessages; // the compile's message list, for a compile that was abandoned
+    std::vector<std::string> compileMessages; // the compile's message list, for a compile that was abandoned; lines as the diagnostics
     std::uint32_t flashWords = 0;      // the size of the program built
     std::vector<TestOutcome> tests;    // in source order
     std::string device;                // the device's title
