@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <tuple>
 
@@ -89,7 +90,7 @@ std::string duration(double seconds)
     };
     static constexpr Unit Units[] = {{1, "s"}, {1e3, "ms"}, {1e6, "us"}};
     for (const Unit& u : Units)
-        if (seconds * u.scale >= 1 || &u == &Units[2]) {
+        if (seconds * u.scale >= 1 || &u == &Units[std::size(Units) - 1]) { // the last takes what is left
             char text[32];
             std::snprintf(text, sizeof text, "%g %s", seconds * u.scale, u.name);
             return text;
