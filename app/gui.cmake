@@ -78,6 +78,18 @@ if(TARGET mirtolan_simulator)
   target_link_libraries(mirtolan_window PUBLIC mirtolan_simulator)
 endif()
 
+# Test (Ctrl+T) and the Tests pane, where the test runner is built.
+if(TARGET mirtolan_testing)
+  target_sources(mirtolan_window PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestPane.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestPane.h
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestTool.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestTool.h)
+  target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR}/test)
+  target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_TEST)
+  target_link_libraries(mirtolan_window PUBLIC mirtolan_testing)
+endif()
+
 add_executable(mirtolan ${CMAKE_CURRENT_LIST_DIR}/window/main.cpp)
 target_link_libraries(mirtolan PRIVATE mirtolan_window)
 target_compile_definitions(mirtolan PRIVATE MIRTOLAN_VERSION="${PROJECT_VERSION}")

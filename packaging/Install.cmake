@@ -11,7 +11,7 @@ endif()
 
 # The tools look for the run-time in ../share/mirtolan beside their bin/.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/runtime/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mirtolan
-        FILES_MATCHING PATTERN "*.arch" PATTERN "*.asm")
+        FILES_MATCHING PATTERN "*.arch" PATTERN "*.asm" PATTERN "*.4th")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mirtolan/examples
         FILES_MATCHING PATTERN "*.4th")
 

@@ -492,6 +492,11 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
             current = byStart[next++].second;
         m.owner[a] = used[a] ? current : 0;
     }
+    entryAt_ = options_.entry ? options_.entry : mainAt_;
+    if (options_.entry && !m.isStart(entryAt_)) {
+        error_ = "the entry address " + hex4(entryAt_ >> 1) + " is the start of no word of the program";
+        return;
+    }
     const std::size_t names = m.names.size();
     self_.assign(names, 0);
     total_.assign(names, 0);
@@ -611,6 +616,13 @@ std::uint8_t Machine::data(std::uint32_t address) const
     return chip_->avr && address <= chip_->avr->ramend ? chip_->avr->data[address] : 0;
 }
 std::uint32_t Machine::y() const { return std::uint32_t(data(RegYL) | (data(RegYL + 1) << 8)); }
+void Machine::setY(std::uint32_t address)
+{
+    if (!chip_->avr)
+        return;
+    chip_->avr->data[RegYL] = std::uint8_t(address & 0xFF);
+    chip_->avr->data[RegYL + 1] = std::uint8_t(address >> 8);
+}
 std::uint32_t Machine::x() const { return std::uint32_t(data(RegXL) | (data(RegXL + 1) << 8)); }
 
 void Machine::setTrap(std::uint32_t byteAddress, bool on)
@@ -784,7 +796,14 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
     const AddressMap& m = words_->map;
     const std::uint32_t here = m.at(pc);
     self_[here] += avr->cycle - before;
-    const std::uint32_t newPc = avr->pc;
+    std::uint32_t newPc = avr->pc;
+    // The start-up's call of main goes to the entry word instead (a test
+    // word): the return address stays the start-up's, so its return ends
+    // the run as main's would.
+    if (!started_ && newPc == mainAt_ && entryAt_ != mainAt_) {
+        avr->pc = entryAt_;
+        newPc = entryAt_;
+    }
     const std::uint32_t newSp = std::uint32_t(d[DataSPL] | (d[DataSPH] << 8));
     if (newSp != spNow_) {
         if (newSp + retBytes_ == spNow_)
@@ -830,7 +849,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
                 fault(FaultKind::HardwareStackOverflow, pc);
             return;
         }
-    } else if (newPc == mainAt_) {
+    } else if (newPc == entryAt_) {
         started_ = true;
     }
 
@@ -938,12 +957,15 @@ Machine::Outcome Machine::run(const std::function<bool()>& atTrap)
 
 std::vector<std::uint32_t> Machine::stackCells() const
 {
-    std::vector<std::uint32_t> cells;
     if (!started_)
-        return cells;
-    const std::uint32_t yv = y();
-    const std::uint32_t low = std::max(yv, varEnd_);
-    for (std::uint32_t a = dataTop_; a >= low + std::uint32_t(cellBytes_) && a <= dataTop_;) {
+        return {};
+    return cellsBetween(std::max(y(), varEnd_), dataTop_);
+}
+
+std::vector<std::uint32_t> Machine::cellsBetween(std::uint32_t low, std::uint32_t high) const
+{
+    std::vector<std::uint32_t> cells;
+    for (std::uint32_t a = high; a >= low + std::uint32_t(cellBytes_) && a <= high;) {
         a -= std::uint32_t(cellBytes_);
         std::uint32_t v = 0;
         for (int k = cellBytes_ - 1; k >= 0; --k)

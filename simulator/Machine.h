@@ -94,12 +94,19 @@ public:
     std::uint32_t dataTop() const { return dataTop_; }   // the data stack's empty position
     std::uint32_t loopTop() const { return loopTop_; }   // the loop stack's empty position
     std::uint32_t y() const;            // the data stack pointer
+    // Moves the data stack pointer, between instructions: the test runner's
+    // -> and }T take values off the stack as Forth-2012's tester does.
+    void setY(std::uint32_t address);
     std::uint32_t x() const;            // the loop stack pointer
-    bool started() const { return started_; } // main has been entered (the stacks are set up)
+    bool started() const { return started_; } // main (or the entry word) has been entered: the stacks are set up
     int cellBytes() const { return cellBytes_; }
     // The data stack's cells, bottom first, each as its bytes read low
     // byte first; empty before the start-up has set the stacks.
     std::vector<std::uint32_t> stackCells() const;
+    // The cells that lie in data memory from `low` up to `high` (not
+    // included), the one at the highest address first: a stretch of the
+    // data stack, bottom first.
+    std::vector<std::uint32_t> cellsBetween(std::uint32_t low, std::uint32_t high) const;
     // The loop stack's cells, innermost (top) first.
     std::vector<std::uint32_t> loopCells() const;
     // The calls that led here, outermost first.
@@ -148,6 +155,7 @@ private:
     std::unique_ptr<Chip> chip_;     // simavr's chip and the watches on it
     std::unique_ptr<MachineWords> words_; // the program's words by flash address
     std::uint32_t dataTop_ = 0, loopTop_ = 0, mainAt_ = 0, haltAt_ = 0; // from the program's symbols
+    std::uint32_t entryAt_ = 0;      // the word the start-up's call of main goes to instead (main itself by default)
     std::uint32_t varStart_ = 0, varEnd_ = 0; // the variables' data addresses (end exclusive)
     std::uint32_t vectorsEnd_ = 0;   // byte address where the interrupt vectors end
     std::uint32_t retBytes_ = 2;     // bytes of a return address
@@ -156,7 +164,7 @@ private:
     std::uint64_t limit_ = 0;        // cycles the run may take
     std::uint64_t nextPoll_ = 0;     // the cycle of the next look at the stop flag and the inputs
     std::uint32_t spNow_ = 0;        // the stack pointer after the last instruction
-    bool started_ = false;           // main has been entered: the stacks are set up and checked
+    bool started_ = false;           // the entry word has been entered: the stacks are set up and checked
     StopReason stopped_ = StopReason::Limit; // why the run ended
     bool ended_ = false;             // the run has ended
     FaultKind faultKind_ = FaultKind::None;

@@ -58,6 +58,7 @@ struct RunOptions {
     std::vector<PinStimulus> pins;    // levels driven onto pins, in any order
     std::vector<AdcStimulus> adc;     // voltages put on ADC inputs, in any order
     std::string uartIn;               // bytes fed to UART0's receiver, one per character time at its baud
+    std::uint32_t entry = 0;          // byte address in flash of the word the start-up calls instead of main; 0: main
     // Told now and then how far the run has come (0 to 1 of the limit) and the cycles so far.
     std::function<void(double fraction, std::uint64_t cycles)> progress;
     const std::atomic<bool>* stop = nullptr; // set from another thread to end the run early

@@ -13,6 +13,9 @@
 #ifdef MIRTOLAN_DAP
 #include "Dap.h"
 #endif
+#ifdef MIRTOLAN_TEST
+#include "TestCli.h"
+#endif
 #include "Devices.h"
 #include "TextFile.h"
 #include "Upload.h"
@@ -33,6 +36,7 @@ constexpr const char* ArchiveName = "Mirtolan.arch";
 
 constexpr const char* Usage =
     "Usage: mirtolanc [OPTION]... SOURCE\n"
+    "       mirtolanc --test [OPTION]... SOURCE...\n"
     "Compile the Forth source SOURCE (*.4th) into AVR assembler text.\n"
     "\n"
     "  -o, --output OUT   write the listing to OUT instead of SOURCE with the\n"
@@ -84,6 +88,7 @@ struct Options {
     std::string archive16;  // --archive16; empty: the shipped one
     std::string output;
     std::string source;
+    std::vector<std::string> sources; // every SOURCE given; several only with --test
     std::optional<std::string> varbeg; // none: the device's default
     std::string device;     // as given; empty: the default device
     int cells = ByteCellBits; // --cells
@@ -95,6 +100,8 @@ struct Options {
     unsigned baud = 0;      // avrdude's -b; 0: the programmer's default
     bool listDevices = false;
     bool dap = false;       // serve the Debug Adapter Protocol
+    bool test = false;      // run the test words of the sources
+    std::string junit;      // --junit FILE: the test results as JUnit XML
     bool header = true;
     bool help = false;
     bool version = false;
@@ -138,6 +145,28 @@ unsigned parseBaud(const std::string& text)
     return unsigned(n);
 }
 
+// --test builds into a scratch folder of its own and reports in TAP: the
+// options that name other outputs or another kind of run do not go with it.
+void checkTestOptions(const Options& o)
+{
+#ifndef MIRTOLAN_TEST
+    throw UsageError{"--test needs the simulator (simavr), which this mirtolanc was built without"};
+#endif
+    const std::pair<bool, const char*> others[] = {
+        {o.hex, "--hex"}, {o.upload, "--upload"}, {o.dap, "--dap"}, {!o.output.empty(), "-o"},
+        {!o.header, "--no-header"}, {o.listDevices, "--list-devices"},
+#ifdef MIRTOLAN_RUN
+        {o.run.run, "--run"}, {o.run.json, "--json"}, {!o.run.vcd.empty(), "--vcd"},
+#endif
+    };
+    for (const auto& [given, name] : others)
+        if (given)
+            throw UsageError{std::string(name) + " does not go with --test"};
+    for (const std::string& s : o.sources)
+        if (s == "-")
+            throw UsageError{"--test reads its sources from files, not standard input"};
+}
+
 Options parse(const std::vector<std::string>& args)
 {
     Options o;
@@ -146,9 +175,9 @@ Options parse(const std::vector<std::string>& args)
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
-            if (sourceSeen)
-                throw UsageError{"only one SOURCE may be given"};
-            o.source = a;
+            if (!sourceSeen)
+                o.source = a;
+            o.sources.push_back(a);
             sourceSeen = true;
         } else if (a == "--") {
             optionsEnded = true;
@@ -172,6 +201,10 @@ Options parse(const std::vector<std::string>& args)
             o.baud = parseBaud(*bv);
         } else if (a == "--dap") {
             o.dap = true;
+        } else if (a == "--test") {
+            o.test = true;
+        } else if (auto jv = valueOf(a, "--junit", args, i)) {
+            o.junit = *jv;
         } else if (a == "--list-devices") {
             o.listDevices = true;
         } else if (auto dv = valueOf(a, "--device", args, i)) {
@@ -206,6 +239,12 @@ Options parse(const std::vector<std::string>& args)
             throw UsageError{"unknown option " + a};
         }
     }
+    if (o.sources.size() > 1 && !o.test)
+        throw UsageError{"only one SOURCE may be given (several go with --test)"};
+    if (!o.junit.empty() && !o.test)
+        throw UsageError{"--junit goes with --test"};
+    if (o.test)
+        checkTestOptions(o);
 #ifdef MIRTOLAN_RUN
     o.hex = o.hex || o.run.run; // a run needs the .hex
 #endif
@@ -311,6 +350,24 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     return CliAbandoned;
 }
 
+#ifdef MIRTOLAN_TEST
+int runTests(const Options& o, const Device& device, const std::string& archive, const std::vector<std::string>& dirs,
+             std::ostream& out, std::ostream& err)
+{
+    TestCliOptions t;
+    t.sources = o.sources;
+    t.junit = o.junit;
+    t.build.device = &device;
+    t.build.varStart = o.varbeg;
+    t.build.useZcall = o.zcall;
+    t.build.archive = archive;
+    t.build.cellBits = o.cells;
+    t.build.runtimeDirs = dirs;
+    t.run = o.run.options;
+    return RunTestsCli(t, out, err);
+}
+#endif
+
 // The upload after a build: what avrdude does, and a failure's cause and
 // remedy, go to standard error with the build's messages.
 int runUpload(const Options& o, const Device& device, const std::string& hexFile, std::ostream& err)
@@ -353,6 +410,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         out << "\nRunning the program in the simulator (implies --hex; exit status 3 when\n"
                "the program faulted):\n" << RunUsage;
 #endif
+#ifdef MIRTOLAN_TEST
+        out << "\nTesting on the simulated chip (exit status 0 all passed, 1 a test failed,\n"
+               "2 the build failed or bad arguments):\n" << TestUsage;
+#endif
         return CliClean;
     }
     if (o.version) {
@@ -377,6 +438,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         err << Program << ": error: unknown device " << o.device << " (known: " << knownDevices() << ")\n";
         return CliAbandoned;
     }
+#ifdef MIRTOLAN_TEST
+    if (o.test)
+        return runTests(o, *device, findArchive(o, dirs), dirs, out, err);
+#endif
     if (o.upload) {
         std::string hexFile;
         if (runBuild(o, *device, findArchive(o, dirs), dirs, out, err, &hexFile) != CliClean)

@@ -10,6 +10,9 @@
 #ifdef MIRTOLAN_HAVE_UPLOAD
 #include "UploadTool.h"
 #endif
+#ifdef MIRTOLAN_TEST
+#include "TestTool.h"
+#endif
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -19,6 +22,9 @@ int main(int argc, char** argv) {
     TForm1 Form1;
 #ifdef MIRTOLAN_RUN
     mirtolan::InstallRun(Form1);
+#endif
+#ifdef MIRTOLAN_TEST
+    new mirtolan::TestTool(Form1); // the window owns it
 #endif
 #ifdef MIRTOLAN_HAVE_UPLOAD
     new mirtolan::UploadTool(Form1); // the window owns it
