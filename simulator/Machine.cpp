@@ -419,6 +419,11 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     }
     dataTop_ = *dataTop;
     loopTop_ = *loopTop;
+    // The loop stack ends where its size says; between it and the data
+    // stack the run-time may keep an area of its own.
+    loopBottom_ = dataTop_;
+    if (const auto size = symbol("LOOP_STACK_SIZE"); size && *size < loopTop_ && loopTop_ - *size >= dataTop_)
+        loopBottom_ = loopTop_ - *size;
     mainAt_ = *mainAt * 2;
     haltAt_ = *haltAt * 2;
 
@@ -825,7 +830,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
         const std::uint32_t yv = std::uint32_t(d[RegYL] | (d[RegYL + 1] << 8));
         const std::uint32_t xv = std::uint32_t(d[RegXL] | (d[RegXL + 1] << 8));
         const std::uint32_t spLow = loopTop_ - 1;
-        if (yv - varEnd_ > dataTop_ - varEnd_ || xv - dataTop_ > loopTop_ - dataTop_ ||
+        if (yv - varEnd_ > dataTop_ - varEnd_ || xv - loopBottom_ > loopTop_ - loopBottom_ ||
             newSp - spLow > avr->ramend - spLow || !m.at(newPc) || newPc == 0 || chip_->invalidOpcode) {
             if (chip_->invalidOpcode)
                 fault(FaultKind::IllegalInstruction, pc);
@@ -841,7 +846,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
                 fault(FaultKind::DataStackUnderflow, pc);
             else if (yv < varEnd_)
                 fault(FaultKind::DataStackIntoVariables, pc);
-            else if (xv < dataTop_)
+            else if (xv < loopBottom_)
                 fault(FaultKind::LoopStackOverflow, pc);
             else if (xv > loopTop_)
                 fault(FaultKind::LoopStackUnderflow, pc);

@@ -155,6 +155,7 @@ private:
     std::unique_ptr<Chip> chip_;     // simavr's chip and the watches on it
     std::unique_ptr<MachineWords> words_; // the program's words by flash address
     std::uint32_t dataTop_ = 0, loopTop_ = 0, mainAt_ = 0, haltAt_ = 0; // from the program's symbols
+    std::uint32_t loopBottom_ = 0;   // the lowest byte the loop stack may take
     std::uint32_t entryAt_ = 0;      // the word the start-up's call of main goes to instead (main itself by default)
     std::uint32_t varStart_ = 0, varEnd_ = 0; // the variables' data addresses (end exclusive)
     std::uint32_t vectorsEnd_ = 0;   // byte address where the interrupt vectors end
