@@ -373,6 +373,12 @@ void SourceEditor::dragMoveEvent(QDragMoveEvent* event) {
         QPlainTextEdit::dragMoveEvent(event);
 }
 
+void SourceEditor::insertFromMimeData(const QMimeData* source) {
+    // Qt 6.4 crashes on data with no text in it, which is what a paste of an
+    // empty X clipboard, or of a copied image, brings.
+    if (source && canInsertFromMimeData(source)) QPlainTextEdit::insertFromMimeData(source);
+}
+
 void SourceEditor::dropEvent(QDropEvent* event) {
     const QString path = DroppedSourceFile(event->mimeData());
     if (path.isEmpty()) {

@@ -118,6 +118,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
 
 private:
     void applyColours();
