@@ -169,25 +169,16 @@ Access decode(const avr_t* avr, std::uint32_t pc)
         a.preDecrement = pre;
         return a;
     }
-    // IN r,A: 1011 0AAr rrrr AAAA; SBIC/SBIS A,b: 1001 10x1 AAAA Abbb (reads, for a board's inputs).
-    if ((w & 0xF800) == 0xB000) {
-        a.kind = Access::Load;
+    // IN/OUT: 1011 sAAr rrrr AAAA (s set: OUT, a store); CBI/SBIC/SBI/SBIS:
+    // 1001 10xr AAAA Abbb (r set: SBIC or SBIS, a read). The reads tell a
+    // board which inputs the program looks at.
+    if ((w & 0xF000) == 0xB000) {
+        a.kind = (w & 0x0800) ? Access::Store : Access::Load;
         a.address = ((((w >> 5) & 0x30) | (w & 0x0F))) + IoToData;
         return a;
     }
-    if ((w & 0xFD00) == 0x9900) {
-        a.kind = Access::Load;
-        a.address = ((w >> 3) & 0x1F) + IoToData;
-        return a;
-    }
-    // OUT A,r: 1011 1AAr rrrr AAAA; SBI/CBI A,b: 1001 10x0 AAAA Abbb.
-    if ((w & 0xF800) == 0xB800) {
-        a.kind = Access::Store;
-        a.address = ((((w >> 5) & 0x30) | (w & 0x0F))) + IoToData;
-        return a;
-    }
-    if ((w & 0xFD00) == 0x9800) {
-        a.kind = Access::Store;
+    if ((w & 0xFC00) == 0x9800) {
+        a.kind = (w & 0x0100) ? Access::Load : Access::Store;
         a.address = ((w >> 3) & 0x1F) + IoToData;
         return a;
     }
