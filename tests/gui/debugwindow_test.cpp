@@ -374,7 +374,7 @@ void DebugWindowTest::screenshot()
                                  ": pressed? ( -- flag ) &PIND C@ #PD2 AND 0= ;\n"
                                  ": lamp ( flag -- ) IF #PB5 ELSE 0 THEN &PORTB C! ;\n"
                                  ": count passes C@ 1+ passes C! ;\n"
-                                 ": main #PB5 &DDRB C! #PD2 &PORTD C!\n"
+                                 ": main 'H EMIT 'i EMIT CR #PB5 &DDRB C! #PD2 &PORTD C!\n"
                                  "  BEGIN\n"
                                  "    pressed? lamp\n"
                                  "    count\n"
