@@ -50,7 +50,7 @@ struct StopReasonText {
     const char* label; // what the pane calls it
 };
 constexpr StopReasonText StopReasons[] = {
-    {StopKind::Entry, QT_TRANSLATE_NOOP("DebugPane", "At main")},
+    {StopKind::Entry, QT_TRANSLATE_NOOP("DebugPane", "At the start")},
     {StopKind::Breakpoint, QT_TRANSLATE_NOOP("DebugPane", "Breakpoint")},
     {StopKind::Step, QT_TRANSLATE_NOOP("DebugPane", "Step")},
     {StopKind::Pause, QT_TRANSLATE_NOOP("DebugPane", "Paused")},

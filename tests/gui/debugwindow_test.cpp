@@ -357,7 +357,7 @@ void DebugWindowTest::keysDoNotClash()
     check();
     w.key(Qt::Key_F11); // from no session: to main's first word
     QTRY_VERIFY_WITH_TIMEOUT(w.stoppedAt(6), Wait);
-    QCOMPARE(w.pane().status()->text(), QString("At main: main, line 6"));
+    QCOMPARE(w.pane().status()->text(), QString("At the start: main, line 6"));
     check();
     w.key(Qt::Key_F2, Qt::ControlModifier);
 }

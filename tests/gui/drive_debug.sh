@@ -41,27 +41,29 @@ copy_pane() {
   xdotool key ctrl+End Return ctrl+v ctrl+s
   sleep 0.5
 }
-chain() { copy_pane 41 80; }
+# Copies the pane at (x%, y%) until what it shows matches the pattern (the
+# program may take a while to build and stop), or fails with the message.
+expect_pane() {
+  for _ in $(seq 10); do
+    copy_pane "$1" "$2"
+    grep -qP "$3" "$src" && return
+    sleep 1
+  done
+  fail "$4"
+}
+chain() { expect_pane 41 80 "$@"; }
 line7() { click 25 25; xdotool key ctrl+Home Down Down Down Down Down Down; }
 
 line7
 xdotool key ctrl+F8 shift+F9
-sleep 4
-chain
-grep -q '^ *main  (line 7)$' "$src" || fail "Shift+F9 did not stop at the breakpoint on line 7"
+chain '^ *main  \(line 7\)$' "Shift+F9 did not stop at the breakpoint on line 7"
 xdotool key F11
-sleep 1
-chain
-grep -q '^ *bump  (line 3)$' "$src" || fail "F11 did not step into bump"
+chain '^ *bump  \(line 3\)$' "F11 did not step into bump"
 xdotool key shift+F11
-sleep 1
-chain
-grep -q '^ *main  (line 8)$' "$src" || fail "Shift+F11 did not step out to line 8"
+chain '^ *main  \(line 8\)$' "Shift+F11 did not step out to line 8"
 line7
 xdotool key ctrl+F8 shift+F9
-sleep 2
-copy_pane 20 85 # the variables that the program left
-grep -qP '^ *count\t3$' "$src" || fail "Shift+F9 did not run on to the end with count 3"
+expect_pane 20 85 '^ *count\t3$' "Shift+F9 did not run on to the end with count 3" # the variables left
 
 quit_window
 INNER
