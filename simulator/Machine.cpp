@@ -1,6 +1,8 @@
 #include "Machine.h"
+#include "Board.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cstdarg>
@@ -46,6 +48,7 @@ constexpr std::uint64_t BitsPerUartByte = 10;
 constexpr std::uint64_t UartRetryCycles = 1000;
 // Ports simavr may have, A to L; a core answers for the ones its chip has.
 constexpr std::string_view PortLetters = "ABCDEFGHJKL";
+constexpr std::size_t MaxPorts = PortLetters.size();
 constexpr int PinsPerPort = 8;
 // Names for flash that belongs to no word.
 constexpr const char* StartupName = "(start-up)";
@@ -164,14 +167,16 @@ Access decode(const avr_t* avr, std::uint32_t pc)
         a.preDecrement = pre;
         return a;
     }
-    // OUT A,r: 1011 1AAr rrrr AAAA; SBI/CBI A,b: 1001 10x0 AAAA Abbb.
-    if ((w & 0xF800) == 0xB800) {
-        a.kind = Access::Store;
+    // IN/OUT: 1011 sAAr rrrr AAAA (s set: OUT, a store); CBI/SBIC/SBI/SBIS:
+    // 1001 10xr AAAA Abbb (r set: SBIC or SBIS, a read). The reads tell a
+    // board which inputs the program looks at.
+    if ((w & 0xF000) == 0xB000) {
+        a.kind = (w & 0x0800) ? Access::Store : Access::Load;
         a.address = ((((w >> 5) & 0x30) | (w & 0x0F))) + IoToData;
         return a;
     }
-    if ((w & 0xFD00) == 0x9800) {
-        a.kind = Access::Store;
+    if ((w & 0xFC00) == 0x9800) {
+        a.kind = (w & 0x0100) ? Access::Load : Access::Store;
         a.address = ((w >> 3) & 0x1F) + IoToData;
         return a;
     }
@@ -203,10 +208,25 @@ void Logger(avr_t* avr, int level, const char* format, va_list ap);
 
 // simavr's chip and everything watched on it.
 struct Machine::Chip {
+    // A port as a board on another thread sees it: written on the run's
+    // thread, read on the board's.
+    struct LivePort {
+        char letter = 0;                         // the port letter
+        std::uint32_t ddr = 0, port = 0;         // data addresses of its DDR and PORT registers; 0 when unknown
+        std::atomic<std::uint8_t> levels{0};     // the pins' levels, a bit each, as they change
+        std::atomic<std::uint8_t> directions{0}; // DDR as last published
+        std::atomic<std::uint8_t> everOut{0};    // every DDR bit seen set so far
+        std::atomic<std::uint8_t> portBits{0};   // PORT as last published (pull-ups on the inputs)
+        std::atomic<bool> read{false};           // the program has read the port's PIN register
+        std::uint8_t externalMask = 0;           // the inputs driven from outside (run's thread only)
+        std::uint8_t externalLevels = 0;         // the levels they are driven to
+    };
     struct PinWatch {
         Chip* chip = nullptr;   // the chip the pin belongs to
         std::size_t trace = 0;  // index into traces
         int level = 0;          // the last level seen
+        LivePort* live = nullptr; // its port, for a board
+        std::uint8_t mask = 0;  // its bit in the port
     };
     std::unique_ptr<avr_t, AvrDeleter> avr; // the chip
     bool invalidOpcode = false;           // simavr met an opcode it does not know
@@ -214,6 +234,8 @@ struct Machine::Chip {
     std::vector<PinTrace> traces;         // every pin watched, in port and pin order
     std::vector<PinWatch> watches;        // one per trace
     std::vector<avr_irq_t*> pinIrqs;      // one per trace, to drive the pin from outside
+    std::array<LivePort, MaxPorts> live;  // the ports as a board sees them; the first livePorts are the chip's
+    std::size_t livePorts = 0;
     std::size_t changesKept = 0;          // pin changes kept over all traces
     std::string uartOut;                  // what UART0 sent
     // Pin levels and voltages to drive, by cycle, and the next one due.
@@ -247,8 +269,22 @@ struct Machine::Chip {
     {
         const std::string name = std::string("P") + p.port + char('0' + p.bit);
         for (std::size_t i = 0; i < traces.size(); ++i)
-            if (traces[i].name == name)
+            if (traces[i].name == name) {
+                // The level holds the input from now on: simavr puts it back
+                // after each write of the port, which would otherwise drive
+                // the pin with the pull-up's level (an external source wins
+                // over a pull-up; an output pin is still the chip's).
+                LivePort& port = live[i / PinsPerPort];
+                const auto mask = std::uint8_t(1u << (i % PinsPerPort));
+                port.externalMask |= mask;
+                port.externalLevels = std::uint8_t(p.level ? port.externalLevels | mask : port.externalLevels & ~mask);
+                avr_ioport_external_t external{};
+                external.name = std::uint8_t(port.letter);
+                external.mask = port.externalMask;
+                external.value = port.externalLevels;
+                avr_ioctl(avr.get(), AVR_IOCTL_IOPORT_SET_EXTERNAL(port.letter), &external);
                 avr_raise_irq(pinIrqs[i], std::uint32_t(p.level));
+            }
     }
     void driveAdc(int channel, double volts)
     {
@@ -286,6 +322,10 @@ void PinChanged(avr_irq_t*, std::uint32_t value, void* param)
     if (level == w.level)
         return;
     w.level = level;
+    if (level)
+        w.live->levels.fetch_or(w.mask, std::memory_order_relaxed);
+    else
+        w.live->levels.fetch_and(std::uint8_t(~w.mask), std::memory_order_relaxed);
     PinTrace& t = w.chip->traces[w.trace];
     ++t.count;
     if (w.chip->changesKept < MaxPinChangesKept) {
@@ -509,12 +549,20 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     active_.assign(names, 0);
     traps_.assign(used.size(), 0);
     ioTouched_.assign(device.sramStart, false);
+    pinRegisterPort_.assign(device.sramStart, 0);
 
     // Watch every pin of every port the chip has.
     for (const char port : PortLetters) {
         avr_irq_t* first = avr_io_getirq(avr, AVR_IOCTL_IOPORT_GETIRQ(port), IOPORT_IRQ_PIN0);
         if (!first)
             continue;
+        Chip::LivePort& live = chip.live[chip.livePorts];
+        live.letter = port;
+        live.ddr = chip.dataAddress(("DDR" + std::string(1, port)).c_str());
+        live.port = chip.dataAddress(("PORT" + std::string(1, port)).c_str());
+        if (const std::uint32_t pin = chip.dataAddress(("PIN" + std::string(1, port)).c_str()); pin && pin < device.sramStart)
+            pinRegisterPort_[pin] = std::uint8_t(chip.livePorts + 1);
+        ++chip.livePorts;
         for (int b = 0; b < PinsPerPort; ++b) {
             chip.traces.push_back(PinTrace{std::string("P") + port + char('0' + b), {}, 0, false});
             chip.pinIrqs.push_back(first + b);
@@ -522,10 +570,20 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     }
     chip.watches.resize(chip.traces.size());
     for (std::size_t i = 0; i < chip.traces.size(); ++i) {
-        chip.watches[i] = Chip::PinWatch{&chip, i, 0};
+        chip.watches[i] = Chip::PinWatch{&chip, i, 0, &chip.live[i / PinsPerPort], std::uint8_t(1u << (i % PinsPerPort))};
         avr_irq_register_notify(chip.pinIrqs[i], PinChanged, &chip.watches[i]);
     }
     chip.adcInputs = avr_io_getirq(avr, AVR_IOCTL_ADC_GETIRQ, ADC_IRQ_ADC0);
+    // The single-ended inputs in the core's multiplexer table; simavr keeps
+    // a voltage for the first eight only.
+    for (avr_io_t* io = avr->io_port; io; io = io->next)
+        if (io->kind && std::strcmp(io->kind, "adc") == 0) {
+            const auto* adc = reinterpret_cast<const avr_adc_t*>(io);
+            for (const avr_adc_mux_t& m : adc->muxmode)
+                if (m.kind == ADC_MUX_SINGLE)
+                    adcChannels_ = std::max(adcChannels_, int(m.src) + 1);
+            adcChannels_ = std::min(adcChannels_, int(std::size(adc->adc_values)));
+        }
 
     // UART0: catch what it sends, keep simavr from printing it and from
     // pausing a program that polls it, feed it input.
@@ -610,9 +668,17 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     start_ = avr->cycle;
     nextPoll_ = start_ + std::min(PollCycles, limit_);
     spNow_ = std::uint32_t(avr->data[DataSPL] | (avr->data[DataSPH] << 8));
+    if (options_.board)
+        options_.board->attach(this);
 }
 
-Machine::~Machine() = default;
+Machine::~Machine()
+{
+    if (options_.board && error_.empty()) {
+        publishBoard();
+        options_.board->detach(this);
+    }
+}
 
 std::uint32_t Machine::pc() const { return chip_->avr ? chip_->avr->pc : 0; }
 std::uint64_t Machine::cycles() const { return chip_->avr ? chip_->avr->cycle - start_ : 0; }
@@ -776,6 +842,9 @@ bool Machine::checkAccess(std::uint32_t pc)
             fault(FaultKind::DataStackUnderflow, pc);
             return false;
         }
+        if (a.address < pinRegisterPort_.size())
+            if (const std::uint8_t port = pinRegisterPort_[a.address])
+                chip_->live[port - 1u].read.store(true, std::memory_order_relaxed);
         return true;
     }
     const std::uint32_t sramStart = std::uint32_t(ioTouched_.size());
@@ -895,6 +964,7 @@ bool Machine::poll()
         ended_ = true;
         return false;
     }
+    publishBoard();
     if (options_.progress)
         options_.progress(double(now - start_) / double(limit_), now - start_);
     if (realTime_.load(std::memory_order_relaxed)) {
@@ -935,6 +1005,11 @@ Machine::Outcome Machine::run(const std::function<bool()>& atTrap)
 {
     if (ended_ || !error_.empty())
         return Outcome::Ended;
+    // However the run returns, a board sees where the chip stands.
+    struct Publish {
+        Machine* machine; // the machine to publish
+        ~Publish() { machine->publishBoard(); }
+    } publish{this};
     avr_t* avr = chip_->avr.get();
     const std::uint8_t* traps = traps_.data();
     const std::uint32_t trapWords = std::uint32_t(traps_.size());
@@ -995,6 +1070,49 @@ std::vector<std::uint32_t> Machine::loopCells() const
 }
 
 const std::string& Machine::uartOutput() const { return chip_->uartOut; }
+
+void Machine::publishBoard()
+{
+    const std::uint8_t* d = chip_->avr->data;
+    for (std::size_t i = 0; i < chip_->livePorts; ++i) {
+        Chip::LivePort& p = chip_->live[i];
+        const std::uint8_t ddr = p.ddr ? d[p.ddr] : 0;
+        p.directions.store(ddr, std::memory_order_relaxed);
+        p.everOut.fetch_or(ddr, std::memory_order_relaxed);
+        p.portBits.store(p.port ? d[p.port] : 0, std::memory_order_relaxed);
+    }
+    if (!options_.board)
+        return;
+    const std::string& out = chip_->uartOut;
+    std::lock_guard lock(uartMutex_);
+    if (uartShared_.size() < out.size())
+        uartShared_.append(out, uartShared_.size());
+}
+
+std::vector<PinState> Machine::pinStates() const
+{
+    std::vector<PinState> pins;
+    for (std::size_t i = 0; i < chip_->livePorts; ++i) {
+        const Chip::LivePort& p = chip_->live[i];
+        const std::uint8_t levels = p.levels.load(std::memory_order_relaxed);
+        const std::uint8_t directions = p.directions.load(std::memory_order_relaxed);
+        const std::uint8_t everOut = p.everOut.load(std::memory_order_relaxed);
+        const std::uint8_t portBits = p.portBits.load(std::memory_order_relaxed);
+        const bool read = p.read.load(std::memory_order_relaxed);
+        for (int b = 0; b < PinsPerPort; ++b) {
+            const auto bit = [b](std::uint8_t v) { return ((v >> b) & 1) != 0; };
+            pins.push_back(PinState{p.letter, b, bit(levels), bit(directions), bit(everOut),
+                                    bit(portBits) && !bit(directions), read});
+        }
+    }
+    return pins;
+}
+
+std::string Machine::uartSince(std::size_t from) const
+{
+    std::lock_guard lock(uartMutex_);
+    return from < uartShared_.size() ? uartShared_.substr(from) : std::string();
+}
 
 std::vector<std::uint32_t> Machine::touchedIo() const
 {

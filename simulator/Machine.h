@@ -49,6 +49,17 @@ struct StrayStore {
 
 struct MachineWords;
 
+// A pin as a board shows it, read from any thread while the program runs.
+struct PinState {
+    char port = 'B';         // the port letter
+    int bit = 0;             // the pin within the port, 0 to 7
+    bool level = false;      // the level on the pin now
+    bool output = false;     // its direction bit is set: the chip drives it
+    bool everOutput = false; // the program made it an output at some time in the run
+    bool pullUp = false;     // an input with its pull-up on (its PORT bit set)
+    bool portRead = false;   // the program has read its port's PIN register
+};
+
 class Machine {
 public:
     struct Chip; // simavr's chip and the watches on it (defined where it is used)
@@ -86,6 +97,17 @@ public:
     void drivePin(char port, int bit, int level);
     void driveAdc(int channel, double volts);
     void sendUart(const std::string& bytes);
+
+    // --- For a board on another thread, while the program runs ---
+    // Every pin of every port, by port and pin. Levels follow each change;
+    // directions, pull-ups and reads are as of the run's last look, every
+    // few milliseconds of simulated time and whenever run() returns.
+    std::vector<PinState> pinStates() const;
+    // The single-ended ADC inputs the chip has (ADC0 up); fixed once loaded.
+    int adcChannels() const { return adcChannels_; }
+    // What the program has sent on UART0 from byte `from` on, as far as
+    // the run's last look has published it (only with a board in the options).
+    std::string uartSince(std::size_t from) const;
 
     // --- What the chip holds now ---
     std::uint32_t pc() const;           // byte address of the next instruction
@@ -148,6 +170,8 @@ private:
     void fault(FaultKind kind, std::uint32_t pc);
     void applyInputs();
     bool poll();
+    // Publishes the ports' directions and pull-ups, and the UART output, for pinStates() and uartSince().
+    void publishBoard();
 
     const BuildResult& program_;     // the program and its words
     RunOptions options_;             // limits, clock and stimulus
@@ -192,6 +216,10 @@ private:
     };
     std::vector<Input> inputs_;      // pending inputs from outside
     std::atomic<bool> inputsPending_{false};
+    int adcChannels_ = 0;            // single-ended ADC inputs of the chip
+    std::vector<std::uint8_t> pinRegisterPort_; // per data address below SRAM: 1 + the port whose PIN register it is, else 0
+    mutable std::mutex uartMutex_;   // guards uartShared_
+    std::string uartShared_;         // UART0 output as published for a board
 };
 
 } // namespace mirtolan

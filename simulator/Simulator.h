@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,8 @@
 #include "Build.h"
 
 namespace mirtolan {
+
+class BoardLink;
 
 // Without a limit given, a run stops after this much simulated time: long
 // enough for a start-up and a few blinks, short enough to answer at once.
@@ -62,6 +65,7 @@ struct RunOptions {
     // Told now and then how far the run has come (0 to 1 of the limit) and the cycles so far.
     std::function<void(double fraction, std::uint64_t cycles)> progress;
     const std::atomic<bool>* stop = nullptr; // set from another thread to end the run early
+    std::shared_ptr<BoardLink> board; // watches and drives the chip from another thread while it runs; may be null
 };
 
 // Why a run ended.

@@ -29,6 +29,7 @@
 #include "RunPane.h"
 #include "RunWindow.h"
 #include "SourceEditor.h"
+#include "WindowEnvironment.h"
 
 using namespace mirtolan;
 
@@ -397,21 +398,9 @@ void RunPaneTest::runInTheWindow()
 {
     // A window whose run-time is the build tree's, and whose boxes answer themselves.
     QTemporaryDir root;
-    QDir(root.path()).mkpath("bin");
     QDir(root.path()).mkpath("share");
     QVERIFY(QFile::link(MIRTOLAN_SHARE_DIR, root.path() + "/share/mirtolan"));
-    FormEnvironment env;
-    QStringList boxes;
-    env.message = [&boxes](QWidget*, FormEnvironment::Box, const QString& text, QMessageBox::StandardButtons) {
-        boxes << text;
-        return QMessageBox::No;
-    };
-    env.openFileName = env.saveFileName = [](QWidget*, const QString&, const QString&) { return QString(); };
-    env.exeDir = root.path() + "/bin";
-    env.exeName = "mirtolan";
-    env.xdgConfigHome = root.path() + "/xdg";
-    env.home = root.path() + "/home";
-    TForm1 form(env);
+    TForm1 form(TestWindowEnvironment(root.path()));
     const RunInWindow run = InstallRun(form, MIRTOLAN_SHARE_DIR);
     form.show();
 
