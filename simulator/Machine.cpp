@@ -625,8 +625,13 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
             avr_cycle_timer_register(avr, chip.events[chip.nextEvent].first, DriveEvents, &chip);
     }
     for (const AdcStimulus& a : options_.adc) {
-        if (!chip.adcInputs) {
+        if (!chip.adcInputs || adcChannels_ == 0) {
             error_ = "the " + std::string(device.title) + " has no ADC";
+            return;
+        }
+        if (a.channel >= adcChannels_) {
+            error_ = "the simulated " + std::string(device.title) + " has the ADC inputs ADC0 to ADC" +
+                     std::to_string(adcChannels_ - 1) + ", not ADC" + std::to_string(a.channel);
             return;
         }
         chip.adcEvents.emplace_back(cyclesAt(a.seconds, options_.clockHz), a);

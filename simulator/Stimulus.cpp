@@ -69,7 +69,7 @@ std::optional<AdcStimulus> ParseAdcStimulus(std::string_view text, std::string& 
     };
     constexpr std::string_view Prefix = "ADC";
     // The channels the simulated ADCs have (ADC0 to ADC15) and the 5 V they measure against.
-    constexpr int MaxChannel = 15;
+    constexpr int MaxChannel = 15; // the devices' multiplexers; the simulator checks its own chip
     constexpr double ReferenceVolts = 5.0;
     const std::size_t eq = text.find('='), at = text.find('@');
     if (text.size() < Prefix.size() || eq == std::string_view::npos || at == std::string_view::npos || at < eq)

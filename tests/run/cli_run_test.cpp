@@ -51,6 +51,11 @@ const Case Cases[] = {
      "--pin PD2=1@0ms --pin PD2=0@1ms", 0, {"Stopped: halted", "PB1 1 change: 1@1.00", "PD2 2 changes: 1@0 us 0@1"},
      {}},
     {"vcd", ": main\n$ sbi DDRB,3\n$ sbi PORTB,3\n$ cbi PORTB,3\n;\n", "--vcd run.vcd", 0, {"PB3 2 changes"}, {}},
+    // A conversion of ADC0 against the 5 V reference: 1.25 V reads 255 of 1023.
+    {"adc", ": main 64 &ADMUX C! 199 &ADCSRA C! BEGIN &ADCSRA C@ 64 AND 0= UNTIL &ADCL C@ &ADCH C@ ;\n",
+     "--adc ADC0=1.25@0ms", 0, {"Data stack (bottom first): 255 0\n"}, {}},
+    {"bad-adc-channel", ": main ;\n", "--adc ADC8=1@0ms", 2, {}, {"has the ADC inputs ADC0 to ADC"}},
+    {"bad-adc-volts", ": main ;\n", "--adc ADC0=6@0ms", 2, {}, {"bad ADC input 'ADC0=6@0ms'"}},
     {"bad-pin", ": main ;\n", "--pin PD9=0@1ms", 2, {}, {"bad pin stimulus 'PD9=0@1ms'"}},
     {"bad-time", ": main ;\n", "--time 3", 2, {}, {"bad time '3'"}},
     {"no-build", ": main frob ;\n", "", 1, {}, {"prog.4th:1: error: 'frob' is not defined"}},
