@@ -200,20 +200,7 @@ std::optional<std::int64_t> doubleValue(std::string_view text, bool decimal)
         return *v;
     if (!decimal)
         return std::nullopt;
-    bool negative = false;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-        negative = text[0] == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty())
-        return std::nullopt;
-    std::int64_t value = 0;
-    for (const char ch : text) {
-        if (ch < '0' || ch > '9' || value >= WidestDoubleDigits)
-            return std::nullopt;
-        value = value * 10 + (ch - '0');
-    }
-    return negative ? -value : value;
+    return ParseDecimal(text, WidestDoubleDigits, -WidestDoubleDigits);
 }
 
 // 1000. and -5. : a double in the cells' layout. The byte cells hold a
