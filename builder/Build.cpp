@@ -428,6 +428,7 @@ BuildResult BuildHex(const BuildOptions& o)
     if (failed)
         reach = measureBranches(c.Listing, messages, ctx.listingFile, sourceDir, headerDir, o.cancel);
     append(r.diagnostics, DiagnoseAssembler(ctx, messages, reach));
+    r.callsBeyondReach = failed && CallsBeyondReach(ctx, messages);
     if (failed) {
         if (!hasError(r.diagnostics))
             r.diagnostics.push_back({Severity::Error, o.sourceFile, 0, 0, "",

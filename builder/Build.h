@@ -100,6 +100,7 @@ struct BuildResult {
     std::vector<ProgramVariable> variables; // the program's variables, in order of definition
     std::vector<CodeSpot> spots;           // where each word's code begins, in order of address
     std::uint32_t flashWords = 0;          // program size
+    bool callsBeyondReach = false;         // Problems: a call or a jump to a word lay beyond rcall's reach, which Zcall reaches
 };
 
 BuildResult BuildHex(const BuildOptions& options);

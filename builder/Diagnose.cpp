@@ -419,13 +419,24 @@ std::string branchText(const Place& p, const std::map<std::int64_t, std::int64_t
     return text + "; move part of the body into a word of its own";
 }
 
+// The words whose rjmp stays inside their definition: no Zcall lengthens it.
+constexpr std::string_view ControlJumps[] = {"ELSE", "AGAIN", "REPEAT", "ENDOF", "LEAVE", "?DO"};
+
+// The source word of an rcall or rjmp that is out of range, upper-cased,
+// and whether it is a control structure's jump.
+std::pair<std::string, bool> relativeWord(const Place& p)
+{
+    const std::string word = p.origin.kind == OriginKind::Word ? wordAt(p.ctx, p.origin) : std::string();
+    const std::string upper = FoldCase(word);
+    return {word, std::find(std::begin(ControlJumps), std::end(ControlJumps), upper) != std::end(ControlJumps)};
+}
+
 std::string relativeText(const Place& p)
 {
     const auto& ctx = p.ctx;
-    const std::string word = p.origin.kind == OriginKind::Word ? wordAt(ctx, p.origin) : std::string();
+    const auto [word, control] = relativeWord(p);
     const std::string upper = FoldCase(word);
-    static constexpr std::string_view ControlJumps[] = {"ELSE", "AGAIN", "REPEAT", "ENDOF", "LEAVE", "?DO"};
-    if (std::find(std::begin(ControlJumps), std::end(ControlJumps), upper) != std::end(ControlJumps))
+    if (control)
         return upper + " cannot reach its label: the definition's body is longer than rjmp reaches (2K words); move "
                        "part of it into words of their own";
     const std::string target = operandOf(p.text);
@@ -470,6 +481,20 @@ const AssemblerKind AssemblerKinds[] = {
 };
 
 } // namespace
+
+bool CallsBeyondReach(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages)
+{
+    for (const auto& m : messages) {
+        if (!m.error || m.text.find("Relative address out of range") == std::string::npos || m.file.empty() ||
+            !SameFile(m.file, ctx.listingFile) || m.line < 1 || std::size_t(m.line) > ctx.listing->size())
+            continue;
+        const std::size_t index = std::size_t(m.line - 1);
+        const Place p{ctx, m, index, (*ctx.listing)[index], ctx.map->listingLine(index)};
+        if (!relativeWord(p).second)
+            return true;
+    }
+    return false;
+}
 
 std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages,
                                           const std::map<std::int64_t, std::int64_t>& branchReach)

@@ -54,6 +54,9 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx);
 // line whose branch was out of range, its measured distance in words.
 std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages,
                                           const std::map<std::int64_t, std::int64_t>& branchReach);
+// Whether the assembler found a call of a word, or a jump to one, beyond
+// the reach of rcall and rjmp: a build with Zcall would reach it.
+bool CallsBeyondReach(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages);
 // After assembling: variables that run into the data stack, texts placed
 // beyond the flash that the text words read.
 std::vector<Diagnostic> CheckMemory(const DiagnosisContext& ctx, const std::map<std::string, std::uint32_t>& symbols,

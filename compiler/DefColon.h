@@ -41,6 +41,9 @@ std::string CurrentWord(const Compiler& c, std::uint32_t& column);
 // "0x", "0X" and hexadecimal digits. In HEX mode (`decimal` false) the text
 // is read as if prefixed with "$". Empty when the text is no number.
 std::optional<std::int32_t> ParseNumber(std::string_view text, bool decimal);
+// Decimal digits with an optional sign, from `lowest` to `highest`; empty
+// when the text is no such number.
+std::optional<std::int64_t> ParseDecimal(std::string_view text, std::int64_t highest, std::int64_t lowest);
 std::int32_t ConvertNumber(Compiler& c, const std::string& word);
 std::int32_t EvalNumber(Compiler& c, const std::string& word);
 // Reads the name after a defining word and writes its label line.

@@ -38,7 +38,7 @@ static std::optional<std::int32_t> parseHex(std::string_view digits)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-static std::optional<std::int32_t> parseDecimal(std::string_view text)
+std::optional<std::int64_t> ParseDecimal(std::string_view text, std::int64_t highest, std::int64_t lowest)
 {
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
@@ -47,8 +47,7 @@ static std::optional<std::int32_t> parseDecimal(std::string_view text)
     }
     if (text.empty())
         return std::nullopt;
-    // The magnitude may reach 2147483648 only for a negative number.
-    const std::int64_t limit = negative ? std::int64_t(1) << 31 : (std::int64_t(1) << 31) - 1;
+    const std::int64_t limit = negative ? -lowest : highest;
     std::int64_t value = 0;
     for (char ch : text) {
         if (ch < '0' || ch > '9')
@@ -57,7 +56,13 @@ static std::optional<std::int32_t> parseDecimal(std::string_view text)
         if (value > limit)
             return std::nullopt;
     }
-    return static_cast<std::int32_t>(negative ? -value : value);
+    return negative ? -value : value;
+}
+
+static std::optional<std::int32_t> parseDecimal(std::string_view text)
+{
+    const auto value = ParseDecimal(text, std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min());
+    return value ? std::optional<std::int32_t>(std::int32_t(*value)) : std::nullopt;
 }
 
 // Prefixes that introduce a hexadecimal number, longest first so "0x" wins over "0".

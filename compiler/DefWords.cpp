@@ -187,6 +187,22 @@ constexpr std::array<BodyWord, 10> BodyWords{{
     {"TO", compileTo},
 }};
 
+// A double of 16-bit cells reaches 4294967295, beyond the 32 signed bits
+// a decimal number takes elsewhere. Digits are read up to this magnitude,
+// past any double of two cells, so that the cells' range judges the value.
+constexpr std::int64_t WidestDoubleDigits = std::int64_t(1) << 40;
+
+// The value of a double literal's digits: a number as anywhere else, or a
+// wider decimal one.
+std::optional<std::int64_t> doubleValue(std::string_view text, bool decimal)
+{
+    if (const auto v = ParseNumber(text, decimal))
+        return *v;
+    if (!decimal)
+        return std::nullopt;
+    return ParseDecimal(text, WidestDoubleDigits, -WidestDoubleDigits);
+}
+
 // 1000. and -5. : a double in the cells' layout. The byte cells hold a
 // double as two cells, the high one pushed first; the 16-bit cells push
 // the low cell first, so that the high cell is on top.
@@ -194,7 +210,7 @@ bool compileDouble(Compiler& c, const std::string& word)
 {
     if (word.size() < 2 || word.back() != '.')
         return false;
-    const auto value = ParseNumber(std::string_view(word).substr(0, word.size() - 1), c.DecimalBase);
+    const auto value = doubleValue(std::string_view(word).substr(0, word.size() - 1), c.DecimalBase);
     if (!value)
         return false;
     std::uint32_t column = 0;

@@ -407,7 +407,21 @@ TestRun RunTests(const TestOptions& o)
     b.progress = o.progress;
     b.cancel = o.run.stop;
     BuildResult program = BuildHex(b);
+    // The tests make a program larger than the one they test. Where that
+    // takes calls beyond rcall's reach, the device's call and jmp reach
+    // them: the program is built again with Zcall, and a note says so. A
+    // program that fits keeps its rcalls, so its tests run the same code.
+    const bool longCalls = program.status == BuildResult::Problems && program.callsBeyondReach && !b.useZcall &&
+                           device.hasCallJmp;
+    if (longCalls) {
+        b.useZcall = true;
+        program = BuildHex(b);
+    }
+    run.longCalls = longCalls;
     run.diagnostics = program.diagnostics;
+    if (longCalls)
+        run.diagnostics.insert(run.diagnostics.begin(),
+                               {Severity::Note, b.sourceFile, 0, 0, "", std::string(LongCallsNote)});
     joined.placeDiagnostics(run.diagnostics, b.sourceFile);
     for (const std::string& m : program.compileMessages)
         run.compileMessages.push_back(joined.placeLines(m, b.sourceFile));

@@ -32,6 +32,9 @@ constexpr double DefaultTestSeconds = 1.0;
 constexpr const char* TesterFileName = "Tester.4th";
 // The names of test words begin with this, in any letter case.
 constexpr std::string_view TestWordPrefix = "test";
+// Told when the tests took the program's calls beyond rcall's reach.
+constexpr std::string_view LongCallsNote =
+    "with its tests the program is larger than rcall and rjmp reach (2K words): built with Zcall (call and jmp)";
 
 // One source of a test run.
 struct TestSource {
@@ -109,6 +112,7 @@ struct TestRun {
     int cellBits = 8;                  // the cell size the program was built for
     std::uint32_t clockHz = 0;         // the clock simulated
     std::string limit;                 // each test's time limit in words ("1 s")
+    bool longCalls = false;            // built again with Zcall: the tests took its calls beyond rcall's reach
 
     std::size_t count(Verdict v) const;
     bool allPassed() const { return status == Ran && count(Verdict::Passed) == tests.size(); }

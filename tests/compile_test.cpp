@@ -385,8 +385,9 @@ const Case Language[] = {
      cat({{"t:"}, push("3"), push("232"), push("255"), push("255"), {"\tret", "u:"}, push("0x0000"), push("0x0010"),
           {"\tret"}}),
      {}},
-    {"DoubleLiteralsLowCellFirstInWideCells", {": t 100000. ;"},
-     cat({{"t:"}, push16(0x86A0), push16(1), {"\tret"}}), {}, Wide},
+    {"DoubleLiteralsLowCellFirstInWideCells", {": t 100000. 4294967295. -2147483648. ;"},
+     cat({{"t:"}, push16(0x86A0), push16(1), push16(0xFFFF), push16(0xFFFF), push16(0), push16(0x8000), {"\tret"}}),
+     {}, Wide},
 };
 INSTANTIATE_TEST_SUITE_P(Language, CompileCase, ::testing::ValuesIn(Language),
                          [](const auto& info) { return std::string(info.param.name); });

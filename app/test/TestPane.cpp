@@ -124,6 +124,8 @@ void TestPane::end(const TestRun& run)
                 .arg(fromBytes(run.device))
                 .arg(run.cellBits)
                 .arg(fromBytes(run.limit));
+    if (run.longCalls)
+        text += tr("; built with Zcall: with its tests the program is larger than rcall reaches");
     summary_->setText(text);
 }
 

@@ -642,6 +642,40 @@ _RPrintWideOut:
 _RPopWidthDone:
 .endmacro
 
+; The unsigned double on top of the data stack divided by 10 in place, the
+; remainder in Ftmp1; r18 = the quotient's bytes or-ed together (0 when the
+; quotient is 0). The division runs from the high byte down: the high
+; cell's bytes at Y+1 and Y, then the low cell's at Y+3 and Y+2. Changes
+; Ftmp2, r0, r19 and Z.
+.macro	_RDiv10D
+	clr	Ftmp1		; the remainder
+	clr	r18
+	movw	ZL,YL
+	adiw	ZL,2		; past the high cell
+	ldi	r19,4		; bytes to go
+_RDiv10DByte:
+	ld	r0,-Z
+	ldi	Ftmp2,8
+_RDiv10DBit:
+	lsl	r0
+	rol	Ftmp1
+	cpi	Ftmp1,10
+	brlo	_RDiv10DNext
+	subi	Ftmp1,10
+	inc	r0
+_RDiv10DNext:
+	dec	Ftmp2
+	brne	_RDiv10DBit
+	st	Z,r0
+	or	r18,r0
+	cpi	r19,3		; the high cell done: on past the low cell
+	brne	_RDiv10DStep
+	adiw	ZL,4
+_RDiv10DStep:
+	dec	r19
+	brne	_RDiv10DByte
+.endmacro
+
 ; Copies from r1:r0 to r19:r18, both going up: Ftmp2 bytes, then 256 more
 ; for each count of the byte at Y+1, which it counts down. Changes Ftmp1, Z.
 .macro	_RCopyUp

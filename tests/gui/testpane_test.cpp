@@ -41,6 +41,7 @@ class TestPaneTest : public FormFixture {
 private slots:
     void testsInTheWindow();
     void stopEndsALongRun();
+    void summaryTellsOfZcall();
 };
 
 void TestPaneTest::testsInTheWindow()
@@ -139,6 +140,22 @@ void TestPaneTest::stopEndsALongRun()
         QCOMPARE(pane.results()->item(row, 1)->text(), QString("STOPPED"));
     QVERIFY(pane.summary()->text().startsWith("0 of 2 tests passed, 2 stopped"));
     QVERIFY(pane.stopButton()->isHidden() && !controller.busy());
+}
+
+// A run the tests took beyond rcall's reach says it was built with Zcall.
+void TestPaneTest::summaryTellsOfZcall()
+{
+    TestPane pane;
+    TestRun run;
+    run.status = TestRun::Ran;
+    run.tests.resize(1);
+    run.tests[0].verdict = Verdict::Passed;
+    pane.end(run);
+    QVERIFY(!pane.summary()->text().contains("Zcall"));
+    run.longCalls = true;
+    pane.end(run);
+    QVERIFY(pane.summary()->text().startsWith("1 of 1 tests passed ("));
+    QVERIFY(pane.summary()->text().endsWith("; built with Zcall: with its tests the program is larger than rcall reaches"));
 }
 
 QTEST_MAIN(TestPaneTest)

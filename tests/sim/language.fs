@@ -1,15 +1,16 @@
 \ Expected stacks of the cases of cases.txt for the words beyond the classic
 \ set, computed by gforth, a standard Forth, with its own wide cells masked to
-\ 8 bits (a double to its hi and lo bytes, as the byte cells hold it). Each
-\ line is "name: cells", bottom first; mirtolan_simtest --check-stacks-with
-\ compares them with the cases' ">>> stack" lines.
-: b. ( n -- ) 255 and . ;
-: hl. ( n -- ) 65535 and dup 8 rshift . 255 and . ;
+\ the cell size: 8 bits here (a double as its hi and lo bytes, as the byte
+\ cells hold it), 16 bits when language16.fs sets cell-bits before it
+\ includes this file (a double as its lo and hi cells). Each line is
+\ "name: cells", bottom first; mirtolan_simtest --check-stacks-with
+\ compares them with the cases' expected stacks in that cell size.
+[undefined] cell-bits [if] 8 constant cell-bits [then]
+1 cell-bits lshift 1- constant cell-mask
+: c. ( n -- ) cell-mask and . ;
 : case: ( "name" -- ) parse-name type ." : " ;
 \ Prints the top n cells, bottom first, and drops them.
-: .cells ( x1 .. xn n -- ) dup 0 ?do dup i - pick b. loop 0 ?do drop loop cr ;
-\ The same for n doubles, each as its hi and lo bytes.
-: .doubles ( d1 .. dn n -- ) dup 0 ?do dup i - 2* pick hl. loop 2* 0 ?do drop loop cr ;
+: .cells ( x1 .. xn n -- ) dup 0 ?do dup i - pick c. loop 0 ?do drop loop cr ;
 
 : counted ( n -- m ) 0 swap 0 ?do 1+ loop ;
 : qdo 0 counted 3 counted 10 5 ?do i loop 7 7 ?do 1 2 +loop ;
@@ -49,12 +50,28 @@ defer action  ' noop is action   \ an unset DEFER does nothing here
 : dx action ['] one is action action ['] two is action action ['] one execute 3 ['] dup execute ;
 case: defer-is-execute dx 5 .cells
 
+: first ( addr u -- c u ) >r c@ r> ;
+cell-bits 8 = [if]
+\ A double as its hi and lo bytes.
+: hl. ( n -- ) 65535 and dup 8 rshift c. c. ;
+: .doubles ( d1 .. dn n -- ) dup 0 ?do dup i - 2* pick hl. loop 2* 0 ?do drop loop cr ;
 : ten 1000. -2. 65535. 0. ;
 hex : sixteen 10. ; decimal
 case: double-literals ten sixteen 5 .doubles
 
-: first ( addr u -- c u ) >r c@ r> ;
 : pics 1234. <# #s #> first 99. <# # # # #> first -5. tuck dabs <# #s rot sign #> first
   0. <# 'x' hold #> first 0. <# #s #> first 65535. <# #s #> first ;
 case: pictured-output pics 12 .cells
+[else]
+: dd. ( d -- ) drop dup c. 16 rshift c. ;   \ a gforth double that fits one gforth cell, as lo hi
+case: double-literals 1000. dd. -2. dd. 65535. dd. 0. dd. hex 10. decimal dd. cr
+
+: signed ( d -- addr u ) tuck dabs <# #s rot sign #> ;
+: pics16 4294967295. <# #s #> first 100000. <# # # # #> first -123456. signed first
+  -2147483648. signed first 0. signed first 131071. <# #s #> first ;
+case: pictured-output-16 pics16 12 .cells
+
+\ ADDR+ adds as + does: an address is one cell
+case: addr-plus-16 506 200 + 255 1 + 65535 1 + 7 0 + 100 -1 + 5 .cells
+[then]
 bye

@@ -74,7 +74,7 @@ struct Case {
     std::string name;
     int line = 0;                 // where the case starts, for reports
     std::vector<std::string> source;
-    std::string sourceFile;       // compile this file instead of the lines
+    std::vector<std::string> sourceFiles; // compile these files, joined in order, instead of the lines
     std::vector<std::string> compilerArgs;
     std::vector<std::string> devices; // empty: every device
     std::vector<int> cellSizes;   // the cell sizes the case runs in; empty: both
@@ -162,7 +162,7 @@ bool parseBytes(const std::vector<std::string>& words, std::vector<int>& out)
 }
 
 // Directives: stack V..., vars V..., option ARG..., device NAME...,
-// cells 8|16, file PATH, group NAME, cycles N, ending slept|limit, watch
+// cells 8|16, file PATH... group NAME, cycles N, ending slept|limit, watch
 // HEXADDR|var[+K] MINCHANGES, elapsed N ms|us, uart TEXT, input TEXT, error
 // TEXT (the head of cases.txt says what each means). Stacks are read in
 // cells of `cellBits`.
@@ -197,8 +197,8 @@ bool ParseDirective(Case& c, const std::string& text, int cellBits)
         c.group = words[1];
         return true;
     }
-    if (key == "file" && words.size() == 2) {
-        c.sourceFile = words[1];
+    if (key == "file" && words.size() >= 2) {
+        c.sourceFiles.assign(words.begin() + 1, words.end());
         return true;
     }
     if (key == "cycles" && words.size() == 2 && parseInt(words[1], 10, v) && v > 0) {
@@ -492,12 +492,19 @@ std::string runCase(const Case& c, const Options& o)
         return "cannot create " + dir.string();
     const std::string base = (dir / "prog").string();
     std::string source = base + ".4th";
-    if (!c.sourceFile.empty()) {
-        source = (fs::path(o.sourceDir) / c.sourceFile).string();
+    if (c.sourceFiles.size() == 1) {
+        source = (fs::path(o.sourceDir) / c.sourceFiles.front()).string();
     } else {
-        std::ofstream out(source);
+        // The lines of the case, or its files one after another, as --test joins them.
+        std::ofstream out(source, std::ios::binary);
         for (const auto& l : c.source)
             out << l << "\n";
+        for (const auto& f : c.sourceFiles) {
+            std::ifstream in(fs::path(o.sourceDir) / f, std::ios::binary);
+            if (!in)
+                return "cannot read " + f;
+            out << in.rdbuf();
+        }
         if (!out)
             return "cannot write " + source;
     }
@@ -732,8 +739,8 @@ std::set<std::string> caseWords(const Case& c, const std::string& sourceDir)
     };
     for (const auto& l : c.source)
         addWords(l);
-    if (!c.sourceFile.empty()) {
-        std::ifstream src(fs::path(sourceDir) / c.sourceFile);
+    for (const auto& f : c.sourceFiles) {
+        std::ifstream src(fs::path(sourceDir) / f);
         for (std::string l; std::getline(src, l);)
             addWords(l);
     }

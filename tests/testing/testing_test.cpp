@@ -217,6 +217,33 @@ TEST(TestCli, Cases)
     }
 }
 
+// Tests that take their program beyond rcall's reach: where the device has
+// call and jmp the program is built again with Zcall, with a note; the
+// ATtiny85's rcall reaches its whole flash, so it keeps rcall.
+TEST(TestCli, TestsBeyondRcallReachBuildWithZcall)
+{
+    std::string source = ": first 1 ;\n";
+    constexpr int Tests = 150; // twenty-odd words each: past 2K words in all
+    for (int i = 0; i < Tests; ++i)
+        source += ": test-" + std::to_string(i) + " T{ first 10 20 30 40 50 60 2DROP 2DROP 2DROP -> 1 }T ;\n";
+    const std::string last = "ok " + std::to_string(Tests) + " - test-" + std::to_string(Tests - 1) + "\n";
+    const std::string note = "note: with its tests the program is larger than rcall and rjmp reach";
+    Outcome o = RunTool({{"long.4th", source.c_str()}}, "--device atmega328p --test");
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    ExpectAll(o.out, {"ok 1 - test-0\n", last}, "TAP");
+    ExpectAll(o.err, {"long.4th: " + note}, "standard error");
+
+    o = RunTool({{"long.4th", source.c_str()}}, "--device attiny85 --test");
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    ExpectAll(o.out, {last}, "TAP");
+    EXPECT_EQ(o.err.find(note), std::string::npos) << o.err;
+
+    // Asked for, Zcall needs no note.
+    o = RunTool({{"long.4th", source.c_str()}}, "--device atmega328p --zcall --test");
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(o.err.find(note), std::string::npos) << o.err;
+}
+
 // The example of the README, run as its first lines say.
 TEST(TestCli, ThermostatExamplePasses)
 {
