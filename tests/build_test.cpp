@@ -36,14 +36,14 @@ int lines(int n) { return (n + WordsPerLine - 1) / WordsPerLine; }
 
 struct Built {
     BuildResult result;
-    std::string dir;
+    TempDir tmp;          // the source's folder
+    std::string dir = tmp.path();
 };
 
 Built build(const std::string& source, const std::string& device = "atmega328p",
             std::optional<std::string> varStart = std::nullopt, bool zcall = false)
 {
     Built b;
-    b.dir = ScratchDir();
     WriteFile(b.dir + "/prog.4th", source);
     BuildOptions o;
     o.sourceFile = b.dir + "/prog.4th";
@@ -257,7 +257,8 @@ TEST(Build, ZcallReachesWhatRcallCannot)
 // that first used it.
 TEST(Build, ArchiveRoutineErrorsAreToldWhereTheWordWasFirstUsed)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/t.arch", ReadFile(ShareDir + "/Mirtolan.arch") +
                                    "$$ BEEP\n.error \"BEEP needs a speaker\"\n$\n");
     WriteFile(dir + "/prog.4th", ": main\n  1 DROP\n  BEEP BEEP ;\n");
@@ -298,7 +299,8 @@ TEST(Build, HexIsReplacedOnlyBySuccess)
 
 TEST(Build, HeaderBesideTheSourceIsPreferredAndAMissingOneNamesTheFolders)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/prog.4th", ": main ;\n");
     BuildOptions o;
     o.sourceFile = dir + "/prog.4th";
@@ -386,7 +388,8 @@ TEST_P(LineMapShapes, EveryLineLeadsBackToItsWord)
     c.Map = std::make_unique<LineMaps>();
     c.UseZcall = k.zcall;
     c.IncludeHeader = k.header;
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     c.SourceFileName = dir + "/prog.4th";
     ReadArchFile(c, ShareDir + "/Mirtolan.arch");
     CompileClick(c, source);

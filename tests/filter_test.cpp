@@ -162,7 +162,8 @@ TEST(TextFile, SplitsAtEveryLineEnd)
 
 TEST(TextFile, SafeWriteReplacesWholeOrNothing)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const std::string path = dir + "/out.asm";
     WriteLinesSafely(path, {"a", "\xe9"});
     EXPECT_EQ(ReadFile(path), "a\r\n\xe9\r\n");

@@ -52,13 +52,14 @@ std::vector<std::string> Entries(const std::string& dir)
     return names;
 }
 
-std::string project(const std::string& source = Source)
+TempDir project(const std::string& source = Source)
 {
-    const std::string dir = ScratchDir();
+    TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/Mirtolan.arch", Archive);
     WriteFile(dir + "/prog.4th", source);
     WriteFile(dir + "/prog.asm", "old listing");
-    return dir;
+    return tmp;
 }
 
 void ExpectFailedCleanly(const CliRun& r, const std::string& dir, const std::string& source, const char* what)
@@ -84,7 +85,8 @@ TEST(FileSafety, UnwritableTargetsFailAndTouchNothing)
         {"sysfs", "-o /sys/mirtolan-test.asm prog.4th"},
     };
     for (const auto& tc : cases) {
-        const std::string dir = project();
+        const TempDir tmp = project();
+        const std::string& dir = tmp.path();
         const CliRun r = mirtolanc(dir, tc.args);
         ExpectFailedCleanly(r, dir, Source, tc.name);
         EXPECT_EQ(ReadFile(dir + "/prog.asm"), "old listing") << tc.name;
@@ -93,7 +95,8 @@ TEST(FileSafety, UnwritableTargetsFailAndTouchNothing)
 
 TEST(FileSafety, DirectoryInThePlaceOfTheListing)
 {
-    const std::string dir = project();
+    const TempDir tmp = project();
+    const std::string& dir = tmp.path();
     fs::remove(dir + "/prog.asm");
     fs::create_directory(dir + "/prog.asm");
     WriteFile(dir + "/prog.asm/keep", "kept");
@@ -109,7 +112,8 @@ TEST(FileSafety, WriteThatRunsOutOfRoomKeepsTheOldListing)
     std::string big;
     for (int i = 0; i < 2000; ++i)
         big += ": w" + std::to_string(i) + " DUP DUP DUP ;\n";
-    const std::string dir = project(big);
+    const TempDir tmp = project(big);
+    const std::string& dir = tmp.path();
     const CliRun r = mirtolanc(dir, "prog.4th", "trap '' XFSZ; ulimit -f 8;");
     ExpectFailedCleanly(r, dir, big, "full");
     EXPECT_NE(r.err.find("prog.asm"), std::string::npos) << r.err;
@@ -143,7 +147,8 @@ private:
 
 TEST(FileSafety, SettingsFileThatCannotBeWrittenStaysAsItWas)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const std::string path = dir + "/mirtolan.INI";
     const std::string old = "[Compile]\r\nVarBeg=81\r\n";
     WriteFile(path, old);
@@ -166,7 +171,8 @@ TEST(FileSafety, SettingsFileThatCannotBeWrittenStaysAsItWas)
 
 TEST(FileSafety, ListingWrittenThroughTheLibraryKeepsTheOldOneOnFailure)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/prog.asm", "old listing");
     mirtolan::Compiler c;
     c.archive.assign(TestArchive(), "test.arch");
@@ -195,7 +201,8 @@ namespace {
 TEST(CliInput, CrOnlyAndMixedLineEnds)
 {
     for (const std::string source : {": a DUP ;\r: b a ;\r", ": a DUP ;\n\r\n: b a ;", "\r\r: a DUP ;\r\n\r\n\n: b a ;\n"}) {
-        const std::string dir = project(source);
+        const TempDir tmp = project(source);
+        const std::string& dir = tmp.path();
         const CliRun r = mirtolanc(dir, "--no-header prog.4th");
         EXPECT_EQ(r.status, 0) << r.err;
         const std::string asmText = ReadFile(dir + "/prog.asm");
@@ -217,7 +224,8 @@ TEST(CliInput, EmptyAndBinaryArchives)
         {"header name of a megabyte", "$$ " + std::string(1 << 20, 'n') + "\n\tnop\n"},
     };
     for (const auto& tc : cases) {
-        const std::string dir = project();
+        const TempDir tmp = project();
+        const std::string& dir = tmp.path();
         WriteFile(dir + "/Mirtolan.arch", tc.archive);
         const CliRun r = mirtolanc(dir, "prog.4th");
         // None of these archives has a closed _TestIfZero, so nothing is written.
@@ -230,7 +238,8 @@ TEST(CliInput, EmptyAndBinaryArchives)
 TEST(CliInput, BinarySourceIsCompiledAndReported)
 {
     const std::string source = Noise(1 << 20, 9);
-    const std::string dir = project(source);
+    const TempDir tmp = project(source);
+    const std::string& dir = tmp.path();
     const CliRun r = mirtolanc(dir, "prog.4th");
     EXPECT_EQ(r.status, 1) << r.err.substr(0, 200);
     EXPECT_NE(r.err.find("\nCompile Completed\n"), std::string::npos);
@@ -243,7 +252,8 @@ TEST(CliInput, BinarySourceIsCompiledAndReported)
 // refuses, and the bytes go through a buffer instead.
 TEST(FileSafety, ListingFromHeadAndScratchFile)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const std::string head = "; head\r\n", body = Noise(300000, 11);
     std::vector<std::string> scratchDirs{dir};
     if (fs::is_directory("/dev/shm"))

@@ -3,15 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "BuildForTest.h"
 #include "Devices.h"
+#include "TempDir.h"
+
+extern char** environ;
 
 namespace {
 
@@ -70,8 +79,8 @@ TEST_P(CliRun, Cases)
         SCOPED_TRACE(c.name);
         if (std::string(c.name) == "button" && !portD)
             continue;
-        const fs::path dir = fs::path(RUN_TEST_WORK_DIR) / "cli" / GetParam() / c.name;
-        fs::create_directories(dir);
+        const mirtolan::test::TempDir tmp;
+        const fs::path dir = tmp.path();
         std::ofstream(dir / "prog.4th") << c.source;
         const std::string cmd = "cd '" + dir.string() + "' && '" MIRTOLANC_PATH "' --device " + GetParam() +
                                 " --run " + c.args + " prog.4th >out.txt 2>err.txt";
@@ -85,9 +94,10 @@ TEST_P(CliRun, Cases)
         if (c.status == 1 || c.status == 2) {
             EXPECT_EQ(out, "");
         }
+        if (std::string(c.name) == "vcd") {
+            EXPECT_NE(ReadAll(dir / "run.vcd").find("$var wire 1 ! PB3 $end"), std::string::npos);
+        }
     }
-    const std::string vcd = ReadAll(fs::path(RUN_TEST_WORK_DIR) / "cli" / GetParam() / "vcd" / "run.vcd");
-    EXPECT_NE(vcd.find("$var wire 1 ! PB3 $end"), std::string::npos) << vcd;
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, CliRun, ::testing::ValuesIn(runtest::DevicesWithRuntime()),

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "BuildForTest.h"
+#include "TempDir.h"
 #include "RunCli.h"
 #include "Simulator.h"
 
@@ -392,7 +393,8 @@ TEST(Report, TextAndVcdOfARun)
                                  "main", "62.5%"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n---\n" << text;
 
-    const std::string vcd = testing::TempDir() + "/run.vcd";
+    const mirtolan::test::TempDir tmp;
+    const std::string vcd = tmp / "run.vcd";
     std::string error;
     ASSERT_TRUE(WriteVcd(r, vcd, error)) << error;
     std::stringstream in;
@@ -448,7 +450,8 @@ TEST(RunCli, ReportExitStatusAndFaultLine)
     const Device& d = *FindDevice("atmega328p");
     RunCliOptions o;
     o.json = true;
-    o.vcd = testing::TempDir() + "/cli.vcd";
+    const mirtolan::test::TempDir tmp;
+    o.vcd = tmp / "cli.vcd";
     std::ostringstream out, err;
     EXPECT_EQ(RunAndReport(runtest::BuildForTest("cli-ok", ": main 1\n$ sbi DDRB,5\n$ sbi PORTB,5\n;\n", d), "ok.4th", o,
                            out, err),

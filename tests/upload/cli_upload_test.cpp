@@ -39,7 +39,8 @@ bool Has(const std::string& text, const std::string& piece) { return text.find(p
 
 TEST(CliUpload, UploadsToTheSimulatedUno)
 {
-    const std::string dir = FreshDir("cli-upload");
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     std::string error;
     auto uno = SimulatedUno::Start(dir + "/uno", error);
     ASSERT_TRUE(uno) << error;
@@ -66,7 +67,8 @@ TEST(CliUpload, UploadsToTheSimulatedUno)
 
 TEST(CliUpload, ExitStatusesAndMessages)
 {
-    const std::string dir = FreshDir("cli-failures");
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     std::ofstream(dir + "/result.4th") << ResultProgram;
     std::ofstream(dir + "/bad.4th") << ": main frobnicate ;\n";
     // avra alone on PATH: the build works, avrdude is not there.

@@ -158,7 +158,8 @@ TEST(Progress, TerminalBarsRedrawnWithCarriageReturn)
 
 TEST(Ports, AcmBeforeUsbInNumberOrder)
 {
-    const std::string dir = FreshDir("ports");
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     for (const char* name : {"ttyUSB0", "ttyACM10", "ttyACM2", "ttyS0", "ttyACMx", "ttyACM", "ttyUSB1"})
         std::ofstream(dir + "/" + name);
     const std::vector<std::string> expected{dir + "/ttyACM2", dir + "/ttyACM10", dir + "/ttyUSB0", dir + "/ttyUSB1"};
@@ -192,7 +193,7 @@ class SimulatedUpload : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = tmp.path();
         std::string error;
         uno = SimulatedUno::Start(dir + "/uno", error);
         ASSERT_TRUE(uno) << error;
@@ -217,7 +218,8 @@ protected:
         }
         return false;
     }
-    std::string dir;
+    TempDir tmp;      // the test's files, the board's port link among them
+    std::string dir;  // its path
     std::unique_ptr<SimulatedUno> uno;
 };
 
@@ -270,14 +272,16 @@ TEST_F(SimulatedUpload, FindsTheBoardPort)
 {
     UploadOptions o = options(TinyHex(dir));
     o.port.clear();
-    o.portsDir = FreshDir("no-ports");
+    const TempDir noPorts;
+    o.portsDir = noPorts.path();
     UploadResult r = Upload(o);
     EXPECT_EQ(r.outcome, UploadOutcome::NoPort);
     EXPECT_TRUE(r.port.empty());
     EXPECT_TRUE(r.log.empty()); // avrdude was not run
 
     // The board as the first ACM port, with a USB adapter beside it.
-    o.portsDir = FreshDir("ports-present");
+    const TempDir ports;
+    o.portsDir = ports.path();
     ASSERT_EQ(symlink(uno->port().c_str(), (o.portsDir + "/ttyACM0").c_str()), 0);
     std::ofstream(o.portsDir + "/ttyUSB0");
     r = Upload(o);
@@ -311,7 +315,8 @@ TEST_F(SimulatedUpload, StopEndsAvrdudeAtOnce)
 
 TEST(Failures, EachGivesItsOutcome)
 {
-    const std::string dir = FreshDir("failures");
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     UploadOptions o;
     o.hexFile = dir + "/missing.hex";
     o.timeLimit = 10s;
