@@ -35,10 +35,8 @@ constexpr std::array<std::string_view, 122> Mnemonics{{
     "SER", "SES", "SET", "SEV", "SEZ", "SLEEP", "SPM", "ST", "STD", "STS", "SUB", "SUBI", "SWAP", "TST", "WDR",
     "XCH", "ZCALL",
 }};
-// Names the assembler evaluates itself in an operand.
-constexpr std::array<std::string_view, 11> ExpressionNames{{
-    "PC", "LOW", "HIGH", "BYTE2", "BYTE3", "BYTE4", "LWRD", "HWRD", "PAGE", "EXP2", "LOG2",
-}};
+// The program counter, which the assembler reads in an operand beside its functions.
+constexpr std::string_view ProgramCounter = "PC";
 
 std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
 
@@ -159,7 +157,7 @@ std::int64_t columnOf(std::string_view line, std::string_view word)
 bool IsAssemblerReserved(std::string_view upperName)
 {
     return std::find(Mnemonics.begin(), Mnemonics.end(), upperName) != Mnemonics.end() ||
-           std::find(ExpressionNames.begin(), ExpressionNames.end(), upperName) != ExpressionNames.end();
+           upperName == ProgramCounter || IsAssemblerFunction(upperName);
 }
 
 std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
@@ -272,7 +270,7 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
         } else if (const auto h = ctx.headerNames.find(upper); h != ctx.headerNames.end()) {
             clash(Severity::Error, nameAndLabel(name, label) + " clashes with " + upper + ", " + h->second +
                                        " of the run-time header: rename the word");
-        } else if (upper == "PC") {
+        } else if (upper == ProgramCounter) {
             clash(Severity::Warning, nameAndLabel(name, label) +
                                          " is the assembler's program counter: a call of it calls itself and the "
                                          "program hangs; rename the word");

@@ -351,7 +351,8 @@ TEST(Build, EverySpelledCharacterAssembles)
     std::string calls = ": main";
     int n = 0;
     for (const char* name : {".", "U.", ".R", "C,", "<#", "#>", "#S", "[']", "a&b", "a|b", "a^b", "~x", "s\"",
-                             "\\x", "a;b", "{x}", "`x", "Z\xE4hler", "\x7F", "1.", "2.", "+!.", "'a'b"}) {
+                             "\\x", "a;b", "{x}", "`x", "Z\xE4hler", "\x7F", "1.", "2.", "+!.", "'a'b", "(.)", "cell(s)",
+                             "x:y", "a$b"}) {
         source += ": " + std::string(name) + " " + std::to_string(++n) + " ;\n";
         calls += " " + std::string(name);
     }
