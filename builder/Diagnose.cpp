@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <set>
 
@@ -173,14 +174,25 @@ std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         // "FILE(LINE) : Error   : TEXT", or "Warning : TEXT" without a place.
+        // The place is the first "(digits) : " that a kind follows, so
+        // brackets and colons in the folders' names stay part of FILE.
         AssemblerMessage m;
         std::string_view rest = line;
-        const auto open = line.find('(');
-        const auto close = line.find(") : ");
-        if (open != std::string_view::npos && close != std::string_view::npos && open < close) {
+        for (auto close = line.find(") : "); close != std::string_view::npos; close = line.find(") : ", close + 1)) {
+            const std::string_view after = line.substr(close + 4);
+            const auto open = line.rfind('(', close);
+            if (open == std::string_view::npos || !(after.starts_with("Error") || after.starts_with("Warning")))
+                continue;
+            const std::string_view digits = line.substr(open + 1, close - open - 1);
+            std::uint64_t number = 0;
+            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+            if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+                number > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
+                continue;
             m.file = std::string(line.substr(0, open));
-            std::from_chars(line.data() + open + 1, line.data() + close, m.line);
-            rest = line.substr(close + 4);
+            m.line = std::int64_t(number);
+            rest = after;
+            break;
         }
         const bool error = rest.starts_with("Error");
         const bool warning = rest.starts_with("Warning");
