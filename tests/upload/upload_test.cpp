@@ -5,9 +5,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "SimulatedUno.h"
@@ -89,6 +91,32 @@ TEST(Classify, AvrdudeOutputMeansItsOutcome)
         EXPECT_NE(detail.find(c.detail), std::string::npos) << c.name << ": " << detail;
         EXPECT_EQ(detail.find('\n'), std::string::npos) << c.name;
     }
+}
+
+// avrdude ends well after printing its configuration ("-c ID/s") or a
+// list: that is no upload. Its real answers, and an id that asks for them.
+TEST(Classify, AnAnswerWithoutTheVerifyLineIsNoUpload)
+{
+    const TempDir tmp;
+    for (const char* programmer : {"arduino/s", "*/s", "?"}) {
+        const std::string log = tmp / "answer.txt";
+        const std::string cmd = std::string("avrdude -c '") + programmer + "' -p m328p -P /dev/null -U flash:w:" +
+                                TinyHex(tmp.path()) + ":i > '" + log + "' 2>&1";
+        const int raw = std::system(cmd.c_str());
+        std::ifstream in(log);
+        const std::string answer((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string detail;
+        EXPECT_NE(ClassifyAvrdude(answer, WEXITSTATUS(raw), detail), UploadOutcome::Uploaded) << programmer;
+        EXPECT_FALSE(IsProgrammerId(programmer)) << programmer;
+    }
+    std::string detail;
+    EXPECT_EQ(ClassifyAvrdude(GoodLog, 0, detail), UploadOutcome::Uploaded);
+    EXPECT_EQ(ClassifyAvrdude("avrdude done.  Thank you.\n", 0, detail), UploadOutcome::Failed);
+    EXPECT_NE(detail.find("without verifying"), std::string::npos) << detail;
+    for (const char* id : {"arduino", "usbasp-clone", "stk500v2", "jtag2isp", "xplainedmini_updi"})
+        EXPECT_TRUE(IsProgrammerId(id)) << id;
+    for (const char* id : {"", "-x", "a b", "a:b", "a/b"})
+        EXPECT_FALSE(IsProgrammerId(id)) << id;
 }
 
 TEST(Classify, EveryFailureTellsCauseAndRemedy)
@@ -266,6 +294,28 @@ TEST_F(SimulatedUpload, UploadsVerifiesAndRuns)
     ASSERT_GE(readBack.size(), image.size());
     readBack.resize(image.size());
     EXPECT_EQ(readBack, image);
+}
+
+// The program as built goes up, whatever became of its file meanwhile
+// (another build of the same source may have replaced it).
+TEST_F(SimulatedUpload, TheImageAsBuiltIsUploaded)
+{
+    std::string error;
+    const std::string hex = BuildUnoHex(dir, "result", ResultProgram, error);
+    ASSERT_FALSE(hex.empty()) << error;
+    std::ifstream in(hex);
+    UploadOptions o = options(hex);
+    o.hexImage.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ofstream(hex) << ":00000001FF\n"; // replaced by an empty program
+    std::vector<std::string> command;
+    o.starting = [&](const std::vector<std::string>& c) { command = c; };
+    const UploadResult r = Upload(o);
+    ASSERT_TRUE(r.ok()) << r.explain() << "\n" << r.log;
+    ASSERT_FALSE(command.empty());
+    EXPECT_EQ(command, r.command);
+    EXPECT_NE(command.back().find("/result.hex:i"), std::string::npos) << command.back();
+    EXPECT_EQ(command.back().find(hex), std::string::npos) << command.back();
+    EXPECT_TRUE(WaitFor(ResultAddress, ResultBytes));
 }
 
 TEST_F(SimulatedUpload, FindsTheBoardPort)
