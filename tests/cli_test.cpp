@@ -210,6 +210,52 @@ TEST(Cli, HexBuildStatuses)
     }
 }
 
+// Outputs that would overwrite the source or each other are refused before
+// anything is written.
+TEST(Cli, OutputsThatWouldOverwriteAreRefused)
+{
+    const std::string shipped = "--archive '" MIRTOLAN_SOURCE_DIR "/runtime/Mirtolan.arch' ";
+    const struct {
+        const char* source; // the source's file name
+        std::string args;
+        std::string says;
+    } cases[] = {
+        {"prog.hex", "--hex prog.hex", "the .hex prog.hex would overwrite the source prog.hex"},
+        {"prog.4th", "-o x.hex --hex prog.4th", "the listing and the .hex would both be written to x.hex"},
+        {"prog.4th", "-o prog.4th --hex prog.4th", "the listing prog.4th would overwrite the source prog.4th"},
+        {"prog.4th", "--device '' prog.4th", "option --device needs a device name"},
+    };
+    for (const auto& c : cases) {
+        const TempDir tmp;
+        WriteFile(tmp / c.source, ": main ;\n");
+        const CliRun r = mirtolanc(tmp.path(), shipped + c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(ReadFile(tmp / c.source), ": main ;\n") << c.args;
+        EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1) << c.args;
+    }
+}
+
+// A header or an include file of the user's own, beside the source, is
+// found however the source is named.
+TEST(Cli, FilesBesideTheSourceAreFoundFromAnywhere)
+{
+    const std::string shipped = "--archive '" MIRTOLAN_SOURCE_DIR "/runtime/Mirtolan.arch' ";
+    const TempDir tmp;
+    fs::create_directory(tmp / "sub");
+    const std::string header = ReadFile(MIRTOLAN_SOURCE_DIR "/runtime/4thHead.asm");
+    for (const std::string& dir : {tmp.path(), tmp / "sub"}) {
+        WriteFile(dir + "/4thHead.asm", header + ".equ OWN = 5\n");
+        WriteFile(dir + "/extra.inc", ".equ EXTRA = 3\n");
+        WriteFile(dir + "/prog.4th", "$.include \"extra.inc\"\n: main\n$ ldi r16,OWN+EXTRA\n;\n");
+    }
+    for (const char* args : {"--hex prog.4th", "--hex ./prog.4th", "--hex sub/prog.4th", "--hex sub/../prog.4th"}) {
+        const CliRun r = mirtolanc(tmp.path(), shipped + args);
+        EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    }
+    EXPECT_TRUE(fs::exists(tmp / "sub/prog.hex"));
+}
+
 TEST(Cli, HelpAndVersion)
 {
     const TempDir tmp;
