@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <set>
 
@@ -35,10 +36,8 @@ constexpr std::array<std::string_view, 122> Mnemonics{{
     "SER", "SES", "SET", "SEV", "SEZ", "SLEEP", "SPM", "ST", "STD", "STS", "SUB", "SUBI", "SWAP", "TST", "WDR",
     "XCH", "ZCALL",
 }};
-// Names the assembler evaluates itself in an operand.
-constexpr std::array<std::string_view, 11> ExpressionNames{{
-    "PC", "LOW", "HIGH", "BYTE2", "BYTE3", "BYTE4", "LWRD", "HWRD", "PAGE", "EXP2", "LOG2",
-}};
+// The program counter, which the assembler reads in an operand beside its functions.
+constexpr std::string_view ProgramCounter = "PC";
 
 std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
 
@@ -159,7 +158,7 @@ std::int64_t columnOf(std::string_view line, std::string_view word)
 bool IsAssemblerReserved(std::string_view upperName)
 {
     return std::find(Mnemonics.begin(), Mnemonics.end(), upperName) != Mnemonics.end() ||
-           std::find(ExpressionNames.begin(), ExpressionNames.end(), upperName) != ExpressionNames.end();
+           upperName == ProgramCounter || IsAssemblerFunction(upperName);
 }
 
 std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
@@ -175,14 +174,25 @@ std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         // "FILE(LINE) : Error   : TEXT", or "Warning : TEXT" without a place.
+        // The place is the first "(digits) : " that a kind follows, so
+        // brackets and colons in the folders' names stay part of FILE.
         AssemblerMessage m;
         std::string_view rest = line;
-        const auto open = line.find('(');
-        const auto close = line.find(") : ");
-        if (open != std::string_view::npos && close != std::string_view::npos && open < close) {
+        for (auto close = line.find(") : "); close != std::string_view::npos; close = line.find(") : ", close + 1)) {
+            const std::string_view after = line.substr(close + 4);
+            const auto open = line.rfind('(', close);
+            if (open == std::string_view::npos || !(after.starts_with("Error") || after.starts_with("Warning")))
+                continue;
+            const std::string_view digits = line.substr(open + 1, close - open - 1);
+            std::uint64_t number = 0;
+            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+            if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+                number > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
+                continue;
             m.file = std::string(line.substr(0, open));
-            std::from_chars(line.data() + open + 1, line.data() + close, m.line);
-            rest = line.substr(close + 4);
+            m.line = std::int64_t(number);
+            rest = after;
+            break;
         }
         const bool error = rest.starts_with("Error");
         const bool warning = rest.starts_with("Warning");
@@ -272,7 +282,7 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
         } else if (const auto h = ctx.headerNames.find(upper); h != ctx.headerNames.end()) {
             clash(Severity::Error, nameAndLabel(name, label) + " clashes with " + upper + ", " + h->second +
                                        " of the run-time header: rename the word");
-        } else if (upper == "PC") {
+        } else if (upper == ProgramCounter) {
             clash(Severity::Warning, nameAndLabel(name, label) +
                                          " is the assembler's program counter: a call of it calls itself and the "
                                          "program hangs; rename the word");

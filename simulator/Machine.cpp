@@ -16,8 +16,9 @@
 #include "avr_ioport.h"
 #include "avr_uart.h"
 #include "sim_avr.h"
-#include "sim_hex.h"
 #include "sim_io.h"
+
+#include "TextFile.h"
 
 namespace mirtolan {
 
@@ -191,17 +192,6 @@ struct AvrDeleter {
     }
 };
 
-// free_ihex_chunks of simavr 1.6 frees the chunks' data but not the array.
-struct ChunksDeleter {
-    int count = 0; // chunks in the array
-    void operator()(ihex_chunk_t* chunks) const
-    {
-        for (int i = 0; i < count; ++i)
-            std::free(chunks[i].data);
-        std::free(chunks);
-    }
-};
-
 void Logger(avr_t* avr, int level, const char* format, va_list ap);
 
 } // namespace
@@ -237,6 +227,7 @@ struct Machine::Chip {
     std::array<LivePort, MaxPorts> live;  // the ports as a board sees them; the first livePorts are the chip's
     std::size_t livePorts = 0;
     std::size_t changesKept = 0;          // pin changes kept over all traces
+    std::optional<std::uint64_t> cutAt;   // the cycle of the first change not kept
     std::string uartOut;                  // what UART0 sent
     // Pin levels and voltages to drive, by cycle, and the next one due.
     std::vector<std::pair<std::uint64_t, PinStimulus>> events;
@@ -333,6 +324,8 @@ void PinChanged(avr_irq_t*, std::uint32_t value, void* param)
         ++w.chip->changesKept;
     } else {
         t.truncated = true;
+        if (!w.chip->cutAt)
+            w.chip->cutAt = w.chip->avr->cycle;
     }
 }
 
@@ -393,13 +386,6 @@ std::vector<std::uint8_t> readEeprom(avr_t* avr)
     return std::vector<std::uint8_t>(desc.ee, desc.ee + avr->e2end + 1);
 }
 
-// Rounded to the nearest cycle, and never beyond what a cycle count holds.
-std::uint64_t cyclesAt(double seconds, std::uint32_t clockHz)
-{
-    const double c = seconds * double(clockHz) + 0.5;
-    return c >= 1.8e19 ? UINT64_MAX : std::uint64_t(c);
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- words
@@ -442,8 +428,10 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     : program_(program), options_(options), chip_(std::make_unique<Chip>())
 {
     const Device& device = program.device ? *program.device : DefaultDevice();
-    if (!options_.clockHz)
-        options_.clockHz = device.clockHz;
+    std::optional<RunPlan> plan = PlanRun(options_, device, error_);
+    if (!plan)
+        return;
+    options_.clockHz = plan->clockHz;
     cellBytes_ = program.cellBits / 8;
     const auto symbol = [&](const char* name) -> std::optional<std::uint32_t> {
         const auto it = program.symbols.find(name);
@@ -490,26 +478,34 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     if (const auto v = symbol("INT_VECTORS_SIZE"))
         vectorsEnd_ = *v * 2;
 
-    // Load the program, and note which flash words it occupies.
+    // Load the program this build assembled (the file may since have been
+    // replaced by another build), and note which flash words it occupies.
     std::vector<bool> used((avr->flashend + 1) / 2, false);
     {
-        ihex_chunk_t* raw = nullptr;
-        const int count = read_ihex_chunks(program.hexFile.c_str(), &raw);
-        std::unique_ptr<ihex_chunk_t, ChunksDeleter> chunks(raw, ChunksDeleter{count});
-        if (count <= 0) {
-            error_ = "cannot read the program " + program.hexFile;
+        std::string image = program.hexImage;
+        if (image.empty()) {
+            try {
+                image = ReadFileBytes(program.hexFile);
+            } catch (const CompileError& e) {
+                error_ = "cannot read the program: " + std::string(e.what());
+                return;
+            }
+        }
+        std::string error;
+        auto chunks = ParseIntelHex(image, error);
+        if (!chunks || chunks->empty()) {
+            error_ = "cannot read the program " + program.hexFile + ": " + (chunks ? "it is empty" : error);
             return;
         }
-        for (int i = 0; i < count; ++i) {
-            const ihex_chunk_t& c = raw[i];
-            if (c.baseaddr >= FlashChunkLimit)
+        for (HexChunk& c : *chunks) {
+            if (c.address >= FlashChunkLimit)
                 continue;
-            if (std::uint64_t(c.baseaddr) + c.size > std::uint64_t(avr->flashend) + 1) {
+            if (std::uint64_t(c.address) + c.bytes.size() > std::uint64_t(avr->flashend) + 1) {
                 error_ = "the program does not fit in the flash of the " + std::string(device.title);
                 return;
             }
-            avr_loadcode(avr, c.data, c.size, c.baseaddr);
-            for (std::uint32_t a = c.baseaddr / 2; a < (c.baseaddr + c.size + 1) / 2; ++a)
+            avr_loadcode(avr, c.bytes.data(), std::uint32_t(c.bytes.size()), c.address);
+            for (std::uint32_t a = c.address / 2; a < (c.address + c.bytes.size() + 1) / 2; ++a)
                 used[a] = true;
         }
     }
@@ -608,23 +604,21 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
         sendUart(options_.uartIn);
         applyInputs();
     }
-    for (const PinStimulus& p : options_.pins) {
+    for (const auto& [cycle, p] : plan->pins) {
         const std::string name = std::string("P") + p.port + char('0' + p.bit);
         if (std::none_of(chip.traces.begin(), chip.traces.end(), [&](const PinTrace& t) { return t.name == name; })) {
             error_ = "the " + std::string(device.title) + " has no pin " + name;
             return;
         }
-        chip.events.emplace_back(cyclesAt(p.seconds, options_.clockHz), p);
     }
-    std::stable_sort(chip.events.begin(), chip.events.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    chip.events = std::move(plan->pins);
     if (!chip.events.empty()) {
         if (chip.events.front().first == 0)
             DriveEvents(avr, 0, &chip);
         if (chip.nextEvent < chip.events.size())
             avr_cycle_timer_register(avr, chip.events[chip.nextEvent].first, DriveEvents, &chip);
     }
-    for (const AdcStimulus& a : options_.adc) {
+    for (const auto& [cycle, a] : plan->adc) {
         if (!chip.adcInputs || adcChannels_ == 0) {
             error_ = "the " + std::string(device.title) + " has no ADC";
             return;
@@ -634,10 +628,8 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
                      std::to_string(adcChannels_ - 1) + ", not ADC" + std::to_string(a.channel);
             return;
         }
-        chip.adcEvents.emplace_back(cyclesAt(a.seconds, options_.clockHz), a);
     }
-    std::stable_sort(chip.adcEvents.begin(), chip.adcEvents.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    chip.adcEvents = std::move(plan->adc);
     if (!chip.adcEvents.empty()) {
         if (chip.adcEvents.front().first == 0)
             DriveAdc(avr, 0, &chip);
@@ -645,14 +637,7 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
             avr_cycle_timer_register(avr, chip.adcEvents[chip.nextAdc].first, DriveAdc, &chip);
     }
 
-    // The limit: cycles, time, or by default a few simulated seconds.
-    limit_ = options_.maxCycles;
-    if (options_.maxSeconds > 0) {
-        const std::uint64_t byTime = cyclesAt(options_.maxSeconds, options_.clockHz);
-        limit_ = limit_ ? std::min(limit_, byTime) : byTime;
-    }
-    if (!limit_)
-        limit_ = cyclesAt(DefaultRunSeconds, options_.clockHz);
+    limit_ = plan->limit;
 
     // The data stack may grow down to the last variable; without variables,
     // to the start of SRAM, below which the I/O registers lie.
@@ -1198,6 +1183,9 @@ RunReport Machine::report() const
             value.bytes.push_back(data(a));
         report.variables.push_back(std::move(value));
     }
+    // Before main the start-up code may not have set the stack pointers yet,
+    // and whatever they hold is no stack.
+    report.stacksSetUp = started_;
     if (started_) {
         const std::uint32_t yv = y();
         if (yv > dataTop_)
@@ -1210,6 +1198,7 @@ RunReport Machine::report() const
     for (const PinTrace& t : chip_->traces)
         if (t.count)
             report.pins.push_back(t);
+    report.pinsCutAt = chip_->cutAt;
     report.eeprom = eepromChanges();
     // Frames still open count up to now.
     std::vector<std::uint64_t> total = total_;

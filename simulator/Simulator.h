@@ -31,6 +31,11 @@ constexpr double DefaultRunSeconds = 3.0;
 // would otherwise fill memory in a few simulated seconds.
 constexpr std::size_t MaxPinChangesKept = 4'000'000;
 
+// The longest run, in cycles: cycles are counted in 64 bits, and this keeps
+// a limit plus the step between two looks at the clock clear of overflow.
+// At 16 MHz it is some 18,000 years.
+constexpr std::uint64_t MaxRunCycles = std::uint64_t(1) << 63;
+
 // A level driven onto a port pin from outside at a moment of the run.
 struct PinStimulus {
     char port = 'B';         // the port letter, upper case
@@ -53,6 +58,11 @@ std::optional<AdcStimulus> ParseAdcStimulus(std::string_view text, std::string& 
 std::optional<PinStimulus> ParsePinStimulus(std::string_view text, std::string& error);
 // "2s", "10ms", "250us", "100ns": a span of simulated time in seconds.
 std::optional<double> ParseDuration(std::string_view text, std::string& error);
+// `seconds` at `clockHz` as whole cycles, rounded to the nearest; nothing
+// when that is beyond MaxRunCycles (or the time is no finite number).
+std::optional<std::uint64_t> SecondsToCycles(double seconds, std::uint32_t clockHz);
+// A span of simulated time as people read it: "62.5 ns", "10.5 ms", "3 s".
+std::string FormatSeconds(double seconds);
 
 struct RunOptions {
     std::uint32_t clockHz = 0;        // the chip's clock; 0: the device's default
@@ -67,6 +77,18 @@ struct RunOptions {
     const std::atomic<bool>* stop = nullptr; // set from another thread to end the run early
     std::shared_ptr<BoardLink> board; // watches and drives the chip from another thread while it runs; may be null
 };
+
+// A run's limit and stimulus in cycles, checked.
+struct RunPlan {
+    std::uint32_t clockHz = 0; // the clock simulated
+    std::uint64_t limit = 0;   // cycles the run may last, 1 to MaxRunCycles
+    std::vector<std::pair<std::uint64_t, PinStimulus>> pins; // each pin stimulus at its cycle, in time order
+    std::vector<std::pair<std::uint64_t, AdcStimulus>> adc;  // each ADC stimulus at its cycle, in time order
+};
+// Nothing, with `error` naming the accepted range, when the limit comes to
+// less than one cycle or more than MaxRunCycles, or an input is driven
+// after the run's end. `clockHz` 0 takes the device's clock.
+std::optional<RunPlan> PlanRun(const RunOptions& options, const Device& device, std::string& error);
 
 // Why a run ended.
 enum class StopReason {
@@ -145,12 +167,16 @@ struct RunReport {
     std::uint64_t cycles = 0;          // cycles run
     double seconds = 0;                // simulated time: cycles at the clock
     std::vector<VariableValue> variables; // in order of definition
+    bool stacksSetUp = true;           // false when the run ended before main: the start-up code had not set the
+                                       // stacks, so `stack` and `loopStackDepth` say nothing
     std::vector<std::uint32_t> stack;  // the data stack's cells, bottom first, unsigned
     int stackUnderflow = 0;            // cells taken beyond the empty data stack (the stack is then empty)
     int loopStackDepth = 0;            // bytes on the loop stack
     std::string uart;                  // what the program sent on UART0
     std::vector<PinTrace> pins;        // the pins that changed, by port and pin
     std::vector<EepromByte> eeprom;    // the EEPROM bytes that differ from their state at reset, by address
+    std::optional<std::uint64_t> pinsCutAt; // the cycle of the first pin change not kept (MaxPinChangesKept
+                                       // were); none when all were kept
     std::vector<ProfileEntry> profile; // largest self first; the self cycles add up to `cycles`
 };
 

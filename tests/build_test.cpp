@@ -3,12 +3,16 @@
 // the program assembles, and the line map behind the messages is right.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <sys/stat.h>
 
 #include "Build.h"
 #include "Compiler.h"
 #include "LabelFilter.h"
+#include "Process.h"
 #include "TextFile.h"
 #include "test_support.h"
 
@@ -36,14 +40,14 @@ int lines(int n) { return (n + WordsPerLine - 1) / WordsPerLine; }
 
 struct Built {
     BuildResult result;
-    std::string dir;
+    TempDir tmp;          // the source's folder
+    std::string dir = tmp.path();
 };
 
 Built build(const std::string& source, const std::string& device = "atmega328p",
             std::optional<std::string> varStart = std::nullopt, bool zcall = false)
 {
     Built b;
-    b.dir = ScratchDir();
     WriteFile(b.dir + "/prog.4th", source);
     BuildOptions o;
     o.sourceFile = b.dir + "/prog.4th";
@@ -260,7 +264,8 @@ TEST(Build, ZcallReachesWhatRcallCannot)
 // that first used it.
 TEST(Build, ArchiveRoutineErrorsAreToldWhereTheWordWasFirstUsed)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/t.arch", ReadFile(ShareDir + "/Mirtolan.arch") +
                                    "$$ BEEP\n.error \"BEEP needs a speaker\"\n$\n");
     WriteFile(dir + "/prog.4th", ": main\n  1 DROP\n  BEEP BEEP ;\n");
@@ -287,21 +292,148 @@ TEST(Build, HexIsReplacedOnlyBySuccess)
     const std::string before = ReadFile(hex);
     EXPECT_EQ(before.substr(0, 1), ":");
     EXPECT_NE(before.find(":00000001FF"), std::string::npos);
+    EXPECT_EQ(good.result.hexImage, before);
 
-    // A failing build of the same source leaves the old .hex as it was.
-    WriteFile(good.dir + "/prog.4th", ": main frob ;\n");
+    // A failing build of the same source leaves the old .hex as it was, and
+    // so the user's own files of the names the assembler gives its outputs:
+    // it fails in the compile, and in the assembler.
+    const std::vector<std::string> own{".obj", ".eep.hex", ".cof", ".lst", ".map"};
+    for (const auto& ext : own)
+        WriteFile(good.dir + "/prog" + ext, "mine " + ext);
+    for (const char* source : {": main frob ;\n", ": main\n$ frob r16\n;\n"}) {
+        WriteFile(good.dir + "/prog.4th", source);
+        BuildOptions o;
+        o.sourceFile = good.dir + "/prog.4th";
+        o.device = FindDevice("atmega328p");
+        o.archive = ShareDir + "/Mirtolan.arch";
+        o.runtimeDirs = {ShareDir};
+        EXPECT_EQ(BuildHex(o).status, BuildResult::Problems) << source;
+        EXPECT_EQ(ReadFile(hex), before) << source;
+        for (const auto& ext : own)
+            EXPECT_EQ(ReadFile(good.dir + "/prog" + ext), "mine " + ext) << source;
+    }
+}
+
+// Brackets and colons in the folders' names are part of the names: the
+// assembler's messages still find their Forth line, in the listing and in
+// a header of the user's own beside the source.
+TEST(Build, MessagesFindTheirLineInAFolderOfAnyName)
+{
+    const TempDir tmp;
+    for (const char* folder : {"plain", "dir (copy)", "a:b", "x(3)", "(7)"}) {
+        const std::string dir = tmp / folder;
+        fs::create_directory(dir);
+        WriteFile(dir + "/prog.4th", ": main\n$ frob r16\n;\n");
+        BuildOptions o;
+        o.sourceFile = dir + "/prog.4th";
+        o.device = FindDevice("atmega328p");
+        o.archive = ShareDir + "/Mirtolan.arch";
+        o.runtimeDirs = {ShareDir};
+        BuildResult r = BuildHex(o);
+        ASSERT_EQ(r.status, BuildResult::Problems) << folder << ": " << all(r);
+        ASSERT_EQ(r.diagnostics.size(), 1u) << folder << ": " << all(r);
+        EXPECT_EQ(r.diagnostics[0].file, o.sourceFile) << folder;
+        EXPECT_EQ(r.diagnostics[0].line, 2) << folder;
+
+        const std::string header = ReadFile(ShareDir + "/m328p/4thHead.asm");
+        WriteFile(dir + "/4thHead.asm", header + ".error \"mine\"\n");
+        WriteFile(dir + "/prog.4th", ": main ;\n");
+        r = BuildHex(o);
+        ASSERT_EQ(r.diagnostics.size(), 1u) << folder << ": " << all(r);
+        EXPECT_EQ(r.diagnostics[0].file, fs::absolute(dir + "/4thHead.asm").string()) << folder;
+        EXPECT_EQ(r.diagnostics[0].line, std::count(header.begin(), header.end(), '\n') + 1) << folder;
+    }
+}
+
+// The window builds a source that has no file yet: in a private folder that
+// the result keeps, and without the temporary directory on the include path.
+TEST(Build, UntitledSourceIsBuiltInAPrivateFolder)
+{
+    const TempDir temp;
+    const char* const oldTemp = std::getenv("TMPDIR");
+    const std::string kept = oldTemp ? oldTemp : "";
+    ::setenv("TMPDIR", temp.path().c_str(), 1);
+    WriteFile(temp / "4thHead.asm", ".error \"planted by another user\"\n");
+    const LineList source = SplitLineList("VARIABLE v\n: main 7 v C! ;\n");
     BuildOptions o;
-    o.sourceFile = good.dir + "/prog.4th";
+    o.sourceText = &source;
     o.device = FindDevice("atmega328p");
     o.archive = ShareDir + "/Mirtolan.arch";
     o.runtimeDirs = {ShareDir};
-    EXPECT_EQ(BuildHex(o).status, BuildResult::Problems);
-    EXPECT_EQ(ReadFile(hex), before);
+    std::string folder;
+    {
+        const BuildResult r = BuildHex(o);
+        ASSERT_EQ(r.status, BuildResult::Built) << all(r);
+        ASSERT_TRUE(r.folder);
+        folder = r.folder->path();
+        EXPECT_EQ(fs::path(r.hexFile).parent_path(), folder);
+        EXPECT_EQ(ReadFile(r.hexFile), r.hexImage);
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    }
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
+    if (oldTemp)
+        ::setenv("TMPDIR", kept.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+}
+
+// An assembler that never ends (it reads a FIFO nobody writes) is stopped
+// at the time limit, and the build says so.
+TEST(Build, AssemblerThatHangsIsStoppedAtTheLimit)
+{
+    const TempDir tmp;
+    ASSERT_EQ(::mkfifo((tmp / "hang.inc").c_str(), 0600), 0);
+    WriteFile(tmp / "prog.4th", "$.include \"hang.inc\"\n: main ;\n");
+    BuildOptions o;
+    o.sourceFile = tmp / "prog.4th";
+    o.device = FindDevice("atmega328p");
+    o.archive = ShareDir + "/Mirtolan.arch";
+    o.runtimeDirs = {ShareDir};
+    o.assemblerTimeLimit = std::chrono::milliseconds(300);
+    const BuildResult r = BuildHex(o);
+    EXPECT_EQ(r.status, BuildResult::Abandoned);
+    EXPECT_NE(r.error.find("the assembler avra did not finish within 0.3 s and was stopped"), std::string::npos)
+        << r.error;
+}
+
+// The process runner tells how a tool ended: by itself, by a signal (a
+// crash or a kill), or at the time limit, also when it closed its output.
+TEST(Process, EndsAreToldWithTheirSignal)
+{
+    const struct {
+        const char* script;
+        int exitCode, signal;
+        bool timedOut;
+        const char* told; // DescribeSignal's words for the signal
+    } cases[] = {
+        {"exit 3", 3, 0, false, ""},
+        {"kill -SEGV $$", -1, SIGSEGV, false, "crashed (signal 11, Segmentation fault)"},
+        {"kill -ABRT $$", -1, SIGABRT, false, "crashed (signal 6, Aborted)"},
+        {"kill -KILL $$", -1, SIGKILL, false, "was killed (signal 9, Killed)"},
+        {"sleep 30", -1, 0, true, ""},
+        {"exec >&- 2>&-; sleep 30", -1, 0, true, ""},
+    };
+    for (const auto& c : cases) {
+        ProcessOptions o;
+        o.timeLimit = std::chrono::milliseconds(300);
+        const auto start = std::chrono::steady_clock::now();
+        const ProcessResult r = RunProcess({"sh", "-c", c.script}, o);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.script;
+        EXPECT_TRUE(r.started) << c.script;
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.script;
+        EXPECT_EQ(r.signal, c.signal) << c.script;
+        EXPECT_EQ(r.timedOut, c.timedOut) << c.script;
+        if (c.signal) {
+            EXPECT_EQ(DescribeSignal(c.signal), c.told);
+        }
+    }
 }
 
 TEST(Build, HeaderBesideTheSourceIsPreferredAndAMissingOneNamesTheFolders)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/prog.4th", ": main ;\n");
     BuildOptions o;
     o.sourceFile = dir + "/prog.4th";
@@ -352,7 +484,8 @@ TEST(Build, EverySpelledCharacterAssembles)
     std::string calls = ": main";
     int n = 0;
     for (const char* name : {".", "U.", ".R", "C,", "<#", "#>", "#S", "[']", "a&b", "a|b", "a^b", "~x", "s\"",
-                             "\\x", "a;b", "{x}", "`x", "Z\xE4hler", "\x7F", "1.", "2.", "+!.", "'a'b"}) {
+                             "\\x", "a;b", "{x}", "`x", "Z\xE4hler", "\x7F", "1.", "2.", "+!.", "'a'b", "(.)", "cell(s)",
+                             "x:y", "a$b"}) {
         source += ": " + std::string(name) + " " + std::to_string(++n) + " ;\n";
         calls += " " + std::string(name);
     }
@@ -389,7 +522,8 @@ TEST_P(LineMapShapes, EveryLineLeadsBackToItsWord)
     c.Map = std::make_unique<LineMaps>();
     c.UseZcall = k.zcall;
     c.IncludeHeader = k.header;
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     c.SourceFileName = dir + "/prog.4th";
     ReadArchFile(c, ShareDir + "/Mirtolan.arch");
     CompileClick(c, source);

@@ -1,9 +1,8 @@
 #include "test_support.h"
 
-#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
-#include <unistd.h>
 
 #include "TextFile.h"
 
@@ -38,9 +37,11 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
     c.VarStart = options.varStart;
     c.SourceFileName = "test.4th";
     c.WriteListing = options.write;
-    const std::string dir = options.write ? ScratchDir() : "";
-    if (options.write)
-        c.OutputFile = dir + "/test.asm";
+    std::optional<TempDir> dir;
+    if (options.write) {
+        dir.emplace();
+        c.OutputFile = *dir / "test.asm";
+    }
     Result r;
     try {
         CompileClick(c, source);
@@ -48,11 +49,8 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
         r.error = e.what();
     }
     r.listing = c.Listing;
-    if (options.write) {
-        if (r.error.empty())
-            r.listing = SplitLines(ReadFile(c.OutputFile));
-        std::filesystem::remove_all(dir);
-    }
+    if (options.write && r.error.empty())
+        r.listing = SplitLines(ReadFile(c.OutputFile));
     r.messages = c.Messages;
     r.useZcall = c.UseZcall;
     r.varNext = c.VarNext;
@@ -70,16 +68,6 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
         r.program.assign(r.listing.begin() + std::ptrdiff_t(end + 1), r.listing.end());
     }
     return r;
-}
-
-std::string ScratchDir()
-{
-    static int counter = 0;
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("mirtolan-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
 }
 
 std::string Noise(std::size_t size, std::uint32_t seed)

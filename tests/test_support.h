@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Compiler.h"
+#include "TempDir.h"
 
 namespace mirtolan::test {
 
@@ -37,9 +38,6 @@ struct Result {
 const Lines& TestArchive();
 
 Result Compile(const Lines& source, const Options& options = {}, const Lines& archive = TestArchive());
-
-// A fresh, empty directory under the system's temporary directory.
-std::string ScratchDir();
 
 std::string ReadFile(const std::string& path);
 

@@ -1,6 +1,8 @@
 #include "Cli.h"
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <istream>
 #include <ostream>
@@ -75,13 +77,16 @@ constexpr const char* Usage =
     "\"Compile Completed\" and the \"Variable end: $\" line.\n"
     "\n"
     "Exit status: 0 compiled without messages, 1 compiled with messages,\n"
-    "2 nothing written (bad arguments, archive, source or output file).\n"
+    "2 nothing written (bad arguments, archive, source or output file, or an\n"
+    "output that would overwrite the source or another output).\n"
     "With --hex: 0 the .hex was written (warnings allowed), 1 no .hex because\n"
     "of problems in the source or the listing (each printed as FILE:LINE:),\n"
     "2 the build was abandoned (unknown device, avra missing, unreadable or\n"
     "unwritable files).\n"
     "With --upload: 0 uploaded and verified, 1 the upload failed (the cause and\n"
-    "its remedy are printed), 2 nothing to upload (the build failed).\n";
+    "its remedy are printed), 2 nothing to upload (the build failed).\n"
+    "Stopped by SIGINT, SIGTERM or SIGHUP during a build, run or upload, the tool\n"
+    "stops its child, removes its scratch folder and ends by that signal.\n";
 
 struct Options {
     std::string archive;
@@ -90,7 +95,7 @@ struct Options {
     std::string source;
     std::vector<std::string> sources; // every SOURCE given; several only with --test
     std::optional<std::string> varbeg; // none: the device's default
-    std::string device;     // as given; empty: the default device
+    std::optional<std::string> device; // as given; none: the default device
     int cells = ByteCellBits; // --cells
     bool zcall = false;
     bool hex = false;
@@ -208,6 +213,8 @@ Options parse(const std::vector<std::string>& args)
         } else if (a == "--list-devices") {
             o.listDevices = true;
         } else if (auto dv = valueOf(a, "--device", args, i)) {
+            if (dv->empty())
+                throw UsageError{"option --device needs a device name (--list-devices lists them)"};
             o.device = *dv;
         } else if (auto cv = valueOf(a, "--cells", args, i)) {
             if (*cv != "8" && *cv != "16")
@@ -247,6 +254,9 @@ Options parse(const std::vector<std::string>& args)
         checkTestOptions(o);
 #ifdef MIRTOLAN_RUN
     o.hex = o.hex || o.run.run; // a run needs the .hex
+    if (o.run.run && !o.header)
+        throw UsageError{"--run needs the run-time header, which starts the program and sets up its stacks: leave out "
+                         "--no-header"};
 #endif
     if (!o.help && !o.version && !o.listDevices && !o.dap && !sourceSeen)
         throw UsageError{"no SOURCE given"};
@@ -309,10 +319,7 @@ std::string knownDevices()
     return names;
 }
 
-// The build to .hex: diagnostics to standard error, one per line, in the
-// form editors and make understand.
-int runBuild(const Options& o, const Device& device, const std::string& archive, const std::vector<std::string>& dirs,
-             std::ostream& out, std::ostream& err, std::string* hexFile = nullptr)
+BuildOptions buildOptions(const Options& o, const Device& device, const std::vector<std::string>& dirs)
 {
     BuildOptions b;
     b.sourceFile = o.source;
@@ -320,23 +327,55 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     b.varStart = o.varbeg;
     b.useZcall = o.zcall;
     b.includeHeader = o.header;
-    b.archive = archive;
+    b.archive = findArchive(o, dirs);
     b.archive16 = o.archive16;
     b.cellBits = o.cells;
     b.runtimeDirs = dirs;
     b.listingFile = o.output;
-    const BuildResult r = BuildHex(b);
+    return b;
+}
+
+// Why the build, run or upload asked for cannot start, before anything is
+// written: outputs that would overwrite the source or each other, run
+// limits out of range. Empty when it can.
+std::string refusal(const Options& o, const BuildOptions& b)
+{
+    const BuildOutputs outputs = PlannedOutputs(b);
+    std::vector<NamedOutput> named{{"listing", outputs.listing}, {".hex", outputs.hex}};
+#ifdef MIRTOLAN_RUN
+    named.push_back({"VCD file", o.run.vcd});
+    if (o.run.run) {
+        std::string error;
+        if (!PlanRun(o.run.options, *b.device, error))
+            return error;
+    }
+#else
+    (void)o;
+#endif
+    return OutputClash(b.sourceFile, named);
+}
+
+// The build to .hex: diagnostics to standard error, one per line, in the
+// form editors and make understand.
+int runBuild(const Options& o, const BuildOptions& b, std::ostream& out, std::ostream& err,
+             const std::atomic<bool>* stop, BuildResult& r)
+{
+    const Device& device = *b.device;
+    BuildOptions withStop = b;
+    withStop.cancel = stop;
+    r = BuildHex(withStop);
     for (const auto& d : r.diagnostics)
         err << d.format() << "\n";
     switch (r.status) {
     case BuildResult::Built:
         err << Program << ": wrote " << r.hexFile << " for the " << device.title << " (" << r.flashWords
             << " words of " << device.flashBytes / 2 << " in flash)\n";
-        if (hexFile)
-            *hexFile = r.hexFile;
 #ifdef MIRTOLAN_RUN
         if (o.run.run)
-            return RunAndReport(r, o.source, o.run, out, err);
+            return RunAndReport(r, o.source, o.run, out, err, stop);
+#else
+        (void)o;
+        (void)out;
 #endif
         return CliClean;
     case BuildResult::Problems:
@@ -370,15 +409,17 @@ int runTests(const Options& o, const Device& device, const std::string& archive,
 
 // The upload after a build: what avrdude does, and a failure's cause and
 // remedy, go to standard error with the build's messages.
-int runUpload(const Options& o, const Device& device, const std::string& hexFile, std::ostream& err)
+int runUpload(const Options& o, const BuildResult& built, std::ostream& err, const std::atomic<bool>* stop)
 {
     UploadOptions u;
-    u.hexFile = hexFile;
-    u.device = &device;
+    u.hexFile = built.hexFile;
+    u.hexImage = built.hexImage;
+    u.device = built.device;
     if (!o.programmer.empty())
         u.programmer = o.programmer;
     u.port = o.port;
     u.baud = o.baud;
+    u.cancel = stop;
     const UploadResult r = UploadWithReport(u, err, err, Program);
     return r.ok() ? CliClean : CliMessages;
 }
@@ -395,7 +436,7 @@ std::string readAll(std::istream& in)
 } // namespace
 
 int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::istream& in, std::ostream& out,
-           std::ostream& err)
+           std::ostream& err, const std::function<const std::atomic<bool>*()>& catchStop)
 {
     Options o;
     try {
@@ -433,23 +474,32 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return ServeDap(in, out, setup);
     }
 #endif
-    const Device* device = o.device.empty() ? &DefaultDevice() : FindDevice(o.device);
+    const Device* device = o.device ? FindDevice(*o.device) : &DefaultDevice();
     if (!device) {
-        err << Program << ": error: unknown device " << o.device << " (known: " << knownDevices() << ")\n";
+        err << Program << ": error: unknown device " << *o.device << " (known: " << knownDevices() << ")\n";
         return CliAbandoned;
     }
 #ifdef MIRTOLAN_TEST
     if (o.test)
         return runTests(o, *device, findArchive(o, dirs), dirs, out, err);
 #endif
-    if (o.upload) {
-        std::string hexFile;
-        if (runBuild(o, *device, findArchive(o, dirs), dirs, out, err, &hexFile) != CliClean)
+    if (o.hex) {
+        const BuildOptions b = buildOptions(o, *device, dirs);
+        if (const std::string refused = refusal(o, b); !refused.empty()) {
+            err << Program << ": error: " << refused << "\n";
+            return CliAbandoned;
+        }
+        // From here on a child process or a scratch folder may need
+        // cleaning up when the tool is told to stop.
+        const std::atomic<bool>* stop = catchStop ? catchStop() : nullptr;
+        BuildResult built;
+        const int status = runBuild(o, b, out, err, stop, built);
+        if (!o.upload)
+            return status;
+        if (status != CliClean)
             return CliAbandoned; // nothing to upload
-        return runUpload(o, *device, hexFile, err);
+        return runUpload(o, built, err, stop);
     }
-    if (o.hex)
-        return runBuild(o, *device, findArchive(o, dirs), dirs, out, err);
 
     Compiler c;
     c.UseZcall = o.zcall;
@@ -463,7 +513,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         c.OutputFile = o.output;
     try {
         // A chosen device brings its own words (its registers).
-        LoadArchives(c, findArchive(o, dirs), o.archive16, dirs, o.device.empty() ? nullptr : device);
+        LoadArchives(c, findArchive(o, dirs), o.archive16, dirs, o.device ? device : nullptr);
         if (o.source == "-") {
             CompileSource(c, SplitLineList(readAll(in)));
         } else {

@@ -27,6 +27,7 @@
 #include "Main.h"
 #include "MessagePane.h"
 #include "RunPane.h"
+#include "TempDir.h"
 #include "RunWindow.h"
 #include "SourceEditor.h"
 #include "WindowEnvironment.h"
@@ -369,8 +370,9 @@ void RunPaneTest::buildProblemsAreShownNotRun()
     ConnectRunPane(controller, pane);
     QSignalSpy finished(&controller, &RunController::finished);
     QSignalSpy stages(&controller, &RunController::stage);
+    const mirtolan::test::TempDir tmp; // the listing and .hex land beside the source
     BuildOptions b;
-    b.sourceFile = QDir::tempPath().toStdString() + "/runpane-edit.4th"; // never read: the editor's lines are
+    b.sourceFile = tmp / "runpane-edit.4th"; // never read: the editor's lines are
     b.device = FindDevice("atmega328p");
     b.archive = MIRTOLAN_SHARE_DIR "/Mirtolan.arch";
     b.runtimeDirs = {MIRTOLAN_SHARE_DIR};

@@ -7,6 +7,7 @@
 
 #include "Build.h"
 #include "Simulator.h"
+#include "TempDir.h"
 #include "TextFile.h"
 
 using namespace mirtolan;
@@ -32,8 +33,8 @@ const Example Examples[] = {
 
 TEST(Examples, BuildForTheATmega328PAndRun)
 {
-    const fs::path work = fs::path(RUN_TEST_WORK_DIR) / "examples";
-    fs::create_directories(work);
+    const mirtolan::test::TempDir tmp;
+    const fs::path work = tmp.path();
     for (const Example& e : Examples) {
         const fs::path source = work / e.file;
         fs::copy_file(fs::path(MIRTOLAN_SOURCE_DIR) / "examples" / e.file, source,
