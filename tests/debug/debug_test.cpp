@@ -273,7 +273,8 @@ TEST_P(Debug, TheBoardSeesThePinsAndDrivesAnInput)
     EXPECT_TRUE(PinsBecome(*board, lampIs(true)));
     board->drivePin('B', 2, 1);
     EXPECT_TRUE(PinsBecome(*board, lampIs(false)));
-    const PinState* idle = Pin(board->pins(), 'B', 3);
+    const auto pins = board->pins(); // kept: Pin points into it
+    const PinState* idle = Pin(pins, 'B', 3);
     ASSERT_TRUE(idle);
     EXPECT_FALSE(idle->everOutput || idle->pullUp);
     d->terminate();
@@ -358,7 +359,8 @@ TEST(Board, APlainRunLeavesItsPinsAndText)
     EXPECT_FALSE(o.board->attached());
     EXPECT_EQ(o.board->generation(), 1u);
     EXPECT_EQ(o.board->uartSince(0), "hi");
-    const PinState* led = Pin(o.board->pins(), 'B', 5);
+    const auto pins = o.board->pins(); // kept: Pin points into it
+    const PinState* led = Pin(pins, 'B', 5);
     ASSERT_TRUE(led);
     EXPECT_TRUE(led->output && led->level);
     fs::remove_all(dir);
