@@ -77,6 +77,35 @@ if(TARGET mirtolan_simulator)
   target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_RUN)
   target_link_libraries(mirtolan_window PUBLIC mirtolan_simulator)
 endif()
+# The debugger's panes, the board and the Debug menu, where the debugger is built.
+if(TARGET mirtolan_simulator AND TARGET mirtolan_debugger)
+  target_sources(mirtolan_window PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/debug/DebugController.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/debug/DebugController.h
+    ${CMAKE_CURRENT_LIST_DIR}/debug/DebugPane.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/debug/DebugPane.h
+    ${CMAKE_CURRENT_LIST_DIR}/debug/BoardView.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/debug/BoardView.h
+    ${CMAKE_CURRENT_LIST_DIR}/debug/Breakpoints.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/debug/Breakpoints.h
+    ${CMAKE_CURRENT_LIST_DIR}/debug/DebugWindow.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/debug/DebugWindow.h)
+  target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR}/debug)
+  target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_DEBUGGER)
+  target_link_libraries(mirtolan_window PUBLIC mirtolan_debugger)
+endif()
+
+# Test (Ctrl+T) and the Tests pane, where the test runner is built.
+if(TARGET mirtolan_testing)
+  target_sources(mirtolan_window PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestPane.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestPane.h
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestTool.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/test/TestTool.h)
+  target_include_directories(mirtolan_window PUBLIC ${CMAKE_CURRENT_LIST_DIR}/test)
+  target_compile_definitions(mirtolan_window PUBLIC MIRTOLAN_TEST)
+  target_link_libraries(mirtolan_window PUBLIC mirtolan_testing)
+endif()
 
 add_executable(mirtolan ${CMAKE_CURRENT_LIST_DIR}/window/main.cpp)
 target_link_libraries(mirtolan PRIVATE mirtolan_window)

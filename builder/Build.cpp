@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <sstream>
 #include <set>
 
+#include "Archive.h"
 #include "Compiler.h"
 #include "DefColon.h"
 #include "Diagnose.h"
@@ -16,6 +19,7 @@
 #include "Output.h"
 #include "Process.h"
 #include "Spots.h"
+#include "Scratch.h"
 #include "TextFile.h"
 
 namespace mirtolan {
@@ -40,59 +44,25 @@ constexpr const char* Assembler = "avra";
 constexpr const char* MaxAssemblerErrors = "1000";
 // Labels that the measuring pass puts before each branch it measures.
 constexpr const char* ReachLabel = "_MirtolanReach";
-
-// A scratch folder for the assembler's outputs, removed whatever happens.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "mirtolan-build-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~ScratchDir()
-    {
-        std::error_code ec;
-        if (!path_.empty())
-            fs::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string file(const char* name) const { return (fs::path(path_) / name).string(); }
-
-private:
-    std::string path_;
-};
+// What the scratch folders' names begin with.
+constexpr const char* BuildFolderPrefix = "mirtolan-build-";
+// The copy of the listing that avra reads, in the scratch folder. avra
+// deletes its outputs by the name of what it reads, even when told to write
+// them elsewhere: a name of our own in our own folder leaves the user's
+// files beside the listing alone.
+constexpr const char* AssembledName = "listing.asm";
 
 // Intel hex records into flash bytes by address.
 std::map<std::uint32_t, std::uint8_t> readHex(const std::string& path)
 {
     std::map<std::uint32_t, std::uint8_t> bytes;
-    std::ifstream in(path);
-    std::string line;
-    std::uint32_t base = 0;
-    const auto byteAt = [&](std::size_t i) {
-        unsigned v = 0;
-        std::from_chars(line.data() + i, line.data() + i + 2, v, 16);
-        return std::uint8_t(v);
-    };
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.size() < 11 || line[0] != ':')
-            continue;
-        const std::size_t count = byteAt(1);
-        const std::uint32_t address = std::uint32_t(byteAt(3) << 8 | byteAt(5));
-        const int type = byteAt(7);
-        if (line.size() < 11 + 2 * count)
-            continue;
-        if (type == 0)
-            for (std::size_t i = 0; i < count; ++i)
-                bytes[base + address + std::uint32_t(i)] = byteAt(9 + 2 * i);
-        else if (type == 2)
-            base = std::uint32_t(byteAt(9) << 8 | byteAt(11)) << 4;
-        else if (type == 4)
-            base = std::uint32_t(byteAt(9) << 8 | byteAt(11)) << 16;
-    }
+    std::string error;
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (const auto chunks = ParseIntelHex(text, error))
+        for (const HexChunk& c : *chunks)
+            for (std::size_t i = 0; i < c.bytes.size(); ++i)
+                bytes[c.address + std::uint32_t(i)] = c.bytes[i];
     return bytes;
 }
 
@@ -144,43 +114,80 @@ std::string withExtension(const std::string& path, const char* extension)
     return p.string();
 }
 
-std::string folderOf(const std::string& file)
+// The folder of `file`, absolute: avra runs in its scratch folder, where a
+// relative one would lead nowhere.
+std::string absoluteFolderOf(const std::string& file)
 {
-    const auto parent = fs::path(file).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
+    std::error_code ec;
+    return fs::absolute(fs::path(file), ec).parent_path().lexically_normal().string();
 }
 
-std::vector<std::string> assemblerCommand(const std::string& sourceDir, const std::string& headerDir,
-                                          const ScratchDir& scratch, const std::string& listing)
+// Where avra looks for .include files: the source's folder (none for an
+// untitled source), the run-time header's, then avra's device definitions.
+std::vector<std::string> includeFolders(const std::string& sourceDir, const std::string& headerDir)
 {
-    return {Assembler, "--max_errors", MaxAssemblerErrors,
-            "-I", sourceDir, "-I", headerDir, "-I", std::string(AvraIncludeDir),
-            "-o", scratch.file("program.hex"), "-e", scratch.file("program.eep.hex"),
-            "-m", scratch.file("program.map"), "-d", scratch.file("program.obj"), listing};
+    std::vector<std::string> dirs;
+    if (!sourceDir.empty())
+        dirs.push_back(sourceDir);
+    if (headerDir != sourceDir)
+        dirs.push_back(headerDir);
+    dirs.emplace_back(AvraIncludeDir);
+    return dirs;
 }
 
-ProcessOptions assemblerRun(const ScratchDir& scratch, const std::atomic<bool>* cancel)
+// `listing` is a file of the scratch folder, named without a folder: avra
+// names an included file after the folder of what it reads, joined to the
+// include folder, so only a bare name keeps those names true.
+std::vector<std::string> assemblerCommand(const std::vector<std::string>& includes, const PrivateFolder& scratch,
+                                          const std::string& listing)
+{
+    std::vector<std::string> cmd{Assembler, "--max_errors", MaxAssemblerErrors};
+    for (const auto& dir : includes)
+        cmd.insert(cmd.end(), {"-I", dir});
+    cmd.insert(cmd.end(), {"-o", scratch.file("program.hex"), "-e", scratch.file("program.eep.hex"), "-m",
+                           scratch.file("program.map"), "-d", scratch.file("program.obj"), listing});
+    return cmd;
+}
+
+ProcessResult assemble(const std::vector<std::string>& includes, const PrivateFolder& scratch,
+                       const std::string& listing, const BuildOptions& options)
 {
     ProcessOptions o;
     o.workDir = scratch.path();
-    o.cancel = cancel;
-    return o;
+    o.cancel = options.cancel;
+    o.timeLimit = options.assemblerTimeLimit;
+    return RunProcess(assemblerCommand(includes, scratch, listing), o);
+}
+
+// Why avra gave no answer to read, in words; empty when it ran to its end.
+std::string assemblerFailure(const ProcessResult& run, std::chrono::milliseconds limit)
+{
+    if (!run.started)
+        return "cannot run the assembler avra (" + run.error + "); install it with scripts/deps.sh or 'apt install avra'";
+    if (run.timedOut) {
+        char span[32];
+        std::snprintf(span, sizeof span, "%.3g s", std::chrono::duration<double>(limit).count());
+        return std::string("the assembler avra did not finish within ") + span +
+               " and was stopped (an .include of something that never ends, such as a FIFO?)";
+    }
+    if (run.signal)
+        return "the assembler avra " + DescribeSignal(run.signal);
+    return {};
 }
 
 // The distance in words of each branch that the assembler found out of
 // range: each is replaced by a data word holding its distance, and the
 // listing is assembled once more.
 std::map<std::int64_t, std::int64_t> measureBranches(const LineList& listing, const std::vector<AssemblerMessage>& messages,
-                                                     const std::string& listingFile, const std::string& sourceDir,
-                                                     const std::string& headerDir, const std::atomic<bool>* cancel)
+                                                     const std::string& listingFile, const std::vector<std::string>& includes,
+                                                     const BuildOptions& options)
 {
     std::map<std::int64_t, std::string> targets; // listing line -> branch target
     for (const auto& m : messages) {
         if (m.text.find("Branch out of range") == std::string::npos || m.line < 1 ||
             std::size_t(m.line) > listing.size())
             continue;
-        std::error_code ec;
-        if (!fs::equivalent(m.file, listingFile, ec))
+        if (m.file != listingFile)
             continue;
         static const std::regex Branch(R"(^\s+br[a-z]{2}\s+([A-Za-z_][A-Za-z0-9_]*))", std::regex::icase);
         std::smatch match;
@@ -191,7 +198,9 @@ std::map<std::int64_t, std::int64_t> measureBranches(const LineList& listing, co
     std::map<std::int64_t, std::int64_t> reach;
     if (targets.empty())
         return reach;
-    ScratchDir scratch;
+    const PrivateFolder scratch(BuildFolderPrefix);
+    if (scratch.path().empty())
+        return reach;
     std::string text;
     for (std::size_t i = 0; i < listing.size(); ++i) {
         const auto t = targets.find(std::int64_t(i) + 1);
@@ -203,9 +212,13 @@ std::map<std::int64_t, std::int64_t> measureBranches(const LineList& listing, co
         }
         text += "\r\n";
     }
-    const std::string patched = scratch.file("measure.asm");
-    std::ofstream(patched, std::ios::binary) << text;
-    const auto run = RunProcess(assemblerCommand(sourceDir, headerDir, scratch, patched), assemblerRun(scratch, cancel));
+    constexpr const char* Patched = "measure.asm";
+    try {
+        WriteFileSafely(scratch.file(Patched), text);
+    } catch (const CompileError&) {
+        return reach;
+    }
+    const auto run = assemble(includes, scratch, Patched, options);
     if (!run.started || run.exitCode != 0)
         return reach;
     const auto symbols = readMap(scratch.file("program.map"));
@@ -254,6 +267,67 @@ void append(std::vector<Diagnostic>& to, std::vector<Diagnostic> more)
 
 } // namespace
 
+std::optional<std::vector<HexChunk>> ParseIntelHex(std::string_view text, std::string& error)
+{
+    std::vector<HexChunk> chunks;
+    std::uint32_t base = 0;
+    std::size_t lineNo = 0;
+    const auto hexByte = [](std::string_view s, std::size_t i, std::uint8_t& v) {
+        unsigned x = 0;
+        const auto [end, ec] = std::from_chars(s.data() + i, s.data() + i + 2, x, 16);
+        v = std::uint8_t(x);
+        return ec == std::errc() && end == s.data() + i + 2;
+    };
+    for (std::size_t from = 0; from < text.size();) {
+        std::size_t to = text.find('\n', from);
+        if (to == std::string_view::npos)
+            to = text.size();
+        std::string_view line = text.substr(from, to - from);
+        from = to + 1;
+        ++lineNo;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.remove_suffix(1);
+        if (line.empty())
+            continue;
+        const auto bad = [&] {
+            error = "malformed Intel hex record on line " + std::to_string(lineNo);
+            return std::nullopt;
+        };
+        // ":" count(1) address(2) type(1) data(count) checksum(1), two digits a byte.
+        if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0)
+            return bad();
+        std::vector<std::uint8_t> record((line.size() - 1) / 2);
+        std::uint8_t sum = 0;
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            if (!hexByte(line, 1 + 2 * i, record[i]))
+                return bad();
+            sum = std::uint8_t(sum + record[i]);
+        }
+        const std::size_t count = record[0];
+        if (record.size() != count + 5 || sum != 0)
+            return bad();
+        const bool segment = record[3] == 2 || record[3] == 4;
+        if (segment && count != 2)
+            return bad();
+        const std::uint32_t offset = std::uint32_t(record[1] << 8 | record[2]);
+        const std::uint8_t* data = record.data() + 4;
+        switch (record[3]) {
+        case 0: {
+            const std::uint32_t at = base + offset;
+            if (chunks.empty() || chunks.back().address + chunks.back().bytes.size() != at)
+                chunks.push_back(HexChunk{at, {}});
+            chunks.back().bytes.insert(chunks.back().bytes.end(), data, data + count);
+            break;
+        }
+        case 1: return chunks;
+        case 2: base = std::uint32_t(data[0] << 8 | data[1]) << 4; break;
+        case 4: base = std::uint32_t(data[0] << 8 | data[1]) << 16; break;
+        default: break; // start addresses: nothing to load
+        }
+    }
+    return chunks;
+}
+
 std::string FindRuntimeFile(const std::vector<std::string>& dirs, std::string_view folder, std::string_view file)
 {
     for (const auto& dir : dirs) {
@@ -285,9 +359,18 @@ void LoadArchives(Compiler& c, const std::string& archive, const std::string& ar
     ReadArchFiles(c.archive16, wideCells);
 }
 
-BuildResult BuildHex(const BuildOptions& o)
+BuildOutputs PlannedOutputs(const BuildOptions& o)
+{
+    BuildOutputs out;
+    out.listing = o.listingFile.empty() ? FormAsmFileName(o.sourceFile) : o.listingFile;
+    out.hex = o.hexFile.empty() ? withExtension(out.listing, ".hex") : o.hexFile;
+    return out;
+}
+
+BuildResult BuildHex(const BuildOptions& options)
 {
     BuildResult r;
+    BuildOptions o = options;
     const auto stage = [&](const char* s) {
         if (o.progress)
             o.progress(s);
@@ -297,11 +380,41 @@ BuildResult BuildHex(const BuildOptions& o)
     r.device = &device;
     r.varStart = o.varStart.value_or(std::string(device.varStart));
 
+    // An untitled source is built in a folder of its own, which the result
+    // keeps: nothing lands in a folder that others share.
+    const bool untitled = o.sourceFile.empty();
+    if (untitled) {
+        if (!o.sourceText) {
+            r.error = "no source to build";
+            return r;
+        }
+        auto folder = std::make_shared<PrivateFolder>("mirtolan-untitled-");
+        if (folder->path().empty()) {
+            r.error = folder->error();
+            return r;
+        }
+        o.sourceFile = folder->file(UntitledSourceName);
+        o.listingFile.clear();
+        o.hexFile.clear();
+        r.folder = std::move(folder);
+    }
+    r.sourceFile = o.sourceFile;
+    const BuildOutputs outputs = PlannedOutputs(o);
+    if (const std::string clash = OutputClash(o.sourceFile, {{"listing", outputs.listing}, {".hex", outputs.hex}});
+        !clash.empty()) {
+        r.error = clash;
+        return r;
+    }
+
     // The run-time header: the user's own beside the source, else the device's.
-    const std::string sourceDir = folderOf(o.sourceFile);
-    std::vector<std::string> searched{sourceDir};
-    for (const auto& dir : o.runtimeDirs)
-        searched.push_back((fs::path(dir) / device.headerFolder).lexically_normal().string());
+    const std::string sourceDir = untitled ? std::string() : absoluteFolderOf(o.sourceFile);
+    std::vector<std::string> searched;
+    if (!untitled)
+        searched.push_back(sourceDir);
+    for (const auto& dir : o.runtimeDirs) {
+        std::error_code ec;
+        searched.push_back((fs::absolute(fs::path(dir), ec) / device.headerFolder).lexically_normal().string());
+    }
     std::string headerDir;
     for (const auto& dir : searched) {
         std::error_code ec;
@@ -330,7 +443,7 @@ BuildResult BuildHex(const BuildOptions& o)
     c.IncludeHeader = o.includeHeader;
     c.VarStart = r.varStart;
     c.SourceFileName = o.sourceFile;
-    c.OutputFile = o.listingFile;
+    c.OutputFile = outputs.listing;
     LineList read; // the source's lines when they come from its file
     const LineList* source = o.sourceText;
     try {
@@ -372,6 +485,7 @@ BuildResult BuildHex(const BuildOptions& o)
     ctx.headerFile = (fs::path(headerDir) / RuntimeHeaderName).string();
     ctx.headerNames = headerNames(ctx.headerFile);
     ctx.varStart = std::uint32_t(ParseNumber("$" + r.varStart, true).value_or(0));
+    ctx.archive = &ActiveArchive(c);
 
     std::vector<std::string> sourceMessages(c.Messages.begin(),
                                             c.Messages.begin() + std::ptrdiff_t(SourceMessageCount(c)));
@@ -389,34 +503,35 @@ BuildResult BuildHex(const BuildOptions& o)
     }
 
     stage("Assembling");
-    ScratchDir scratch;
+    const PrivateFolder scratch(BuildFolderPrefix);
     if (scratch.path().empty()) {
-        r.error = "cannot make a scratch folder for the assembler in " + fs::temp_directory_path().string();
+        r.error = scratch.error();
         return r;
     }
-    // The assembler reads a copy with a label before each word's code, and
-    // its messages are told at the listing's own lines.
+    // avra reads the listing this build made, from a copy of its own (not
+    // the file beside the source, which a build running at the same time
+    // may have replaced), with a label before each word's code; its
+    // messages are told at the listing's own lines.
     const LabelledListing labelled = LabelWordStarts(c.Listing, *c.Map);
-    const std::string copy = scratch.file("labelled.asm");
     try {
-        WriteFileSafely(copy, labelled.text);
+        WriteFileSafely(scratch.file(AssembledName), labelled.text);
     } catch (const CompileError& e) {
         r.error = e.what();
         return r;
     }
-    const auto run = RunProcess(assemblerCommand(sourceDir, headerDir, scratch, copy), assemblerRun(scratch, o.cancel));
-    if (!run.started) {
-        r.error = "cannot run the assembler avra (" + run.error + "); install it with scripts/deps.sh or 'apt install avra'";
+    const std::vector<std::string> includes = includeFolders(sourceDir, headerDir);
+    const auto run = assemble(includes, scratch, AssembledName, o);
+    if (run.stopped || cancelled()) {
+        r.error = "stopped";
         return r;
     }
-    if (run.stopped) {
-        r.error = "stopped";
+    if (std::string failure = assemblerFailure(run, o.assemblerTimeLimit); !failure.empty()) {
+        r.error = std::move(failure);
         return r;
     }
     auto messages = ParseAssemblerOutput(run.output);
     for (AssemblerMessage& m : messages) {
-        std::error_code ec;
-        if (!fs::equivalent(m.file, copy, ec))
+        if (m.file != AssembledName)
             continue;
         m.file = ctx.listingFile;
         if (m.line >= 1 && std::size_t(m.line) <= labelled.listingLine.size())
@@ -426,8 +541,9 @@ BuildResult BuildHex(const BuildOptions& o)
                                                          [](const AssemblerMessage& m) { return m.error; });
     std::map<std::int64_t, std::int64_t> reach;
     if (failed)
-        reach = measureBranches(c.Listing, messages, ctx.listingFile, sourceDir, headerDir, o.cancel);
+        reach = measureBranches(c.Listing, messages, ctx.listingFile, includes, o);
     append(r.diagnostics, DiagnoseAssembler(ctx, messages, reach));
+    r.callsBeyondReach = failed && CallsBeyondReach(ctx, messages);
     if (failed) {
         if (!hasError(r.diagnostics))
             r.diagnostics.push_back({Severity::Error, o.sourceFile, 0, 0, "",
@@ -467,9 +583,10 @@ BuildResult BuildHex(const BuildOptions& o)
         r.flashWords = std::uint32_t(std::stoul(m[1].str()));
 
     stage("Writing");
-    r.hexFile = o.hexFile.empty() ? withExtension(c.AsmFileName, ".hex") : o.hexFile;
+    r.hexFile = outputs.hex;
     try {
-        WriteFileSafely(r.hexFile, ReadFileBytes(scratch.file("program.hex")));
+        r.hexImage = ReadFileBytes(scratch.file("program.hex"));
+        WriteFileSafely(r.hexFile, r.hexImage);
     } catch (const CompileError& e) {
         r.error = e.what();
         r.hexFile.clear();

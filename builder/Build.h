@@ -7,9 +7,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@
 namespace mirtolan {
 
 struct Compiler;
+class PrivateFolder;
 
 enum class Severity { Error, Warning, Note };
 
@@ -63,12 +66,18 @@ struct CodeSpot {
     std::string definition;      // the definition it lies in (colon, constant, variable); empty at top level
     std::string stack;           // in optimised code, where the stacks' top cells are here (a StackNote); empty: in memory
 };
+// avra assembles the listing of a thousand definitions in well under a
+// second; this much longer means it hangs (an .include of a FIFO, say).
+constexpr std::chrono::milliseconds DefaultAssemblerTimeLimit = std::chrono::minutes(5);
 
 struct BuildOptions {
     int cellBits = 8;                 // the cell size unless the source says otherwise (USE16BIT, USE8BIT): 8 or 16
     bool optimise = false;            // the optimiser rewrites each definition (--opt)
     unsigned optimiseSkip = 0;        // optimiser steps left out (OptStep bits), to measure each one
-    std::string sourceFile;           // the Forth source; the listing and the .hex are named after it
+    // The Forth source; the listing and the .hex are named after it. Empty
+    // for an untitled source (sourceText then holds it): the build is made
+    // in a private folder that the result keeps.
+    std::string sourceFile;
     const LineList* sourceText = nullptr; // the source's lines when they are not to be read from sourceFile (the window's editor)
     const Device* device = nullptr;   // the target; null means the default device
     std::optional<std::string> varStart; // hexadecimal variable start; none: the device's default
@@ -81,6 +90,7 @@ struct BuildOptions {
     std::string hexFile;              // where to write the .hex; empty: the listing's name with .hex
     std::function<void(const std::string& stage)> progress; // told each stage as it starts
     const std::atomic<bool>* cancel = nullptr; // set from another thread to stop the build
+    std::chrono::milliseconds assemblerTimeLimit = DefaultAssemblerTimeLimit; // avra is stopped after it
 };
 
 struct BuildResult {
@@ -93,8 +103,12 @@ struct BuildResult {
     std::string error;                     // why the build was abandoned
     std::vector<std::string> compileMessages; // the compile's own message list, exactly as a compile gives it
     std::vector<Diagnostic> diagnostics;   // errors and warnings at Forth lines, in source order
+    std::string sourceFile;                // the source as built (an untitled one: its name in `folder`)
     std::string asmFile;                   // the listing written
     std::string hexFile;                   // the .hex written (when Built)
+    std::string hexImage;                  // the .hex's text as this build assembled it (when Built), whatever
+                                           // happens to the file later
+    std::shared_ptr<const PrivateFolder> folder; // an untitled build's folder, removed with the last copy of the result
     const Device* device = nullptr;        // the device built for
     int cellBits = 8;                      // the cell size the program was compiled for
     std::string varStart;                  // the variable start used
@@ -103,9 +117,30 @@ struct BuildResult {
     std::vector<ProgramVariable> variables; // the program's variables, in order of definition
     std::vector<CodeSpot> spots;           // where each word's code begins, in order of address
     std::uint32_t flashWords = 0;          // program size
+    bool callsBeyondReach = false;         // Problems: a call or a jump to a word lay beyond rcall's reach, which Zcall reaches
 };
 
 BuildResult BuildHex(const BuildOptions& options);
+
+// The files a build writes.
+struct BuildOutputs {
+    std::string listing; // the listing: listingFile, else the source with .asm
+    std::string hex;     // the .hex: hexFile, else the listing with .hex
+};
+BuildOutputs PlannedOutputs(const BuildOptions& options);
+
+// A run of consecutive bytes of an Intel hex file.
+struct HexChunk {
+    std::uint32_t address = 0;       // the byte address of the first byte
+    std::vector<std::uint8_t> bytes; // the bytes, in address order
+};
+// The data records of Intel hex text (record types 0, 2 and 4), joined into
+// runs of consecutive addresses; nothing, with `error` set, when a record is
+// malformed or its checksum is wrong.
+std::optional<std::vector<HexChunk>> ParseIntelHex(std::string_view text, std::string& error);
+
+// The name an untitled source is built under, in its private folder.
+constexpr const char* UntitledSourceName = "untitled.4th";
 
 // The run-time's files: the device's header, its archive of register words.
 constexpr const char* RuntimeHeaderName = "4thHead.asm";

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <set>
 
@@ -19,8 +20,6 @@ namespace {
 
 // A conditional branch reaches this many words forward and back.
 constexpr std::int64_t BranchForward = 63, BranchBack = 64;
-// A cell holds a byte; ldi takes it signed or unsigned.
-constexpr std::int64_t CellMin = -128, CellMax = 255;
 // Room the data stack needs at the least before it runs into the variables.
 constexpr std::int64_t MinDataStackBytes = 16;
 
@@ -37,10 +36,8 @@ constexpr std::array<std::string_view, 122> Mnemonics{{
     "SER", "SES", "SET", "SEV", "SEZ", "SLEEP", "SPM", "ST", "STD", "STS", "SUB", "SUBI", "SWAP", "TST", "WDR",
     "XCH", "ZCALL",
 }};
-// Names the assembler evaluates itself in an operand.
-constexpr std::array<std::string_view, 11> ExpressionNames{{
-    "PC", "LOW", "HIGH", "BYTE2", "BYTE3", "BYTE4", "LWRD", "HWRD", "PAGE", "EXP2", "LOG2",
-}};
+// The program counter, which the assembler reads in an operand beside its functions.
+constexpr std::string_view ProgramCounter = "PC";
 
 std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
 
@@ -117,28 +114,6 @@ bool isLabelLine(std::string_view line)
     return true;
 }
 
-// "\tldi\tFtmp1,VALUE" as the compiler writes literals, and VALUE's number.
-std::optional<std::int64_t> literalOf(std::string_view line)
-{
-    constexpr std::string_view Prefix = "\tldi\tFtmp1,";
-    if (!line.starts_with(Prefix))
-        return std::nullopt;
-    std::string_view v = line.substr(Prefix.size());
-    if (v.starts_with("0x")) {
-        std::uint64_t x = 0;
-        const auto r = std::from_chars(v.data() + 2, v.data() + v.size(), x, 16);
-        if (r.ec != std::errc() || r.ptr != v.data() + v.size())
-            return std::nullopt;
-        // HEX mode writes a negative number as its 32-bit two's complement.
-        return v.size() - 2 >= 8 ? std::int64_t(std::int32_t(std::uint32_t(x))) : std::int64_t(x);
-    }
-    std::int64_t x = 0;
-    const auto r = std::from_chars(v.data(), v.data() + v.size(), x);
-    if (r.ec != std::errc() || r.ptr != v.data() + v.size())
-        return std::nullopt;
-    return x;
-}
-
 std::size_t programStart(const DiagnosisContext& ctx)
 {
     return ctx.map->headerLines + BannerLineCount + ctx.map->libraryLines;
@@ -164,20 +139,6 @@ std::string nameAndLabel(std::string_view name, std::string_view label)
     return inQuotes(name) + " (spelled " + std::string(label) + " in the listing)";
 }
 
-// The number at the end of a compile message: "... ,Line 12" or "... Line 12".
-std::int64_t messageLine(std::string_view m, std::string_view& head)
-{
-    const auto at = m.rfind("Line ");
-    if (at == std::string_view::npos)
-        return 0;
-    std::int64_t n = 0;
-    std::from_chars(m.data() + at + 5, m.data() + m.size(), n);
-    head = m.substr(0, at);
-    while (!head.empty() && (head.back() == ' ' || head.back() == ',' || head.back() == '.'))
-        head.remove_suffix(1);
-    return n;
-}
-
 // The column of `word` standing alone in `line` (1-based), 0 when absent.
 std::int64_t columnOf(std::string_view line, std::string_view word)
 {
@@ -192,82 +153,12 @@ std::int64_t columnOf(std::string_view line, std::string_view word)
     return 0;
 }
 
-// The words of `line` that follow the one at `column` (1-based).
-std::vector<std::string> wordsAfter(std::string_view line, std::int64_t column)
-{
-    std::vector<std::string> words;
-    std::size_t i = std::size_t(column - 1);
-    while (i < line.size() && !IsBlank(line[i]))
-        ++i;
-    for (;;) {
-        while (i < line.size() && IsBlank(line[i]))
-            ++i;
-        if (i >= line.size())
-            return words;
-        std::size_t j = i;
-        while (j < line.size() && !IsBlank(line[j]))
-            ++j;
-        words.emplace_back(line.substr(i, j - i));
-        i = j;
-    }
-}
-
-// A hint for the standard-Forth habits that leave a number undefined at the
-// top level: "10 CONSTANT TEN", "VARIABLE buf 9 ALLOT".
-std::string habitHint(const std::string& word, std::string_view line, std::int64_t column)
-{
-    if (!ParseNumber(word, true) && !ParseNumber(word, false))
-        return {};
-    const auto next = wordsAfter(line, column);
-    if (next.empty())
-        return {};
-    const std::string keyword = FoldCase(next[0]);
-    if (keyword == "CONSTANT")
-        return "; CONSTANT takes the name first: CONSTANT " + (next.size() > 1 ? next[1] : std::string("NAME")) + " " +
-               word;
-    if (keyword == "ALLOT")
-        return "; ALLOT takes its count after it: ALLOT " + word;
-    return {};
-}
-
-// The compile's messages, by the text they begin with.
-struct CompileMessageKind {
-    std::string_view prefix;  // how the message begins
-    std::string_view suffix;  // how its head ends, before the line number ("" for any)
-    std::string (*explain)(const std::string& word);
-};
-
-const CompileMessageKind CompileMessageKinds[] = {
-    {"Not defined ", "", [](const std::string& w) {
-         return inQuotes(w) + " is not defined: it is no word defined above this line, no archive word and no number; "
-                           "define it before its first use or check its spelling";
-     }},
-    {"", " as Case Parameter", [](const std::string& w) {
-         return inQuotes(w) + " cannot be a case constant: after CASE and after ENDOF a number or character literal must "
-                           "come, followed by OF; a default clause begins with DEFAULT";
-     }},
-    {"Const.Value expected: ", "", [](const std::string& w) {
-         return inQuotes(w) + " is not a number: CONSTANT takes a name and then a number (CONSTANT TEN 10), ALLOT a "
-                           "count after it (ALLOT 9)";
-     }},
-    {"Conditional not matched", "", [](const std::string&) {
-         return std::string("control structure not matched: a structure is left open at the end of the definition, or "
-                            "a closing word has nothing to close");
-     }},
-    {"EndCase missing", "", [](const std::string&) {
-         return std::string("the definition ends inside a CASE: close it with ENDCASE");
-     }},
-    {"Sytax Error", "", [](const std::string&) {
-         return std::string("DEFAULT stands where no case constant is expected: it may follow only CASE or ENDOF, once");
-     }},
-};
-
 } // namespace
 
 bool IsAssemblerReserved(std::string_view upperName)
 {
     return std::find(Mnemonics.begin(), Mnemonics.end(), upperName) != Mnemonics.end() ||
-           std::find(ExpressionNames.begin(), ExpressionNames.end(), upperName) != ExpressionNames.end();
+           upperName == ProgramCounter || IsAssemblerFunction(upperName);
 }
 
 std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
@@ -283,14 +174,25 @@ std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         // "FILE(LINE) : Error   : TEXT", or "Warning : TEXT" without a place.
+        // The place is the first "(digits) : " that a kind follows, so
+        // brackets and colons in the folders' names stay part of FILE.
         AssemblerMessage m;
         std::string_view rest = line;
-        const auto open = line.find('(');
-        const auto close = line.find(") : ");
-        if (open != std::string_view::npos && close != std::string_view::npos && open < close) {
+        for (auto close = line.find(") : "); close != std::string_view::npos; close = line.find(") : ", close + 1)) {
+            const std::string_view after = line.substr(close + 4);
+            const auto open = line.rfind('(', close);
+            if (open == std::string_view::npos || !(after.starts_with("Error") || after.starts_with("Warning")))
+                continue;
+            const std::string_view digits = line.substr(open + 1, close - open - 1);
+            std::uint64_t number = 0;
+            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+            if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+                number > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
+                continue;
             m.file = std::string(line.substr(0, open));
-            std::from_chars(line.data() + open + 1, line.data() + close, m.line);
-            rest = line.substr(close + 4);
+            m.line = std::int64_t(number);
+            rest = after;
+            break;
         }
         const bool error = rest.starts_with("Error");
         const bool warning = rest.starts_with("Warning");
@@ -314,36 +216,6 @@ std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output)
         }
         m.text = std::string(text);
         out.push_back(std::move(m));
-    }
-    return out;
-}
-
-std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, const std::vector<std::string>& messages)
-{
-    std::vector<Diagnostic> out;
-    for (const auto& m : messages) {
-        std::string_view head;
-        const std::int64_t line = messageLine(m, head);
-        Diagnostic d;
-        d.file = ctx.sourceName;
-        d.line = line;
-        d.text = m;
-        for (const auto& k : CompileMessageKinds) {
-            if (!head.starts_with(k.prefix) || (!k.suffix.empty() && !head.ends_with(k.suffix)))
-                continue;
-            std::string word(head.substr(k.prefix.size(), head.size() - k.prefix.size() - k.suffix.size()));
-            const auto text = line > 0 ? sourceLine(ctx, std::uint32_t(line - 1)) : std::string_view();
-            d.word = word;
-            d.column = columnOf(text, word);
-            d.text = k.explain(word);
-            if (k.prefix == "Not defined " && (ParseNumber(word, true) || ParseNumber(word, false)))
-                d.text = inQuotes(word) + " is not defined here: a number stands only inside a definition or after "
-                                          "CONSTANT and ALLOT (and in HEX mode only bare hexadecimal digits are numbers)";
-            if (k.prefix == "Not defined " && d.column > 0)
-                d.text += habitHint(word, text, d.column);
-            break;
-        }
-        out.push_back(std::move(d));
     }
     return out;
 }
@@ -410,7 +282,7 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
         } else if (const auto h = ctx.headerNames.find(upper); h != ctx.headerNames.end()) {
             clash(Severity::Error, nameAndLabel(name, label) + " clashes with " + upper + ", " + h->second +
                                        " of the run-time header: rename the word");
-        } else if (upper == "PC") {
+        } else if (upper == ProgramCounter) {
             clash(Severity::Warning, nameAndLabel(name, label) +
                                          " is the assembler's program counter: a call of it calls itself and the "
                                          "program hangs; rename the word");
@@ -420,38 +292,6 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
                                          "function); calls still reach the word, but rename it to keep inline "
                                          "assembler unambiguous");
         }
-    }
-
-    // Literals wider than a cell, and case constants that no OF compares.
-    std::set<std::uint32_t> variableNames;
-    for (const auto& v : map.variables)
-        variableNames.insert(v.name);
-    const auto isComment = [](std::string_view l) { return l.empty() || l[0] == ';'; };
-    for (std::size_t i = programStart(ctx); i < listing.size(); ++i) {
-        const auto value = literalOf(listing[i]);
-        if (!value)
-            continue;
-        const LineOrigin o = map.listingLine(i);
-        if (o.kind != OriginKind::Word || variableNames.count(o.definition))
-            continue;
-        if (*value < CellMin || *value > CellMax)
-            out.push_back(at(ctx, o, std::int64_t(i) + 1, Severity::Warning,
-                             "the literal " + std::to_string(*value) +
-                                 " does not fit a cell (cells are 8 bits: -128 to 255) and is cut to " +
-                                 std::to_string(*value & 0xFF) + "; for a 16-bit value push its bytes: (HIGH) " +
-                                 std::to_string(*value) + " (LOW) " + std::to_string(*value)));
-        const bool pushed = i + 1 < listing.size() && listing[i + 1] == "\tst\t-Y,Ftmp1";
-        if (pushed)
-            continue;
-        // A 16-bit case constant loads its high byte too before OF compares.
-        std::size_t next = i + 1;
-        while (next < listing.size() && (isComment(listing[next]) || listing[next].starts_with("\tldi\tFtmp1H,")))
-            ++next;
-        if (next >= listing.size() || listing[next] != "\tcp\tFtmp1,Ftmp2\t; OF")
-            out.push_back(at(ctx, o, std::int64_t(i) + 1, Severity::Warning,
-                             "the case constant " + inQuotes(wordAt(ctx, o)) +
-                                 " is not followed by OF, so nothing compares it: write '" + wordAt(ctx, o) +
-                                 " OF ... ENDOF'; a default clause begins with DEFAULT"));
     }
 
     // Variables placed over the registers and I/O, or past the SRAM.
@@ -472,13 +312,32 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
                              "the variable start " + hex4(ctx.varStart) + " lies past the " +
                                  std::string(ctx.device->title) + "'s SRAM (" + range + ")"));
     }
+    auto facts = DiagnoseFacts(ctx);
+    out.insert(out.end(), std::make_move_iterator(facts.begin()), std::make_move_iterator(facts.end()));
     return out;
 }
+
+// The text words read flash with lpm, which reaches this many words.
+constexpr std::uint32_t LpmReachWords = 0x8000;
 
 std::vector<Diagnostic> CheckMemory(const DiagnosisContext& ctx, const std::map<std::string, std::uint32_t>& symbols,
                                     std::int64_t variableEnd)
 {
     std::vector<Diagnostic> out;
+    // Texts of ." S" C" lie after their definitions, labelled _S<n>.
+    for (std::size_t i = programStart(ctx); i < ctx.listing->size(); ++i) {
+        const auto line = (*ctx.listing)[i];
+        if (!line.starts_with("_S") || !isLabelLine(line))
+            continue;
+        const auto at = symbols.find(std::string(line.substr(0, line.size() - 1)));
+        if (at == symbols.end() || at->second < LpmReachWords)
+            continue;
+        const LineOrigin o = ctx.map->listingLine(i);
+        out.push_back(mirtolan::at(ctx, o, std::int64_t(i) + 1, Severity::Warning,
+                                   "this text lies beyond the first 64 KB of flash, where the text words do not "
+                                   "read: they would send other bytes; put the program's texts in words defined "
+                                   "early in the source"));
+    }
     const auto top = symbols.find("DATA_STACK_TOP");
     if (top == symbols.end() || ctx.map->variables.empty() || !ctx.device)
         return out;
@@ -570,13 +429,24 @@ std::string branchText(const Place& p, const std::map<std::int64_t, std::int64_t
     return text + "; move part of the body into a word of its own";
 }
 
+// The words whose rjmp stays inside their definition: no Zcall lengthens it.
+constexpr std::string_view ControlJumps[] = {"ELSE", "AGAIN", "REPEAT", "ENDOF", "LEAVE", "?DO"};
+
+// The source word of an rcall or rjmp that is out of range, upper-cased,
+// and whether it is a control structure's jump.
+std::pair<std::string, bool> relativeWord(const Place& p)
+{
+    const std::string word = p.origin.kind == OriginKind::Word ? wordAt(p.ctx, p.origin) : std::string();
+    const std::string upper = FoldCase(word);
+    return {word, std::find(std::begin(ControlJumps), std::end(ControlJumps), upper) != std::end(ControlJumps)};
+}
+
 std::string relativeText(const Place& p)
 {
     const auto& ctx = p.ctx;
-    const std::string word = p.origin.kind == OriginKind::Word ? wordAt(ctx, p.origin) : std::string();
+    const auto [word, control] = relativeWord(p);
     const std::string upper = FoldCase(word);
-    static constexpr std::string_view ControlJumps[] = {"ELSE", "AGAIN", "REPEAT", "ENDOF"};
-    if (std::find(std::begin(ControlJumps), std::end(ControlJumps), upper) != std::end(ControlJumps))
+    if (control)
         return upper + " cannot reach its label: the definition's body is longer than rjmp reaches (2K words); move "
                        "part of it into words of their own";
     const std::string target = operandOf(p.text);
@@ -621,6 +491,20 @@ const AssemblerKind AssemblerKinds[] = {
 };
 
 } // namespace
+
+bool CallsBeyondReach(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages)
+{
+    for (const auto& m : messages) {
+        if (!m.error || m.text.find("Relative address out of range") == std::string::npos || m.file.empty() ||
+            !SameFile(m.file, ctx.listingFile) || m.line < 1 || std::size_t(m.line) > ctx.listing->size())
+            continue;
+        const std::size_t index = std::size_t(m.line - 1);
+        const Place p{ctx, m, index, (*ctx.listing)[index], ctx.map->listingLine(index)};
+        if (!relativeWord(p).second)
+            return true;
+    }
+    return false;
+}
 
 std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages,
                                           const std::map<std::int64_t, std::int64_t>& branchReach)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Build.h"
+#include "Compiler.h"
 #include "CodeList.h"
 #include "Devices.h"
 #include "LineMap.h"
@@ -27,6 +28,7 @@ struct DiagnosisContext {
     std::map<std::string, std::string, std::less<>> headerNames; // names the run-time header defines (upper-cased) -> what they are
     std::string headerFile;      // the run-time header the listing includes
     std::uint32_t varStart = 0;  // the first variable address
+    const Archive* archive = nullptr; // the words the compile could take from the archive
 };
 
 // One message of the assembler, as it printed it.
@@ -40,15 +42,23 @@ std::vector<AssemblerMessage> ParseAssemblerOutput(const std::string& output);
 
 // The compile's own messages, each told at its line with what to do.
 std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, const std::vector<std::string>& messages);
+// What the compile noticed beyond its messages: structures left open or
+// closed by the wrong word, numbers wider than their cells, case constants
+// without OF, texts without their closing quote.
+std::vector<Diagnostic> DiagnoseFacts(const DiagnosisContext& ctx);
 // Problems visible before assembling: names the assembler takes for its
-// own, a missing main, literals wider than a cell, case constants without
-// OF, variables placed over the I/O registers.
+// own, a missing main, variables placed over the I/O registers, and the
+// compile's facts.
 std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx);
 // The assembler's messages at Forth lines. `branchReach` gives, for a listing
 // line whose branch was out of range, its measured distance in words.
 std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages,
                                           const std::map<std::int64_t, std::int64_t>& branchReach);
-// After assembling: variables that run into the data stack.
+// Whether the assembler found a call of a word, or a jump to one, beyond
+// the reach of rcall and rjmp: a build with Zcall would reach it.
+bool CallsBeyondReach(const DiagnosisContext& ctx, const std::vector<AssemblerMessage>& messages);
+// After assembling: variables that run into the data stack, texts placed
+// beyond the flash that the text words read.
 std::vector<Diagnostic> CheckMemory(const DiagnosisContext& ctx, const std::map<std::string, std::uint32_t>& symbols,
                                     std::int64_t variableEnd);
 

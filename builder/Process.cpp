@@ -1,5 +1,6 @@
 #include "Process.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -76,6 +77,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 
     const auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
     std::array<char, 4096> buffer;
+    bool outputOpen = true; // a tool may close its output and go on running
+    int status = 0;
+    bool ended = false;
     for (;;) {
         if (options.cancel && options.cancel->load()) {
             r.stopped = true;
@@ -85,32 +89,55 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
             r.timedOut = true;
             break;
         }
+        if (!outputOpen) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                ended = true;
+                break;
+            }
+            ::usleep(PollMs * 1000);
+            continue;
+        }
         pollfd p{fds[0], POLLIN, 0};
         const int n = ::poll(&p, 1, PollMs);
         if (n < 0 && errno != EINTR)
-            break;
+            outputOpen = false;
         if (n <= 0)
             continue;
         const ssize_t got = ::read(fds[0], buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
-            break;
+        if (got <= 0) {
+            outputOpen = false;
+            continue;
+        }
         const std::string_view text(buffer.data(), std::size_t(got));
         r.output.append(text);
         if (options.onText)
             options.onText(text);
     }
     ::close(fds[0]);
-    int status = 0;
-    if (r.stopped || r.timedOut) {
-        stop(pid, status);
-        return r;
+    if (!ended) {
+        if (r.stopped || r.timedOut) {
+            stop(pid, status);
+            return r;
+        }
+        reap(pid, status);
     }
-    reap(pid, status);
     if (WIFEXITED(status))
         r.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        r.signal = WTERMSIG(status);
     return r;
+}
+
+std::string DescribeSignal(int signal)
+{
+    // The signals the kernel sends a program for its own fault.
+    constexpr int CrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP};
+    const bool crash = std::find(std::begin(CrashSignals), std::end(CrashSignals), signal) != std::end(CrashSignals);
+    const char* name = ::sigdescr_np(signal);
+    return std::string(crash ? "crashed" : "was killed") + " (signal " + std::to_string(signal) +
+           (name ? std::string(", ") + name : std::string()) + ")";
 }
 
 } // namespace mirtolan

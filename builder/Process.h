@@ -26,10 +26,15 @@ struct ProcessResult {
     bool stopped = false;  // ended because the caller asked to stop
     bool timedOut = false; // ended at the time limit
     int exitCode = -1;     // the exit status when it ended by itself
+    int signal = 0;        // the signal that ended it, when one did (a crash, or a kill from outside)
     std::string output;    // standard output and standard error, interleaved as written
 };
 
 // Runs `argv` (argv[0] looked up on PATH) with no input.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// How a tool ended by `signal` did, in words after its name: "crashed
+// (signal 11, Segmentation fault)" or "was killed (signal 9, Killed)".
+std::string DescribeSignal(int signal);
 
 } // namespace mirtolan

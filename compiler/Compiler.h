@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CodeList.h"
+#include "Language.h"
 
 namespace mirtolan {
 
@@ -115,6 +116,9 @@ struct Compiler {
     std::int64_t CtlDepth = 1;           // next free slot of CtlStack; 1 means empty, below 1 after an unmatched closer
     std::vector<std::int64_t> CaseStack; // pending "_LC" numbers of open CASEs, same layout
     std::int64_t CaseDepth = 1;          // next free slot of CaseStack
+
+    // --- The words beyond the classic set (text, LEAVE, CREATE, VALUE, DEFER, ...) ---
+    Extensions Ext;
 
     // --- Data memory ---
     std::int32_t VarNext = 0x81; // next free data-memory address (32-bit, wraps like the target arithmetic)

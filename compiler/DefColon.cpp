@@ -7,6 +7,7 @@
 
 #include "Archive.h"
 #include "Compiler.h"
+#include "Extensions.h"
 #include "Messages.h"
 #include "Optimiser.h"
 #include "Scanner.h"
@@ -40,9 +41,37 @@ void PushWideCell(Compiler& c, std::int32_t value, const std::function<std::stri
     c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
 }
 
+std::string CurrentWord(const Compiler& c, std::uint32_t& column)
+{
+    column = 0;
+    if (!c.Map)
+        return {};
+    const LineOrigin& o = c.Map->program.current;
+    column = o.column;
+    const std::string_view line = SourceLine(c, o.line);
+    return o.column > 0 && o.column - 1 < line.size() ? std::string(line.substr(o.column - 1, o.length)) : "";
+}
+
+void CheckFits(Compiler& c, std::int64_t value, int bits, const std::string& word, std::uint32_t line,
+               std::uint32_t column, const char* role)
+{
+    const std::int64_t lowest = -(std::int64_t(1) << (bits - 1)), highest = (std::int64_t(1) << bits) - 1;
+    if (!c.Map || (value >= lowest && value <= highest))
+        return;
+    c.Map->facts.push_back(
+        {FactKind::WideLiteral, word, line, column, role, 0, value, bits, c.Map->program.current.definition});
+}
+
 void CompileLiteral(Compiler& c, std::int32_t value)
 {
     c.CellBitsFixed = true;
+    if (c.CaseExpected) {
+        // A case constant waits for its OF; one that meets anything else is noted.
+        SettleCaseConstant(c);
+        ++c.Ext.CaseClauseConstants;
+        if (c.Map)
+            c.Ext.PendingCase = c.Map->program.current;
+    }
     if (c.CellBits == WideCellBits) {
         const auto text = [&c](std::int32_t byte) { return literalText(c, byte); };
         if (!c.CaseExpected) {
@@ -93,8 +122,9 @@ void EndColon(Compiler& c)
         c.ProgramCode.replaceBack(last.substr(0, 1) + jump + last.substr(MnemonicFrom + MnemonicLength));
     else
         CompileRet(c);
+    SettleCaseConstant(c);
     if (c.CaseExpected) {
-        LineMessage(c, "EndCase missing ");
+        EndCaseMissing(c);
         c.CaseExpected = false;
     }
 }
@@ -103,18 +133,30 @@ void EndColon(Compiler& c)
 // evaluation consumed, which may be the operand of a byte operator.
 static void compileNumber(Compiler& c, std::string& word)
 {
+    const std::string asRead = word;
     const std::int32_t value = EvalNumber(c, word);
     word = c.LastToken;
-    if (c.NumberValid)
+    if (c.NumberValid) {
+        std::uint32_t column = 0;
+        const std::string current = CurrentWord(c, column);
+        CheckFits(c, value, c.CellBits, asRead == c.LastToken ? current : c.LastToken, std::uint32_t(c.LineNo), column,
+                  "");
         CompileLiteral(c, value);
-    else if (c.LastToken != ";") // the closing word fails as a number, silently
-        NotDefined(c, c.LastToken);
+        return;
+    }
+    if (c.LastToken == ";") // the closing word fails as a number, silently
+        return;
+    // The words beyond the classic set stand where the classic compiler
+    // found nothing: no word of the program or the archive hides them.
+    if (c.LastToken == asRead && CompileBodyExtension(c, asRead))
+        return;
+    NotDefined(c, c.LastToken);
 }
 
 // One body word, by the fixed order: control words, comment and pass-through
 // words, program words, library words, archive words, character literals,
 // numbers.
-static void dispatch(Compiler& c, std::string& word)
+void CompileBodyWord(Compiler& c, std::string& word)
 {
     if (ControlOp op = FindControlWord(word)) {
         op(c);
@@ -159,6 +201,9 @@ void CompileColon(Compiler& c)
     const std::string name = NextWord(c);
     MapDefinition(c, name);
     const std::size_t labelLine = c.ProgramCode.size();
+    c.Ext.CurrentName = name;
+    c.Ext.CurrentLine = std::uint32_t(c.LineNo);
+    c.Ext.Texts.clear();
     c.ProgramCode.push_back(name + ":");
     c.LinePos += 1; // steps over the blank that ends the name
     bool finished = false;
@@ -167,14 +212,18 @@ void CompileColon(Compiler& c)
         std::string word = NextWord(c);
         MapWord(c, word.size());
         if (!word.empty())
-            dispatch(c, word);
+            CompileBodyWord(c, word);
         finished = word == ";";
     } while (!finished && !c.SourceEnded);
-    if (c.CtlDepth != 1 || c.CaseDepth != 1)
-        CondNotMatched(c);
+    if (c.CtlDepth != 1 || c.CaseDepth != 1) {
+        NoteOpenStructures(c);
+        CondNotMatchedAtEnd(c);
+    }
     EndColon(c);
     if (c.Optimise)
         OptimiseDefinition(c, labelLine);
+    // The definition's strings follow its code, outside what the optimiser reads.
+    EmitTexts(c);
 }
 
 } // namespace mirtolan

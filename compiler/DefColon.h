@@ -15,6 +15,8 @@ struct Compiler;
 
 // --- Colon definitions ---
 void CompileColon(Compiler& c);
+// One word of a definition's body, by the dispatch's order.
+void CompileBodyWord(Compiler& c, std::string& word);
 void CompileCall(Compiler& c, const std::string& name);
 std::string_view CallMnemonic(const Compiler& c);
 void CompileLiteral(Compiler& c, std::int32_t value);
@@ -24,13 +26,32 @@ void CompileRet(Compiler& c);
 void EndColon(Compiler& c);
 bool IsProgramWord(const Compiler& c, const std::string& name);
 
+// --- Facts for the build, noted only when the compile keeps a line map ---
+// `value` must fit in `bits` (signed or unsigned); otherwise the build is
+// told that `word` (at `line` and `column`) does not fit, with
+// `role` naming what it is ("" a literal, "constant", "double", "text",
+// "C,", ",", "value").
+void CheckFits(Compiler& c, std::int64_t value, int bits, const std::string& word, std::uint32_t line,
+               std::uint32_t column, const char* role);
+// The word being compiled and its column, from the line map.
+std::string CurrentWord(const Compiler& c, std::uint32_t& column);
+
 // --- Numbers and data ---
 // The number syntax alone: decimal with an optional sign, or "$", "x", "X",
 // "0x", "0X" and hexadecimal digits. In HEX mode (`decimal` false) the text
 // is read as if prefixed with "$". Empty when the text is no number.
 std::optional<std::int32_t> ParseNumber(std::string_view text, bool decimal);
+// Decimal digits with an optional sign, from `lowest` to `highest`; empty
+// when the text is no such number.
+std::optional<std::int64_t> ParseDecimal(std::string_view text, std::int64_t highest, std::int64_t lowest);
 std::int32_t ConvertNumber(Compiler& c, const std::string& word);
 std::int32_t EvalNumber(Compiler& c, const std::string& word);
+// Reads the name after a defining word and writes its label line.
+std::string DefineName(Compiler& c);
+// The body of a word that pushes `address` (two bytes, high first), and its ret.
+void CompileAddressPush(Compiler& c, std::int32_t address);
+// The body of a word that pushes the cell `value`, and its ret.
+void CompileConstantValue(Compiler& c, std::int32_t value);
 void DefVariable(Compiler& c);
 void DefConstant(Compiler& c);
 void DefAllot(Compiler& c);
@@ -58,6 +79,20 @@ void CompileEndOf(Compiler& c);
 void CompileEndCase(Compiler& c);
 void CompileDefault(Compiler& c);
 void UseRuntimeWord(Compiler& c, const std::string& name);
+
+// ?DO: like DO, but a loop whose limit equals its start is skipped.
+void CompileQDo(Compiler& c);
+// LEAVE: leaves the innermost DO loop; false when no DO is open.
+bool CompileLeave(Compiler& c);
+// Notes, for the build, that a case constant may be left without its OF.
+void SettleCaseConstant(Compiler& c);
+// Notes, for the build, each structure still open where a definition ends.
+void NoteOpenStructures(Compiler& c);
+// A default clause without DEFAULT, as the standard writes it: after ENDOF
+// (or CASE) a word that is no case constant begins it, with the selector
+// on the stack again (and a number just before it), and ENDCASE drops the
+// selector. False where no CASE waits for a clause.
+bool BeginDefaultClause(Compiler& c);
 
 // The control keyword's operation, or null when `upper` (an upper-cased word)
 // is none of the sixteen.

@@ -8,6 +8,7 @@
 #include "Compiler.h"
 #include "DefColon.h"
 #include "Messages.h"
+#include "Scanner.h"
 
 namespace mirtolan {
 
@@ -33,6 +34,80 @@ std::int64_t getSlot(const std::vector<std::int64_t>& stack, std::int64_t slot)
     return stack[std::size_t(slot - 1)];
 }
 
+// The record of slot `slot`, written and read like the label stacks.
+void setInfo(std::vector<CtlEntry>& info, std::int64_t slot, const CtlEntry& e)
+{
+    if (slot < 1)
+        return;
+    const auto index = std::size_t(slot - 1);
+    if (index >= info.size())
+        info.resize(index + 1);
+    info[index] = e;
+}
+
+CtlEntry getInfo(const std::vector<CtlEntry>& info, std::int64_t slot)
+{
+    if (slot < 1 || std::uint64_t(slot - 1) >= info.size())
+        return {};
+    return info[std::size_t(slot - 1)];
+}
+
+// The record of a structure opened by `keyword`, which was just read.
+CtlEntry entryHere(const Compiler& c, CtlKind kind, std::string_view keyword)
+{
+    const std::int64_t column = c.LinePos - std::int64_t(keyword.size());
+    return {kind, std::uint32_t(c.LineNo), std::uint32_t(column > 0 ? column : 0), false};
+}
+
+// The words that open each kind of structure, and those that close it.
+struct KindWords {
+    CtlKind kind;        // the kind of structure
+    const char* opener;  // the word that opens it
+    const char* closers; // the words that may close it, for a message
+};
+constexpr KindWords KindNames[] = {
+    {CtlKind::If, "IF", "THEN"},          {CtlKind::Else, "ELSE", "THEN"},
+    {CtlKind::Begin, "BEGIN", "UNTIL, AGAIN or REPEAT"}, {CtlKind::While, "WHILE", "REPEAT or THEN"},
+    {CtlKind::Do, "DO", "LOOP or +LOOP"}, {CtlKind::QDo, "?DO", "LOOP or +LOOP"},
+    {CtlKind::Of, "OF", "ENDOF"},         {CtlKind::Case, "CASE", "ENDCASE"},
+};
+const KindWords& namesOf(CtlKind k)
+{
+    for (const auto& n : KindNames)
+        if (n.kind == k)
+            return n;
+    return KindNames[0];
+}
+
+void noteFact(Compiler& c, CompileFact f)
+{
+    if (!c.Map)
+        return;
+    f.definition = c.Map->program.current.definition;
+    c.Map->facts.push_back(std::move(f));
+}
+
+// A closing word took `met` off the stack; when that is not a structure it
+// closes, the listing pairs the wrong labels, which the build must refuse.
+void checkCloser(Compiler& c, std::string_view closer, const CtlEntry& met, std::initializer_list<CtlKind> closes)
+{
+    for (CtlKind k : closes)
+        if (met.kind == k)
+            return;
+    const std::int64_t column = c.LinePos - std::int64_t(closer.size());
+    noteFact(c, {FactKind::WrongCloser, std::string(closer), std::uint32_t(c.LineNo),
+                 std::uint32_t(column > 0 ? column : 0), namesOf(met.kind).opener, met.line, 0, 0, 0});
+}
+
+// ELSE and ENDOF with nothing open give no message, and the label of their
+// jump is never written.
+void nothingToClose(Compiler& c, std::string_view closer)
+{
+    const std::int64_t column = c.LinePos - std::int64_t(closer.size());
+    noteFact(c, {FactKind::WrongCloser, std::string(closer), std::uint32_t(c.LineNo),
+                 std::uint32_t(column > 0 ? column : 0), "", 0, 0, 0, 0});
+}
+
 // The decimal text of a label number, made without allocating.
 class Num {
 public:
@@ -48,9 +123,10 @@ void emit(Compiler& c, std::initializer_list<std::string_view> pieces) { c.Progr
 
 // Writes slot CtlDepth with the next label number and returns it. The caller
 // appends its lines, then calls `pushed` to raise the counters.
-std::int64_t beginPush(Compiler& c)
+std::int64_t beginPush(Compiler& c, const CtlEntry& e)
 {
     setSlot(c.CtlStack, c.CtlDepth, c.LabelCount);
+    setInfo(c.Ext.CtlInfo, c.CtlDepth, e);
     return c.LabelCount;
 }
 void pushed(Compiler& c)
@@ -72,6 +148,35 @@ std::optional<std::int64_t> pop(Compiler& c, bool report)
     return getSlot(c.CtlStack, c.CtlDepth);
 }
 
+// The entry just popped (at slot CtlDepth).
+CtlEntry popped(const Compiler& c) { return getInfo(c.Ext.CtlInfo, c.CtlDepth); }
+
+// Takes slot `slot` out of the control stack; the entries above move down.
+void removeSlot(Compiler& c, std::int64_t slot)
+{
+    for (std::int64_t k = slot; k + 1 < c.CtlDepth; ++k) {
+        setSlot(c.CtlStack, k, getSlot(c.CtlStack, k + 1));
+        setInfo(c.Ext.CtlInfo, k, getInfo(c.Ext.CtlInfo, k + 1));
+    }
+    --c.CtlDepth;
+}
+
+// The standard forms with more than one WHILE (BEGIN .. WHILE .. WHILE ..
+// REPEAT .. THEN, BEGIN .. WHILE .. UNTIL .. THEN): the closing word takes
+// its BEGIN from below the WHILEs above it, which stay for THEN. The slot
+// of that BEGIN when at least `whiles` WHILEs lie on top of it; 0 otherwise.
+std::int64_t beginBelowWhiles(const Compiler& c, std::int64_t whiles)
+{
+    std::int64_t k = c.CtlDepth - 1, found = 0;
+    while (k >= 1 && getInfo(c.Ext.CtlInfo, k).kind == CtlKind::While) {
+        --k;
+        ++found;
+    }
+    if (found < whiles || k < 1 || getInfo(c.Ext.CtlInfo, k).kind != CtlKind::Begin)
+        return 0;
+    return k;
+}
+
 void testIfZero(Compiler& c, const char* keyword)
 {
     c.ProgramCode.push_back({"\t", CallMnemonic(c), "\t_TestIfZero \t; ", keyword});
@@ -90,43 +195,64 @@ void UseRuntimeWord(Compiler& c, const std::string& name)
 }
 
 // IF and WHILE: test the flag and branch forward to a label still to come.
-static void compileForwardTest(Compiler& c, const char* keyword)
+static void compileForwardTest(Compiler& c, const char* keyword, CtlKind kind)
 {
-    const auto n = beginPush(c);
+    const auto n = beginPush(c, entryHere(c, kind, keyword));
     testIfZero(c, keyword);
     emit(c, {"\tbreq\t_L", Num(n)});
     pushed(c);
 }
 
-void CompileIf(Compiler& c) { compileForwardTest(c, "IF"); }
+void CompileIf(Compiler& c) { compileForwardTest(c, "IF", CtlKind::If); }
 
 void CompileElse(Compiler& c)
 {
     const auto n = c.LabelCount;
     emit(c, {"\trjmp\t_L", Num(n), "\t\t; ELSE"});
     if (const auto m = pop(c, false)) {
+        checkCloser(c, "ELSE", popped(c), {CtlKind::If, CtlKind::While});
         setSlot(c.CtlStack, c.CtlDepth, n);
+        setInfo(c.Ext.CtlInfo, c.CtlDepth, entryHere(c, CtlKind::Else, "ELSE"));
         emit(c, {"_L", Num(*m), ":"});
+    } else {
+        nothingToClose(c, "ELSE");
     }
     pushed(c);
 }
 
 void CompileThen(Compiler& c)
 {
-    if (const auto m = pop(c, true))
+    if (const auto m = pop(c, true)) {
+        checkCloser(c, "THEN", popped(c), {CtlKind::If, CtlKind::Else, CtlKind::While});
         emit(c, {"_L", Num(*m), ":\t\t\t\t; THEN"});
+    }
 }
 
 void CompileBegin(Compiler& c)
 {
-    const auto n = beginPush(c);
+    const auto n = beginPush(c, entryHere(c, CtlKind::Begin, "BEGIN"));
     emit(c, {"_L", Num(n), ":\t\t\t\t; BEGIN"});
     pushed(c);
 }
 
+// UNTIL and AGAIN: the BEGIN they go back to, below any WHILEs; nothing
+// when no structure is open.
+static std::optional<std::int64_t> takeBegin(Compiler& c, std::string_view closer)
+{
+    if (const auto slot = beginBelowWhiles(c, 1)) {
+        const auto b = getSlot(c.CtlStack, slot);
+        removeSlot(c, slot);
+        return b;
+    }
+    const auto m = pop(c, true);
+    if (m)
+        checkCloser(c, closer, popped(c), {CtlKind::Begin});
+    return m;
+}
+
 void CompileUntil(Compiler& c)
 {
-    if (const auto m = pop(c, true)) {
+    if (const auto m = takeBegin(c, "UNTIL")) {
         testIfZero(c, "UNTIL");
         emit(c, {"\tbreq\t_L", Num(*m)});
     }
@@ -134,19 +260,32 @@ void CompileUntil(Compiler& c)
 
 void CompileAgain(Compiler& c)
 {
-    if (const auto m = pop(c, true))
+    if (const auto m = takeBegin(c, "AGAIN"))
         emit(c, {"\trjmp\t_L", Num(*m), "\t\t; AGAIN"});
 }
 
-void CompileWhile(Compiler& c) { compileForwardTest(c, "WHILE"); }
+void CompileWhile(Compiler& c) { compileForwardTest(c, "WHILE", CtlKind::While); }
 
 void CompileRepeat(Compiler& c)
 {
+    // Two or more WHILEs: the innermost is resolved, the BEGIN below all of
+    // them is taken, and the other WHILEs wait for their THENs.
+    if (const auto slot = beginBelowWhiles(c, 2)) {
+        const auto w = getSlot(c.CtlStack, c.CtlDepth - 1);
+        const auto b = getSlot(c.CtlStack, slot);
+        --c.CtlDepth;
+        removeSlot(c, slot);
+        emit(c, {"\trjmp\t_L", Num(b), "\t\t; REPEAT"});
+        emit(c, {"_L", Num(w), ":"});
+        return;
+    }
     c.CtlDepth -= 2;
     if (c.CtlDepth < 1) {
         CondNotMatched(c);
         return;
     }
+    checkCloser(c, "REPEAT", getInfo(c.Ext.CtlInfo, c.CtlDepth + 1), {CtlKind::While});
+    checkCloser(c, "REPEAT", getInfo(c.Ext.CtlInfo, c.CtlDepth), {CtlKind::Begin});
     const auto w = getSlot(c.CtlStack, c.CtlDepth + 1);
     const auto b = getSlot(c.CtlStack, c.CtlDepth);
     emit(c, {"\trjmp\t_L", Num(b), "\t\t; REPEAT"});
@@ -156,9 +295,40 @@ void CompileRepeat(Compiler& c)
 void CompileDo(Compiler& c)
 {
     UseRuntimeWord(c, "DO");
-    const auto n = beginPush(c);
+    const auto n = beginPush(c, entryHere(c, CtlKind::Do, "DO"));
     emit(c, {"_L", Num(n), ":\t\t\t\t; DO"});
     pushed(c);
+}
+
+// The run-time part of ?DO: DO, or the carry set when the loop is skipped.
+constexpr const char* QDoRuntime = "_QDo";
+
+void CompileQDo(Compiler& c)
+{
+    UseRuntimeWord(c, QDoRuntime);
+    CtlEntry e = entryHere(c, CtlKind::QDo, "?DO");
+    e.leaves = true;
+    const auto n = beginPush(c, e);
+    // The skip jumps to the loop's exit with rjmp, which reaches any body.
+    emit(c, {"\tbrcc\t_L", Num(n)});
+    emit(c, {"\trjmp\t_LV", Num(n)});
+    emit(c, {"_L", Num(n), ":\t\t\t\t; ?DO"});
+    pushed(c);
+}
+
+bool CompileLeave(Compiler& c)
+{
+    for (std::int64_t k = c.CtlDepth - 1; k >= 1; --k) {
+        CtlEntry e = getInfo(c.Ext.CtlInfo, k);
+        if (e.kind != CtlKind::Do && e.kind != CtlKind::QDo)
+            continue;
+        e.leaves = true;
+        setInfo(c.Ext.CtlInfo, k, e);
+        UseRuntimeWord(c, "UNLOOP");
+        emit(c, {"\trjmp\t_LV", Num(getSlot(c.CtlStack, k)), "\t\t; LEAVE"});
+        return true;
+    }
+    return false;
 }
 
 void CompileLoopEnd(Compiler& c, const std::string& name)
@@ -166,18 +336,55 @@ void CompileLoopEnd(Compiler& c, const std::string& name)
     const auto m = pop(c, true);
     if (!m)
         return;
+    const CtlEntry opener = popped(c);
+    checkCloser(c, name, opener, {CtlKind::Do, CtlKind::QDo});
     UseRuntimeWord(c, name);
     emit(c, {"\tbrcc\t_L", Num(*m), "\t\t; ", name});
+    // The exit of LEAVE and of a skipped ?DO, only where one jumps to it.
+    if (opener.leaves && (opener.kind == CtlKind::Do || opener.kind == CtlKind::QDo))
+        emit(c, {"_LV", Num(*m), ":"});
 }
 
 void CompileLoop(Compiler& c) { CompileLoopEnd(c, "LOOP"); }
 void CompilePlusLoop(Compiler& c) { CompileLoopEnd(c, "+LOOP"); }
 
+void NoteOpenStructures(Compiler& c)
+{
+    if (!c.Map)
+        return;
+    const auto note = [&c](const std::vector<CtlEntry>& info, std::int64_t depth) {
+        for (std::int64_t k = 1; k < depth; ++k) {
+            const CtlEntry e = getInfo(info, k);
+            const KindWords& n = namesOf(e.kind);
+            // The end of the source is told as such, not at the line past it.
+            const std::uint32_t end = c.SourceEnded ? LineOrigin::NoLine : std::uint32_t(c.LineNo);
+            noteFact(c, {FactKind::OpenStructure, n.opener, e.line, e.column, n.closers, end, 0, 0, 0});
+        }
+    };
+    note(c.Ext.CtlInfo, c.CtlDepth);
+    note(c.Ext.CaseInfo, c.CaseDepth);
+}
+
+void SettleCaseConstant(Compiler& c)
+{
+    if (!c.Ext.PendingCase)
+        return;
+    const LineOrigin o = *c.Ext.PendingCase;
+    c.Ext.PendingCase.reset();
+    if (!c.Map)
+        return;
+    const std::string_view line = SourceLine(c, o.line);
+    const std::string word = o.column > 0 && o.column - 1 < line.size() ? std::string(line.substr(o.column - 1, o.length)) : "";
+    c.Map->facts.push_back({FactKind::CaseWithoutOf, word, o.line, o.column, "", 0, 0, 0, o.definition});
+}
+
 void CompileCase(Compiler& c)
 {
     const auto k = c.CaseLabelCount;
     setSlot(c.CaseStack, c.CaseDepth, k);
+    setInfo(c.Ext.CaseInfo, c.CaseDepth, entryHere(c, CtlKind::Case, "CASE"));
     c.CaseExpected = true;
+    c.Ext.CaseClauseConstants = 0;
     emit(c, {"\tld\tFtmp2,Y+\t; CASE"});
     // A 16-bit selector: its high byte in Ftmp2H.
     if (c.CellBits == WideCellBits)
@@ -188,13 +395,15 @@ void CompileCase(Compiler& c)
 
 void CompileOf(Compiler& c)
 {
+    c.Ext.PendingCase.reset();
     emit(c, {"\tcp\tFtmp1,Ftmp2\t; OF"});
     if (c.CellBits == WideCellBits)
         emit(c, {"\tcpc\tFtmp1H,Ftmp2H"});
-    const auto n = beginPush(c);
+    const auto n = beginPush(c, entryHere(c, CtlKind::Of, "OF"));
     emit(c, {"\tbrne\t_L", Num(n)});
     pushed(c);
     c.CaseExpected = false;
+    c.Ext.CaseClauseConstants = 0;
 }
 
 void CompileEndOf(Compiler& c)
@@ -203,26 +412,62 @@ void CompileEndOf(Compiler& c)
     // label number 0, which no CASE ever gets, and the stray ENDOF is reported.
     const bool caseOpen = c.CaseDepth > 1;
     const auto k = caseOpen ? getSlot(c.CaseStack, c.CaseDepth - 1) : 0;
+    SettleCaseConstant(c);
     emit(c, {"\trjmp\t_LC", Num(k), "\t\t; ENDOF"});
     if (!caseOpen)
         CondNotMatched(c);
-    if (const auto m = pop(c, false))
+    if (const auto m = pop(c, false)) {
+        checkCloser(c, "ENDOF", popped(c), {CtlKind::Of});
         emit(c, {"_L", Num(*m), ":"});
+    } else if (caseOpen) {
+        nothingToClose(c, "ENDOF");
+    }
     c.CaseExpected = true;
+    c.Ext.CaseClauseConstants = 0;
 }
 
 void CompileEndCase(Compiler& c)
 {
+    SettleCaseConstant(c);
     --c.CaseDepth;
-    if (c.CaseDepth < 1)
+    if (c.CaseDepth < 1) {
         CondNotMatched(c);
-    else
+    } else {
+        // A default clause that began without DEFAULT left the selector on top.
+        if (getInfo(c.Ext.CaseInfo, c.CaseDepth).selectorPushed)
+            emit(c, {"\tadiw\tYL,", Num(c.CellBits / 8)});
         emit(c, {"_LC", Num(getSlot(c.CaseStack, c.CaseDepth)), ":\t\t\t\t; ENDCASE"});
+    }
     c.CaseExpected = false;
+}
+
+bool BeginDefaultClause(Compiler& c)
+{
+    // The one number loaded as a case constant just before still waits in
+    // Ftmp1; with more than one, the first is lost.
+    if (!c.CaseExpected || c.CaseDepth < 2 || c.Ext.CaseClauseConstants > 1)
+        return false;
+    const bool wide = c.CellBits == WideCellBits;
+    if (wide)
+        emit(c, {"\tst\t-Y,Ftmp2H"});
+    emit(c, {"\tst\t-Y,Ftmp2"});
+    if (c.Ext.CaseClauseConstants == 1) {
+        if (wide)
+            emit(c, {"\tst\t-Y,Ftmp1H"});
+        emit(c, {"\tst\t-Y,Ftmp1"});
+    }
+    CtlEntry e = getInfo(c.Ext.CaseInfo, c.CaseDepth - 1);
+    e.selectorPushed = true;
+    setInfo(c.Ext.CaseInfo, c.CaseDepth - 1, e);
+    c.Ext.PendingCase.reset();
+    c.Ext.CaseClauseConstants = 0;
+    c.CaseExpected = false;
+    return true;
 }
 
 void CompileDefault(Compiler& c)
 {
+    SettleCaseConstant(c);
     if (!c.CaseExpected) {
         SyntaxError(c);
         return;

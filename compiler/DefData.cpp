@@ -38,7 +38,7 @@ static std::optional<std::int32_t> parseHex(std::string_view digits)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
-static std::optional<std::int32_t> parseDecimal(std::string_view text)
+std::optional<std::int64_t> ParseDecimal(std::string_view text, std::int64_t highest, std::int64_t lowest)
 {
     bool negative = false;
     if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
@@ -47,8 +47,7 @@ static std::optional<std::int32_t> parseDecimal(std::string_view text)
     }
     if (text.empty())
         return std::nullopt;
-    // The magnitude may reach 2147483648 only for a negative number.
-    const std::int64_t limit = negative ? std::int64_t(1) << 31 : (std::int64_t(1) << 31) - 1;
+    const std::int64_t limit = negative ? -lowest : highest;
     std::int64_t value = 0;
     for (char ch : text) {
         if (ch < '0' || ch > '9')
@@ -57,7 +56,13 @@ static std::optional<std::int32_t> parseDecimal(std::string_view text)
         if (value > limit)
             return std::nullopt;
     }
-    return static_cast<std::int32_t>(negative ? -value : value);
+    return negative ? -value : value;
+}
+
+static std::optional<std::int32_t> parseDecimal(std::string_view text)
+{
+    const auto value = ParseDecimal(text, std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min());
+    return value ? std::optional<std::int32_t>(std::int32_t(*value)) : std::nullopt;
 }
 
 // Prefixes that introduce a hexadecimal number, longest first so "0x" wins over "0".
@@ -115,29 +120,18 @@ std::int32_t EvalNumber(Compiler& c, const std::string& word)
     return ConvertNumber(c, word);
 }
 
-// Reads the name after VARIABLE or CONSTANT and writes its label line. The
-// extra step over the blank that ends the name mirrors CompileColon.
-static void defineName(Compiler& c)
+std::string DefineName(Compiler& c)
 {
     c.CellBitsFixed = true;
     const std::string name = NextWord(c);
     MapDefinition(c, name);
     c.ProgramCode.push_back(name + ":");
-    c.LinePos += 1;
+    c.LinePos += 1; // the extra step over the blank that ends the name mirrors CompileColon
+    return name;
 }
 
-// Gives the word that failed back to the top-level interpreter, which reads
-// it again by its own rules.
-static void giveBack(Compiler& c, const std::string& word) { c.LinePos -= std::int64_t(word.size()); }
-
-void DefVariable(Compiler& c)
+void CompileAddressPush(Compiler& c, std::int32_t address)
 {
-    defineName(c);
-    const std::int32_t address = c.VarNext;
-    const std::uint32_t cellBytes = std::uint32_t(c.CellBits / 8);
-    if (c.Map)
-        c.Map->variables.push_back({c.Map->program.current.definition, address, cellBytes, c.Map->program.current.line});
-    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + cellBytes);
     // High part first, so the low byte ends on top of the data stack.
     const std::int32_t high = address / 256, low = address % 256;
     c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(high));
@@ -147,9 +141,36 @@ void DefVariable(Compiler& c)
     CompileRet(c);
 }
 
+void CompileConstantValue(Compiler& c, std::int32_t value)
+{
+    // Constants are written in decimal whatever the number base.
+    if (c.CellBits == WideCellBits) {
+        PushWideCell(c, value, [](std::int32_t byte) { return std::to_string(byte); });
+    } else {
+        c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(value));
+        c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+    }
+    CompileRet(c);
+}
+
+// Gives the word that failed back to the top-level interpreter, which reads
+// it again by its own rules.
+static void giveBack(Compiler& c, const std::string& word) { c.LinePos -= std::int64_t(word.size()); }
+
+void DefVariable(Compiler& c)
+{
+    DefineName(c);
+    const std::int32_t address = c.VarNext;
+    const std::uint32_t cellBytes = std::uint32_t(c.CellBits / 8);
+    if (c.Map)
+        c.Map->variables.push_back({c.Map->program.current.definition, address, cellBytes, c.Map->program.current.line});
+    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + cellBytes);
+    CompileAddressPush(c, address);
+}
+
 void DefConstant(Compiler& c)
 {
-    defineName(c);
+    const std::string name = DefineName(c);
     const std::string valueWord = NextWord(c);
     c.NumberValid = true;
     std::int32_t value = 0;
@@ -161,15 +182,13 @@ void DefConstant(Compiler& c)
         ConstExpected(c, c.LastToken);
         giveBack(c, c.LastToken);
         value = 0;
-    }
-    // Constants are written in decimal whatever the number base.
-    if (c.CellBits == WideCellBits) {
-        PushWideCell(c, value, [](std::int32_t byte) { return std::to_string(byte); });
     } else {
-        c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(value));
-        c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+        const std::int64_t column = c.LinePos - std::int64_t(c.LastToken.size());
+        CheckFits(c, value, c.CellBits, c.LastToken, std::uint32_t(c.LineNo), std::uint32_t(column > 0 ? column : 0),
+                  "constant");
     }
-    CompileRet(c);
+    c.Ext.Constants[FoldCase(name)] = value;
+    CompileConstantValue(c, value);
 }
 
 void DefAllot(Compiler& c)

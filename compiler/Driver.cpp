@@ -5,6 +5,7 @@
 
 #include "Compiler.h"
 #include "DefColon.h"
+#include "Extensions.h"
 #include "Messages.h"
 #include "Optimiser.h"
 #include "Output.h"
@@ -62,12 +63,16 @@ void dispatchTopLevel(Compiler& c, const std::string& word)
     if (word.empty())
         return;
     const std::string upper = FoldCase(word);
+    if (TakeHeldNumber(c, word, upper))
+        return;
     for (const auto& t : TopLevelWords) {
         if ((t.exact ? word : upper) == t.word) {
             t.action(c);
             return;
         }
     }
+    if (TopLevelExtension(c, word, upper))
+        return;
     NotDefined(c, word);
 }
 
@@ -137,6 +142,7 @@ void CompileSource(Compiler& c, SourceText& source)
     c.ListingFacts.clear();
     if (c.Optimise)
         StartOptimiser(c);
+    c.Ext.clear();
     c.Source = &source;
     // A listing takes about four times the bytes of its source; room made
     // at once spares the growing text its copies (the finished listing is
@@ -177,6 +183,7 @@ void CompileSource(Compiler& c, SourceText& source)
         c.LineBuf = line;
         if (c.LineBuf.size() >= MinTopLevelLine) {
             if (isPassThrough(c.LineBuf)) {
+                FlushHeldNumber(c);
                 if (c.Map)
                     c.Map->program.current = {OriginKind::PassThrough, std::uint32_t(c.LineNo)};
                 c.ProgramCode.push_back(c.LineBuf.substr(1));
@@ -187,6 +194,7 @@ void CompileSource(Compiler& c, SourceText& source)
         }
         ++c.LineNo;
     }
+    FlushHeldNumber(c);
     Finishes(c);
 }
 

@@ -49,6 +49,8 @@ void LineMaps::clear()
     definitions.clear();
     variables.clear();
     stacks.clear();
+    messages.clear();
+    facts.clear();
     headerLines = libraryLines = 0;
 }
 

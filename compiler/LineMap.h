@@ -81,6 +81,49 @@ struct DefinitionRecord {
     std::uint32_t column;   // 1-based column of its name
 };
 
+// What a message of the compile is about. The message list keeps its
+// classic texts; the build reads these records instead of the texts.
+enum class MessageKind : std::uint8_t {
+    NotDefined,    // "Not defined WORD"
+    CaseParameter, // "WORD as Case Parameter"
+    ConstExpected, // "Const.Value expected: WORD"
+    Unmatched,     // a closing word with nothing to close
+    Unclosed,      // a definition ends with a structure open
+    EndCase,       // a definition ends inside a CASE
+    Syntax,        // DEFAULT where no case constant is expected
+    Other,         // any other text
+};
+
+// One message of the compile, in the order of the message list.
+struct MessageRecord {
+    MessageKind kind = MessageKind::Other; // what it is about
+    std::string word;              // the word it names, exactly as read
+    std::uint32_t line = 0;        // 0-based source line of that word
+    std::uint32_t column = 0;      // its 1-based column; 0 when not known
+    std::uint32_t definition = 0;  // 1 + index in LineMaps::names of the open definition; 0 at top level
+};
+
+// Something the compile noticed that the classic message list does not say.
+enum class FactKind : std::uint8_t {
+    OpenStructure,  // a structure still open where its definition ends
+    WrongCloser,    // a closing word met a structure of another kind
+    WideLiteral,    // a number that does not fit where it goes
+    CaseWithoutOf,  // a case constant that no OF compares
+    UnclosedText,   // a text without its closing quote
+};
+
+struct CompileFact {
+    FactKind kind = FactKind::OpenStructure; // what was noticed
+    std::string word;              // the word concerned (the opener, the closer, the number)
+    std::uint32_t line = 0;        // 0-based source line of that word
+    std::uint32_t column = 0;      // its 1-based column
+    std::string other;             // a second word: the opener a closer met, the closer an opener waits for
+    std::uint32_t otherLine = 0;   // 0-based line of the second word
+    std::int64_t value = 0;        // the number of a WideLiteral
+    int bits = 0;                  // the bits a WideLiteral had to fit
+    std::uint32_t definition = 0;  // 1 + index in LineMaps::names of the definition; 0 at top level
+};
+
 // The maps of one compile's two code lists and what they refer to.
 struct LineMaps {
     LineMap program;        // ProgramCode's lines
@@ -89,6 +132,8 @@ struct LineMaps {
     std::vector<DefinitionRecord> definitions; // in source order
     std::vector<VariableRecord> variables;     // in source order
     std::vector<std::string> stacks; // the optimiser's notes of where the stacks' cells are (see StackNote)
+    std::vector<MessageRecord> messages;       // one for each message the source raised, in order
+    std::vector<CompileFact> facts;            // in the order noticed
     std::size_t headerLines = 0;  // listing lines before the banner
     std::size_t libraryLines = 0; // lines of the library section, known once the compile is finished
 

@@ -8,8 +8,9 @@ HEX
 : LEDPORT 0 25 ;
 : LEDDDR 0 24 ;
 DECIMAL
+1 CONSTANT LED          \\ the bit of PB0 in PORTB and DDRB
 
 : wait ( about 60 ms at 16 MHz ) 200 0 DO 250 0 DO LOOP LOOP ;
 : pause wait wait wait wait ;
-: toggle LEDPORT C@ 1 XOR LEDPORT C! ;
-: main 1 LEDDDR C! BEGIN toggle pause AGAIN ;
+: toggle LEDPORT C@ LED XOR LEDPORT C! ;
+: main LED LEDDDR C! BEGIN toggle pause AGAIN ;

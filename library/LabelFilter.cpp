@@ -1,5 +1,6 @@
 #include "LabelFilter.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -32,12 +33,19 @@ constexpr std::array<Spelling, 10> DigitWords{{
 // every printable character in a label and in a call of it. They are
 // spelled only inside the name itself (the label of a line that holds
 // nothing else, the operand of a call or jump): in the rest of a line, ";"
-// opens a comment and must stay. "$", "(", ")" and ":" are not among them,
-// so that "$1F00" and "low(x)" operands of inline lines keep assembling.
-constexpr std::array<Spelling, 16> NameWords{{
+// opens a comment and must stay, and the operands of other instructions
+// ("low(x)", "$1F00") are the assembler's to read.
+constexpr std::array<Spelling, 20> NameWords{{
     {'.', "dot"}, {',', "comma"}, {'#', "hash"}, {'\'', "tick"}, {'[', "lbrk"}, {']', "rbrk"},
     {'&', "amp"}, {'|', "bar"}, {'^', "caret"}, {'~', "tilde"}, {'"', "quot"}, {'\\', "bslsh"},
-    {';', "semi"}, {'{', "lbrc"}, {'}', "rbrc"}, {'`', "bqt"},
+    {';', "semi"}, {'{', "lbrc"}, {'}', "rbrc"}, {'`', "bqt"}, {'(', "lpar"}, {')', "rpar"},
+    {':', "colon"}, {'$', "dollar"},
+}};
+
+// The assembler's functions in an operand, upper-cased: "rjmp low(x)" is
+// an expression, not a name with brackets.
+constexpr std::array<std::string_view, 10> AssemblerFunctions{{
+    "LOW", "HIGH", "BYTE2", "BYTE3", "BYTE4", "LWRD", "HWRD", "PAGE", "EXP2", "LOG2",
 }};
 // DEL and the bytes above ASCII are refused as well; each becomes "x" and its
 // two hexadecimal digits.
@@ -60,6 +68,11 @@ const char* wordFor(char ch, const auto& table)
 bool isLabelLine(std::string_view line) { return !line.empty() && line[0] != ';' && line.back() == ':'; }
 
 } // namespace
+
+bool IsAssemblerFunction(std::string_view upperName)
+{
+    return std::find(AssemblerFunctions.begin(), AssemblerFunctions.end(), upperName) != AssemblerFunctions.end();
+}
 
 std::string SpellDigit(std::int64_t position, const std::string& text)
 {
@@ -89,18 +102,32 @@ namespace {
 
 bool isNameChar(char ch) { return static_cast<unsigned char>(ch) >= FirstHighByte || wordFor(ch, NameWords); }
 
-bool hasNameChar(std::string_view s)
+bool isHexDigit(char ch) { return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F'); }
+
+// A name the assembler reads as an expression of its own, which stays as it
+// is: a "$" hexadecimal number ("rjmp $1F00"), or a call of one of its
+// functions ("rcall low(x)"). A Forth word so named keeps it in its label
+// too, so label and calls stay equal.
+bool isExpression(std::string_view name)
 {
-    for (char ch : s)
-        if (isNameChar(ch))
-            return true;
-    return false;
+    if (name.size() > 1 && name[0] == '$' && std::all_of(name.begin() + 1, name.end(), isHexDigit))
+        return true;
+    const auto open = name.find('(');
+    return open != std::string_view::npos && name.back() == ')' && IsAssemblerFunction(FoldCase(name.substr(0, open)));
+}
+
+// True when spellName changes `name`.
+bool nameChanges(std::string_view name)
+{
+    return std::any_of(name.begin(), name.end(), isNameChar) && !isExpression(name);
 }
 
 // Spells the further characters in text[from, to).
 std::string spellName(const std::string& text, std::size_t from, std::size_t to)
 {
     static constexpr char Hex[] = "0123456789ABCDEF";
+    if (!nameChanges(std::string_view(text).substr(from, to - from)))
+        return text;
     std::string out = text.substr(0, from);
     for (std::size_t i = from; i < to && i < text.size(); ++i) {
         const char ch = text[i];
@@ -197,7 +224,8 @@ bool hasSymbol(std::string_view line)
 // saves building their text again.
 bool labelChanges(std::string_view line)
 {
-    return wordFor(line[0], DigitWords) || hasSymbol(line) || (isBareLabel(line) && hasNameChar(line));
+    return wordFor(line[0], DigitWords) || hasSymbol(line) ||
+           (isBareLabel(line) && nameChanges(line.substr(0, line.size() - 1)));
 }
 
 // The same reading as IsCallJump and FixCallJump, straight on the line: true
@@ -223,8 +251,7 @@ bool callJumpChanges(std::string_view line)
     // No operand: the line stays as it is.
     if (i >= line.size())
         return false;
-    return wordFor(line[i], DigitWords) || hasSymbol(line) ||
-           hasNameChar(line.substr(i, operandEnd(line, i) - i));
+    return wordFor(line[i], DigitWords) || hasSymbol(line) || nameChanges(line.substr(i, operandEnd(line, i) - i));
 }
 
 } // namespace

@@ -29,6 +29,9 @@ bool IsCallJump(Compiler& c);
 std::string FixCallJump(Compiler& c);
 std::string FixLabel(Compiler& c);
 std::string SpellDigit(std::int64_t position, const std::string& text);
+// The assembler's functions of an operand (LOW, HIGH, BYTE2, ...), by an
+// upper-cased name.
+bool IsAssemblerFunction(std::string_view upperName);
 std::string SpellSymbols(const std::string& text);
 
 } // namespace mirtolan

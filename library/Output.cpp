@@ -5,6 +5,7 @@
 
 #include "Archive.h"
 #include "Compiler.h"
+#include "Extensions.h"
 #include "LabelFilter.h"
 #include "Optimiser.h"
 #include "TextFile.h"
@@ -101,6 +102,7 @@ static void addListingFacts(Compiler& c)
 
 void Finishes(Compiler& c)
 {
+    AddInitData(c);
     AddTestIfZero(c);
     if (c.Optimise)
         FinishOptimiser(c);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -270,38 +271,154 @@ int OpenScratchBeside(const std::string& path)
     return fd;
 }
 
-void WriteFileSafely(const std::string& path, std::string_view bytes, int tail)
+namespace {
+
+// Symbolic links followed to a file before a write gives up: the kernel's
+// own limit for one path (its ELOOP).
+constexpr int MaxLinkHops = 40;
+// Room left in a file name for the temporary's ".tmpXXXXXX".
+constexpr std::size_t TempSuffixLength = 10;
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The kernel's own links to open files (/dev/stdout leads to
+// /proc/self/fd/1): their text names no path to put a file beside.
+constexpr std::string_view ProcFolder = "/proc/";
+
+// The file a write to `path` lands in: `path` itself, or the end of its
+// chain of symbolic links (which need not exist yet). `open` tells whether
+// the chain passes a link of the kernel's to an open file. Returns 0 or an errno.
+int followLinks(const std::string& path, std::string& real, bool& open)
+{
+    real = path;
+    open = false;
+    for (int hop = 0; hop <= MaxLinkHops; ++hop) {
+        struct stat st {};
+        if (::lstat(real.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return 0;
+        open = open || real.starts_with(ProcFolder);
+        std::error_code ec;
+        const std::filesystem::path target = std::filesystem::read_symlink(real, ec);
+        if (ec)
+            return ec.value();
+        real = target.is_absolute() ? target.string() : folderOf(real) + "/" + target.string();
+    }
+    return ELOOP;
+}
+
+// What a write to a file of this kind does.
+enum class Target {
+    Replace, // a regular file, or none yet: a temporary file beside it, renamed over it
+    InPlace, // a device or a FIFO: written as it stands, as a shell's > would
+    Refuse,  // a directory or a socket: no file can be written there
+};
+
+Target targetKind(const struct stat& st)
+{
+    if (S_ISREG(st.st_mode))
+        return Target::Replace;
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode))
+        return Target::InPlace;
+    return Target::Refuse;
+}
+
+// Writes `bytes`, then the whole of `tail` when it is an open file.
+int writeContent(int fd, std::string_view bytes, int tail)
+{
+    int err = WriteAll(fd, bytes);
+    if (err == 0 && tail >= 0)
+        err = copyFile(tail, fd);
+    return err;
+}
+
+void writeInPlace(const std::string& path, bool append, std::string_view bytes, int tail)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : 0));
+    if (fd < 0)
+        throw CompileError("Cannot write file " + path + ": " + errorText(errno));
+    int err = writeContent(fd, bytes, tail);
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err != 0)
+        throw CompileError("Cannot write file " + path + ": " + errorText(err));
+}
+
+// The owner of the file replaced where we may (as root), else its group
+// where the user is in it. False when neither: the new file is then ours,
+// as an editor's save leaves it, which is no failure of the write.
+bool keepOwner(int fd, const struct stat& old)
+{
+    return ::fchown(fd, old.st_uid, old.st_gid) == 0 || ::fchown(fd, uid_t(-1), old.st_gid) == 0;
+}
+
+// A temporary file beside `real`, renamed over it once complete.
+void replaceFile(const std::string& path, const std::string& real, const struct stat* old, std::string_view bytes,
+                 int tail)
 {
     const auto fail = [&](int err) { throw CompileError("Cannot write file " + path + ": " + errorText(err)); };
-    // The temporary file lies beside the target so the rename stays on one file system.
-    std::string tmp = path + ".tmpXXXXXX";
+    const std::string folder = folderOf(real);
+    const std::string name = real.substr(real.rfind('/') == std::string::npos ? 0 : real.rfind('/') + 1);
+    // Beside the target, so the rename stays on one file system; a name too
+    // long to take the suffix gets a short one.
+    std::string tmp = (name.size() + TempSuffixLength > NAME_MAX ? folder + "/.mirtolan" : real) + ".tmpXXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0)
         fail(errno);
-    // Keep the permissions of the file being replaced; a new file gets the usual ones.
-    struct stat st {};
     mode_t mode = 0666;
-    if (::stat(path.c_str(), &st) == 0)
-        mode = st.st_mode & 07777;
-    else {
+    if (old) {
+        keepOwner(fd, *old);
+        mode = old->st_mode & 07777;
+    } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode &= ~mask;
     }
+    // After the owner, which would clear the set-id bits.
     ::fchmod(fd, mode);
-    int err = WriteAll(fd, bytes);
-    if (err == 0 && tail >= 0)
-        err = copyFile(tail, fd);
+    int err = writeContent(fd, bytes, tail);
     if (err == 0 && ::fsync(fd) != 0)
         err = errno;
     if (::close(fd) != 0 && err == 0)
         err = errno;
-    if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0)
+    if (err == 0 && ::rename(tmp.c_str(), real.c_str()) != 0)
         err = errno;
     if (err != 0) {
         ::unlink(tmp.c_str());
         fail(err);
     }
+}
+
+} // namespace
+
+void WriteFileSafely(const std::string& path, std::string_view bytes, int tail)
+{
+    std::string real;
+    bool open = false;
+    if (const int err = followLinks(path, real, open))
+        throw CompileError("Cannot write file " + path + ": " + errorText(err));
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        replaceFile(path, real, nullptr, bytes, tail);
+        return;
+    }
+    switch (targetKind(st)) {
+    case Target::Replace:
+        // A file the caller holds open (--vcd /dev/stdout into a file) is
+        // written where it is, after what the tool wrote there already.
+        if (open)
+            writeInPlace(path, true, bytes, tail);
+        else
+            replaceFile(path, real, &st, bytes, tail);
+        return;
+    case Target::InPlace: writeInPlace(path, false, bytes, tail); return;
+    case Target::Refuse: break;
+    }
+    throw CompileError("Cannot write file " + path + ": " +
+                       (S_ISDIR(st.st_mode) ? errorText(EISDIR) : std::string("it is a socket, not a file")));
 }
 
 void WriteLinesSafely(const std::string& path, const std::vector<std::string>& lines)
@@ -315,6 +432,26 @@ bool SameFile(const std::string& a, const std::string& b)
     if (std::filesystem::equivalent(a, b, ec))
         return true;
     return std::filesystem::absolute(a, ec).lexically_normal() == std::filesystem::absolute(b, ec).lexically_normal();
+}
+
+std::string OutputClash(const std::string& source, const std::vector<NamedOutput>& outputs)
+{
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const NamedOutput& out = outputs[i];
+        if (out.path.empty())
+            continue;
+        if (!source.empty() && source != "-" && SameFile(out.path, source))
+            return "the " + out.what + " " + out.path + " would overwrite the source " + source +
+                   "; rename the source or choose another output file";
+        struct stat st {};
+        if (::stat(out.path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+            continue;
+        for (std::size_t j = 0; j < i; ++j)
+            if (!outputs[j].path.empty() && SameFile(out.path, outputs[j].path))
+                return "the " + outputs[j].what + " and the " + out.what + " would both be written to " + out.path +
+                       ", one over the other; choose another output file";
+    }
+    return {};
 }
 
 } // namespace mirtolan

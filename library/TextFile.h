@@ -56,12 +56,29 @@ private:
 // True when both names lead to one file, so writing one would replace the other.
 bool SameFile(const std::string& a, const std::string& b);
 
+// A file that a run writes, by what it holds.
+struct NamedOutput {
+    std::string what; // "listing", ".hex", "VCD file"
+    std::string path; // where it goes; empty: not written
+};
+// Why the outputs cannot all be written: the first that would overwrite the
+// source, or that is another output's file too, in words with the remedy.
+// Empty when each has a file of its own. A character device (/dev/null)
+// takes any number of outputs.
+std::string OutputClash(const std::string& source, const std::vector<NamedOutput>& outputs);
+
 // Joins the lines, each followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
-// Writes `bytes` to a temporary file beside `path` and renames it over `path`,
-// so a failed write never leaves a half file or destroys the old one. Throws
-// CompileError naming the file on failure.
+// Writes `bytes` to `path` so that a failed write never leaves a half file
+// or destroys the old one, and throws CompileError naming the file on failure.
+// A regular file (or none yet) is replaced: a temporary file beside it is
+// written, synced and renamed over it, keeping the old file's mode and,
+// where the user may, its owner and group. A symbolic link stays a link:
+// the file at the end of it is replaced, with the temporary beside that
+// file. A device or a FIFO is written in place, as a shell's > would, and so
+// is a file reached through the kernel's links to open files (/dev/stdout);
+// a directory or a socket is refused.
 // When `tail` is an open file, its whole content follows `bytes`.
 void WriteFileSafely(const std::string& path, std::string_view bytes, int tail = -1);
 void WriteLinesSafely(const std::string& path, const std::vector<std::string>& lines);

@@ -11,9 +11,11 @@ endif()
 
 # The tools look for the run-time in ../share/mirtolan beside their bin/.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/runtime/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mirtolan
-        FILES_MATCHING PATTERN "*.arch" PATTERN "*.asm")
+        FILES_MATCHING PATTERN "*.arch" PATTERN "*.asm" PATTERN "*.4th")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mirtolan/examples
         FILES_MATCHING PATTERN "*.4th")
+# The VS Code extension, to copy into ~/.vscode/extensions (README, Debugging).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/editors/vscode/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mirtolan/editors/vscode)
 
 # Debian policy wants compressed man pages.
 find_program(GZIP_PROGRAM gzip)

@@ -1,8 +1,10 @@
 #include "Machine.h"
+#include "Board.h"
 
 #include "StackNote.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cstdarg>
@@ -16,8 +18,9 @@
 #include "avr_ioport.h"
 #include "avr_uart.h"
 #include "sim_avr.h"
-#include "sim_hex.h"
 #include "sim_io.h"
+
+#include "TextFile.h"
 
 namespace mirtolan {
 
@@ -48,6 +51,7 @@ constexpr std::uint64_t BitsPerUartByte = 10;
 constexpr std::uint64_t UartRetryCycles = 1000;
 // Ports simavr may have, A to L; a core answers for the ones its chip has.
 constexpr std::string_view PortLetters = "ABCDEFGHJKL";
+constexpr std::size_t MaxPorts = PortLetters.size();
 constexpr int PinsPerPort = 8;
 // Names for flash that belongs to no word.
 constexpr const char* StartupName = "(start-up)";
@@ -57,8 +61,6 @@ constexpr std::uint8_t WatchdogResetFlag = 1 << 3;
 // The chip's supply and ADC reference, in millivolts: the 5 V of the boards
 // these devices sit on.
 constexpr std::uint32_t SupplyMillivolts = 5000;
-// An erased EEPROM byte.
-constexpr std::uint8_t ErasedByte = 0xFF;
 
 struct FaultText {
     FaultKind kind;   // the fault
@@ -168,14 +170,16 @@ Access decode(const avr_t* avr, std::uint32_t pc)
         a.preDecrement = pre;
         return a;
     }
-    // OUT A,r: 1011 1AAr rrrr AAAA; SBI/CBI A,b: 1001 10x0 AAAA Abbb.
-    if ((w & 0xF800) == 0xB800) {
-        a.kind = Access::Store;
+    // IN/OUT: 1011 sAAr rrrr AAAA (s set: OUT, a store); CBI/SBIC/SBI/SBIS:
+    // 1001 10xr AAAA Abbb (r set: SBIC or SBIS, a read). The reads tell a
+    // board which inputs the program looks at.
+    if ((w & 0xF000) == 0xB000) {
+        a.kind = (w & 0x0800) ? Access::Store : Access::Load;
         a.address = ((((w >> 5) & 0x30) | (w & 0x0F))) + IoToData;
         return a;
     }
-    if ((w & 0xFD00) == 0x9800) {
-        a.kind = Access::Store;
+    if ((w & 0xFC00) == 0x9800) {
+        a.kind = (w & 0x0100) ? Access::Load : Access::Store;
         a.address = ((w >> 3) & 0x1F) + IoToData;
         return a;
     }
@@ -190,27 +194,31 @@ struct AvrDeleter {
     }
 };
 
-// free_ihex_chunks of simavr 1.6 frees the chunks' data but not the array.
-struct ChunksDeleter {
-    int count = 0; // chunks in the array
-    void operator()(ihex_chunk_t* chunks) const
-    {
-        for (int i = 0; i < count; ++i)
-            std::free(chunks[i].data);
-        std::free(chunks);
-    }
-};
-
 void Logger(avr_t* avr, int level, const char* format, va_list ap);
 
 } // namespace
 
 // simavr's chip and everything watched on it.
 struct Machine::Chip {
+    // A port as a board on another thread sees it: written on the run's
+    // thread, read on the board's.
+    struct LivePort {
+        char letter = 0;                         // the port letter
+        std::uint32_t ddr = 0, port = 0;         // data addresses of its DDR and PORT registers; 0 when unknown
+        std::atomic<std::uint8_t> levels{0};     // the pins' levels, a bit each, as they change
+        std::atomic<std::uint8_t> directions{0}; // DDR as last published
+        std::atomic<std::uint8_t> everOut{0};    // every DDR bit seen set so far
+        std::atomic<std::uint8_t> portBits{0};   // PORT as last published (pull-ups on the inputs)
+        std::atomic<bool> read{false};           // the program has read the port's PIN register
+        std::uint8_t externalMask = 0;           // the inputs driven from outside (run's thread only)
+        std::uint8_t externalLevels = 0;         // the levels they are driven to
+    };
     struct PinWatch {
         Chip* chip = nullptr;   // the chip the pin belongs to
         std::size_t trace = 0;  // index into traces
         int level = 0;          // the last level seen
+        LivePort* live = nullptr; // its port, for a board
+        std::uint8_t mask = 0;  // its bit in the port
     };
     std::unique_ptr<avr_t, AvrDeleter> avr; // the chip
     bool invalidOpcode = false;           // simavr met an opcode it does not know
@@ -218,7 +226,10 @@ struct Machine::Chip {
     std::vector<PinTrace> traces;         // every pin watched, in port and pin order
     std::vector<PinWatch> watches;        // one per trace
     std::vector<avr_irq_t*> pinIrqs;      // one per trace, to drive the pin from outside
+    std::array<LivePort, MaxPorts> live;  // the ports as a board sees them; the first livePorts are the chip's
+    std::size_t livePorts = 0;
     std::size_t changesKept = 0;          // pin changes kept over all traces
+    std::optional<std::uint64_t> cutAt;   // the cycle of the first change not kept
     std::string uartOut;                  // what UART0 sent
     // Pin levels and voltages to drive, by cycle, and the next one due.
     std::vector<std::pair<std::uint64_t, PinStimulus>> events;
@@ -251,8 +262,22 @@ struct Machine::Chip {
     {
         const std::string name = std::string("P") + p.port + char('0' + p.bit);
         for (std::size_t i = 0; i < traces.size(); ++i)
-            if (traces[i].name == name)
+            if (traces[i].name == name) {
+                // The level holds the input from now on: simavr puts it back
+                // after each write of the port, which would otherwise drive
+                // the pin with the pull-up's level (an external source wins
+                // over a pull-up; an output pin is still the chip's).
+                LivePort& port = live[i / PinsPerPort];
+                const auto mask = std::uint8_t(1u << (i % PinsPerPort));
+                port.externalMask |= mask;
+                port.externalLevels = std::uint8_t(p.level ? port.externalLevels | mask : port.externalLevels & ~mask);
+                avr_ioport_external_t external{};
+                external.name = std::uint8_t(port.letter);
+                external.mask = port.externalMask;
+                external.value = port.externalLevels;
+                avr_ioctl(avr.get(), AVR_IOCTL_IOPORT_SET_EXTERNAL(port.letter), &external);
                 avr_raise_irq(pinIrqs[i], std::uint32_t(p.level));
+            }
     }
     void driveAdc(int channel, double volts)
     {
@@ -290,6 +315,10 @@ void PinChanged(avr_irq_t*, std::uint32_t value, void* param)
     if (level == w.level)
         return;
     w.level = level;
+    if (level)
+        w.live->levels.fetch_or(w.mask, std::memory_order_relaxed);
+    else
+        w.live->levels.fetch_and(std::uint8_t(~w.mask), std::memory_order_relaxed);
     PinTrace& t = w.chip->traces[w.trace];
     ++t.count;
     if (w.chip->changesKept < MaxPinChangesKept) {
@@ -297,6 +326,8 @@ void PinChanged(avr_irq_t*, std::uint32_t value, void* param)
         ++w.chip->changesKept;
     } else {
         t.truncated = true;
+        if (!w.chip->cutAt)
+            w.chip->cutAt = w.chip->avr->cycle;
     }
 }
 
@@ -345,11 +376,16 @@ avr_cycle_count_t FeedUart(avr_t* avr, avr_cycle_count_t when, void* param)
     return when + cyclesPerBit * BitsPerUartByte;
 }
 
-// Rounded to the nearest cycle, and never beyond what a cycle count holds.
-std::uint64_t cyclesAt(double seconds, std::uint32_t clockHz)
+// The chip's EEPROM as simavr holds it; empty when the chip has none.
+std::vector<std::uint8_t> readEeprom(avr_t* avr)
 {
-    const double c = seconds * double(clockHz) + 0.5;
-    return c >= 1.8e19 ? UINT64_MAX : std::uint64_t(c);
+    if (!avr || !avr->e2end)
+        return {};
+    avr_eeprom_desc_t desc{};
+    avr_ioctl(avr, AVR_IOCTL_EEPROM_GET, &desc); // with no buffer, it points at the chip's bytes
+    if (!desc.ee)
+        return {};
+    return std::vector<std::uint8_t>(desc.ee, desc.ee + avr->e2end + 1);
 }
 
 } // namespace
@@ -394,8 +430,10 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     : program_(program), options_(options), chip_(std::make_unique<Chip>())
 {
     const Device& device = program.device ? *program.device : DefaultDevice();
-    if (!options_.clockHz)
-        options_.clockHz = device.clockHz;
+    std::optional<RunPlan> plan = PlanRun(options_, device, error_);
+    if (!plan)
+        return;
+    options_.clockHz = plan->clockHz;
     cellBytes_ = program.cellBits / 8;
     const auto symbol = [&](const char* name) -> std::optional<std::uint32_t> {
         const auto it = program.symbols.find(name);
@@ -411,6 +449,11 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     }
     dataTop_ = *dataTop;
     loopTop_ = *loopTop;
+    // The loop stack ends where its size says; between it and the data
+    // stack the run-time may keep an area of its own.
+    loopBottom_ = dataTop_;
+    if (const auto size = symbol("LOOP_STACK_SIZE"); size && *size < loopTop_ && loopTop_ - *size >= dataTop_)
+        loopBottom_ = loopTop_ - *size;
     mainAt_ = *mainAt * 2;
     haltAt_ = *haltAt * 2;
 
@@ -437,26 +480,34 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     if (const auto v = symbol("INT_VECTORS_SIZE"))
         vectorsEnd_ = *v * 2;
 
-    // Load the program, and note which flash words it occupies.
+    // Load the program this build assembled (the file may since have been
+    // replaced by another build), and note which flash words it occupies.
     std::vector<bool> used((avr->flashend + 1) / 2, false);
     {
-        ihex_chunk_t* raw = nullptr;
-        const int count = read_ihex_chunks(program.hexFile.c_str(), &raw);
-        std::unique_ptr<ihex_chunk_t, ChunksDeleter> chunks(raw, ChunksDeleter{count});
-        if (count <= 0) {
-            error_ = "cannot read the program " + program.hexFile;
+        std::string image = program.hexImage;
+        if (image.empty()) {
+            try {
+                image = ReadFileBytes(program.hexFile);
+            } catch (const CompileError& e) {
+                error_ = "cannot read the program: " + std::string(e.what());
+                return;
+            }
+        }
+        std::string error;
+        auto chunks = ParseIntelHex(image, error);
+        if (!chunks || chunks->empty()) {
+            error_ = "cannot read the program " + program.hexFile + ": " + (chunks ? "it is empty" : error);
             return;
         }
-        for (int i = 0; i < count; ++i) {
-            const ihex_chunk_t& c = raw[i];
-            if (c.baseaddr >= FlashChunkLimit)
+        for (HexChunk& c : *chunks) {
+            if (c.address >= FlashChunkLimit)
                 continue;
-            if (std::uint64_t(c.baseaddr) + c.size > std::uint64_t(avr->flashend) + 1) {
+            if (std::uint64_t(c.address) + c.bytes.size() > std::uint64_t(avr->flashend) + 1) {
                 error_ = "the program does not fit in the flash of the " + std::string(device.title);
                 return;
             }
-            avr_loadcode(avr, c.data, c.size, c.baseaddr);
-            for (std::uint32_t a = c.baseaddr / 2; a < (c.baseaddr + c.size + 1) / 2; ++a)
+            avr_loadcode(avr, c.bytes.data(), std::uint32_t(c.bytes.size()), c.address);
+            for (std::uint32_t a = c.address / 2; a < (c.address + c.bytes.size() + 1) / 2; ++a)
                 used[a] = true;
         }
     }
@@ -484,6 +535,11 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
             current = byStart[next++].second;
         m.owner[a] = used[a] ? current : 0;
     }
+    entryAt_ = options_.entry ? options_.entry : mainAt_;
+    if (options_.entry && !m.isStart(entryAt_)) {
+        error_ = "the entry address " + hex4(entryAt_ >> 1) + " is the start of no word of the program";
+        return;
+    }
     const std::size_t names = m.names.size();
     self_.assign(names, 0);
     total_.assign(names, 0);
@@ -491,12 +547,20 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     active_.assign(names, 0);
     traps_.assign(used.size(), 0);
     ioTouched_.assign(device.sramStart, false);
+    pinRegisterPort_.assign(device.sramStart, 0);
 
     // Watch every pin of every port the chip has.
     for (const char port : PortLetters) {
         avr_irq_t* first = avr_io_getirq(avr, AVR_IOCTL_IOPORT_GETIRQ(port), IOPORT_IRQ_PIN0);
         if (!first)
             continue;
+        Chip::LivePort& live = chip.live[chip.livePorts];
+        live.letter = port;
+        live.ddr = chip.dataAddress(("DDR" + std::string(1, port)).c_str());
+        live.port = chip.dataAddress(("PORT" + std::string(1, port)).c_str());
+        if (const std::uint32_t pin = chip.dataAddress(("PIN" + std::string(1, port)).c_str()); pin && pin < device.sramStart)
+            pinRegisterPort_[pin] = std::uint8_t(chip.livePorts + 1);
+        ++chip.livePorts;
         for (int b = 0; b < PinsPerPort; ++b) {
             chip.traces.push_back(PinTrace{std::string("P") + port + char('0' + b), {}, 0, false});
             chip.pinIrqs.push_back(first + b);
@@ -504,10 +568,20 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
     }
     chip.watches.resize(chip.traces.size());
     for (std::size_t i = 0; i < chip.traces.size(); ++i) {
-        chip.watches[i] = Chip::PinWatch{&chip, i, 0};
+        chip.watches[i] = Chip::PinWatch{&chip, i, 0, &chip.live[i / PinsPerPort], std::uint8_t(1u << (i % PinsPerPort))};
         avr_irq_register_notify(chip.pinIrqs[i], PinChanged, &chip.watches[i]);
     }
     chip.adcInputs = avr_io_getirq(avr, AVR_IOCTL_ADC_GETIRQ, ADC_IRQ_ADC0);
+    // The single-ended inputs in the core's multiplexer table; simavr keeps
+    // a voltage for the first eight only.
+    for (avr_io_t* io = avr->io_port; io; io = io->next)
+        if (io->kind && std::strcmp(io->kind, "adc") == 0) {
+            const auto* adc = reinterpret_cast<const avr_adc_t*>(io);
+            for (const avr_adc_mux_t& m : adc->muxmode)
+                if (m.kind == ADC_MUX_SINGLE)
+                    adcChannels_ = std::max(adcChannels_, int(m.src) + 1);
+            adcChannels_ = std::min(adcChannels_, int(std::size(adc->adc_values)));
+        }
 
     // UART0: catch what it sends, keep simavr from printing it and from
     // pausing a program that polls it, feed it input.
@@ -532,31 +606,32 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
         sendUart(options_.uartIn);
         applyInputs();
     }
-    for (const PinStimulus& p : options_.pins) {
+    for (const auto& [cycle, p] : plan->pins) {
         const std::string name = std::string("P") + p.port + char('0' + p.bit);
         if (std::none_of(chip.traces.begin(), chip.traces.end(), [&](const PinTrace& t) { return t.name == name; })) {
             error_ = "the " + std::string(device.title) + " has no pin " + name;
             return;
         }
-        chip.events.emplace_back(cyclesAt(p.seconds, options_.clockHz), p);
     }
-    std::stable_sort(chip.events.begin(), chip.events.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    chip.events = std::move(plan->pins);
     if (!chip.events.empty()) {
         if (chip.events.front().first == 0)
             DriveEvents(avr, 0, &chip);
         if (chip.nextEvent < chip.events.size())
             avr_cycle_timer_register(avr, chip.events[chip.nextEvent].first, DriveEvents, &chip);
     }
-    for (const AdcStimulus& a : options_.adc) {
-        if (!chip.adcInputs) {
+    for (const auto& [cycle, a] : plan->adc) {
+        if (!chip.adcInputs || adcChannels_ == 0) {
             error_ = "the " + std::string(device.title) + " has no ADC";
             return;
         }
-        chip.adcEvents.emplace_back(cyclesAt(a.seconds, options_.clockHz), a);
+        if (a.channel >= adcChannels_) {
+            error_ = "the simulated " + std::string(device.title) + " has the ADC inputs ADC0 to ADC" +
+                     std::to_string(adcChannels_ - 1) + ", not ADC" + std::to_string(a.channel);
+            return;
+        }
     }
-    std::stable_sort(chip.adcEvents.begin(), chip.adcEvents.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    chip.adcEvents = std::move(plan->adc);
     if (!chip.adcEvents.empty()) {
         if (chip.adcEvents.front().first == 0)
             DriveAdc(avr, 0, &chip);
@@ -564,14 +639,7 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
             avr_cycle_timer_register(avr, chip.adcEvents[chip.nextAdc].first, DriveAdc, &chip);
     }
 
-    // The limit: cycles, time, or by default a few simulated seconds.
-    limit_ = options_.maxCycles;
-    if (options_.maxSeconds > 0) {
-        const std::uint64_t byTime = cyclesAt(options_.maxSeconds, options_.clockHz);
-        limit_ = limit_ ? std::min(limit_, byTime) : byTime;
-    }
-    if (!limit_)
-        limit_ = cyclesAt(DefaultRunSeconds, options_.clockHz);
+    limit_ = plan->limit;
 
     // The data stack may grow down to the last variable; without variables,
     // to the start of SRAM, below which the I/O registers lie.
@@ -588,12 +656,21 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
         if (!chip.resetFlags)
             chip.resetFlags = chip.dataAddress(n);
 
+    eepromAtReset_ = readEeprom(avr);
     start_ = avr->cycle;
     nextPoll_ = start_ + std::min(PollCycles, limit_);
     spNow_ = std::uint32_t(avr->data[DataSPL] | (avr->data[DataSPH] << 8));
+    if (options_.board)
+        options_.board->attach(this);
 }
 
-Machine::~Machine() = default;
+Machine::~Machine()
+{
+    if (options_.board && error_.empty()) {
+        publishBoard();
+        options_.board->detach(this);
+    }
+}
 
 std::uint32_t Machine::pc() const { return chip_->avr ? chip_->avr->pc : 0; }
 std::uint64_t Machine::cycles() const { return chip_->avr ? chip_->avr->cycle - start_ : 0; }
@@ -602,6 +679,13 @@ std::uint8_t Machine::data(std::uint32_t address) const
     return chip_->avr && address <= chip_->avr->ramend ? chip_->avr->data[address] : 0;
 }
 std::uint32_t Machine::y() const { return std::uint32_t(data(RegYL) | (data(RegYL + 1) << 8)); }
+void Machine::setY(std::uint32_t address)
+{
+    if (!chip_->avr)
+        return;
+    chip_->avr->data[RegYL] = std::uint8_t(address & 0xFF);
+    chip_->avr->data[RegYL + 1] = std::uint8_t(address >> 8);
+}
 std::uint32_t Machine::x() const { return std::uint32_t(data(RegXL) | (data(RegXL + 1) << 8)); }
 
 void Machine::setTrap(std::uint32_t byteAddress, bool on)
@@ -750,6 +834,9 @@ bool Machine::checkAccess(std::uint32_t pc)
             fault(FaultKind::DataStackUnderflow, pc);
             return false;
         }
+        if (a.address < pinRegisterPort_.size())
+            if (const std::uint8_t port = pinRegisterPort_[a.address])
+                chip_->live[port - 1u].read.store(true, std::memory_order_relaxed);
         return true;
     }
     const std::uint32_t sramStart = std::uint32_t(ioTouched_.size());
@@ -775,7 +862,14 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
     const AddressMap& m = words_->map;
     const std::uint32_t here = m.at(pc);
     self_[here] += avr->cycle - before;
-    const std::uint32_t newPc = avr->pc;
+    std::uint32_t newPc = avr->pc;
+    // The start-up's call of main goes to the entry word instead (a test
+    // word): the return address stays the start-up's, so its return ends
+    // the run as main's would.
+    if (!started_ && newPc == mainAt_ && entryAt_ != mainAt_) {
+        avr->pc = entryAt_;
+        newPc = entryAt_;
+    }
     const std::uint32_t newSp = std::uint32_t(d[DataSPL] | (d[DataSPH] << 8));
     if (newSp != spNow_) {
         if (newSp + retBytes_ == spNow_)
@@ -797,7 +891,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
         const std::uint32_t yv = std::uint32_t(d[RegYL] | (d[RegYL + 1] << 8));
         const std::uint32_t xv = std::uint32_t(d[RegXL] | (d[RegXL + 1] << 8));
         const std::uint32_t spLow = loopTop_ - 1;
-        if (yv - varEnd_ > dataTop_ - varEnd_ || xv - dataTop_ > loopTop_ - dataTop_ ||
+        if (yv - varEnd_ > dataTop_ - varEnd_ || xv - loopBottom_ > loopTop_ - loopBottom_ ||
             newSp - spLow > avr->ramend - spLow || !m.at(newPc) || newPc == 0 || chip_->invalidOpcode) {
             if (chip_->invalidOpcode)
                 fault(FaultKind::IllegalInstruction, pc);
@@ -813,7 +907,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
                 fault(FaultKind::DataStackUnderflow, pc);
             else if (yv < varEnd_)
                 fault(FaultKind::DataStackIntoVariables, pc);
-            else if (xv < dataTop_)
+            else if (xv < loopBottom_)
                 fault(FaultKind::LoopStackOverflow, pc);
             else if (xv > loopTop_)
                 fault(FaultKind::LoopStackUnderflow, pc);
@@ -821,7 +915,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
                 fault(FaultKind::HardwareStackOverflow, pc);
             return;
         }
-    } else if (newPc == mainAt_) {
+    } else if (newPc == entryAt_) {
         started_ = true;
     }
 
@@ -862,6 +956,7 @@ bool Machine::poll()
         ended_ = true;
         return false;
     }
+    publishBoard();
     if (options_.progress)
         options_.progress(double(now - start_) / double(limit_), now - start_);
     if (realTime_.load(std::memory_order_relaxed)) {
@@ -902,6 +997,11 @@ Machine::Outcome Machine::run(const std::function<bool()>& atTrap)
 {
     if (ended_ || !error_.empty())
         return Outcome::Ended;
+    // However the run returns, a board sees where the chip stands.
+    struct Publish {
+        Machine* machine; // the machine to publish
+        ~Publish() { machine->publishBoard(); }
+    } publish{this};
     avr_t* avr = chip_->avr.get();
     const std::uint8_t* traps = traps_.data();
     const std::uint32_t trapWords = std::uint32_t(traps_.size());
@@ -940,15 +1040,18 @@ std::optional<StackNote> Machine::noteHere() const
 
 std::vector<std::uint32_t> Machine::stackCells() const
 {
-    std::vector<std::uint32_t> cells;
     if (!started_)
-        return cells;
+        return {};
     if (const auto note = noteHere())
         return NotedDataStack(*note, [this](std::uint32_t a) { return data(a); }, std::max(y(), varEnd_), dataTop_,
                               cellBytes_);
-    const std::uint32_t yv = y();
-    const std::uint32_t low = std::max(yv, varEnd_);
-    for (std::uint32_t a = dataTop_; a >= low + std::uint32_t(cellBytes_) && a <= dataTop_;) {
+    return cellsBetween(std::max(y(), varEnd_), dataTop_);
+}
+
+std::vector<std::uint32_t> Machine::cellsBetween(std::uint32_t low, std::uint32_t high) const
+{
+    std::vector<std::uint32_t> cells;
+    for (std::uint32_t a = high; a >= low + std::uint32_t(cellBytes_) && a <= high;) {
         a -= std::uint32_t(cellBytes_);
         std::uint32_t v = 0;
         for (int k = cellBytes_ - 1; k >= 0; --k)
@@ -976,6 +1079,49 @@ std::vector<std::uint32_t> Machine::loopCells() const
 
 const std::string& Machine::uartOutput() const { return chip_->uartOut; }
 
+void Machine::publishBoard()
+{
+    const std::uint8_t* d = chip_->avr->data;
+    for (std::size_t i = 0; i < chip_->livePorts; ++i) {
+        Chip::LivePort& p = chip_->live[i];
+        const std::uint8_t ddr = p.ddr ? d[p.ddr] : 0;
+        p.directions.store(ddr, std::memory_order_relaxed);
+        p.everOut.fetch_or(ddr, std::memory_order_relaxed);
+        p.portBits.store(p.port ? d[p.port] : 0, std::memory_order_relaxed);
+    }
+    if (!options_.board)
+        return;
+    const std::string& out = chip_->uartOut;
+    std::lock_guard lock(uartMutex_);
+    if (uartShared_.size() < out.size())
+        uartShared_.append(out, uartShared_.size());
+}
+
+std::vector<PinState> Machine::pinStates() const
+{
+    std::vector<PinState> pins;
+    for (std::size_t i = 0; i < chip_->livePorts; ++i) {
+        const Chip::LivePort& p = chip_->live[i];
+        const std::uint8_t levels = p.levels.load(std::memory_order_relaxed);
+        const std::uint8_t directions = p.directions.load(std::memory_order_relaxed);
+        const std::uint8_t everOut = p.everOut.load(std::memory_order_relaxed);
+        const std::uint8_t portBits = p.portBits.load(std::memory_order_relaxed);
+        const bool read = p.read.load(std::memory_order_relaxed);
+        for (int b = 0; b < PinsPerPort; ++b) {
+            const auto bit = [b](std::uint8_t v) { return ((v >> b) & 1) != 0; };
+            pins.push_back(PinState{p.letter, b, bit(levels), bit(directions), bit(everOut),
+                                    bit(portBits) && !bit(directions), read});
+        }
+    }
+    return pins;
+}
+
+std::string Machine::uartSince(std::size_t from) const
+{
+    std::lock_guard lock(uartMutex_);
+    return from < uartShared_.size() ? uartShared_.substr(from) : std::string();
+}
+
 std::vector<std::uint32_t> Machine::touchedIo() const
 {
     std::vector<std::uint32_t> out;
@@ -985,18 +1131,13 @@ std::vector<std::uint32_t> Machine::touchedIo() const
     return out;
 }
 
-std::vector<std::pair<std::uint32_t, std::uint8_t>> Machine::eepromChanges() const
+std::vector<EepromByte> Machine::eepromChanges() const
 {
-    std::vector<std::pair<std::uint32_t, std::uint8_t>> out;
-    if (!chip_->avr)
-        return out;
-    avr_eeprom_desc_t desc{};
-    desc.size = chip_->avr->e2end + 1;
-    if (avr_ioctl(chip_->avr.get(), AVR_IOCTL_EEPROM_GET, &desc) != 0 || !desc.ee)
-        return out;
-    for (std::uint32_t a = 0; a < desc.size; ++a)
-        if (desc.ee[a] != ErasedByte)
-            out.emplace_back(a, desc.ee[a]);
+    std::vector<EepromByte> out;
+    const std::vector<std::uint8_t> now = readEeprom(chip_->avr.get());
+    for (std::uint32_t a = 0; a < now.size() && a < eepromAtReset_.size(); ++a)
+        if (now[a] != eepromAtReset_[a])
+            out.push_back(EepromByte{a, now[a]});
     return out;
 }
 
@@ -1060,6 +1201,9 @@ RunReport Machine::report() const
             value.bytes.push_back(data(a));
         report.variables.push_back(std::move(value));
     }
+    // Before main the start-up code may not have set the stack pointers yet,
+    // and whatever they hold is no stack.
+    report.stacksSetUp = started_;
     if (started_) {
         const std::uint32_t yv = y();
         if (yv > dataTop_)
@@ -1072,6 +1216,7 @@ RunReport Machine::report() const
     for (const PinTrace& t : chip_->traces)
         if (t.count)
             report.pins.push_back(t);
+    report.pinsCutAt = chip_->cutAt;
     report.eeprom = eepromChanges();
     // Frames still open count up to now.
     std::vector<std::uint64_t> total = total_;

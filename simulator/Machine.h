@@ -50,6 +50,17 @@ struct StrayStore {
 struct MachineWords;
 struct StackNote;
 
+// A pin as a board shows it, read from any thread while the program runs.
+struct PinState {
+    char port = 'B';         // the port letter
+    int bit = 0;             // the pin within the port, 0 to 7
+    bool level = false;      // the level on the pin now
+    bool output = false;     // its direction bit is set: the chip drives it
+    bool everOutput = false; // the program made it an output at some time in the run
+    bool pullUp = false;     // an input with its pull-up on (its PORT bit set)
+    bool portRead = false;   // the program has read its port's PIN register
+};
+
 class Machine {
 public:
     struct Chip; // simavr's chip and the watches on it (defined where it is used)
@@ -88,6 +99,17 @@ public:
     void driveAdc(int channel, double volts);
     void sendUart(const std::string& bytes);
 
+    // --- For a board on another thread, while the program runs ---
+    // Every pin of every port, by port and pin. Levels follow each change;
+    // directions, pull-ups and reads are as of the run's last look, every
+    // few milliseconds of simulated time and whenever run() returns.
+    std::vector<PinState> pinStates() const;
+    // The single-ended ADC inputs the chip has (ADC0 up); fixed once loaded.
+    int adcChannels() const { return adcChannels_; }
+    // What the program has sent on UART0 from byte `from` on, as far as
+    // the run's last look has published it (only with a board in the options).
+    std::string uartSince(std::size_t from) const;
+
     // --- What the chip holds now ---
     std::uint32_t pc() const;           // byte address of the next instruction
     std::uint64_t cycles() const;       // cycles since the start
@@ -95,12 +117,19 @@ public:
     std::uint32_t dataTop() const { return dataTop_; }   // the data stack's empty position
     std::uint32_t loopTop() const { return loopTop_; }   // the loop stack's empty position
     std::uint32_t y() const;            // the data stack pointer
+    // Moves the data stack pointer, between instructions: the test runner's
+    // -> and }T take values off the stack as Forth-2012's tester does.
+    void setY(std::uint32_t address);
     std::uint32_t x() const;            // the loop stack pointer
-    bool started() const { return started_; } // main has been entered (the stacks are set up)
+    bool started() const { return started_; } // main (or the entry word) has been entered: the stacks are set up
     int cellBytes() const { return cellBytes_; }
     // The data stack's cells, bottom first, each as its bytes read low
     // byte first; empty before the start-up has set the stacks.
     std::vector<std::uint32_t> stackCells() const;
+    // The cells that lie in data memory from `low` up to `high` (not
+    // included), the one at the highest address first: a stretch of the
+    // data stack, bottom first.
+    std::vector<std::uint32_t> cellsBetween(std::uint32_t low, std::uint32_t high) const;
     // The loop stack's cells, innermost (top) first.
     std::vector<std::uint32_t> loopCells() const;
     // The calls that led here, outermost first.
@@ -122,8 +151,8 @@ public:
     bool isWordStart(std::uint32_t byteAddress) const;
     // The I/O registers the program wrote, by data address, in order of address.
     std::vector<std::uint32_t> touchedIo() const;
-    // EEPROM bytes that differ from the erased state (address, value).
-    std::vector<std::pair<std::uint32_t, std::uint8_t>> eepromChanges() const;
+    // EEPROM bytes that differ from their state at reset.
+    std::vector<EepromByte> eepromChanges() const;
     // What the program has sent on UART0 so far.
     const std::string& uartOutput() const;
     // The stray store that faulted the run, if one did.
@@ -143,6 +172,8 @@ private:
     void fault(FaultKind kind, std::uint32_t pc);
     void applyInputs();
     bool poll();
+    // Publishes the ports' directions and pull-ups, and the UART output, for pinStates() and uartSince().
+    void publishBoard();
 
     const BuildResult& program_;     // the program and its words
     RunOptions options_;             // limits, clock and stimulus
@@ -150,6 +181,8 @@ private:
     std::unique_ptr<Chip> chip_;     // simavr's chip and the watches on it
     std::unique_ptr<MachineWords> words_; // the program's words by flash address
     std::uint32_t dataTop_ = 0, loopTop_ = 0, mainAt_ = 0, haltAt_ = 0; // from the program's symbols
+    std::uint32_t loopBottom_ = 0;   // the lowest byte the loop stack may take
+    std::uint32_t entryAt_ = 0;      // the word the start-up's call of main goes to instead (main itself by default)
     std::uint32_t varStart_ = 0, varEnd_ = 0; // the variables' data addresses (end exclusive)
     std::uint32_t vectorsEnd_ = 0;   // byte address where the interrupt vectors end
     std::uint32_t retBytes_ = 2;     // bytes of a return address
@@ -158,7 +191,7 @@ private:
     std::uint64_t limit_ = 0;        // cycles the run may take
     std::uint64_t nextPoll_ = 0;     // the cycle of the next look at the stop flag and the inputs
     std::uint32_t spNow_ = 0;        // the stack pointer after the last instruction
-    bool started_ = false;           // main has been entered: the stacks are set up and checked
+    bool started_ = false;           // the entry word has been entered: the stacks are set up and checked
     StopReason stopped_ = StopReason::Limit; // why the run ended
     bool ended_ = false;             // the run has ended
     FaultKind faultKind_ = FaultKind::None;
@@ -167,6 +200,7 @@ private:
     std::vector<CallFrame> frames_;  // the call shadow, outermost first
     std::vector<std::uint64_t> self_, total_, calls_; // the profile, per word
     std::vector<std::uint32_t> active_; // activations of each word on the shadow
+    std::vector<std::uint8_t> eepromAtReset_; // the EEPROM when the run began
     std::vector<std::uint8_t> traps_; // per flash word: trapped
     std::vector<bool> ioTouched_;    // per data address below SRAM: written by the program
     std::atomic<bool> pauseRequested_{false};
@@ -184,6 +218,10 @@ private:
     };
     std::vector<Input> inputs_;      // pending inputs from outside
     std::atomic<bool> inputsPending_{false};
+    int adcChannels_ = 0;            // single-ended ADC inputs of the chip
+    std::vector<std::uint8_t> pinRegisterPort_; // per data address below SRAM: 1 + the port whose PIN register it is, else 0
+    mutable std::mutex uartMutex_;   // guards uartShared_
+    std::string uartShared_;         // UART0 output as published for a board
 };
 
 } // namespace mirtolan

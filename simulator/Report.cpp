@@ -11,6 +11,8 @@ namespace {
 
 // Callers shown in a fault; a runaway recursion has hundreds.
 constexpr std::size_t CallersShown = 8;
+// EEPROM bytes shown on one line of the text report.
+constexpr std::size_t EepromBytesPerLine = 16;
 
 struct StopName {
     StopReason reason; // why a run ended
@@ -59,8 +61,46 @@ std::string printable(const std::string& text)
     return out;
 }
 
+// The length of the UTF-8 sequence at s[i], 0 when none starts there
+// (overlong forms, surrogates and values beyond U+10FFFF are none).
+std::size_t utf8Length(std::string_view s, std::size_t i)
+{
+    const auto at = [&](std::size_t k) { return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0u; };
+    const auto cont = [&](std::size_t k) { return (at(k) & 0xC0) == 0x80; };
+    const unsigned b = at(0);
+    if (b >= 0xC2 && b <= 0xDF)
+        return cont(1) ? 2 : 0;
+    if (b >= 0xE0 && b <= 0xEF) {
+        const bool ok = cont(1) && cont(2) && !(b == 0xE0 && at(1) < 0xA0) && !(b == 0xED && at(1) >= 0xA0);
+        return ok ? 3 : 0;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        const bool ok = cont(1) && cont(2) && cont(3) && !(b == 0xF0 && at(1) < 0x90) && !(b == 0xF4 && at(1) >= 0x90);
+        return ok ? 4 : 0;
+    }
+    return 0;
+}
+
+bool isUtf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        if (static_cast<unsigned char>(s[i]) < 0x80)
+            ++i;
+        else if (const std::size_t n = utf8Length(s, i))
+            i += n;
+        else
+            return false;
+    }
+    return true;
+}
+
+// Text of a source is bytes. Valid UTF-8 passes through as it is, as the
+// window shows such a file; any other text is read as Latin-1, as the window
+// reads it too, each byte above 127 escaped as its character. Either way
+// the JSON stays valid UTF-8.
 std::string jsonString(std::string_view s)
 {
+    const bool utf8 = isUtf8(s);
     std::string out = "\"";
     for (const char c : s) {
         const auto u = static_cast<unsigned char>(c);
@@ -71,8 +111,7 @@ std::string jsonString(std::string_view s)
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
         default:
-            // Bytes stand for themselves: above 127 they are read as Latin-1.
-            if (u < 32 || u >= 127)
+            if (u < 32 || u == 127 || (u > 127 && !utf8))
                 out += format("\\u%04x", u);
             else
                 out += c;
@@ -141,7 +180,9 @@ std::string FormatReport(const RunReport& r, const ReportStyle& style)
     out += "Data stack (bottom first):";
     for (const std::uint32_t c : r.stack)
         out += format(" %u", c);
-    if (r.stack.empty())
+    if (!r.stacksSetUp)
+        out += " not set up yet (the run ended in the start-up code, before main)";
+    else if (r.stack.empty())
         out += " empty";
     if (r.stackUnderflow)
         out += format(" (%d cells taken beyond its bottom)", r.stackUnderflow);
@@ -149,9 +190,18 @@ std::string FormatReport(const RunReport& r, const ReportStyle& style)
     if (!r.uart.empty())
         out += "UART0:\n" + printable(r.uart) + (r.uart.back() == '\n' ? "" : "\n");
     if (!r.eeprom.empty()) {
-        out += "EEPROM (bytes written):";
-        for (const auto& [address, value] : r.eeprom)
-            out += format(" $%04X=%u", address, value);
+        // A run of bytes at consecutive addresses on one line, from the first one's address.
+        out += format("EEPROM (%zu byte%s changed):", r.eeprom.size(), r.eeprom.size() == 1 ? "" : "s");
+        std::size_t onLine = 0;
+        for (std::size_t i = 0; i < r.eeprom.size(); ++i) {
+            const bool follows = i > 0 && r.eeprom[i].address == r.eeprom[i - 1].address + 1;
+            if (!follows || onLine == EepromBytesPerLine) {
+                out += format("\n  $%04X", r.eeprom[i].address);
+                onLine = 0;
+            }
+            out += format(" %u", r.eeprom[i].value);
+            ++onLine;
+        }
         out += "\n";
     }
     if (!r.pins.empty()) {
@@ -166,6 +216,9 @@ std::string FormatReport(const RunReport& r, const ReportStyle& style)
                 out += " ...";
             out += "\n";
         }
+        if (r.pinsCutAt)
+            out += format("  (the first %zu changes were kept; recording stopped at %s)\n", MaxPinChangesKept,
+                          seconds(double(*r.pinsCutAt) / r.clockHz).c_str());
     }
     if (!r.profile.empty()) {
         out += "Profile (cycles, largest first):\n";
@@ -233,11 +286,12 @@ std::string ReportJson(const RunReport& r, const ReportStyle& style)
         o += std::string(i ? ", " : "") + std::to_string(r.stack[i]);
     o += "], \"stackUnderflow\": " + std::to_string(r.stackUnderflow);
     o += ", \"loopStackDepth\": " + std::to_string(r.loopStackDepth);
+    o += ", \"stacksSetUp\": " + std::string(r.stacksSetUp ? "true" : "false");
     o += ", \"uart\": " + jsonString(r.uart);
     o += ", \"eeprom\": [";
     for (std::size_t i = 0; i < r.eeprom.size(); ++i)
-        o += std::string(i ? ", " : "") + "{\"address\": " + std::to_string(r.eeprom[i].first) +
-             ", \"value\": " + std::to_string(r.eeprom[i].second) + "}";
+        o += std::string(i ? ", " : "") + "{\"address\": " + std::to_string(r.eeprom[i].address) +
+             ", \"value\": " + std::to_string(r.eeprom[i].value) + "}";
     o += "]";
     o += ", \"pins\": [";
     for (std::size_t i = 0; i < r.pins.size(); ++i) {
@@ -248,7 +302,10 @@ std::string ReportJson(const RunReport& r, const ReportStyle& style)
                  std::to_string(r.pins[i].changes[k].second) + "]";
         o += "]}";
     }
-    o += "], \"profile\": [";
+    o += "]";
+    if (r.pinsCutAt)
+        o += ", \"pinsCutAt\": " + std::to_string(*r.pinsCutAt);
+    o += ", \"profile\": [";
     for (std::size_t i = 0; i < r.profile.size(); ++i) {
         const ProfileEntry& e = r.profile[i];
         o += std::string(i ? ", " : "") + "{\"word\": " + jsonString(e.word) + ", \"line\": " + std::to_string(e.line) +
@@ -277,17 +334,33 @@ bool WriteVcd(const RunReport& r, const std::string& path, std::string& error)
         for (const auto& [cycle, level] : r.pins[i].changes)
             all.emplace_back(cycle, level, i);
     std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
+    // Cycles to the file's nanoseconds, rounded, in integers: a double
+    // would cut 10.5 ms to 10499999 ns.
+    const auto nanoseconds = [&](std::uint64_t cycle) {
+        const unsigned __int128 scaled = static_cast<unsigned __int128>(cycle) * 1'000'000'000u + r.clockHz / 2;
+        return static_cast<std::uint64_t>(scaled / r.clockHz);
+    };
     std::uint64_t last = ~std::uint64_t(0);
-    for (const auto& [cycle, level, i] : all) {
-        const auto ns = static_cast<unsigned long long>(double(cycle) * 1e9 / r.clockHz);
+    const auto at = [&](std::uint64_t cycle) {
+        const std::uint64_t ns = nanoseconds(cycle);
         if (ns != last)
             out += "#" + std::to_string(ns) + "\n";
         last = ns;
+    };
+    for (const auto& [cycle, level, i] : all) {
+        at(cycle);
         out += format("%d%c\n", level, char(FirstId + i));
     }
-    const auto ns = static_cast<unsigned long long>(double(r.cycles) * 1e9 / r.clockHz);
-    if (ns != last)
-        out += "#" + std::to_string(ns) + "\n";
+    // Where the recording stopped, every pin is unknown from there on, so
+    // a viewer does not show the last kept levels as if they held.
+    if (r.pinsCutAt) {
+        at(*r.pinsCutAt);
+        out += format("$comment recording stopped here: only the first %zu pin changes are kept $end\n",
+                      MaxPinChangesKept);
+        for (std::size_t i = 0; i < r.pins.size(); ++i)
+            out += format("x%c\n", char(FirstId + i));
+    }
+    at(r.cycles);
     try {
         WriteFileSafely(path, out);
     } catch (const CompileError& e) {

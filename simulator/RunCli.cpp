@@ -46,10 +46,10 @@ const char* const RunUsage =
     "                     data stack, UART0 text, pin changes, profile\n"
     "      --clock HZ     the simulated clock (default: the device's)\n"
     "      --time T       stop after T of simulated time (2s, 10ms, 500us;\n"
-    "                     default 3s)\n"
-    "      --cycles N     stop after N cycles\n"
+    "                     default 3s), one cycle to 2^63 cycles\n"
+    "      --cycles N     stop after N cycles (1 to 2^63)\n"
     "      --pin PIN=L@T  drive pin PIN (PD2) to level L (0 or 1) at time T\n"
-    "                     (PD2=0@10ms); may be given many times\n"
+    "                     (PD2=0@10ms), within the run; may be given many times\n"
     "      --uart-in TEXT feed TEXT to UART0's receiver at the program's baud\n"
     "      --adc ADCn=V@T put V volts on the ADC input ADCn at time T\n"
     "                     (ADC0=2.5@10ms; the reference is 5 V); may be repeated\n"
@@ -74,12 +74,16 @@ bool ParseRunOption(const std::vector<std::string>& args, std::size_t& i, RunCli
             o.options.clockHz = std::uint32_t(*hz);
     } else if (auto v2 = valueOf(args, i, "--time", error)) {
         if (error.empty())
-            if (const auto t = ParseDuration(*v2, error))
+            if (const auto t = ParseDuration(*v2, error)) {
+                // 0 would mean "no time limit given" to the run.
+                if (*t == 0)
+                    error = "bad time '" + *v2 + "': a run lasts at least one cycle (and at most 2^63); give a time above 0";
                 o.options.maxSeconds = *t;
+            }
     } else if (auto v3 = valueOf(args, i, "--cycles", error)) {
         const auto n = number(*v3);
-        if (error.empty() && (!n || *n == 0))
-            error = "bad cycle count '" + *v3 + "'";
+        if (error.empty() && (!n || *n == 0 || *n > MaxRunCycles))
+            error = "bad cycle count '" + *v3 + "': give a whole number from 1 to 2^63 (9223372036854775808)";
         else if (n)
             o.options.maxCycles = *n;
     } else if (auto v4 = valueOf(args, i, "--pin", error)) {
@@ -93,6 +97,8 @@ bool ParseRunOption(const std::vector<std::string>& args, std::size_t& i, RunCli
     } else if (auto v5 = valueOf(args, i, "--uart-in", error)) {
         o.options.uartIn = *v5;
     } else if (auto v6 = valueOf(args, i, "--vcd", error)) {
+        if (error.empty() && v6->empty())
+            error = "option --vcd needs a file name";
         o.vcd = *v6;
     } else {
         return false;
@@ -101,9 +107,11 @@ bool ParseRunOption(const std::vector<std::string>& args, std::size_t& i, RunCli
 }
 
 int RunAndReport(const BuildResult& program, const std::string& sourceFile, const RunCliOptions& o, std::ostream& out,
-                 std::ostream& err)
+                 std::ostream& err, const std::atomic<bool>* stop)
 {
-    const RunReport report = RunProgram(program, o.options);
+    RunOptions options = o.options;
+    options.stop = stop;
+    const RunReport report = RunProgram(program, options);
     if (report.stopped == StopReason::Error) {
         err << "mirtolanc: error: " << report.error << "\n";
         return CliRunError;

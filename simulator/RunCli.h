@@ -3,6 +3,7 @@
 // argument to ParseRunOption first; after a build it calls RunAndReport.
 #pragma once
 
+#include <atomic>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,7 +33,8 @@ bool ParseRunOption(const std::vector<std::string>& args, std::size_t& i, RunCli
 // Runs the built program and prints its report to `out`; a fault is also
 // told on `err` as "SOURCE:LINE: error: ..." at the faulting word. Returns
 // 0, CliRunFault, or 2 when the run could not start or the VCD not be written.
+// Setting `stop` from a signal handler ends the run early.
 int RunAndReport(const BuildResult& program, const std::string& sourceFile, const RunCliOptions& o, std::ostream& out,
-                 std::ostream& err);
+                 std::ostream& err, const std::atomic<bool>* stop = nullptr);
 
 } // namespace mirtolan

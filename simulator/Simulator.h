@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@
 
 namespace mirtolan {
 
+class BoardLink;
+
 // Without a limit given, a run stops after this much simulated time: long
 // enough for a start-up and a few blinks, short enough to answer at once.
 constexpr double DefaultRunSeconds = 3.0;
@@ -27,6 +30,11 @@ constexpr double DefaultRunSeconds = 3.0;
 // Pin changes kept over all pins of a run (16 bytes each): a fast PWM
 // would otherwise fill memory in a few simulated seconds.
 constexpr std::size_t MaxPinChangesKept = 4'000'000;
+
+// The longest run, in cycles: cycles are counted in 64 bits, and this keeps
+// a limit plus the step between two looks at the clock clear of overflow.
+// At 16 MHz it is some 18,000 years.
+constexpr std::uint64_t MaxRunCycles = std::uint64_t(1) << 63;
 
 // A level driven onto a port pin from outside at a moment of the run.
 struct PinStimulus {
@@ -50,6 +58,11 @@ std::optional<AdcStimulus> ParseAdcStimulus(std::string_view text, std::string& 
 std::optional<PinStimulus> ParsePinStimulus(std::string_view text, std::string& error);
 // "2s", "10ms", "250us", "100ns": a span of simulated time in seconds.
 std::optional<double> ParseDuration(std::string_view text, std::string& error);
+// `seconds` at `clockHz` as whole cycles, rounded to the nearest; nothing
+// when that is beyond MaxRunCycles (or the time is no finite number).
+std::optional<std::uint64_t> SecondsToCycles(double seconds, std::uint32_t clockHz);
+// A span of simulated time as people read it: "62.5 ns", "10.5 ms", "3 s".
+std::string FormatSeconds(double seconds);
 
 struct RunOptions {
     std::uint32_t clockHz = 0;        // the chip's clock; 0: the device's default
@@ -58,10 +71,24 @@ struct RunOptions {
     std::vector<PinStimulus> pins;    // levels driven onto pins, in any order
     std::vector<AdcStimulus> adc;     // voltages put on ADC inputs, in any order
     std::string uartIn;               // bytes fed to UART0's receiver, one per character time at its baud
+    std::uint32_t entry = 0;          // byte address in flash of the word the start-up calls instead of main; 0: main
     // Told now and then how far the run has come (0 to 1 of the limit) and the cycles so far.
     std::function<void(double fraction, std::uint64_t cycles)> progress;
     const std::atomic<bool>* stop = nullptr; // set from another thread to end the run early
+    std::shared_ptr<BoardLink> board; // watches and drives the chip from another thread while it runs; may be null
 };
+
+// A run's limit and stimulus in cycles, checked.
+struct RunPlan {
+    std::uint32_t clockHz = 0; // the clock simulated
+    std::uint64_t limit = 0;   // cycles the run may last, 1 to MaxRunCycles
+    std::vector<std::pair<std::uint64_t, PinStimulus>> pins; // each pin stimulus at its cycle, in time order
+    std::vector<std::pair<std::uint64_t, AdcStimulus>> adc;  // each ADC stimulus at its cycle, in time order
+};
+// Nothing, with `error` naming the accepted range, when the limit comes to
+// less than one cycle or more than MaxRunCycles, or an input is driven
+// after the run's end. `clockHz` 0 takes the device's clock.
+std::optional<RunPlan> PlanRun(const RunOptions& options, const Device& device, std::string& error);
 
 // Why a run ended.
 enum class StopReason {
@@ -104,6 +131,12 @@ struct VariableValue {
     std::vector<std::uint8_t> bytes; // its bytes at the end of the run, lowest address first
 };
 
+// An EEPROM byte that the run changed.
+struct EepromByte {
+    std::uint32_t address = 0; // its EEPROM address
+    std::uint8_t value = 0;    // its value at the end of the run
+};
+
 struct PinTrace {
     std::string name;        // "PB5"
     // Each change as (cycle, level), in time order; the level before the first is 0.
@@ -134,12 +167,16 @@ struct RunReport {
     std::uint64_t cycles = 0;          // cycles run
     double seconds = 0;                // simulated time: cycles at the clock
     std::vector<VariableValue> variables; // in order of definition
+    bool stacksSetUp = true;           // false when the run ended before main: the start-up code had not set the
+                                       // stacks, so `stack` and `loopStackDepth` say nothing
     std::vector<std::uint32_t> stack;  // the data stack's cells, bottom first, unsigned
     int stackUnderflow = 0;            // cells taken beyond the empty data stack (the stack is then empty)
     int loopStackDepth = 0;            // bytes on the loop stack
     std::string uart;                  // what the program sent on UART0
-    std::vector<std::pair<std::uint32_t, std::uint8_t>> eeprom; // EEPROM bytes that are not erased: address, value
     std::vector<PinTrace> pins;        // the pins that changed, by port and pin
+    std::vector<EepromByte> eeprom;    // the EEPROM bytes that differ from their state at reset, by address
+    std::optional<std::uint64_t> pinsCutAt; // the cycle of the first pin change not kept (MaxPinChangesKept
+                                       // were); none when all were kept
     std::vector<ProfileEntry> profile; // largest self first; the self cycles add up to `cycles`
 };
 

@@ -35,19 +35,21 @@ CliRun mirtolanc(const std::string& dir, const std::string& args)
 
 const std::string Archive = "$$ _TestIfZero\r\n\ttst\tFtmp1\r\n$$ DUP\n\tld\tFtmp1,Y\n\tst\t-Y,Ftmp1\r$\n";
 
-std::string project(const std::string& source)
+TempDir project(const std::string& source)
 {
-    const std::string dir = ScratchDir();
+    TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/Mirtolan.arch", Archive);
     WriteFile(dir + "/prog.4th", source);
-    return dir;
+    return tmp;
 }
 
 int lineCount(const std::string& text) { return int(std::count(text.begin(), text.end(), '\n')); }
 
 TEST(Cli, CleanCompileWritesTheAsmBesideTheSource)
 {
-    const std::string dir = project(": a dup ;\n");
+    const TempDir tmp = project(": a dup ;\n");
+    const std::string& dir = tmp.path();
     const CliRun r = mirtolanc(dir, "prog.4th");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "Compile Completed\nVariable end: $0080\n");
@@ -59,7 +61,8 @@ TEST(Cli, CleanCompileWritesTheAsmBesideTheSource)
 
 TEST(Cli, MessagesGiveStatusOne)
 {
-    const std::string dir = project(": a frob ;\nTHEN\n");
+    const TempDir tmp = project(": a frob ;\nTHEN\n");
+    const std::string& dir = tmp.path();
     const CliRun r = mirtolanc(dir, "--no-header --zcall --varbeg 1A0 prog.4th");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Not defined frob ,Line 1\nNot defined THEN ,Line 2\nCompile Completed\nVariable end: $019F\n");
@@ -68,7 +71,8 @@ TEST(Cli, MessagesGiveStatusOne)
 
 TEST(Cli, OutputOptions)
 {
-    const std::string dir = project(": a dup ;\n");
+    const TempDir tmp = project(": a dup ;\n");
+    const std::string& dir = tmp.path();
     CliRun r = mirtolanc(dir, "-o - prog.4th");
     EXPECT_EQ(r.status, 0);
     EXPECT_FALSE(fs::exists(dir + "/prog.asm"));
@@ -83,7 +87,8 @@ TEST(Cli, OutputOptions)
 
 TEST(Cli, ArchiveIsFoundExplicitlyOrShipped)
 {
-    const std::string dir = project(": a dup ;\n");
+    const TempDir tmp = project(": a dup ;\n");
+    const std::string& dir = tmp.path();
     fs::rename(dir + "/Mirtolan.arch", dir + "/mine.arch");
     EXPECT_EQ(mirtolanc(dir, "--archive mine.arch prog.4th").status, 0);
     // Without one in the working directory, the archive shipped with the tool is used when there is one.
@@ -113,7 +118,8 @@ TEST(Cli, AbandonedCompilesWriteNothingAndSayWhy)
         {"no source", Archive, ": a ;", "", "SOURCE"},
     };
     for (const auto& tc : cases) {
-        const std::string dir = ScratchDir();
+        const TempDir tmp;
+        const std::string& dir = tmp.path();
         if (!tc.archive.empty())
             WriteFile(dir + "/Mirtolan.arch", tc.archive);
         WriteFile(dir + "/prog.4th", tc.source);
@@ -128,7 +134,8 @@ TEST(Cli, AbandonedCompilesWriteNothingAndSayWhy)
 
 TEST(Cli, SourceNamedAsmIsNotOverwritten)
 {
-    const std::string dir = project("");
+    const TempDir tmp = project("");
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/x.asm", ": a ;\n");
     const CliRun r = mirtolanc(dir, "x.asm");
     EXPECT_EQ(r.status, 2);
@@ -138,7 +145,8 @@ TEST(Cli, SourceNamedAsmIsNotOverwritten)
 
 TEST(Cli, MessagesBeforeAnAbandonedCompileAreKept)
 {
-    const std::string dir = project(": a frob DO ;\n");
+    const TempDir tmp = project(": a frob DO ;\n");
+    const std::string& dir = tmp.path();
     const CliRun r = mirtolanc(dir, "prog.4th");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.rfind("Not defined frob ,Line 1\nmirtolanc: error: ", 0), 0u) << r.err;
@@ -147,7 +155,8 @@ TEST(Cli, MessagesBeforeAnAbandonedCompileAreKept)
 
 TEST(Cli, DevicesChooseTheVariableStart)
 {
-    const std::string dir = project("VARIABLE v\n");
+    const TempDir tmp = project("VARIABLE v\n");
+    const std::string& dir = tmp.path();
     const struct {
         std::string args;
         int status;
@@ -183,14 +192,17 @@ TEST(Cli, HexBuildStatuses)
         bool hex;        // a .hex is written
     } cases[] = {
         {": main 1 DROP ;\n", "--device atmega328p --hex prog.4th", 0, "wrote prog.hex for the ATmega328P", true},
-        {": main 300 DROP ;\n", "--hex prog.4th", 0, "prog.4th:1: warning: the literal 300", true},
+        {": c CASE 1 OF 2 ENDOF 7 ENDCASE ;\n: main 1 c ;\n", "--hex prog.4th", 0,
+         "prog.4th:1: warning: the case constant '7'", true},
+        {": main 300 DROP ;\n", "--hex prog.4th", 1, "prog.4th:1: error: the literal 300 does not fit a cell", false},
         {": main frob ;\n", "--device atmega328p --hex prog.4th", 1, "prog.4th:1: error: 'frob' is not defined", false},
         {": start ;\n", "--hex prog.4th", 1, "prog.4th: error: the program has no word main", false},
         {": main ;\n", "--hex -o - prog.4th", 2, "--hex needs a source file", false},
         {": main ;\n", "--hex absent.4th", 2, "absent.4th", false},
     };
     for (const auto& c : cases) {
-        const std::string dir = ScratchDir();
+        const TempDir tmp;
+        const std::string& dir = tmp.path();
         WriteFile(dir + "/prog.4th", c.source);
         const CliRun r = mirtolanc(dir, shipped + c.args);
         EXPECT_EQ(r.status, c.status) << c.args;
@@ -199,9 +211,56 @@ TEST(Cli, HexBuildStatuses)
     }
 }
 
+// Outputs that would overwrite the source or each other are refused before
+// anything is written.
+TEST(Cli, OutputsThatWouldOverwriteAreRefused)
+{
+    const std::string shipped = "--archive '" MIRTOLAN_SOURCE_DIR "/runtime/Mirtolan.arch' ";
+    const struct {
+        const char* source; // the source's file name
+        std::string args;
+        std::string says;
+    } cases[] = {
+        {"prog.hex", "--hex prog.hex", "the .hex prog.hex would overwrite the source prog.hex"},
+        {"prog.4th", "-o x.hex --hex prog.4th", "the listing and the .hex would both be written to x.hex"},
+        {"prog.4th", "-o prog.4th --hex prog.4th", "the listing prog.4th would overwrite the source prog.4th"},
+        {"prog.4th", "--device '' prog.4th", "option --device needs a device name"},
+    };
+    for (const auto& c : cases) {
+        const TempDir tmp;
+        WriteFile(tmp / c.source, ": main ;\n");
+        const CliRun r = mirtolanc(tmp.path(), shipped + c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+        EXPECT_EQ(ReadFile(tmp / c.source), ": main ;\n") << c.args;
+        EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1) << c.args;
+    }
+}
+
+// A header or an include file of the user's own, beside the source, is
+// found however the source is named.
+TEST(Cli, FilesBesideTheSourceAreFoundFromAnywhere)
+{
+    const std::string shipped = "--archive '" MIRTOLAN_SOURCE_DIR "/runtime/Mirtolan.arch' ";
+    const TempDir tmp;
+    fs::create_directory(tmp / "sub");
+    const std::string header = ReadFile(MIRTOLAN_SOURCE_DIR "/runtime/4thHead.asm");
+    for (const std::string& dir : {tmp.path(), tmp / "sub"}) {
+        WriteFile(dir + "/4thHead.asm", header + ".equ OWN = 5\n");
+        WriteFile(dir + "/extra.inc", ".equ EXTRA = 3\n");
+        WriteFile(dir + "/prog.4th", "$.include \"extra.inc\"\n: main\n$ ldi r16,OWN+EXTRA\n;\n");
+    }
+    for (const char* args : {"--hex prog.4th", "--hex ./prog.4th", "--hex sub/prog.4th", "--hex sub/../prog.4th"}) {
+        const CliRun r = mirtolanc(tmp.path(), shipped + args);
+        EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    }
+    EXPECT_TRUE(fs::exists(tmp / "sub/prog.hex"));
+}
+
 TEST(Cli, HelpAndVersion)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     CliRun r = mirtolanc(dir, "--help");
     EXPECT_EQ(r.status, 0);
     for (const char* flag : {"--archive", "--zcall", "--no-header", "--varbeg", "-o", "--version", "--device",

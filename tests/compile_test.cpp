@@ -251,6 +251,187 @@ const Case Control[] = {
 INSTANTIATE_TEST_SUITE_P(Control, CompileCase, ::testing::ValuesIn(Control),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- The words beyond the classic set, in both cell sizes.
+
+// The flash address of text n, pushed high byte first.
+Lines textAddress(const std::string& n)
+{
+    return {"\tldi\tFtmp1,high(2*_S" + n + ")", "\tst\t-Y,Ftmp1", "\tldi\tFtmp1,low(2*_S" + n + ")", "\tst\t-Y,Ftmp1"};
+}
+// A 16-bit cell: its high byte pushed first; two equal bytes loaded once.
+Lines push16(int v)
+{
+    const int high = (v >> 8) & 0xFF, low = v & 0xFF;
+    Lines l{"\tldi\tFtmp1," + std::to_string(high), "\tst\t-Y,Ftmp1"};
+    if (low != high)
+        l.push_back("\tldi\tFtmp1," + std::to_string(low));
+    l.push_back("\tst\t-Y,Ftmp1");
+    return l;
+}
+const Options Wide{.cells = 16};
+Lines sts(int address) { return {"\tld\tFtmp1,Y+", "\tsts\t" + std::to_string(address) + ",Ftmp1"}; }
+// The routine that copies the initialised data, for one run of bytes at
+// `address`, and the image that follows it.
+Lines initData(int address, std::size_t count, bool noop, const Lines& image)
+{
+    Lines l{"; ---- initialised data, copied into RAM before main", "_RInitData:", "\tldi\tZL,low(2*_RInitImage)",
+            "\tldi\tZH,high(2*_RInitImage)", "\t_RFlashPage\t2*_RInitImage",
+            "\tldi\tXL,low(" + std::to_string(address) + ")", "\tldi\tXH,high(" + std::to_string(address) + ")",
+            "\tldi\tr18,low(" + std::to_string(count) + ")", "\tldi\tr19,high(" + std::to_string(count) + ")",
+            "\trcall\t_RInitCopy", "\t_RFlashPage\t0", "\tret", "_RInitCopy:", "\t_RFlashByte\tFtmp1",
+            "\tst\tX+,Ftmp1", "\tsubi\tr18,1", "\tsbci\tr19,0", "\tbrne\t_RInitCopy", "\tret"};
+    if (noop)
+        l.insert(l.end(), {"_RNoop:", "\tret"});
+    l.push_back("_RInitImage:");
+    l.insert(l.end(), image.begin(), image.end());
+    return l;
+}
+
+const Case Language[] = {
+    {"DotQuoteSendsTextPlacedAfterTheDefinition", {": t .\" Hi\" 7 ;", ": u ;"},
+     cat({{"t:"}, textAddress("1"), push("2"), {"\trcall\tTYPEP"}, Push7, {"\tret", "_S1:", "\t.db\t\"Hi\"", "u:", "\tret"}}),
+     {}},
+    {"DotQuoteInWideCellsPushesALengthCell", {": t .\" Hi\" ;"},
+     cat({{"t:"}, textAddress("1"), push16(2), {"\trjmp\tTYPEP", "_S1:", "\t.db\t\"Hi\""}}), {}, Wide},
+    {"TextsOfOddLengthArePaddedAndOddCharactersAreNumbers", {": t S\" it's\" S\" a\\b\" S\" \xE9\" ;"},
+     cat({{"t:"}, textAddress("1"), push("4"), textAddress("2"), push("3"), textAddress("3"), push("1"),
+          {"\tret", "_S1:", "\t.db\t\"it\",39,\"s\"", "_S2:", "\t.db\t\"a\",92,\"b\",0", "_S3:", "\t.db\t233,0"}}),
+     {}},
+    {"LongTextsTakeSeveralLines", {": t S\" " + std::string(20, 'x') + "\" ;"},
+     cat({{"t:"}, textAddress("1"), push("20"),
+          {"\tret", "_S1:", "\t.db\t\"" + std::string(16, 'x') + "\"", "\t.db\t\"xxxx\""}}),
+     {}},
+    {"EmptyTextAndTextToTheEndOfTheLine", {": t S\" \" S\" ab", ";"},
+     cat({{"t:"}, textAddress("1"), push("0"), textAddress("2"), push("2"), {"\tret", "_S1:", "_S2:", "\t.db\t\"ab\""}}),
+     {}},
+    {"CQuotePushesACountedString", {": t C\" abc\" ;"},
+     cat({{"t:"}, textAddress("1"), {"\tret", "_S1:", "\t.db\t3,\"abc\""}}), {}},
+    {"QuestionDoSkipsToTheLoopsExit", {": t 0 0 ?DO LOOP ;"},
+     cat({{"t:"}, push("0"), push("0"),
+          {"\trcall\t_QDo", "\tbrcc\t_L1", "\trjmp\t_LV1", "_L1:\t\t\t\t; ?DO", "\trcall\tLOOP", "\tbrcc\t_L1\t\t; LOOP",
+           "_LV1:", "\tret"}}),
+     {}},
+    {"LeaveUnloopsAndJumpsToTheInnermostDosExit", {": t DO DO IF LEAVE THEN LOOP LOOP ;"},
+     {"t:", "\trcall\tDO", "_L1:\t\t\t\t; DO", "\trcall\tDO", "_L2:\t\t\t\t; DO", "\trcall\t_TestIfZero \t; IF",
+      "\tbreq\t_L3", "\trcall\tUNLOOP", "\trjmp\t_LV2\t\t; LEAVE", "_L3:\t\t\t\t; THEN", "\trcall\tLOOP",
+      "\tbrcc\t_L2\t\t; LOOP", "_LV2:", "\trcall\tLOOP", "\tbrcc\t_L1\t\t; LOOP", "\tret"},
+     {}},
+    {"ExitReturnsAndRecurseCallsItself", {": t IF EXIT THEN RECURSE ;"},
+     {"t:", "\trcall\t_TestIfZero \t; IF", "\tbreq\t_L1", "\tret", "_L1:\t\t\t\t; THEN", "\trjmp\tt"}, {}},
+    {"TwoWhilesRepeatThen", {": t BEGIN WHILE WHILE REPEAT THEN ;"},
+     {"t:", "_L1:\t\t\t\t; BEGIN", "\trcall\t_TestIfZero \t; WHILE", "\tbreq\t_L2", "\trcall\t_TestIfZero \t; WHILE",
+      "\tbreq\t_L3", "\trjmp\t_L1\t\t; REPEAT", "_L3:", "_L2:\t\t\t\t; THEN", "\tret"},
+     {}},
+    {"WhileUntilThen", {": t BEGIN WHILE UNTIL THEN ;"},
+     {"t:", "_L1:\t\t\t\t; BEGIN", "\trcall\t_TestIfZero \t; WHILE", "\tbreq\t_L2", "\trcall\t_TestIfZero \t; UNTIL",
+      "\tbreq\t_L1", "_L2:\t\t\t\t; THEN", "\tret"},
+     {}},
+    {"TickPushesTheLabelOfAWordCopiedIfNeeded", {": t ['] 1+ ['] t ;"},
+     {"t:", "\tldi\tFtmp1,high(Onepls)", "\tst\t-Y,Ftmp1", "\tldi\tFtmp1,low(Onepls)", "\tst\t-Y,Ftmp1",
+      "\tldi\tFtmp1,high(t)", "\tst\t-Y,Ftmp1", "\tldi\tFtmp1,low(t)", "\tst\t-Y,Ftmp1", "\tret"},
+     {}},
+    {"DeferIsAndItsInitialisedCell", {"DEFER d", ": t ['] t IS d d ;"},
+     cat({{"d:", "\tlds\tZL,129", "\tlds\tZH,130", "\tijmp", "t:", "\tldi\tFtmp1,high(t)", "\tst\t-Y,Ftmp1",
+           "\tldi\tFtmp1,low(t)", "\tst\t-Y,Ftmp1"},
+          sts(129), {"\tld\tFtmp1,Y+", "\tsts\t130,Ftmp1", "\trjmp\td"},
+          initData(129, 2, true, {"\t.db\tlow(_RNoop),high(_RNoop)"})}),
+     {}},
+    {"DeferIsAndTickAreTheSameInWideCells", {"DEFER d", ": t ['] t IS d ;"},
+     cat({{"d:", "\tlds\tZL,129", "\tlds\tZH,130", "\tijmp", "t:", "\tldi\tFtmp1,high(t)", "\tst\t-Y,Ftmp1",
+           "\tldi\tFtmp1,low(t)", "\tst\t-Y,Ftmp1"},
+          sts(129), sts(130), {"\tret"}, initData(129, 2, true, {"\t.db\tlow(_RNoop),high(_RNoop)"})}),
+     {}, Wide},
+    {"ValueAndTo", {"7 VALUE v", ": t 9 TO v v ;"},
+     cat({{"v:", "\tlds\tFtmp1,129", "\tst\t-Y,Ftmp1", "\tret", "t:"}, push("9"), sts(129), {"\trjmp\tv"},
+          initData(129, 1, false, {"\t.db\t7,0"})}),
+     {}},
+    {"ValueAndToInWideCells", {"1000 VALUE v", ": t 9 TO v v ;"},
+     cat({{"v:", "\tlds\tFtmp1,130", "\tst\t-Y,Ftmp1", "\tlds\tFtmp1,129", "\tst\t-Y,Ftmp1", "\tret", "t:"}, push16(9),
+          sts(129), {"\tld\tFtmp1,Y+", "\tsts\t130,Ftmp1", "\trjmp\tv"}, initData(129, 2, false, {"\t.db\t232,3"})}),
+     {}, Wide},
+    {"CreateTableOfBytesAndCells", {"CREATE t 1 C, -1 , 'A C,", "VARIABLE x"},
+     cat({{"t:"}, push("0"), push("129"), {"\tret", "x:"}, push("0"), push("132"), {"\tret"},
+          initData(129, 3, false, {"\t.db\t1,255,65,0"})}),
+     {}},
+    {"CreateTableInWideCells", {"CREATE t 1 C, 1000 , 2 C,"},
+     cat({{"t:"}, push("0"), push("129"), {"\tret"}, initData(129, 4, false, {"\t.db\t1,232,3,2"})}), {}, Wide},
+    {"StandardOrderConstantAndAllot", {"5 CONSTANT five", "CREATE buf 9 ALLOT", "VARIABLE x", "CONSTANT old 6"},
+     cat({{"five:"}, push("5"), {"\tret", "buf:"}, push("0"), push("129"), {"\tret", "x:"}, push("0"), push("138"),
+          {"\tret", "old:"}, push("6"), {"\tret"}}),
+     {}},
+    {"NumbersWaitBehindComments", {"5 ( five )", "\\\\ a note", "CONSTANT five"},
+     cat({{"; a note", "five:"}, push("5"), {"\tret"}}), {}},
+    {"CaseTakesANamedConstant", {"2 CONSTANT two", ": t CASE two OF ENDOF ENDCASE ;"},
+     cat({{"two:"}, push("2"),
+          {"\tret", "t:", "\tld\tFtmp2,Y+\t; CASE", "\tldi\tFtmp1,2", "\tcp\tFtmp1,Ftmp2\t; OF", "\tbrne\t_L1",
+           "\trjmp\t_LC1\t\t; ENDOF", "_L1:", "_LC1:\t\t\t\t; ENDCASE", "\tret"}}),
+     {}},
+    {"CaseTakesANamedConstantInWideCells", {"CONSTANT big 1000", ": t CASE big OF ENDOF ENDCASE ;"},
+     cat({{"big:"}, push16(1000),
+          {"\tret", "t:", "\tld\tFtmp2,Y+\t; CASE", "\tld\tFtmp2H,Y+", "\tldi\tFtmp1,232", "\tldi\tFtmp1H,3",
+           "\tcp\tFtmp1,Ftmp2\t; OF", "\tcpc\tFtmp1H,Ftmp2H", "\tbrne\t_L1", "\trjmp\t_LC1\t\t; ENDOF", "_L1:",
+           "_LC1:\t\t\t\t; ENDCASE", "\tret"}}),
+     {}, Wide},
+    {"DefaultClauseWithoutDefaultKeepsTheSelector", {": t CASE 1 OF ENDOF 0 DUP ENDCASE ;"},
+     {"t:", "\tld\tFtmp2,Y+\t; CASE", "\tldi\tFtmp1,1", "\tcp\tFtmp1,Ftmp2\t; OF", "\tbrne\t_L1",
+      "\trjmp\t_LC1\t\t; ENDOF", "_L1:", "\tldi\tFtmp1,0", "\tst\t-Y,Ftmp2", "\tst\t-Y,Ftmp1", "\trcall\tDUP",
+      "\tadiw\tYL,1", "_LC1:\t\t\t\t; ENDCASE", "\tret"},
+     {}},
+    {"DefaultClauseInWideCells", {": t CASE DUP ENDCASE ;"},
+     {"t:", "\tld\tFtmp2,Y+\t; CASE", "\tld\tFtmp2H,Y+", "\tst\t-Y,Ftmp2H", "\tst\t-Y,Ftmp2", "\trcall\tDUP",
+      "\tadiw\tYL,2", "_LC1:\t\t\t\t; ENDCASE", "\tret"},
+     {}, Wide},
+    {"DoubleLiteralsHighCellFirstInByteCells", {": t 1000. -1. ;", "HEX", ": u 10. ;"},
+     cat({{"t:"}, push("3"), push("232"), push("255"), push("255"), {"\tret", "u:"}, push("0x0000"), push("0x0010"),
+          {"\tret"}}),
+     {}},
+    {"DoubleLiteralsLowCellFirstInWideCells", {": t 100000. 4294967295. -2147483648. ;"},
+     cat({{"t:"}, push16(0x86A0), push16(1), push16(0xFFFF), push16(0xFFFF), push16(0), push16(0x8000), {"\tret"}}),
+     {}, Wide},
+};
+INSTANTIATE_TEST_SUITE_P(Language, CompileCase, ::testing::ValuesIn(Language),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Where the classic compiler finds a word, the new words stay out of the
+// way; where they cannot be used, the classic messages stand.
+const Case LanguageFallbacks[] = {
+    {"ProgramWordsOfTheSameNameWin", {": exit 7 ;", ": to 1 ;", ": t exit to ;"},
+     cat({{"exit:"}, Push7, {"\tret", "to:"}, push("1"), {"\tret", "t:", "\trcall\texit", "\trjmp\tto"}}), {}},
+    {"NumberNothingTakesIsReportedAtItsLine", {"55", "VARIABLE x", "1 2 C,"},
+     cat({{"x:"}, push("0"), push("129"), {"\tret"}, initData(130, 1, false, {"\t.db\t2,0"})}),
+     {"Not defined 55 ,Line 1", "Not defined 1 ,Line 3"}},
+    {"HeldNumberBeforeAColonIsReportedFirst", {"5 : t frob ;"}, {"t:", "\tret"},
+     {"Not defined 5 ,Line 1", "Not defined frob ,Line 1"}},
+    {"HeldNumberAtTheEndAndBeforeADollarLine", {"33", "$ nop", "44"}, {" nop"},
+     {"Not defined 33 ,Line 1", "Not defined 44 ,Line 3"}},
+    {"WordsWithoutWhatMustFollowThem", {": t LEAVE TO x IS ['] frob ;", "VALUE v", "C,"}, {"t:", "\tret"},
+     {"Not defined LEAVE ,Line 1", "Not defined TO ,Line 1", "Not defined x ,Line 1", "Not defined IS ,Line 1",
+      "Not defined ['] ,Line 1", "Not defined frob ,Line 1", "Not defined VALUE ,Line 2", "Not defined v ,Line 2",
+      "Not defined C, ,Line 3"}},
+    {"NameAfterToMayNotBeTheSemicolon", {": t TO ;", ": u ;"}, {"t:", "\tret", "u:", "\tret"},
+     {"Not defined TO ,Line 1"}},
+    {"DefaultClauseNeedsAKnownWordAndOneNumberAtMost", {": t CASE frob ENDCASE ;", ": u CASE 1 2 DUP ENDCASE ;"},
+     {"t:", "\tld\tFtmp2,Y+\t; CASE", "_LC1:\t\t\t\t; ENDCASE", "\tret", "u:", "\tld\tFtmp2,Y+\t; CASE",
+      "\tldi\tFtmp1,1", "\tldi\tFtmp1,2", "_LC2:\t\t\t\t; ENDCASE", "\tret"},
+     {"frob as Case Parameter ,Line 1", "DUP as Case Parameter ,Line 2"}},
+    {"CaseStillReportsOtherNames", {"$two:", ": t CASE two OF ENDOF ENDCASE ;"},
+     {"two:", "t:", "\tld\tFtmp2,Y+\t; CASE", "\tcp\tFtmp1,Ftmp2\t; OF", "\tbrne\t_L1", "\trjmp\t_LC1\t\t; ENDOF", "_L1:",
+      "_LC1:\t\t\t\t; ENDCASE", "\tret"},
+     {"two as Case Parameter ,Line 2"}},
+};
+INSTANTIATE_TEST_SUITE_P(LanguageFallbacks, CompileCase, ::testing::ValuesIn(LanguageFallbacks),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The listing says before the header's include that it has initialised data.
+TEST(Language, InitialisedDataIsAListingFact)
+{
+    const Result r = Compile({"7 VALUE v"}, {.header = true});
+    ASSERT_GE(r.listing.size(), 4u);
+    EXPECT_EQ(r.listing[2], ".equ\t_RHAS_INITDATA\t= 1");
+    EXPECT_EQ(r.listing[3], ".include \"4thHead.asm\"");
+    EXPECT_EQ(Compile({"VARIABLE v"}, {.header = true}).listing[2], ".include \"4thHead.asm\"");
+}
+
 TEST(Control, DeepNestingHasNoLimit)
 {
     constexpr int Depth = 500;

@@ -57,7 +57,7 @@ TEST(LabelFilter, RewritesLabelsAndCallsOnly)
         {"\trcall", "\trcall"},
         {"\trcall\t\t", "\trcall\t\t"},
         {"\tbreq\t_L1", "\tbreq\t_L1"},
-        {"a.b,'#$():", "adotbcommatickhash$():"},
+        {"a.b,'#$():", "adotbcommatickhashdollarlparrpar:"},
     };
     for (const auto& [before, after] : cases)
         EXPECT_EQ(filtered(before), after) << before;
@@ -90,10 +90,24 @@ TEST(LabelFilter, SpellsFurtherCharactersInNamesOnly)
         // Lines with blanks are no bare labels: only the ten symbols count there.
         {"\t; see it.:", "\t; see it.:"},
         {"  x.y:", "  x.y:"},
-        // Operands the assembler reads today stay.
+        // Brackets, colons and dollars are spelled in names too: "(.)" could never assemble.
+        {"(.):", "lpardotrpar:"},
+        {"\trcall\t(.)", "\trcall\tlpardotrpar"},
+        {"\tZjmp\tcell(s)", "\tZjmp\tcelllparsrpar"},
+        {"lo(x):", "lolparxrpar:"},
+        {"a:b:", "acolonb:"},
+        {"\trjmp\ta:b", "\trjmp\tacolonb"},
+        {"x$y:", "xdollary:"},
+        {"\trcall\tx$y\t; (x)", "\trcall\txdollary\t; (x)"},
+        // Operands the assembler reads today stay: its numbers and functions,
+        // and every operand of other instructions.
         {"\trjmp\t$1F00", "\trjmp\t$1F00"},
         {"\trcall\tlow(x)", "\trcall\tlow(x)"},
+        {"\trjmp\tBYTE2(x)", "\trjmp\tBYTE2(x)"},
         {"\tldi\tFtmp1,'a'", "\tldi\tFtmp1,'a'"},
+        {"\tldi\tr16,low(RAMEND)", "\tldi\tr16,low(RAMEND)"},
+        {"\tlds\tr16,$0100", "\tlds\tr16,$0100"},
+        {"table: .db (1),2", "table: .db (1),2"},
     };
     for (const auto& [before, after] : cases)
         EXPECT_EQ(filtered(before), after) << before;
@@ -111,7 +125,8 @@ TEST(LabelFilter, LongLinesAreRewrittenInFull)
 TEST(LabelFilter, SecondRunChangesNothing)
 {
     Compiler c;
-    for (const char* l : {"1+:", "\trcall\t0=", "*/MOD:", "\tZjmp\t<=", "\tst\t-Y,Ftmp1", "U.:", "\trcall\t#S", "\xE4:"})
+    for (const char* l : {"1+:", "\trcall\t0=", "*/MOD:", "\tZjmp\t<=", "\tst\t-Y,Ftmp1", "U.:", "\trcall\t#S", "\xE4:",
+                          "(.):", "\trcall\tx$y"})
         c.ProgramCode.push_back(l);
     FilterLabels(c);
     const auto once = c.ProgramCode.lines();
@@ -162,7 +177,8 @@ TEST(TextFile, SplitsAtEveryLineEnd)
 
 TEST(TextFile, SafeWriteReplacesWholeOrNothing)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const std::string path = dir + "/out.asm";
     WriteLinesSafely(path, {"a", "\xe9"});
     EXPECT_EQ(ReadFile(path), "a\r\n\xe9\r\n");

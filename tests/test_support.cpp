@@ -1,9 +1,8 @@
 #include "test_support.h"
 
-#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
-#include <unistd.h>
 
 #include "TextFile.h"
 
@@ -19,6 +18,9 @@ const Lines& TestArchive()
         "$$ DUP", "\tld\tFtmp1,Y", "\tst\t-Y,Ftmp1",
         "$$ DROP", "\tld\tFtmp1,Y+",
         "$$ 1+", "\tld\tFtmp1,Y", "\tinc\tFtmp1", "\tst\tY,Ftmp1",
+        "$$ TYPEP", "\tnop ; typep",
+        "$$ _QDo", "\tnop ; qdo",
+        "$$ UNLOOP", "\tnop ; unloop",
         "$",
     };
     return archive;
@@ -28,15 +30,19 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
 {
     Compiler c;
     c.archive.assign(archive, "test.arch");
+    c.archive16.assign(archive, "test.arch");
+    c.CellBits = options.cells;
     c.UseZcall = options.zcall;
     c.Optimise = options.optimise;
     c.IncludeHeader = options.header;
     c.VarStart = options.varStart;
     c.SourceFileName = "test.4th";
     c.WriteListing = options.write;
-    const std::string dir = options.write ? ScratchDir() : "";
-    if (options.write)
-        c.OutputFile = dir + "/test.asm";
+    std::optional<TempDir> dir;
+    if (options.write) {
+        dir.emplace();
+        c.OutputFile = *dir / "test.asm";
+    }
     Result r;
     try {
         CompileClick(c, source);
@@ -44,11 +50,8 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
         r.error = e.what();
     }
     r.listing = c.Listing;
-    if (options.write) {
-        if (r.error.empty())
-            r.listing = SplitLines(ReadFile(c.OutputFile));
-        std::filesystem::remove_all(dir);
-    }
+    if (options.write && r.error.empty())
+        r.listing = SplitLines(ReadFile(c.OutputFile));
     r.messages = c.Messages;
     r.useZcall = c.UseZcall;
     r.varNext = c.VarNext;
@@ -66,16 +69,6 @@ Result Compile(const Lines& source, const Options& options, const Lines& archive
         r.program.assign(r.listing.begin() + std::ptrdiff_t(end + 1), r.listing.end());
     }
     return r;
-}
-
-std::string ScratchDir()
-{
-    static int counter = 0;
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("mirtolan-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
 }
 
 std::string Noise(std::size_t size, std::uint32_t seed)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Compiler.h"
+#include "TempDir.h"
 
 namespace mirtolan::test {
 
@@ -20,6 +21,7 @@ struct Options {
     // and read back from that file.
     bool write = false;
     bool optimise = false; // compiled with the optimiser (--opt)
+    int cells = 8; // bits of a cell: 8, or 16 (the test archive serves both)
 };
 
 struct Result {
@@ -32,13 +34,11 @@ struct Result {
     std::int32_t varNext = 0;
 };
 
-// An archive with a two-line _TestIfZero, DO, LOOP, +LOOP, DUP, DROP and 1+.
+// An archive with a two-line _TestIfZero, DO, LOOP, +LOOP, DUP, DROP, 1+, TYPEP,
+// _QDo and UNLOOP.
 const Lines& TestArchive();
 
 Result Compile(const Lines& source, const Options& options = {}, const Lines& archive = TestArchive());
-
-// A fresh, empty directory under the system's temporary directory.
-std::string ScratchDir();
 
 std::string ReadFile(const std::string& path);
 

@@ -1,6 +1,8 @@
 #include "Upload.h"
 
 #include "Process.h"
+#include "Scratch.h"
+#include "TextFile.h"
 
 #include <algorithm>
 #include <array>
@@ -80,6 +82,9 @@ constexpr Pattern Patterns[] = {
     {"initialization failed", UploadOutcome::NoAnswer},
     {"target doesn't answer", UploadOutcome::NoAnswer},
 };
+
+// The line avrdude 6 and 7 write when the read-back equals the file, "N bytes of flash verified".
+constexpr std::string_view VerifiedLine = "bytes of flash verified";
 
 // The bars' headers, as avrdude writes them at the start of a line.
 constexpr std::string_view WritingBar = "Writing | ";
@@ -215,11 +220,25 @@ bool ProgressReader::feed(std::string_view text)
     return changed;
 }
 
+bool IsProgrammerId(std::string_view id)
+{
+    const auto allowed = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+               c == '.';
+    };
+    return !id.empty() && id[0] != '-' && std::all_of(id.begin(), id.end(), allowed);
+}
+
 UploadOutcome ClassifyAvrdude(std::string_view log, int exitStatus, std::string& detail)
 {
     detail.clear();
-    if (exitStatus == 0)
-        return UploadOutcome::Uploaded;
+    if (exitStatus == 0) {
+        if (LineWith(log, VerifiedLine, {}))
+            return UploadOutcome::Uploaded;
+        detail = "avrdude ended without verifying the flash (no \"" + std::string(VerifiedLine) +
+                 "\" line): it uploaded nothing";
+        return UploadOutcome::Failed;
+    }
     for (const auto& p : Patterns) {
         if (const auto line = LineWith(log, p.text, p.also)) {
             detail = *line;
@@ -232,10 +251,17 @@ UploadOutcome ClassifyAvrdude(std::string_view log, int exitStatus, std::string&
     return UploadOutcome::Failed;
 }
 
-UploadResult Upload(const UploadOptions& o)
+UploadResult Upload(const UploadOptions& options)
 {
     UploadResult r;
+    UploadOptions o = options;
     r.port = o.port;
+    if (!IsProgrammerId(o.programmer)) {
+        r.detail = "'" + o.programmer +
+                   "' is no programmer id (avrdude -c ? lists them); avrdude would answer it with a list or its "
+                   "configuration instead of an upload";
+        return r;
+    }
     const Programmer* p = FindProgrammer(o.programmer);
     if (r.port.empty() && (!p || p->serialPort)) {
         const auto ports = BoardPorts(o.portsDir);
@@ -245,6 +271,23 @@ UploadResult Upload(const UploadOptions& o)
         }
         r.port = ports.front();
         r.portFound = true;
+    }
+    // avrdude gets the program as built, from a copy of our own.
+    PrivateFolder copy("mirtolan-upload-");
+    if (!o.hexImage.empty()) {
+        if (copy.path().empty()) {
+            r.detail = copy.error();
+            return r;
+        }
+        const std::string name = std::filesystem::path(o.hexFile).filename().string();
+        // avrdude's -U takes ':' as its field separator.
+        o.hexFile = copy.file(name.empty() || name.find(':') != std::string::npos ? "program.hex" : name);
+        try {
+            WriteFileSafely(o.hexFile, o.hexImage);
+        } catch (const std::exception& e) {
+            r.detail = e.what();
+            return r;
+        }
     }
     r.command = AvrdudeCommand(o, r.port);
     // avrdude would open the port and reset the board before it finds out.
@@ -270,6 +313,8 @@ UploadResult Upload(const UploadOptions& o)
             }
         }
     };
+    if (o.starting)
+        o.starting(r.command);
     ProcessOptions run;
     run.cancel = o.cancel;
     run.timeLimit = o.timeLimit;
@@ -286,6 +331,10 @@ UploadResult Upload(const UploadOptions& o)
     r.exitStatus = end.exitCode;
     if (end.stopped) {
         r.outcome = UploadOutcome::Stopped;
+        return r;
+    }
+    if (end.signal) {
+        r.detail = "avrdude " + DescribeSignal(end.signal);
         return r;
     }
     r.outcome = ClassifyAvrdude(r.log, end.timedOut ? -1 : end.exitCode, r.detail);
@@ -322,12 +371,12 @@ UploadResult UploadWithReport(UploadOptions options, std::ostream& out, std::ost
             out << "Using " << options.port << ", the first board port found\n";
         }
     }
-    if (!options.port.empty() || (p && !p->serialPort)) {
+    options.starting = [&](const std::vector<std::string>& command) {
         out << "Running";
-        for (const auto& a : AvrdudeCommand(options, options.port))
+        for (const auto& a : command)
             out << ' ' << a;
         out << '\n' << std::flush;
-    }
+    };
     UploadResult r = Upload(options);
     r.portFound = found;
     if (r.ok())

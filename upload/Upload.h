@@ -76,6 +76,8 @@ struct UploadProgress {
 
 struct UploadOptions {
     std::string hexFile;                 // the program to flash
+    std::string hexImage;                // the program's text as built; when set, avrdude reads a private copy
+                                         // of it, named like hexFile, whatever becomes of that file meanwhile
     const Device* device = nullptr;      // the chip; null: the default device
     std::string programmer{DefaultProgrammer}; // avrdude's -c id
     std::string port;                    // empty: the first board port found
@@ -85,6 +87,7 @@ struct UploadOptions {
     std::chrono::milliseconds timeLimit = DefaultUploadTimeLimit; // avrdude is stopped after it
     std::function<void(const UploadProgress&)> progress; // told as the bars grow
     std::function<void(const std::string& line)> output; // each line avrdude writes
+    std::function<void(const std::vector<std::string>& command)> starting; // told the avrdude command as it starts
     const std::atomic<bool>* cancel = nullptr; // set from another thread to stop avrdude
 };
 
@@ -123,8 +126,15 @@ private:
 };
 
 // Decides an outcome from avrdude's output and exit status; sets `detail`
-// to the line that decided it.
+// to the line that decided it. Success needs avrdude's line that the flash
+// was verified: avrdude also ends well after printing its configuration or
+// a list, having uploaded nothing.
 UploadOutcome ClassifyAvrdude(std::string_view log, int exitStatus, std::string& detail);
+
+// True for a programmer id as avrdude names them (letters, digits, '_',
+// '-', '.'). Others ask avrdude for something else than an upload: "?"
+// lists the programmers, "ID/s" prints a configuration.
+bool IsProgrammerId(std::string_view id);
 
 // Runs Upload and tells what happens as a command-line tool does: the
 // command and the port it found on `out`, the progress in steps of

@@ -1,6 +1,8 @@
 #include "Cli.h"
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <istream>
 #include <ostream>
@@ -12,6 +14,9 @@
 #include "Compiler.h"
 #ifdef MIRTOLAN_DAP
 #include "Dap.h"
+#endif
+#ifdef MIRTOLAN_TEST
+#include "TestCli.h"
 #endif
 #include "Devices.h"
 #include "Optimiser.h"
@@ -34,6 +39,7 @@ constexpr const char* ArchiveName = "Mirtolan.arch";
 
 constexpr const char* Usage =
     "Usage: mirtolanc [OPTION]... SOURCE\n"
+    "       mirtolanc --test [OPTION]... SOURCE...\n"
     "Compile the Forth source SOURCE (*.4th) into AVR assembler text.\n"
     "\n"
     "  -o, --output OUT   write the listing to OUT instead of SOURCE with the\n"
@@ -78,21 +84,25 @@ constexpr const char* Usage =
     "\"Compile Completed\" and the \"Variable end: $\" line.\n"
     "\n"
     "Exit status: 0 compiled without messages, 1 compiled with messages,\n"
-    "2 nothing written (bad arguments, archive, source or output file).\n"
+    "2 nothing written (bad arguments, archive, source or output file, or an\n"
+    "output that would overwrite the source or another output).\n"
     "With --hex: 0 the .hex was written (warnings allowed), 1 no .hex because\n"
     "of problems in the source or the listing (each printed as FILE:LINE:),\n"
     "2 the build was abandoned (unknown device, avra missing, unreadable or\n"
     "unwritable files).\n"
     "With --upload: 0 uploaded and verified, 1 the upload failed (the cause and\n"
-    "its remedy are printed), 2 nothing to upload (the build failed).\n";
+    "its remedy are printed), 2 nothing to upload (the build failed).\n"
+    "Stopped by SIGINT, SIGTERM or SIGHUP during a build, run or upload, the tool\n"
+    "stops its child, removes its scratch folder and ends by that signal.\n";
 
 struct Options {
     std::string archive;
     std::string archive16;  // --archive16; empty: the shipped one
     std::string output;
     std::string source;
+    std::vector<std::string> sources; // every SOURCE given; several only with --test
     std::optional<std::string> varbeg; // none: the device's default
-    std::string device;     // as given; empty: the default device
+    std::optional<std::string> device; // as given; none: the default device
     int cells = ByteCellBits; // --cells
     bool optimise = false;  // --opt
     unsigned optSkip = 0;   // --opt-skip: optimiser steps left out
@@ -104,6 +114,8 @@ struct Options {
     unsigned baud = 0;      // avrdude's -b; 0: the programmer's default
     bool listDevices = false;
     bool dap = false;       // serve the Debug Adapter Protocol
+    bool test = false;      // run the test words of the sources
+    std::string junit;      // --junit FILE: the test results as JUnit XML
     bool header = true;
     bool help = false;
     bool version = false;
@@ -147,6 +159,28 @@ unsigned parseBaud(const std::string& text)
     return unsigned(n);
 }
 
+// --test builds into a scratch folder of its own and reports in TAP: the
+// options that name other outputs or another kind of run do not go with it.
+void checkTestOptions(const Options& o)
+{
+#ifndef MIRTOLAN_TEST
+    throw UsageError{"--test needs the simulator (simavr), which this mirtolanc was built without"};
+#endif
+    const std::pair<bool, const char*> others[] = {
+        {o.hex, "--hex"}, {o.upload, "--upload"}, {o.dap, "--dap"}, {!o.output.empty(), "-o"},
+        {!o.header, "--no-header"}, {o.listDevices, "--list-devices"},
+#ifdef MIRTOLAN_RUN
+        {o.run.run, "--run"}, {o.run.json, "--json"}, {!o.run.vcd.empty(), "--vcd"},
+#endif
+    };
+    for (const auto& [given, name] : others)
+        if (given)
+            throw UsageError{std::string(name) + " does not go with --test"};
+    for (const std::string& s : o.sources)
+        if (s == "-")
+            throw UsageError{"--test reads its sources from files, not standard input"};
+}
+
 Options parse(const std::vector<std::string>& args)
 {
     Options o;
@@ -155,9 +189,9 @@ Options parse(const std::vector<std::string>& args)
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
-            if (sourceSeen)
-                throw UsageError{"only one SOURCE may be given"};
-            o.source = a;
+            if (!sourceSeen)
+                o.source = a;
+            o.sources.push_back(a);
             sourceSeen = true;
         } else if (a == "--") {
             optionsEnded = true;
@@ -188,9 +222,15 @@ Options parse(const std::vector<std::string>& args)
             o.optSkip = *steps;
         } else if (a == "--dap") {
             o.dap = true;
+        } else if (a == "--test") {
+            o.test = true;
+        } else if (auto jv = valueOf(a, "--junit", args, i)) {
+            o.junit = *jv;
         } else if (a == "--list-devices") {
             o.listDevices = true;
         } else if (auto dv = valueOf(a, "--device", args, i)) {
+            if (dv->empty())
+                throw UsageError{"option --device needs a device name (--list-devices lists them)"};
             o.device = *dv;
         } else if (auto cv = valueOf(a, "--cells", args, i)) {
             if (*cv != "8" && *cv != "16")
@@ -222,8 +262,17 @@ Options parse(const std::vector<std::string>& args)
             throw UsageError{"unknown option " + a};
         }
     }
+    if (o.sources.size() > 1 && !o.test)
+        throw UsageError{"only one SOURCE may be given (several go with --test)"};
+    if (!o.junit.empty() && !o.test)
+        throw UsageError{"--junit goes with --test"};
+    if (o.test)
+        checkTestOptions(o);
 #ifdef MIRTOLAN_RUN
     o.hex = o.hex || o.run.run; // a run needs the .hex
+    if (o.run.run && !o.header)
+        throw UsageError{"--run needs the run-time header, which starts the program and sets up its stacks: leave out "
+                         "--no-header"};
 #endif
     if (!o.help && !o.version && !o.listDevices && !o.dap && !sourceSeen)
         throw UsageError{"no SOURCE given"};
@@ -286,10 +335,7 @@ std::string knownDevices()
     return names;
 }
 
-// The build to .hex: diagnostics to standard error, one per line, in the
-// form editors and make understand.
-int runBuild(const Options& o, const Device& device, const std::string& archive, const std::vector<std::string>& dirs,
-             std::ostream& out, std::ostream& err, std::string* hexFile = nullptr)
+BuildOptions buildOptions(const Options& o, const Device& device, const std::vector<std::string>& dirs)
 {
     BuildOptions b;
     b.sourceFile = o.source;
@@ -297,25 +343,57 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     b.varStart = o.varbeg;
     b.useZcall = o.zcall;
     b.includeHeader = o.header;
-    b.archive = archive;
+    b.archive = findArchive(o, dirs);
     b.archive16 = o.archive16;
     b.cellBits = o.cells;
     b.optimise = o.optimise;
     b.optimiseSkip = o.optSkip;
     b.runtimeDirs = dirs;
     b.listingFile = o.output;
-    const BuildResult r = BuildHex(b);
+    return b;
+}
+
+// Why the build, run or upload asked for cannot start, before anything is
+// written: outputs that would overwrite the source or each other, run
+// limits out of range. Empty when it can.
+std::string refusal(const Options& o, const BuildOptions& b)
+{
+    const BuildOutputs outputs = PlannedOutputs(b);
+    std::vector<NamedOutput> named{{"listing", outputs.listing}, {".hex", outputs.hex}};
+#ifdef MIRTOLAN_RUN
+    named.push_back({"VCD file", o.run.vcd});
+    if (o.run.run) {
+        std::string error;
+        if (!PlanRun(o.run.options, *b.device, error))
+            return error;
+    }
+#else
+    (void)o;
+#endif
+    return OutputClash(b.sourceFile, named);
+}
+
+// The build to .hex: diagnostics to standard error, one per line, in the
+// form editors and make understand.
+int runBuild(const Options& o, const BuildOptions& b, std::ostream& out, std::ostream& err,
+             const std::atomic<bool>* stop, BuildResult& r)
+{
+    const Device& device = *b.device;
+    BuildOptions withStop = b;
+    withStop.cancel = stop;
+    r = BuildHex(withStop);
     for (const auto& d : r.diagnostics)
         err << d.format() << "\n";
     switch (r.status) {
     case BuildResult::Built:
         err << Program << ": wrote " << r.hexFile << " for the " << device.title << " (" << r.flashWords
             << " words of " << device.flashBytes / 2 << " in flash)\n";
-        if (hexFile)
-            *hexFile = r.hexFile;
 #ifdef MIRTOLAN_RUN
         if (o.run.run)
-            return RunAndReport(r, o.source, o.run, out, err);
+            return RunAndReport(r, o.source, o.run, out, err, stop);
+#else
+        (void)o;
+        (void)out;
 #endif
         return CliClean;
     case BuildResult::Problems:
@@ -329,17 +407,37 @@ int runBuild(const Options& o, const Device& device, const std::string& archive,
     return CliAbandoned;
 }
 
+#ifdef MIRTOLAN_TEST
+int runTests(const Options& o, const Device& device, const std::string& archive, const std::vector<std::string>& dirs,
+             std::ostream& out, std::ostream& err)
+{
+    TestCliOptions t;
+    t.sources = o.sources;
+    t.junit = o.junit;
+    t.build.device = &device;
+    t.build.varStart = o.varbeg;
+    t.build.useZcall = o.zcall;
+    t.build.archive = archive;
+    t.build.cellBits = o.cells;
+    t.build.runtimeDirs = dirs;
+    t.run = o.run.options;
+    return RunTestsCli(t, out, err);
+}
+#endif
+
 // The upload after a build: what avrdude does, and a failure's cause and
 // remedy, go to standard error with the build's messages.
-int runUpload(const Options& o, const Device& device, const std::string& hexFile, std::ostream& err)
+int runUpload(const Options& o, const BuildResult& built, std::ostream& err, const std::atomic<bool>* stop)
 {
     UploadOptions u;
-    u.hexFile = hexFile;
-    u.device = &device;
+    u.hexFile = built.hexFile;
+    u.hexImage = built.hexImage;
+    u.device = built.device;
     if (!o.programmer.empty())
         u.programmer = o.programmer;
     u.port = o.port;
     u.baud = o.baud;
+    u.cancel = stop;
     const UploadResult r = UploadWithReport(u, err, err, Program);
     return r.ok() ? CliClean : CliMessages;
 }
@@ -356,7 +454,7 @@ std::string readAll(std::istream& in)
 } // namespace
 
 int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::istream& in, std::ostream& out,
-           std::ostream& err)
+           std::ostream& err, const std::function<const std::atomic<bool>*()>& catchStop)
 {
     Options o;
     try {
@@ -370,6 +468,10 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
 #ifdef MIRTOLAN_RUN
         out << "\nRunning the program in the simulator (implies --hex; exit status 3 when\n"
                "the program faulted):\n" << RunUsage;
+#endif
+#ifdef MIRTOLAN_TEST
+        out << "\nTesting on the simulated chip (exit status 0 all passed, 1 a test failed,\n"
+               "2 the build failed or bad arguments):\n" << TestUsage;
 #endif
         return CliClean;
     }
@@ -391,19 +493,32 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         return ServeDap(in, out, setup);
     }
 #endif
-    const Device* device = o.device.empty() ? &DefaultDevice() : FindDevice(o.device);
+    const Device* device = o.device ? FindDevice(*o.device) : &DefaultDevice();
     if (!device) {
-        err << Program << ": error: unknown device " << o.device << " (known: " << knownDevices() << ")\n";
+        err << Program << ": error: unknown device " << *o.device << " (known: " << knownDevices() << ")\n";
         return CliAbandoned;
     }
-    if (o.upload) {
-        std::string hexFile;
-        if (runBuild(o, *device, findArchive(o, dirs), dirs, out, err, &hexFile) != CliClean)
+#ifdef MIRTOLAN_TEST
+    if (o.test)
+        return runTests(o, *device, findArchive(o, dirs), dirs, out, err);
+#endif
+    if (o.hex) {
+        const BuildOptions b = buildOptions(o, *device, dirs);
+        if (const std::string refused = refusal(o, b); !refused.empty()) {
+            err << Program << ": error: " << refused << "\n";
+            return CliAbandoned;
+        }
+        // From here on a child process or a scratch folder may need
+        // cleaning up when the tool is told to stop.
+        const std::atomic<bool>* stop = catchStop ? catchStop() : nullptr;
+        BuildResult built;
+        const int status = runBuild(o, b, out, err, stop, built);
+        if (!o.upload)
+            return status;
+        if (status != CliClean)
             return CliAbandoned; // nothing to upload
-        return runUpload(o, *device, hexFile, err);
+        return runUpload(o, built, err, stop);
     }
-    if (o.hex)
-        return runBuild(o, *device, findArchive(o, dirs), dirs, out, err);
 
     Compiler c;
     c.UseZcall = o.zcall;
@@ -419,7 +534,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
         c.OutputFile = o.output;
     try {
         // A chosen device brings its own words (its registers).
-        LoadArchives(c, findArchive(o, dirs), o.archive16, dirs, o.device.empty() ? nullptr : device);
+        LoadArchives(c, findArchive(o, dirs), o.archive16, dirs, o.device ? device : nullptr);
         if (o.source == "-") {
             CompileSource(c, SplitLineList(readAll(in)));
         } else {

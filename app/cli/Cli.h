@@ -2,6 +2,8 @@
 // reports as the window would, for make files and scripts.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -16,8 +18,11 @@ enum CliStatus : int {
 };
 
 // `exeDir` is where the running program lies; the shipped archive is looked
-// up relative to it.
+// up relative to it. `catchStop`, when given, is called as a build, run or
+// upload begins (a child process and a scratch folder may then need
+// cleaning up); it returns a flag that, once set, stops the work at the
+// next chance, and the tool returns as soon as it is cleaned up.
 int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std::istream& in, std::ostream& out,
-           std::ostream& err);
+           std::ostream& err, const std::function<const std::atomic<bool>*()>& catchStop = {});
 
 } // namespace mirtolan

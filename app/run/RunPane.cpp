@@ -313,6 +313,8 @@ void RunController::buildAndRun(BuildOptions build, RunOptions run, std::optiona
         QMetaObject::invokeMethod(this, [this, text] { emit stage(text); }, Qt::QueuedConnection);
     };
     run.stop = &stop_;
+    if (!run.board)
+        run.board = board_;
     run.progress = [this](double f, std::uint64_t c) {
         QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
     };
@@ -340,6 +342,8 @@ void RunController::runBuilt(BuildResult program, RunOptions run)
     if (worker_)
         return; // the running one keeps its program
     run.stop = &stop_;
+    if (!run.board)
+        run.board = board_;
     run.progress = [this](double f, std::uint64_t c) {
         QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
     };

@@ -92,6 +92,8 @@ public:
     void buildAndRun(BuildOptions build, RunOptions run, std::optional<LineList> source = std::nullopt);
     // Runs a program already built.
     void runBuilt(BuildResult program, RunOptions run);
+    // The board that the runs show on and take their inputs from (none: no board).
+    void setBoard(std::shared_ptr<BoardLink> board) { board_ = std::move(board); }
     // The last results (valid after finished()).
     const RunReport& report() const { return report_; }
     const BuildResult& build() const { return build_; }
@@ -113,6 +115,7 @@ private:
     std::atomic<bool> stop_{false};       // asks the worker to end
     RunReport report_;                    // the last run's report
     BuildResult build_;                   // the last build
+    std::shared_ptr<BoardLink> board_;    // the board runs show on, if any
 };
 
 // Shows the controller's progress and results in the pane, and its Stop button stops it.

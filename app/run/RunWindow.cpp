@@ -20,6 +20,18 @@
 
 namespace mirtolan {
 
+bool WindowProgram(TForm1& w, const QString& shareDir, BuildOptions& build, LineList& lines, QString& error)
+{
+    try {
+        build = w.WindowBuildOptions(shareDir);
+        lines = w.compileLines();
+    } catch (const std::exception& e) {
+        error = QString::fromLocal8Bit(e.what());
+        return false;
+    }
+    return true;
+}
+
 RunInWindow InstallRun(TForm1& w, const QString& shareDir)
 {
     const QString share = shareDir.isEmpty()
@@ -41,11 +53,9 @@ RunInWindow InstallRun(TForm1& w, const QString& shareDir)
         // An untitled source is built in the window's private scratch folder.
         BuildOptions b;
         LineList lines;
-        try {
-            b = w.WindowBuildOptions(share);
-            lines = w.compileLines();
-        } catch (const std::exception& e) {
-            pane->showError(QString::fromLocal8Bit(e.what()));
+        QString error;
+        if (!WindowProgram(w, share, b, lines, error)) {
+            pane->showError(error);
             return;
         }
         w.Panes->setCurrentWidget(pane);

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include "Build.h"
+
 namespace mirtolan {
 
 class TForm1;
@@ -20,5 +22,10 @@ struct RunInWindow {
 // `shareDir` holds the run-time and the archive (share/mirtolan); empty:
 // the one beside the running program.
 RunInWindow InstallRun(TForm1& window, const QString& shareDir = QString());
+
+// What Run and Debug build: the window's build options (the run-time in
+// `shareDir`) and its editor's text. False, with `error` set, when an
+// untitled source's scratch folder cannot be made.
+bool WindowProgram(TForm1& window, const QString& shareDir, BuildOptions& build, LineList& lines, QString& error);
 
 } // namespace mirtolan

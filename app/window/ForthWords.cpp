@@ -38,12 +38,13 @@ struct ControlWord {
     Role role;          // whether it opens, continues or closes its structure
     const char* family; // the word that opens its structure
 };
-constexpr std::array<ControlWord, 17> ControlWords = {{
+constexpr std::array<ControlWord, 18> ControlWords = {{
     {":", Role::Opens, ":"},          {";", Role::Closes, ":"},
     {"IF", Role::Opens, "IF"},        {"ELSE", Role::Middle, "IF"},       {"THEN", Role::Closes, "IF"},
     {"BEGIN", Role::Opens, "BEGIN"},  {"WHILE", Role::Middle, "BEGIN"},   {"UNTIL", Role::Closes, "BEGIN"},
     {"AGAIN", Role::Closes, "BEGIN"}, {"REPEAT", Role::Closes, "BEGIN"},
     {"DO", Role::Opens, "DO"},        {"LOOP", Role::Closes, "DO"},       {"+LOOP", Role::Closes, "DO"},
+    {"?DO", Role::Opens, "DO"},
     {"CASE", Role::Opens, "CASE"},    {"OF", Role::Middle, "CASE"},       {"ENDOF", Role::Middle, "CASE"},
     {"ENDCASE", Role::Closes, "CASE"},
 }};

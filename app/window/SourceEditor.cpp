@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QListView>
 #include <QScrollBar>
 #include <QStringListModel>
@@ -80,6 +81,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override { editor_->paintLineNumbers(event); }
+    void mousePressEvent(QMouseEvent* event) override {
+        // The gutter and the viewport share their vertical coordinates.
+        const QTextBlock block = editor_->cursorForPosition(QPoint(0, event->position().toPoint().y())).block();
+        if (event->button() == Qt::LeftButton && block.isValid()) emit editor_->gutterClicked(block.blockNumber() + 1);
+    }
 
 private:
     SourceEditor* editor_;
@@ -255,7 +261,22 @@ void SourceEditor::changeEvent(QEvent* event) {
 int SourceEditor::lineNumberAreaWidth() const {
     int digits = 1;
     for (int max = qMax(1, blockCount()); max >= 10; max /= 10) ++digits;
-    return 6 + MarkerWidth + fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits;
+    const int sign = decorator_ ? fontMetrics().height() : 0;
+    return 6 + MarkerWidth + sign + fontMetrics().horizontalAdvance(QLatin1Char('9')) * digits;
+}
+
+// A decorator that is a child of the editor goes after this: it must not be asked to draw meanwhile.
+SourceEditor::~SourceEditor() { decorator_ = nullptr; }
+
+void SourceEditor::setDecorator(const LineDecorator* decorator) {
+    decorator_ = decorator;
+    updateLineNumberAreaWidth();
+    refreshDecorations();
+}
+
+void SourceEditor::refreshDecorations() {
+    highlightCurrentLine();
+    lineNumberArea_->update();
 }
 
 void SourceEditor::updateLineNumberAreaWidth() { setViewportMargins(lineNumberAreaWidth(), 0, 0, 0); }
@@ -303,6 +324,7 @@ void SourceEditor::highlightCurrentLine() {
         m.cursor = mark.word;
         extra.append(m);
     }
+    if (decorator_) extra.append(decorator_->selections());
     setExtraSelections(extra);
 }
 
@@ -340,6 +362,11 @@ void SourceEditor::paintLineNumbers(QPaintEvent* event) {
                 painter.fillRect(0, top, MarkerWidth, height, colours_.mark);
                 painter.setPen(colours_.mark);
             }
+            if (decorator_) {
+                painter.save();
+                decorator_->paintSign(painter, number + 1, QRect(MarkerWidth, top, height, height));
+                painter.restore();
+            }
             painter.drawText(0, top, lineNumberArea_->width() - 3, height, Qt::AlignRight,
                              QString::number(number + 1));
             painter.setPen(colours_.gutterText);
@@ -371,6 +398,12 @@ void SourceEditor::dragMoveEvent(QDragMoveEvent* event) {
         event->acceptProposedAction();
     else
         QPlainTextEdit::dragMoveEvent(event);
+}
+
+void SourceEditor::insertFromMimeData(const QMimeData* source) {
+    // Qt 6.4 crashes on data with no text in it, which is what a paste of an
+    // empty X clipboard, or of a copied image, brings.
+    if (source && canInsertFromMimeData(source)) QPlainTextEdit::insertFromMimeData(source);
 }
 
 void SourceEditor::dropEvent(QDropEvent* event) {

@@ -60,10 +60,22 @@ private:
     int seenLast_ = -1;
 };
 
+// What another tool shows on the editor's lines (the debugger's breakpoints
+// and the line the program stands at): a sign in the gutter and selections
+// over the text, drawn after the editor's own.
+class LineDecorator {
+public:
+    virtual ~LineDecorator() = default;
+    // Paints the sign of 1-based `line`, if it has one, in `area`.
+    virtual void paintSign(QPainter& painter, int line, const QRect& area) const = 0;
+    virtual QList<QTextEdit::ExtraSelection> selections() const = 0;
+};
+
 class SourceEditor : public QPlainTextEdit {
     Q_OBJECT
 public:
     explicit SourceEditor(QWidget* parent = nullptr);
+    ~SourceEditor() override;
 
     int lineNumberAreaWidth() const;
     void paintLineNumbers(QPaintEvent* event);
@@ -102,12 +114,20 @@ public:
     WordIndex* wordIndex() const { return index_; }
     // The colours in use, from the palette.
     const EditorColours& colours() const { return colours_; }
+    // Another tool's signs and selections (not owned; null for none); the
+    // gutter makes room for a sign while there is one.
+    void setDecorator(const LineDecorator* decorator);
+    const LineDecorator* decorator() const { return decorator_; }
+    // Draws the decorator's signs and selections again, after they changed.
+    void refreshDecorations();
 
 signals:
     // A .4th file was dropped on the pane; the window decides what to do.
     void sourceFileDropped(const QString& path);
     // Ctrl+wheel: the window zooms all panes together.
     void zoomRequested(int steps);
+    // The gutter was clicked beside 1-based `line`.
+    void gutterClicked(int line);
 
 protected:
     bool event(QEvent* event) override;
@@ -118,6 +138,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
 
 private:
     void applyColours();
@@ -145,6 +166,7 @@ private:
     ForthHighlighter* highlighter_ = nullptr;
     WordIndex* index_ = nullptr; // the names defined, for completion
     EditorColours colours_;      // from the palette
+    const LineDecorator* decorator_ = nullptr; // another tool's signs and selections
 };
 
 } // namespace mirtolan

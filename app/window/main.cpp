@@ -7,8 +7,14 @@
 #ifdef MIRTOLAN_RUN
 #include "RunWindow.h"
 #endif
+#ifdef MIRTOLAN_DEBUGGER
+#include "DebugWindow.h"
+#endif
 #ifdef MIRTOLAN_HAVE_UPLOAD
 #include "UploadTool.h"
+#endif
+#ifdef MIRTOLAN_TEST
+#include "TestTool.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -18,7 +24,13 @@ int main(int argc, char** argv) {
 
     TForm1 Form1;
 #ifdef MIRTOLAN_RUN
-    mirtolan::InstallRun(Form1);
+    const mirtolan::RunInWindow run = mirtolan::InstallRun(Form1);
+#ifdef MIRTOLAN_DEBUGGER
+    mirtolan::InstallDebugger(Form1, QString(), run.controller);
+#endif
+#endif
+#ifdef MIRTOLAN_TEST
+    new mirtolan::TestTool(Form1); // the window owns it
 #endif
 #ifdef MIRTOLAN_HAVE_UPLOAD
     new mirtolan::UploadTool(Form1); // the window owns it

@@ -26,7 +26,9 @@
 ;
 ; Memory map (SRAM $0100-$04FF; compile with the variable start 100)
 ;   $0100-...    variables, allocated upward from the variable start
-;   ...-$045F    data stack, grows down from DATA_STACK_TOP toward the variables
+;   ...-$044B    data stack, grows down from DATA_STACK_TOP toward the variables
+;   $044C-$045F  run-time area, 20 bytes: the buffer of <# ... #> and its pointer
+;                (36 bytes from $043C in 16-bit cells, where the data stack ends lower)
 ;   $0460-$047F  loop stack, 32 bytes: each DO takes two (index on top of
 ;                its limit), each >R one; grows down from LOOP_STACK_TOP
 ;   $0480-$04FF  hardware stack, 128 bytes, return addresses only
@@ -122,7 +124,17 @@
 .endif
 
 .equ	LOOP_STACK_TOP	= RAMEND + 1 - HW_STACK_SIZE
-.equ	DATA_STACK_TOP	= LOOP_STACK_TOP - LOOP_STACK_SIZE
+; ---- the run-time area, between the data stack and the loop stack:
+; the buffer of pictured numeric output (<# # #S HOLD SIGN #>), which
+; holds a double of two cells in digits, a sign and a blank, and its
+; pointer HLD. The data stack begins below it.
+.equ	_RPICTURE_SIZE	= 2 * CELL_BITS + 2
+.equ	_RAREA_SIZE	= _RPICTURE_SIZE + 2
+.equ	_RAREA		= LOOP_STACK_TOP - LOOP_STACK_SIZE - _RAREA_SIZE
+.equ	_RPICTURE	= _RAREA
+.equ	_RPICTURE_END	= _RPICTURE + _RPICTURE_SIZE
+.equ	_RHLD		= _RPICTURE_END
+.equ	DATA_STACK_TOP	= _RAREA
 ; Cycles in a microsecond and in a millisecond, for US and MS.
 .equ	_RCYCLES_US	= F_CPU / 1000000
 .equ	_RCYCLES_MS	= F_CPU / 1000
@@ -155,6 +167,12 @@ _Reset:
 	out	SPL,Ftmp1
 	ldi	Ftmp1,high(RAMEND)
 	out	SPH,Ftmp1
+; A program with initialised data (CREATE tables, VALUE, DEFER) says so
+; before it includes this header; its routine copies the data from flash
+; into RAM, using X before the loop stack is set.
+.ifdef _RHAS_INITDATA
+	Zcall	_RInitData
+.endif
 	ldi	YL,low(DATA_STACK_TOP)
 	ldi	YH,high(DATA_STACK_TOP)
 	ldi	XL,low(LOOP_STACK_TOP)
@@ -666,6 +684,40 @@ _RPrintWideOut:
 _RPopWidthDone:
 .endmacro
 
+; The unsigned double on top of the data stack divided by 10 in place, the
+; remainder in Ftmp1; r18 = the quotient's bytes or-ed together (0 when the
+; quotient is 0). The division runs from the high byte down: the high
+; cell's bytes at Y+1 and Y, then the low cell's at Y+3 and Y+2. Changes
+; Ftmp2, r0, r19 and Z.
+.macro	_RDiv10D
+	clr	Ftmp1		; the remainder
+	clr	r18
+	movw	ZL,YL
+	adiw	ZL,2		; past the high cell
+	ldi	r19,4		; bytes to go
+_RDiv10DByte:
+	ld	r0,-Z
+	ldi	Ftmp2,8
+_RDiv10DBit:
+	lsl	r0
+	rol	Ftmp1
+	cpi	Ftmp1,10
+	brlo	_RDiv10DNext
+	subi	Ftmp1,10
+	inc	r0
+_RDiv10DNext:
+	dec	Ftmp2
+	brne	_RDiv10DBit
+	st	Z,r0
+	or	r18,r0
+	cpi	r19,3		; the high cell done: on past the low cell
+	brne	_RDiv10DStep
+	adiw	ZL,4
+_RDiv10DStep:
+	dec	r19
+	brne	_RDiv10DByte
+.endmacro
+
 ; Copies from r1:r0 to r19:r18, both going up: Ftmp2 bytes, then 256 more
 ; for each count of the byte at Y+1, which it counts down. Changes Ftmp1, Z.
 .macro	_RCopyUp
@@ -711,3 +763,79 @@ _RCopyDownBlock:
 _RCopyDownDone:
 .endmacro
 .endif
+; ---- flash beyond 64 KB, for the initialised data
+; _RFlashPage expr   sets RAMPZ to the 64 KB page of the byte address expr
+; _RFlashByte reg    loads the flash byte at RAMPZ:Z into reg and steps Z
+.if FLASHEND > 0x7FFF
+.macro	_RFlashPage
+	ldi	r18,byte3(@0)
+	out	RAMPZ,r18
+.endmacro
+.macro	_RFlashByte
+	elpm	@0,Z+
+.endmacro
+.else
+.macro	_RFlashPage
+.endmacro
+.macro	_RFlashByte
+	lpm	@0,Z+
+.endmacro
+.endif
+
+; ---- pictured numeric output
+; Puts the character in Ftmp1 before the others in the buffer; a full
+; buffer takes no more, and neither does a pointer that no <# has set
+; (RAM holds anything at power-up). Changes Z and Ftmp2.
+.macro	_RHold
+	lds	ZL,_RHLD
+	lds	ZH,_RHLD+1
+	cpi	ZL,low(_RPICTURE+1)
+	ldi	Ftmp2,high(_RPICTURE+1)
+	cpc	ZH,Ftmp2
+	brlo	_RHoldFull
+	cpi	ZL,low(_RPICTURE_END+1)
+	ldi	Ftmp2,high(_RPICTURE_END+1)
+	cpc	ZH,Ftmp2
+	brsh	_RHoldFull
+	st	-Z,Ftmp1
+	sts	_RHLD,ZL
+	sts	_RHLD+1,ZH
+_RHoldFull:
+.endmacro
+
+; ---- EEPROM
+; The older devices name the write enable bits EEWE and EEMWE.
+.ifdef EEPE
+.equ	_REEPE		= EEPE
+.equ	_REEMPE		= EEMPE
+.else
+.equ	_REEPE		= EEWE
+.equ	_REEMPE		= EEMWE
+.endif
+; Waits until a write in progress has ended, then sets the address Z.
+.macro	_REEAddress
+_REEWait:
+	sbic	EECR,_REEPE
+	rjmp	_REEWait
+	out	EEARH,ZH
+	out	EEARL,ZL
+.endmacro
+; Ftmp1 = the EEPROM byte at Z.
+.macro	_REERead
+	_REEAddress
+	sbi	EECR,EERE
+	in	Ftmp1,EEDR
+.endmacro
+; Writes Ftmp1 to the EEPROM byte at Z: the write enable must follow the
+; master write enable within four cycles, so interrupts wait meanwhile.
+; The write goes on for some milliseconds; the next access waits for it.
+; Changes Ftmp2.
+.macro	_REEWrite
+	_REEAddress
+	out	EEDR,Ftmp1
+	in	Ftmp2,SREG
+	cli
+	sbi	EECR,_REEMPE
+	sbi	EECR,_REEPE
+	out	SREG,Ftmp2
+.endmacro

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Board.h"
 #include "DebugSession.h"
 
 using namespace mirtolan;
@@ -33,7 +34,8 @@ std::string WorkDir()
 // A session and the events it told, waited for one at a time.
 class Debugged {
 public:
-    Debugged(const std::string& device, const std::string& source, bool stopOnEntry = false, bool optimise = false)
+    Debugged(const std::string& device, const std::string& source, bool stopOnEntry = false,
+             std::shared_ptr<BoardLink> board = nullptr, bool optimise = false)
         : dir_(WorkDir()), session_([this](const DebugEvent& e) {
               std::lock_guard lock(mutex_);
               if (e.kind == DebugEvent::Output)
@@ -51,6 +53,7 @@ public:
         o.build.archive = MIRTOLAN_SHARE_DIR "/Mirtolan.arch";
         o.build.runtimeDirs = {MIRTOLAN_SHARE_DIR};
         o.stopOnEntry = stopOnEntry;
+        o.run.board = std::move(board);
         o.build.optimise = optimise;
         launched_ = session_.launch(o, error_);
     }
@@ -223,6 +226,61 @@ TEST_P(Debug, PauseStopsAnEndlessProgramAndBreakpointsChangeWhileItRuns)
     EXPECT_EQ(e.breakpoints, std::vector<int>{placed[0].id});
 }
 
+// Waits until `ready` holds of the board's pins; false after EventWait.
+bool PinsBecome(const BoardLink& board, const std::function<bool(const std::vector<PinState>&)>& ready)
+{
+    const auto until = std::chrono::steady_clock::now() + EventWait;
+    while (std::chrono::steady_clock::now() < until) {
+        if (ready(board.pins()))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+const PinState* Pin(const std::vector<PinState>& pins, char port, int bit)
+{
+    for (const PinState& p : pins)
+        if (p.port == port && p.bit == bit)
+            return &p;
+    return nullptr;
+}
+
+// A lamp on PB1 that follows a button on PB2 (to ground, with the pull-up
+// on): the board sees the output, the pull-up and the read of PINB, and a
+// level driven from outside changes what the program reads.
+TEST_P(Debug, TheBoardSeesThePinsAndDrivesAnInput)
+{
+    auto board = std::make_shared<BoardLink>();
+    Debugged d(GetParam(),
+               ": main #PB1 &DDRB C!\n"
+               "  BEGIN &PINB C@ #PB2 AND 0= IF #PB2 #PB1 OR ELSE #PB2 THEN &PORTB C! AGAIN ;\n",
+               false, board);
+    ASSERT_TRUE(d.launched()) << d.error();
+    EXPECT_TRUE(board->attached());
+    d->start();
+    const auto lampIs = [](bool on) {
+        return [on](const std::vector<PinState>& pins) {
+            const PinState* lamp = Pin(pins, 'B', 1);
+            const PinState* button = Pin(pins, 'B', 2);
+            return lamp && button && lamp->output && lamp->everOutput && lamp->level == on && !button->output &&
+                   button->pullUp && button->portRead;
+        };
+    };
+    // The pull-up holds the button's pin high; pressed, the level driven
+    // holds against the program's writes of PORTB, which keep the pull-up on.
+    EXPECT_TRUE(PinsBecome(*board, lampIs(false)));
+    board->drivePin('B', 2, 0);
+    EXPECT_TRUE(PinsBecome(*board, lampIs(true)));
+    board->drivePin('B', 2, 1);
+    EXPECT_TRUE(PinsBecome(*board, lampIs(false)));
+    const auto pins = board->pins(); // kept: Pin points into it
+    const PinState* idle = Pin(pins, 'B', 3);
+    ASSERT_TRUE(idle);
+    EXPECT_FALSE(idle->everOutput || idle->pullUp);
+    d->terminate();
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, Debug, testing::Values("atmega328p", "atmega2560", "attiny85"));
 
 // Optimised, bump is written into main's loop, which counts in registers:
@@ -231,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(Devices, Debug, testing::Values("atmega328p", "atmega25
 TEST(DebugOptimised, BreakpointsStepsAndFaultsInInlinedWords)
 {
     {
-        Debugged d("atmega328p", Counter, false, true);
+        Debugged d("atmega328p", Counter, false, nullptr, true);
         ASSERT_TRUE(d.launched()) << d.error();
         const auto placed = d->setBreakpoints({3, 7});
         ASSERT_EQ(placed.size(), 2u);
@@ -254,7 +312,7 @@ TEST(DebugOptimised, BreakpointsStepsAndFaultsInInlinedWords)
         EXPECT_EQ(d.next().kind, DebugEvent::Exited);
     }
     {
-        Debugged d("atmega328p", Counter, true, true);
+        Debugged d("atmega328p", Counter, true, nullptr, true);
         ASSERT_TRUE(d.launched()) << d.error();
         d->start();
         ASSERT_EQ(d.next().stop, StopKind::Entry);
@@ -272,7 +330,7 @@ TEST(DebugOptimised, BreakpointsStepsAndFaultsInInlinedWords)
         // Cells in registers show on the data stack as they would in memory,
         // as they are where the line's code begins (here at *, since DUP and
         // 2 make no code of their own).
-        Debugged d("atmega328p", "VARIABLE v\n: main 7 v C! 9\n  v C@ 5 +\n  DUP 2 *\n  + + ;\n", false, true);
+        Debugged d("atmega328p", "VARIABLE v\n: main 7 v C! 9\n  v C@ 5 +\n  DUP 2 *\n  + + ;\n", false, nullptr, true);
         ASSERT_TRUE(d.launched()) << d.error();
         d->setBreakpoints({4, 5});
         d->start();
@@ -287,7 +345,7 @@ TEST(DebugOptimised, BreakpointsStepsAndFaultsInInlinedWords)
         EXPECT_EQ(d.next().kind, DebugEvent::Exited);
     }
     {
-        Debugged d("atmega328p", ": take DROP DROP ;\n: main\n  1 take 2 ;\n", false, true);
+        Debugged d("atmega328p", ": take DROP DROP ;\n: main\n  1 take 2 ;\n", false, nullptr, true);
         ASSERT_TRUE(d.launched()) << d.error();
         d->start();
         const DebugEvent e = d.next();
@@ -295,6 +353,90 @@ TEST(DebugOptimised, BreakpointsStepsAndFaultsInInlinedWords)
         EXPECT_NE(e.text.find("data stack underflow in main (line 1)"), std::string::npos) << e.text;
         EXPECT_EQ(d.line(), 1);
     }
+}
+
+// The ADC inputs each chip has, as the board offers them.
+TEST(Board, AdcInputsOfEachDevice)
+{
+    const std::pair<const char*, int> expected[] = {{"atmega32", 8}, {"atmega328p", 8}, {"atmega2560", 8},
+                                                    {"atmega644", 8}, {"atmega168", 8},  {"attiny85", 4}};
+    for (const auto& [device, channels] : expected) {
+        auto board = std::make_shared<BoardLink>();
+        Debugged d(device, ": main ;\n", false, board);
+        ASSERT_TRUE(d.launched()) << device << ": " << d.error();
+        EXPECT_EQ(board->adcChannels(), channels) << device;
+    }
+}
+
+// A voltage set on the board before the program runs is what it converts;
+// one set while it runs is read at the next conversion; the UART text goes
+// both ways; after the session the board keeps the last run's text and pins.
+TEST(Board, AdcVoltsAndUartOfARun)
+{
+    auto board = std::make_shared<BoardLink>();
+    board->driveAdc(0, 2.5);
+    Debugged d("atmega328p",
+               "VARIABLE level\n"
+               ": convert #REFS0 #ADLAR OR &ADMUX C! #ADEN #ADSC OR #ADPS2 OR &ADCSRA C!\n"
+               "  BEGIN &ADCSRA C@ #ADSC AND 0= UNTIL &ADCH C@ level C! ;\n"
+               ": main BEGIN convert KEY? IF KEY EMIT THEN AGAIN ;\n",
+               false, board);
+    ASSERT_TRUE(d.launched()) << d.error();
+    const auto levelIs = [&](const std::string& value) {
+        const auto until = std::chrono::steady_clock::now() + EventWait;
+        while (std::chrono::steady_clock::now() < until) {
+            d->pause();
+            const DebugEvent e = d.next();
+            if (e.kind != DebugEvent::Stopped)
+                return false;
+            const bool same = d->variables().at(0).value == value;
+            d->resume();
+            if (same)
+                return true;
+        }
+        return false;
+    };
+    d->start();
+    EXPECT_TRUE(levelIs("127")); // 2.5 V of 5 V, the top eight of ten bits
+    board->driveAdc(0, 5.0);
+    EXPECT_TRUE(levelIs("255"));
+    board->sendUart("ok");
+    std::string echoed;
+    const auto until = std::chrono::steady_clock::now() + EventWait;
+    while (echoed.size() < 2 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        echoed = board->uartSince(0);
+    }
+    EXPECT_EQ(echoed, "ok");
+    EXPECT_EQ(board->uartSince(1), "k");
+    d->terminate();
+    EXPECT_TRUE(board->attached()); // the machine stays, to be looked into, until the session goes
+}
+
+TEST(Board, APlainRunLeavesItsPinsAndText)
+{
+    const std::string dir = WorkDir();
+    const std::string file = dir + "/prog.4th";
+    std::ofstream(file) << ": main #PB5 &DDRB C! #PB5 &PORTB C! 'h EMIT 'i EMIT 1 MS ;\n";
+    BuildOptions b;
+    b.sourceFile = file;
+    b.device = FindDevice("atmega328p");
+    b.archive = MIRTOLAN_SHARE_DIR "/Mirtolan.arch";
+    b.runtimeDirs = {MIRTOLAN_SHARE_DIR};
+    const BuildResult built = BuildHex(b);
+    ASSERT_EQ(built.status, BuildResult::Built) << built.error;
+    RunOptions o;
+    o.board = std::make_shared<BoardLink>();
+    const RunReport r = RunProgram(built, o);
+    EXPECT_EQ(r.stopped, StopReason::Halted);
+    EXPECT_FALSE(o.board->attached());
+    EXPECT_EQ(o.board->generation(), 1u);
+    EXPECT_EQ(o.board->uartSince(0), "hi");
+    const auto pins = o.board->pins(); // kept: Pin points into it
+    const PinState* led = Pin(pins, 'B', 5);
+    ASSERT_TRUE(led);
+    EXPECT_TRUE(led->output && led->level);
+    fs::remove_all(dir);
 }
 
 // The whole protocol: mirtolanc --dap driven through pipes.

@@ -9,19 +9,12 @@
 #include <fstream>
 
 #include "BuildController.h"
+#include "TempDir.h"
 #include "TextFile.h"
 
 using namespace mirtolan;
 
 namespace {
-
-std::string scratch()
-{
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("mirtolan-buildctl-" + std::to_string(QCoreApplication::applicationPid()));
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
 
 BuildOptions options(const std::string& dir)
 {
@@ -40,7 +33,8 @@ class BuildControllerTest : public QObject {
 private slots:
     void buildsOffTheWindowThread()
     {
-        const std::string dir = scratch();
+        const mirtolan::test::TempDir tmp;
+        const std::string& dir = tmp.path();
         BuildController controller;
         QSignalSpy stages(&controller, &BuildController::stage);
         QSignalSpy done(&controller, &BuildController::finished);
@@ -64,7 +58,8 @@ private slots:
 
     void problemsComeAsDiagnosticLines()
     {
-        const std::string dir = scratch();
+        const mirtolan::test::TempDir tmp;
+        const std::string& dir = tmp.path();
         BuildController controller;
         QSignalSpy done(&controller, &BuildController::finished);
         QVERIFY(controller.start(options(dir), SplitLineList(": main\n  frob ;\n")));
@@ -79,7 +74,8 @@ private slots:
 
     void aStoppedBuildStillFinishes()
     {
-        const std::string dir = scratch();
+        const mirtolan::test::TempDir tmp;
+        const std::string& dir = tmp.path();
         BuildController controller;
         QSignalSpy done(&controller, &BuildController::finished);
         QVERIFY(controller.start(options(dir), SplitLineList(": main ;\n")));
@@ -93,7 +89,8 @@ private slots:
 
     void destroyingARunningControllerWaitsForIt()
     {
-        const std::string dir = scratch();
+        const mirtolan::test::TempDir tmp;
+        const std::string& dir = tmp.path();
         auto controller = std::make_unique<BuildController>();
         QVERIFY(controller->start(options(dir), SplitLineList(": main ;\n")));
         controller.reset();

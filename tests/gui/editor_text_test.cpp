@@ -2,6 +2,7 @@
 // control-word matching, line comments and the words offered for completion.
 #include <QApplication>
 #include <QClipboard>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -240,6 +241,23 @@ private slots:
         QCOMPARE(editor.toPlainText(), QString("a\nb\nc"));
         editor.undo();
         QCOMPARE(editor.toPlainText(), QString("\\\\ a\nb\nc"));
+    }
+
+    void pasteOfNothingToTextIsIgnored() {
+        // Qt 6.4 crashes on a paste with no text in the clipboard (an empty
+        // X clipboard, an image): the editor lets it pass.
+        SourceEditor editor;
+        editor.setPlainText("a");
+        auto* image = new QMimeData;
+        image->setData("image/png", QByteArray("\x89PNG"));
+        for (QMimeData* m : {new QMimeData, image}) {
+            QGuiApplication::clipboard()->setMimeData(m);
+            editor.paste();
+            QCOMPARE(editor.toPlainText(), QString("a"));
+        }
+        QGuiApplication::clipboard()->setText("b");
+        editor.paste();
+        QCOMPARE(editor.toPlainText(), QString("ba")); // at the cursor, before the text
     }
 
     void languageReferenceFromTheReadme() {

@@ -27,8 +27,10 @@
 #include "Main.h"
 #include "MessagePane.h"
 #include "RunPane.h"
+#include "TempDir.h"
 #include "RunWindow.h"
 #include "SourceEditor.h"
+#include "WindowEnvironment.h"
 
 using namespace mirtolan;
 
@@ -368,8 +370,9 @@ void RunPaneTest::buildProblemsAreShownNotRun()
     ConnectRunPane(controller, pane);
     QSignalSpy finished(&controller, &RunController::finished);
     QSignalSpy stages(&controller, &RunController::stage);
+    const mirtolan::test::TempDir tmp; // the listing and .hex land beside the source
     BuildOptions b;
-    b.sourceFile = QDir::tempPath().toStdString() + "/runpane-edit.4th"; // never read: the editor's lines are
+    b.sourceFile = tmp / "runpane-edit.4th"; // never read: the editor's lines are
     b.device = FindDevice("atmega328p");
     b.archive = MIRTOLAN_SHARE_DIR "/Mirtolan.arch";
     b.runtimeDirs = {MIRTOLAN_SHARE_DIR};
@@ -397,21 +400,9 @@ void RunPaneTest::runInTheWindow()
 {
     // A window whose run-time is the build tree's, and whose boxes answer themselves.
     QTemporaryDir root;
-    QDir(root.path()).mkpath("bin");
     QDir(root.path()).mkpath("share");
     QVERIFY(QFile::link(MIRTOLAN_SHARE_DIR, root.path() + "/share/mirtolan"));
-    FormEnvironment env;
-    QStringList boxes;
-    env.message = [&boxes](QWidget*, FormEnvironment::Box, const QString& text, QMessageBox::StandardButtons) {
-        boxes << text;
-        return QMessageBox::No;
-    };
-    env.openFileName = env.saveFileName = [](QWidget*, const QString&, const QString&) { return QString(); };
-    env.exeDir = root.path() + "/bin";
-    env.exeName = "mirtolan";
-    env.xdgConfigHome = root.path() + "/xdg";
-    env.home = root.path() + "/home";
-    TForm1 form(env);
+    TForm1 form(TestWindowEnvironment(root.path()));
     const RunInWindow run = InstallRun(form, MIRTOLAN_SHARE_DIR);
     form.show();
 

@@ -24,6 +24,7 @@ dpkg -x "$deb" "$root"
 expect=(usr/bin/mirtolanc usr/share/mirtolan/Mirtolan.arch usr/share/mirtolan/4thHead.asm
         usr/share/mirtolan/m328p/4thHead.asm usr/share/mirtolan/t85/4thHead.asm
         usr/share/mirtolan/m2560/Device.arch usr/share/mirtolan/examples/blink.4th
+        usr/share/mirtolan/Tester.4th usr/share/mirtolan/examples/thermostat-test.4th
         usr/share/man/man1/mirtolanc.1.gz)
 if [ "$gui" = gui ]; then
   expect+=(usr/bin/mirtolan usr/share/applications/mirtolan.desktop usr/share/icons/hicolor/scalable/apps/mirtolan.svg)
@@ -50,4 +51,11 @@ if command -v avra >/dev/null 2>&1; then
   (cd "$work/hex" && "$root/usr/bin/mirtolanc" --device atmega328p --hex blink328p.4th) ||
     fail "installed mirtolanc --hex failed on blink328p.4th"
   [ -s "$work/hex/blink328p.hex" ] || fail "mirtolanc --hex wrote no hex file"
+  # The installed tool runs the example's tests with the installed T{ -> }T.
+  if "$root/usr/bin/mirtolanc" --help | grep -q -- '--test'; then
+    (cd "$root/usr/share/mirtolan/examples" &&
+      "$root/usr/bin/mirtolanc" --device atmega328p --test thermostat.4th thermostat-test.4th >"$work/tap.txt") ||
+      { cat "$work/tap.txt"; fail "installed mirtolanc --test failed on the thermostat example"; }
+    grep -q '^ok 4 - test-steps$' "$work/tap.txt" || fail "the thermostat example's tests did not all run"
+  fi
 fi

@@ -6,13 +6,22 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <iostream>
+#include <thread>
 #include <unistd.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 #include "Compiler.h"
+#include "Scratch.h"
 #include "Settings.h"
 #include "TextFile.h"
 #include "test_support.h"
@@ -52,13 +61,14 @@ std::vector<std::string> Entries(const std::string& dir)
     return names;
 }
 
-std::string project(const std::string& source = Source)
+TempDir project(const std::string& source = Source)
 {
-    const std::string dir = ScratchDir();
+    TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/Mirtolan.arch", Archive);
     WriteFile(dir + "/prog.4th", source);
     WriteFile(dir + "/prog.asm", "old listing");
-    return dir;
+    return tmp;
 }
 
 void ExpectFailedCleanly(const CliRun& r, const std::string& dir, const std::string& source, const char* what)
@@ -84,7 +94,8 @@ TEST(FileSafety, UnwritableTargetsFailAndTouchNothing)
         {"sysfs", "-o /sys/mirtolan-test.asm prog.4th"},
     };
     for (const auto& tc : cases) {
-        const std::string dir = project();
+        const TempDir tmp = project();
+        const std::string& dir = tmp.path();
         const CliRun r = mirtolanc(dir, tc.args);
         ExpectFailedCleanly(r, dir, Source, tc.name);
         EXPECT_EQ(ReadFile(dir + "/prog.asm"), "old listing") << tc.name;
@@ -93,7 +104,8 @@ TEST(FileSafety, UnwritableTargetsFailAndTouchNothing)
 
 TEST(FileSafety, DirectoryInThePlaceOfTheListing)
 {
-    const std::string dir = project();
+    const TempDir tmp = project();
+    const std::string& dir = tmp.path();
     fs::remove(dir + "/prog.asm");
     fs::create_directory(dir + "/prog.asm");
     WriteFile(dir + "/prog.asm/keep", "kept");
@@ -109,7 +121,8 @@ TEST(FileSafety, WriteThatRunsOutOfRoomKeepsTheOldListing)
     std::string big;
     for (int i = 0; i < 2000; ++i)
         big += ": w" + std::to_string(i) + " DUP DUP DUP ;\n";
-    const std::string dir = project(big);
+    const TempDir tmp = project(big);
+    const std::string& dir = tmp.path();
     const CliRun r = mirtolanc(dir, "prog.4th", "trap '' XFSZ; ulimit -f 8;");
     ExpectFailedCleanly(r, dir, big, "full");
     EXPECT_NE(r.err.find("prog.asm"), std::string::npos) << r.err;
@@ -143,7 +156,8 @@ private:
 
 TEST(FileSafety, SettingsFileThatCannotBeWrittenStaysAsItWas)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const std::string path = dir + "/mirtolan.INI";
     const std::string old = "[Compile]\r\nVarBeg=81\r\n";
     WriteFile(path, old);
@@ -164,9 +178,193 @@ TEST(FileSafety, SettingsFileThatCannotBeWrittenStaysAsItWas)
     EXPECT_EQ(ReadFile(path), old);
 }
 
+// A write replaces regular files only: what the target is (a link, a
+// device, a FIFO) stays what it is, and a folder or socket is refused.
+TEST(FileSafety, WritesKeepWhatTheTargetIs)
+{
+    const std::string bytes = "new bytes\r\n";
+    int heldOpen = -1; // the file of the /proc/self/fd case
+    const struct {
+        const char* name;
+        // Makes the target `path` in `dir`; false when this system cannot (no mknod).
+        std::function<bool(const std::string& dir, const std::string& path)> make;
+        bool refused;
+        // Checks the target after the write.
+        std::function<void(const std::string& dir, const std::string& path)> check;
+    } cases[] = {
+        {"regular file of another owner",
+         [](const std::string&, const std::string& p) {
+             WriteFile(p, "old");
+             // As root the owner and group are kept; a user keeps the mode at least.
+             return ::chmod(p.c_str(), 0640) == 0 && (::geteuid() != 0 || ::chown(p.c_str(), 4321, 5432) == 0);
+         },
+         false,
+         [&](const std::string& dir, const std::string& p) {
+             struct stat st {};
+             ASSERT_EQ(::lstat(p.c_str(), &st), 0);
+             EXPECT_TRUE(S_ISREG(st.st_mode));
+             EXPECT_EQ(st.st_mode & 07777, 0640u);
+             if (::geteuid() == 0) {
+                 EXPECT_EQ(st.st_uid, 4321u);
+                 EXPECT_EQ(st.st_gid, 5432u);
+             }
+             EXPECT_EQ(ReadFile(p), bytes);
+             EXPECT_EQ(Entries(dir).size(), 1u);
+         }},
+        {"symbolic link to a file elsewhere",
+         [](const std::string& dir, const std::string& p) {
+             fs::create_directory(dir + "/real");
+             WriteFile(dir + "/real/file", "old");
+             ::chmod((dir + "/real/file").c_str(), 0600);
+             fs::create_symlink("real/file", dir + "/link");
+             fs::create_symlink("link", p); // a chain of two
+             return true;
+         },
+         false,
+         [&](const std::string& dir, const std::string& p) {
+             EXPECT_TRUE(fs::is_symlink(p));
+             EXPECT_EQ(fs::read_symlink(p), "link");
+             EXPECT_EQ(ReadFile(dir + "/real/file"), bytes);
+             EXPECT_EQ(fs::status(dir + "/real/file").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+             EXPECT_EQ(Entries(dir + "/real"), std::vector<std::string>{"file"});
+         }},
+        {"dangling symbolic link",
+         [](const std::string& dir, const std::string& p) {
+             fs::create_symlink(dir + "/made", p);
+             return true;
+         },
+         false,
+         [&](const std::string& dir, const std::string& p) {
+             EXPECT_TRUE(fs::is_symlink(p));
+             EXPECT_EQ(ReadFile(dir + "/made"), bytes);
+         }},
+        {"FIFO",
+         [](const std::string&, const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; },
+         false,
+         [&](const std::string&, const std::string& p) { EXPECT_TRUE(fs::is_fifo(p)); }},
+        {"character device",
+         [](const std::string&, const std::string& p) {
+             return ::mknod(p.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0; // the null device
+         },
+         false,
+         [&](const std::string&, const std::string& p) { EXPECT_TRUE(fs::is_character_file(p)); }},
+        // /dev/stdout of a tool whose output goes to a file: the file is
+        // written after what it holds, not replaced.
+        {"open file through /proc/self/fd",
+         [&](const std::string& dir, const std::string& p) {
+             WriteFile(dir + "/opened", "old contents, longer than the new");
+             heldOpen = ::open((dir + "/opened").c_str(), O_WRONLY);
+             fs::create_symlink("/proc/self/fd/" + std::to_string(heldOpen), p);
+             return heldOpen >= 0;
+         },
+         false,
+         [&](const std::string& dir, const std::string&) {
+             struct stat held {}, named {};
+             ::fstat(heldOpen, &held);
+             ::stat((dir + "/opened").c_str(), &named);
+             EXPECT_EQ(held.st_ino, named.st_ino);
+             EXPECT_EQ(ReadFile(dir + "/opened"), "old contents, longer than the new" + bytes);
+             ::close(heldOpen);
+         }},
+        {"directory",
+         [](const std::string&, const std::string& p) { return fs::create_directory(p); },
+         true,
+         [&](const std::string&, const std::string& p) {
+             EXPECT_TRUE(fs::is_directory(p));
+             EXPECT_TRUE(fs::is_empty(p));
+         }},
+        {"socket",
+         [](const std::string&, const std::string& p) {
+             sockaddr_un a{};
+             a.sun_family = AF_UNIX;
+             std::snprintf(a.sun_path, sizeof a.sun_path, "%s", p.c_str());
+             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             const bool made = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+             ::close(fd);
+             return made;
+         },
+         true,
+         [&](const std::string&, const std::string& p) { EXPECT_TRUE(fs::is_socket(p)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TempDir tmp;
+        const std::string path = tmp / "target";
+        if (!c.make(tmp.path(), path)) {
+            std::cerr << "skipped: cannot make a " << c.name << " here\n";
+            continue;
+        }
+        // A FIFO is written once someone reads it.
+        std::string read;
+        std::thread reader;
+        if (fs::is_fifo(path))
+            reader = std::thread([&] { read = ReadFile(path); });
+        if (c.refused) {
+            EXPECT_THROW(mirtolan::WriteFileSafely(path, bytes), mirtolan::CompileError);
+        } else {
+            EXPECT_NO_THROW(mirtolan::WriteFileSafely(path, bytes));
+        }
+        if (reader.joinable()) {
+            reader.join();
+            EXPECT_EQ(read, bytes);
+        }
+        c.check(tmp.path(), path);
+    }
+}
+
+// The settings file is often a link into a folder of dotfiles; saving keeps
+// the link. The listing written to a device leaves the device as it was.
+TEST(FileSafety, SettingsAndListingThroughLinksAndDevices)
+{
+    const TempDir tmp;
+    fs::create_directory(tmp / "dotfiles");
+    WriteFile(tmp / "dotfiles/mirtolan.INI", "[Compile]\r\n");
+    fs::create_symlink("dotfiles/mirtolan.INI", tmp / "mirtolan.INI");
+    mirtolan::IniFile ini;
+    ini.Load(tmp / "mirtolan.INI");
+    ini.WriteString("Compile", "VarBeg", "100");
+    ini.Save(tmp / "mirtolan.INI");
+    EXPECT_TRUE(fs::is_symlink(tmp / "mirtolan.INI"));
+    EXPECT_EQ(ReadFile(tmp / "dotfiles/mirtolan.INI"), "[Compile]\r\nVarBeg=100\r\n");
+
+    const TempDir proj = project();
+    fs::remove(proj / "prog.asm");
+    fs::create_symlink(tmp / "dotfiles/out.asm", proj / "prog.asm");
+    EXPECT_EQ(mirtolanc(proj.path(), "prog.4th").status, 0);
+    EXPECT_TRUE(fs::is_symlink(proj / "prog.asm"));
+    EXPECT_NE(ReadFile(tmp / "dotfiles/out.asm").find("a:\r\n"), std::string::npos);
+    if (::mknod((proj / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+        EXPECT_EQ(mirtolanc(proj.path(), "-o null prog.4th").status, 0);
+        EXPECT_TRUE(fs::is_character_file(proj / "null"));
+    }
+}
+
+// A scratch folder is private, and its removal never follows a link out of it.
+TEST(FileSafety, ScratchFoldersArePrivateAndRemovedWithoutFollowingLinks)
+{
+    const TempDir outside;
+    WriteFile(outside / "keep", "kept");
+    std::string path;
+    {
+        const mirtolan::PrivateFolder scratch("mirtolan-test-");
+        path = scratch.path();
+        ASSERT_FALSE(path.empty()) << scratch.error();
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_all);
+        EXPECT_NE(mirtolan::PrivateFolder("mirtolan-test-").path(), path);
+        fs::create_directories(path + "/a/b");
+        WriteFile(path + "/a/b/file", "x");
+        fs::create_symlink(outside.path(), path + "/a/to-folder");
+        fs::create_symlink(outside / "keep", path + "/to-file");
+    }
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(ReadFile(outside / "keep"), "kept");
+    EXPECT_EQ(mirtolan::RemoveTree(path), 0); // already gone: no failure
+}
+
 TEST(FileSafety, ListingWrittenThroughTheLibraryKeepsTheOldOneOnFailure)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     WriteFile(dir + "/prog.asm", "old listing");
     mirtolan::Compiler c;
     c.archive.assign(TestArchive(), "test.arch");
@@ -195,7 +393,8 @@ namespace {
 TEST(CliInput, CrOnlyAndMixedLineEnds)
 {
     for (const std::string source : {": a DUP ;\r: b a ;\r", ": a DUP ;\n\r\n: b a ;", "\r\r: a DUP ;\r\n\r\n\n: b a ;\n"}) {
-        const std::string dir = project(source);
+        const TempDir tmp = project(source);
+        const std::string& dir = tmp.path();
         const CliRun r = mirtolanc(dir, "--no-header prog.4th");
         EXPECT_EQ(r.status, 0) << r.err;
         const std::string asmText = ReadFile(dir + "/prog.asm");
@@ -217,7 +416,8 @@ TEST(CliInput, EmptyAndBinaryArchives)
         {"header name of a megabyte", "$$ " + std::string(1 << 20, 'n') + "\n\tnop\n"},
     };
     for (const auto& tc : cases) {
-        const std::string dir = project();
+        const TempDir tmp = project();
+        const std::string& dir = tmp.path();
         WriteFile(dir + "/Mirtolan.arch", tc.archive);
         const CliRun r = mirtolanc(dir, "prog.4th");
         // None of these archives has a closed _TestIfZero, so nothing is written.
@@ -230,7 +430,8 @@ TEST(CliInput, EmptyAndBinaryArchives)
 TEST(CliInput, BinarySourceIsCompiledAndReported)
 {
     const std::string source = Noise(1 << 20, 9);
-    const std::string dir = project(source);
+    const TempDir tmp = project(source);
+    const std::string& dir = tmp.path();
     const CliRun r = mirtolanc(dir, "prog.4th");
     EXPECT_EQ(r.status, 1) << r.err.substr(0, 200);
     EXPECT_NE(r.err.find("\nCompile Completed\n"), std::string::npos);
@@ -243,7 +444,8 @@ TEST(CliInput, BinarySourceIsCompiledAndReported)
 // refuses, and the bytes go through a buffer instead.
 TEST(FileSafety, ListingFromHeadAndScratchFile)
 {
-    const std::string dir = ScratchDir();
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     const std::string head = "; head\r\n", body = Noise(300000, 11);
     std::vector<std::string> scratchDirs{dir};
     if (fs::is_directory("/dev/shm"))

@@ -166,7 +166,8 @@ Lines ReadAsTheCompilerDoes(const std::string& path, int seed)
 // text at once, also where a line or a CR LF straddles two blocks.
 TEST(LineList, FileReadInBlocksSplitsLikeTheWholeText)
 {
-    const std::string dir = mirtolan::test::ScratchDir();
+    const mirtolan::test::TempDir tmp;
+    const std::string& dir = tmp.path();
     constexpr std::size_t Block = 1 << 16; // the reader's block size
     const std::string pieces[] = {"a", "\r", "\n", "\r\n", "bc", "", "\n\r"};
     std::uint32_t seed = 5;
@@ -188,7 +189,8 @@ TEST(LineList, FileReadInBlocksSplitsLikeTheWholeText)
 
 TEST(FileSource, HugeLinesEmptyFilesAndTheEnd)
 {
-    const std::string dir = mirtolan::test::ScratchDir();
+    const mirtolan::test::TempDir tmp;
+    const std::string& dir = tmp.path();
     const std::string texts[] = {
         "",
         "\n",

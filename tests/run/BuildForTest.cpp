@@ -6,6 +6,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "Scratch.h"
+#include "TextFile.h"
+
 namespace runtest {
 
 namespace fs = std::filesystem;
@@ -29,23 +32,31 @@ BuildResult BuildForTest(const std::string& name, const std::string& source, con
     BuildResult r;
     r.device = &device;
     r.varStart = std::string(device.varStart);
-    const fs::path dir = fs::path(RUN_TEST_WORK_DIR) / (std::string(device.name) + (optimise ? "-opt" : ""));
-    fs::create_directories(dir);
+    auto folder = std::make_shared<PrivateFolder>("mirtolan-test-");
+    if (folder->path().empty()) {
+        r.error = folder->error();
+        return r;
+    }
+    r.folder = folder; // the files live as long as the result
+    const fs::path dir = folder->path();
     const fs::path src = dir / (name + ".4th");
     std::ofstream(src) << source;
     r.asmFile = (dir / (name + ".asm")).string();
     r.hexFile = (dir / (name + ".hex")).string();
     const std::string map = (dir / (name + ".map")).string();
-    fs::remove(r.hexFile);
     const std::string header = std::string(MIRTOLAN_SHARE_DIR) + "/" + std::string(device.headerFolder);
     const std::string compile = std::string(MIRTOLANC_PATH) + (optimise ? " --opt" : "") + " --varbeg " + r.varStart +
                                 " " + quote(src.string()) + " 2>/dev/null";
     const std::string assemble = "avra -I " + quote(header) + " -m " + quote(map) + " " + quote(r.asmFile) +
                                  " >" + quote((dir / (name + ".avra")).string()) + " 2>&1";
     if (std::system(compile.c_str()) > 256 || std::system(assemble.c_str()) != 0) {
-        r.error = "build of " + name + " failed: see " + dir.string();
+        std::ifstream log(dir / (name + ".avra"));
+        std::ostringstream said;
+        said << log.rdbuf();
+        r.error = "build of " + name + " failed: " + said.str();
         return r;
     }
+    r.hexImage = ReadFileBytes(r.hexFile);
 
     std::ifstream mapIn(map);
     std::string line;

@@ -9,9 +9,9 @@
 
 namespace runtest {
 
-// Builds `source` for `device` in a scratch folder named after `name`
-// (with `optimise`, by mirtolanc --opt); on failure the result is Abandoned
-// and `error` says why.
+// Builds `source` for `device` as `name` (with `optimise`, by mirtolanc
+// --opt) in a private scratch folder that lives as long as the result; on
+// failure the result is Abandoned and `error` says why.
 mirtolan::BuildResult BuildForTest(const std::string& name, const std::string& source,
                                    const mirtolan::Device& device, bool optimise = false);
 

@@ -7,6 +7,7 @@
 
 #include "Build.h"
 #include "Simulator.h"
+#include "TempDir.h"
 #include "TextFile.h"
 
 using namespace mirtolan;
@@ -33,8 +34,8 @@ const Example Examples[] = {
 // Each example twice: as the compiler writes it, and optimised.
 TEST(Examples, BuildForTheATmega328PAndRun)
 {
-    const fs::path work = fs::path(RUN_TEST_WORK_DIR) / "examples";
-    fs::create_directories(work);
+    const mirtolan::test::TempDir tmp;
+    const fs::path work = tmp.path();
     for (const bool optimise : {false, true})
     for (const Example& e : Examples) {
         SCOPED_TRACE(optimise ? "--opt" : "");

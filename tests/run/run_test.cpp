@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "BuildForTest.h"
+#include "TempDir.h"
 #include "RunCli.h"
 #include "Simulator.h"
 
@@ -181,6 +182,23 @@ TEST_P(Run, SerialWordsOfTheArchive)
     const RunReport r = run("serial", ": main 42 U. 'k EMIT CR KEY 1+ EMIT ;\n", o);
     ASSERT_EQ(r.stopped, StopReason::Halted) << r.fault;
     EXPECT_EQ(r.uart, "42 k\r\nb");
+}
+
+// The EEPROM bytes a program wrote, against their erased state at reset.
+TEST_P(Run, EepromBytesTheProgramChanged)
+{
+    const RunReport r = run("eeprom", ": main 42 0 10 EEC! 7 0 11 EEC! 255 0 12 EEC! 9 1 0 EE! 0 10 EEC@ ;\n");
+    ASSERT_EQ(r.stopped, StopReason::Halted) << r.fault;
+    EXPECT_EQ(r.stack, std::vector<std::uint32_t>{42});
+    ASSERT_EQ(r.eeprom.size(), 3u); // 255 at 12 is what an erased byte holds
+    EXPECT_EQ(r.eeprom[0].address, 10u);
+    EXPECT_EQ(r.eeprom[1].value, 7u);
+    EXPECT_EQ(r.eeprom[2].address, 256u);
+    const std::string text = FormatReport(r, {});
+    EXPECT_NE(text.find("EEPROM (3 bytes changed):\n  $000A 42 7\n  $0100 9\n"), std::string::npos) << text;
+    EXPECT_NE(ReportJson(r, {}).find("\"eeprom\": [{\"address\": 10, \"value\": 42}, {\"address\": 11, \"value\": 7}, "
+                                     "{\"address\": 256, \"value\": 9}]"),
+              std::string::npos);
 }
 
 TEST_P(Run, BlinkPeriodFromThePinChanges)
@@ -401,7 +419,8 @@ TEST(Report, TextAndVcdOfARun)
                                  "main", "62.5%"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n---\n" << text;
 
-    const std::string vcd = testing::TempDir() + "/run.vcd";
+    const mirtolan::test::TempDir tmp;
+    const std::string vcd = tmp / "run.vcd";
     std::string error;
     ASSERT_TRUE(WriteVcd(r, vcd, error)) << error;
     std::stringstream in;
@@ -452,12 +471,84 @@ TEST(RunCli, TakesTheRunOptionsAndLeavesTheRest)
     }
 }
 
+// Times become cycles rounded to the nearest, never cut: 10.5 ms at 16 MHz
+// is 167999.99999999997 cycles in doubles, and cycle 168,000 it is.
+TEST(RunPlan, TimesRoundToTheNearestCycle)
+{
+    const Device& d = *FindDevice("atmega328p");
+    const struct {
+        double seconds;
+        std::uint32_t clock;
+        std::uint64_t cycles;
+    } cases[] = {
+        {0.0105, 16'000'000, 168'000}, {62.5e-9, 16'000'000, 1}, {0.7, 8'000'000, 5'600'000},
+        {0.29e-6, 10'000'000, 3},      {3.0, 16'000'000, 48'000'000},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SecondsToCycles(c.seconds, c.clock), c.cycles) << c.seconds;
+        RunOptions o;
+        o.clockHz = c.clock;
+        o.maxSeconds = c.seconds;
+        o.pins = {PinStimulus{'D', 2, 1, c.seconds}};
+        std::string error;
+        const auto plan = PlanRun(o, d, error);
+        ASSERT_TRUE(plan) << error;
+        EXPECT_EQ(plan->limit, c.cycles) << c.seconds;
+        EXPECT_EQ(plan->pins.at(0).first, c.cycles) << c.seconds;
+    }
+    EXPECT_FALSE(SecondsToCycles(1e30, 16'000'000));
+
+    // The pin lands on its cycle in a run, too.
+    const BuildResult b = runtest::BuildForTest("pin-cycle", ": main\n$ _w: nop\n$ nop\n$ nop\n$ rjmp _w\n;\n", d);
+    RunOptions o;
+    o.maxSeconds = 0.011;
+    o.pins = {PinStimulus{'D', 2, 1, 0.0105}};
+    const RunReport r = RunProgram(b, o);
+    ASSERT_EQ(r.stopped, StopReason::Limit) << r.error;
+    ASSERT_EQ(r.pins.size(), 1u);
+    EXPECT_GE(r.pins[0].changes.at(0).first, 168'000u);
+    EXPECT_LE(r.pins[0].changes.at(0).first, 168'001u);
+}
+
+// A pin that toggles without end fills the cap of kept changes: the report
+// says where recording stopped, and the VCD marks every pin unknown from there.
+TEST(RunReportCap, WhereRecordingStoppedIsMarked)
+{
+    const BuildResult b = runtest::BuildForTest("toggle", ": main\n$ sbi DDRB,0\n$ _t: sbi PINB,0\n$ rjmp _t\n;\n",
+                                                *FindDevice("atmega328p"));
+    RunOptions o;
+    o.maxCycles = 4 * MaxPinChangesKept + 100'000; // four cycles a toggle
+    const RunReport r = RunProgram(b, o);
+    ASSERT_EQ(r.stopped, StopReason::Limit) << r.error;
+    const PinTrace* pb0 = Pin(r, "PB0");
+    ASSERT_TRUE(pb0);
+    EXPECT_EQ(pb0->changes.size(), MaxPinChangesKept);
+    EXPECT_GT(pb0->count, MaxPinChangesKept);
+    ASSERT_TRUE(r.pinsCutAt);
+    EXPECT_GT(*r.pinsCutAt, pb0->changes.back().first);
+    EXPECT_NE(FormatReport(r, {}).find("(the first 4000000 changes were kept; recording stopped at "), std::string::npos);
+    EXPECT_NE(ReportJson(r, {}).find("\"pinsCutAt\": " + std::to_string(*r.pinsCutAt)), std::string::npos);
+
+    const mirtolan::test::TempDir tmp;
+    std::string error;
+    ASSERT_TRUE(WriteVcd(r, tmp / "cap.vcd", error)) << error;
+    std::stringstream in;
+    in << std::ifstream(tmp / "cap.vcd").rdbuf();
+    const std::string vcd = in.str();
+    const auto mark = vcd.find("$comment recording stopped here");
+    ASSERT_NE(mark, std::string::npos);
+    const std::string when = "#" + std::to_string((*r.pinsCutAt * 1000 + 8) / 16) + "\n";
+    EXPECT_EQ(vcd.rfind(when, mark), mark - when.size());
+    EXPECT_EQ(vcd.find("x!\n", mark), vcd.find("\n", mark) + 1);
+}
+
 TEST(RunCli, ReportExitStatusAndFaultLine)
 {
     const Device& d = *FindDevice("atmega328p");
     RunCliOptions o;
     o.json = true;
-    o.vcd = testing::TempDir() + "/cli.vcd";
+    const mirtolan::test::TempDir tmp;
+    o.vcd = tmp / "cli.vcd";
     std::ostringstream out, err;
     EXPECT_EQ(RunAndReport(runtest::BuildForTest("cli-ok", ": main 1\n$ sbi DDRB,5\n$ sbi PORTB,5\n;\n", d), "ok.4th", o,
                            out, err),

@@ -75,7 +75,7 @@ struct Case {
     std::string name;
     int line = 0;                 // where the case starts, for reports
     std::vector<std::string> source;
-    std::string sourceFile;       // compile this file instead of the lines
+    std::vector<std::string> sourceFiles; // compile these files, joined in order, instead of the lines
     std::vector<std::string> compilerArgs;
     std::vector<std::string> devices; // empty: every device
     std::vector<int> cellSizes;   // the cell sizes the case runs in; empty: both
@@ -164,7 +164,7 @@ bool parseBytes(const std::vector<std::string>& words, std::vector<int>& out)
 }
 
 // Directives: stack V..., vars V..., option ARG..., device NAME...,
-// cells 8|16, file PATH, group NAME, cycles N, ending slept|limit, watch
+// cells 8|16, file PATH... group NAME, cycles N, ending slept|limit, watch
 // HEXADDR|var[+K] MINCHANGES, elapsed N ms|us, uart TEXT, input TEXT, error
 // TEXT (the head of cases.txt says what each means). Stacks are read in
 // cells of `cellBits`.
@@ -199,8 +199,8 @@ bool ParseDirective(Case& c, const std::string& text, int cellBits)
         c.group = words[1];
         return true;
     }
-    if (key == "file" && words.size() == 2) {
-        c.sourceFile = words[1];
+    if (key == "file" && words.size() >= 2) {
+        c.sourceFiles.assign(words.begin() + 1, words.end());
         return true;
     }
     if (key == "cycles" && words.size() == 2 && parseInt(words[1], 10, v) && v > 0) {
@@ -494,12 +494,19 @@ std::string runCase(const Case& c, const Options& o)
         return "cannot create " + dir.string();
     const std::string base = (dir / "prog").string();
     std::string source = base + ".4th";
-    if (!c.sourceFile.empty()) {
-        source = (fs::path(o.sourceDir) / c.sourceFile).string();
+    if (c.sourceFiles.size() == 1) {
+        source = (fs::path(o.sourceDir) / c.sourceFiles.front()).string();
     } else {
-        std::ofstream out(source);
+        // The lines of the case, or its files one after another, as --test joins them.
+        std::ofstream out(source, std::ios::binary);
         for (const auto& l : c.source)
             out << l << "\n";
+        for (const auto& f : c.sourceFiles) {
+            std::ifstream in(fs::path(o.sourceDir) / f, std::ios::binary);
+            if (!in)
+                return "cannot read " + f;
+            out << in.rdbuf();
+        }
         if (!out)
             return "cannot write " + source;
     }
@@ -624,12 +631,16 @@ struct Entry {
     std::string description;        // the rest of its doc line
     std::set<std::string> needs;    // hardware it needs, by feature name ("UART")
     std::vector<std::string> body;  // the lines the compiler copies
+    bool compiled = false;          // the compiler writes its code itself: a doc line and "$= NAME", no body
 };
 
 // Doc lines stand right before their header: "$ ( a -- b ) What it does.
 // [needs UART]". They end the previous body, so the compiler never copies them.
 constexpr std::string_view DocMark = "$ (";
 constexpr std::string_view HeaderMark = "$$ ";
+// The words the compiler writes itself are documented in the archive too,
+// with "$= NAME" in place of a header; the compiler never reads that line.
+constexpr std::string_view CompiledMark = "$= ";
 constexpr std::string_view SectionMark = "; ---- ";
 constexpr std::string_view NeedsMark = "[needs ";
 
@@ -646,9 +657,11 @@ std::vector<Entry> readArchive(const std::string& path, std::string& error)
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.rfind(HeaderMark, 0) == 0) {
+        const bool compiled = line.rfind(CompiledMark, 0) == 0;
+        if (line.rfind(HeaderMark, 0) == 0 || compiled) {
             Entry e;
             e.name = line.substr(HeaderMark.size());
+            e.compiled = compiled;
             e.section = section;
             if (const auto close = doc.find(')'); !doc.empty() && close != std::string::npos) {
                 e.effect = doc.substr(2, close - 1);
@@ -663,7 +676,7 @@ std::vector<Entry> readArchive(const std::string& path, std::string& error)
             }
             entries.push_back(e);
             doc.clear();
-            inBody = true;
+            inBody = !compiled;
             continue;
         }
         if (!line.empty() && line[0] == '$') {
@@ -730,8 +743,8 @@ std::set<std::string> caseWords(const Case& c, const std::string& sourceDir)
     };
     for (const auto& l : c.source)
         addWords(l);
-    if (!c.sourceFile.empty()) {
-        std::ifstream src(fs::path(sourceDir) / c.sourceFile);
+    for (const auto& f : c.sourceFiles) {
+        std::ifstream src(fs::path(sourceDir) / f);
         for (std::string l; std::getline(src, l);)
             addWords(l);
     }
@@ -782,6 +795,8 @@ std::optional<std::map<std::string, long>> measureEntries(const std::vector<Entr
     fs::create_directories(o.work, ec);
     std::map<std::string, long> sizes;
     for (const auto& e : entries) {
+        if (e.compiled)
+            continue;
         const std::string base = (fs::path(o.work) / "measure").string();
         {
             std::ofstream out(base + ".asm");
@@ -871,7 +886,8 @@ std::string wordReference(const MeasuredArchive& bytes, const MeasuredArchive* w
         out << " In 16-bit cells (`--cells 16`, or `USE16BIT` at the top of a source) a cell is 16 bits, a "
                "double 32 bits with the high cell on top, and `addr` and `faddr` are one cell; where a word "
                "differs there, its row goes on after **16-bit cells:**.";
-    out << " Size is in instruction words with the final `ret`, on the " << sizeDevice
+    out << " Size is in instruction words with the final `ret` (inline: the compiler writes the code where the "
+           "word stands), on the " << sizeDevice
         << (wide ? ", in each cell size (- where the word is missing)" : "") << ".\n";
 
     // The rows in order: each 8-bit entry, then the 16-bit entries that
@@ -896,6 +912,8 @@ std::string wordReference(const MeasuredArchive& bytes, const MeasuredArchive* w
     }
 
     auto size = [](const MeasuredArchive& a, const Entry* e) {
+        if (e && e->compiled)
+            return std::string("inline");
         const auto it = e ? a.sizes.find(e->name) : a.sizes.end();
         return it == a.sizes.end() ? std::string("-") : std::to_string(it->second);
     };

@@ -26,15 +26,6 @@ std::string TinyHex(const std::string& dir)
     return path;
 }
 
-std::string FreshDir(const std::string& name)
-{
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("mirtolan-upload-" + std::to_string(getpid())) / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir.string();
-}
-
 std::string BuildUnoHex(const std::string& dir, const std::string& name, const std::string& source,
                         std::string& error)
 {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
+
 namespace uploadtest {
 
 // Stores 42 and 7+5 in its first two variables ($0100 and $0101).
@@ -28,7 +30,6 @@ std::string BuildUnoHex(const std::string& dir, const std::string& name, const s
 // fail before the program matters; returns its path.
 std::string TinyHex(const std::string& dir);
 
-// A fresh, empty directory for one test.
-std::string FreshDir(const std::string& name);
+using mirtolan::test::TempDir;
 
 } // namespace uploadtest

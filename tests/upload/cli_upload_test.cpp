@@ -39,7 +39,8 @@ bool Has(const std::string& text, const std::string& piece) { return text.find(p
 
 TEST(CliUpload, UploadsToTheSimulatedUno)
 {
-    const std::string dir = FreshDir("cli-upload");
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     std::string error;
     auto uno = SimulatedUno::Start(dir + "/uno", error);
     ASSERT_TRUE(uno) << error;
@@ -66,7 +67,8 @@ TEST(CliUpload, UploadsToTheSimulatedUno)
 
 TEST(CliUpload, ExitStatusesAndMessages)
 {
-    const std::string dir = FreshDir("cli-failures");
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     std::ofstream(dir + "/result.4th") << ResultProgram;
     std::ofstream(dir + "/bad.4th") << ": main frobnicate ;\n";
     // avra alone on PATH: the build works, avrdude is not there.
@@ -89,11 +91,17 @@ TEST(CliUpload, ExitStatusesAndMessages)
         {"port without upload", "--port /dev/ttyACM0 result.4th", "", 2, "go with --upload"},
         {"bad baud", "--upload --baud fast result.4th", "", 2, "--baud needs a speed"},
         {"zero baud", "--upload --baud 0 result.4th", "", 2, "--baud needs a speed"},
+        // avrdude answers these with its configuration or a list, and exits 0.
+        {"programmer with a slash", "--upload --device atmega328p --programmer arduino/s --port " + dir +
+         "/ttyACM0 result.4th", "", 1, "'arduino/s' is no programmer id"},
+        {"programmer list", "--upload --device atmega328p --programmer '?' --port " + dir + "/ttyACM0 result.4th",
+         "", 1, "'?' is no programmer id"},
     };
     for (const Case& c : cases) {
         const ToolRun r = Mirtolanc(dir, c.args, c.env);
         EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.output;
         EXPECT_TRUE(Has(r.output, c.message)) << c.name << "\n" << r.output;
+        EXPECT_FALSE(Has(r.output, "verified")) << c.name << "\n" << r.output;
     }
 }
 

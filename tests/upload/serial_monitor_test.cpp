@@ -180,7 +180,8 @@ void SerialMonitorTest::receivesAndSendsOnAPty()
 
 void SerialMonitorTest::boardOutputAfterAnUpload()
 {
-    const std::string dir = uploadtest::FreshDir("monitor");
+    const uploadtest::TempDir tmp;
+    const std::string& dir = tmp.path();
     std::string error;
     auto uno = uploadtest::SimulatedUno::Start(dir + "/uno", error);
     QVERIFY2(uno, error.c_str());

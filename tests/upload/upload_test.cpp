@@ -5,9 +5,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "SimulatedUno.h"
@@ -91,6 +93,32 @@ TEST(Classify, AvrdudeOutputMeansItsOutcome)
     }
 }
 
+// avrdude ends well after printing its configuration ("-c ID/s") or a
+// list: that is no upload. Its real answers, and an id that asks for them.
+TEST(Classify, AnAnswerWithoutTheVerifyLineIsNoUpload)
+{
+    const TempDir tmp;
+    for (const char* programmer : {"arduino/s", "*/s", "?"}) {
+        const std::string log = tmp / "answer.txt";
+        const std::string cmd = std::string("avrdude -c '") + programmer + "' -p m328p -P /dev/null -U flash:w:" +
+                                TinyHex(tmp.path()) + ":i > '" + log + "' 2>&1";
+        const int raw = std::system(cmd.c_str());
+        std::ifstream in(log);
+        const std::string answer((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string detail;
+        EXPECT_NE(ClassifyAvrdude(answer, WEXITSTATUS(raw), detail), UploadOutcome::Uploaded) << programmer;
+        EXPECT_FALSE(IsProgrammerId(programmer)) << programmer;
+    }
+    std::string detail;
+    EXPECT_EQ(ClassifyAvrdude(GoodLog, 0, detail), UploadOutcome::Uploaded);
+    EXPECT_EQ(ClassifyAvrdude("avrdude done.  Thank you.\n", 0, detail), UploadOutcome::Failed);
+    EXPECT_NE(detail.find("without verifying"), std::string::npos) << detail;
+    for (const char* id : {"arduino", "usbasp-clone", "stk500v2", "jtag2isp", "xplainedmini_updi"})
+        EXPECT_TRUE(IsProgrammerId(id)) << id;
+    for (const char* id : {"", "-x", "a b", "a:b", "a/b"})
+        EXPECT_FALSE(IsProgrammerId(id)) << id;
+}
+
 TEST(Classify, EveryFailureTellsCauseAndRemedy)
 {
     for (auto o : {UploadOutcome::NoPort, UploadOutcome::PortPermission, UploadOutcome::NoAnswer,
@@ -158,7 +186,8 @@ TEST(Progress, TerminalBarsRedrawnWithCarriageReturn)
 
 TEST(Ports, AcmBeforeUsbInNumberOrder)
 {
-    const std::string dir = FreshDir("ports");
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     for (const char* name : {"ttyUSB0", "ttyACM10", "ttyACM2", "ttyS0", "ttyACMx", "ttyACM", "ttyUSB1"})
         std::ofstream(dir + "/" + name);
     const std::vector<std::string> expected{dir + "/ttyACM2", dir + "/ttyACM10", dir + "/ttyUSB0", dir + "/ttyUSB1"};
@@ -192,7 +221,7 @@ class SimulatedUpload : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = tmp.path();
         std::string error;
         uno = SimulatedUno::Start(dir + "/uno", error);
         ASSERT_TRUE(uno) << error;
@@ -217,7 +246,8 @@ protected:
         }
         return false;
     }
-    std::string dir;
+    TempDir tmp;      // the test's files, the board's port link among them
+    std::string dir;  // its path
     std::unique_ptr<SimulatedUno> uno;
 };
 
@@ -266,18 +296,42 @@ TEST_F(SimulatedUpload, UploadsVerifiesAndRuns)
     EXPECT_EQ(readBack, image);
 }
 
+// The program as built goes up, whatever became of its file meanwhile
+// (another build of the same source may have replaced it).
+TEST_F(SimulatedUpload, TheImageAsBuiltIsUploaded)
+{
+    std::string error;
+    const std::string hex = BuildUnoHex(dir, "result", ResultProgram, error);
+    ASSERT_FALSE(hex.empty()) << error;
+    std::ifstream in(hex);
+    UploadOptions o = options(hex);
+    o.hexImage.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ofstream(hex) << ":00000001FF\n"; // replaced by an empty program
+    std::vector<std::string> command;
+    o.starting = [&](const std::vector<std::string>& c) { command = c; };
+    const UploadResult r = Upload(o);
+    ASSERT_TRUE(r.ok()) << r.explain() << "\n" << r.log;
+    ASSERT_FALSE(command.empty());
+    EXPECT_EQ(command, r.command);
+    EXPECT_NE(command.back().find("/result.hex:i"), std::string::npos) << command.back();
+    EXPECT_EQ(command.back().find(hex), std::string::npos) << command.back();
+    EXPECT_TRUE(WaitFor(ResultAddress, ResultBytes));
+}
+
 TEST_F(SimulatedUpload, FindsTheBoardPort)
 {
     UploadOptions o = options(TinyHex(dir));
     o.port.clear();
-    o.portsDir = FreshDir("no-ports");
+    const TempDir noPorts;
+    o.portsDir = noPorts.path();
     UploadResult r = Upload(o);
     EXPECT_EQ(r.outcome, UploadOutcome::NoPort);
     EXPECT_TRUE(r.port.empty());
     EXPECT_TRUE(r.log.empty()); // avrdude was not run
 
     // The board as the first ACM port, with a USB adapter beside it.
-    o.portsDir = FreshDir("ports-present");
+    const TempDir ports;
+    o.portsDir = ports.path();
     ASSERT_EQ(symlink(uno->port().c_str(), (o.portsDir + "/ttyACM0").c_str()), 0);
     std::ofstream(o.portsDir + "/ttyUSB0");
     r = Upload(o);
@@ -311,7 +365,8 @@ TEST_F(SimulatedUpload, StopEndsAvrdudeAtOnce)
 
 TEST(Failures, EachGivesItsOutcome)
 {
-    const std::string dir = FreshDir("failures");
+    const TempDir tmp;
+    const std::string& dir = tmp.path();
     UploadOptions o;
     o.hexFile = dir + "/missing.hex";
     o.timeLimit = 10s;

@@ -55,7 +55,8 @@ QStringList Items(const QComboBox* box)
 
 void UploadWindowTest::portsRefreshedWhenOpened()
 {
-    const std::string dir = uploadtest::FreshDir("dialog-ports");
+    const uploadtest::TempDir tmp;
+    const std::string& dir = tmp.path();
     std::ofstream(dir + "/ttyACM0");
     UploadDialog d(nullptr, QString::fromStdString(dir));
     d.show();
@@ -121,7 +122,8 @@ void UploadWindowTest::controllerReportsAvrdudeMissing()
     QSignalSpy free(&c, &UploadController::portFree);
     QSignalSpy messages(&c, &UploadController::message);
     UploadRequest r;
-    r.hexFile = uploadtest::TinyHex(uploadtest::FreshDir("controller-missing"));
+    const uploadtest::TempDir tmp;
+    r.hexFile = uploadtest::TinyHex(tmp.path());
     r.settings.port = "/dev/ttyACM7";
     r.avrdude = "/nonexistent/avrdude";
     QVERIFY(c.start(r));
@@ -144,7 +146,8 @@ void UploadWindowTest::controllerStops()
     UploadController c;
     QSignalSpy finished(&c, &UploadController::finished);
     UploadRequest r;
-    r.hexFile = uploadtest::TinyHex(uploadtest::FreshDir("controller-stop"));
+    const uploadtest::TempDir tmp;
+    r.hexFile = uploadtest::TinyHex(tmp.path());
     r.settings.port = name;
     QVERIFY(c.start(r));
     QVERIFY(!c.start(r)); // one at a time
@@ -161,7 +164,8 @@ void UploadWindowTest::controllerStops()
 
 void UploadWindowTest::controllerBuildFailureUploadsNothing()
 {
-    const std::string dir = uploadtest::FreshDir("build-failure");
+    const uploadtest::TempDir tmp;
+    const std::string& dir = tmp.path();
     std::ofstream(dir + "/bad.4th") << ": main frobnicate ;\n";
     UploadController c;
     QSignalSpy finished(&c, &UploadController::finished);
@@ -183,7 +187,8 @@ void UploadWindowTest::windowActionsRunAndStop()
     QCOMPARE(openpty(&master, &slave, name, nullptr, nullptr), 0);
     QMainWindow w;
     bool nothing = true;
-    const std::string hex = uploadtest::TinyHex(uploadtest::FreshDir("actions"));
+    const uploadtest::TempDir tmp;
+    const std::string hex = uploadtest::TinyHex(tmp.path());
     UploadActions a(&w, [&]() -> std::optional<UploadRequest> {
         if (nothing)
             return std::nullopt;
@@ -231,7 +236,8 @@ void UploadWindowTest::windowActionsRunAndStop()
 
 void UploadWindowTest::windowUploadsToTheSimulatedUno()
 {
-    const std::string dir = uploadtest::FreshDir("window");
+    const uploadtest::TempDir tmp;
+    const std::string& dir = tmp.path();
     const QString qdir = QString::fromStdString(dir);
     FormEnvironment env;
     env.message = [](QWidget*, FormEnvironment::Box, const QString&, QMessageBox::StandardButtons) {
