@@ -13,14 +13,8 @@ namespace {
 
 // A debugged program runs until the user stops it.
 constexpr std::uint64_t EndlessCycles = UINT64_MAX / 2;
-// Where the scratch folder of a session lies, and how its name begins.
+// How the name of a session's scratch folder begins.
 constexpr const char* ScratchPrefix = "mirtolan-debug-";
-
-std::string makeScratch()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(ScratchPrefix) + "XXXXXX")).string();
-    return ::mkdtemp(pattern.data()) ? pattern : std::string();
-}
 
 std::string hexText(std::uint32_t v, int digits)
 {
@@ -33,27 +27,20 @@ std::string hexText(std::uint32_t v, int digits)
 
 DebugSession::DebugSession(Listener listener) : listener_(std::move(listener)) {}
 
-DebugSession::~DebugSession()
-{
-    terminate();
-    if (!scratch_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(scratch_, ec);
-    }
-}
+DebugSession::~DebugSession() { terminate(); }
 
 bool DebugSession::launch(const LaunchOptions& options, std::string& error)
 {
-    scratch_ = makeScratch();
-    if (scratch_.empty()) {
-        error = "cannot make a scratch folder in " + std::filesystem::temp_directory_path().string();
+    scratch_.emplace(ScratchPrefix);
+    if (scratch_->path().empty()) {
+        error = scratch_->error();
         return false;
     }
     BuildOptions b = options.build;
     // The session's own listing and .hex: the user's files stay as they are.
     const std::string stem = std::filesystem::path(b.sourceFile).stem().string();
-    b.listingFile = (std::filesystem::path(scratch_) / (stem.empty() ? "program.asm" : stem + ".asm")).string();
-    b.hexFile = (std::filesystem::path(scratch_) / "program.hex").string();
+    b.listingFile = scratch_->file(stem.empty() ? "program.asm" : stem + ".asm");
+    b.hexFile = scratch_->file("program.hex");
     b.includeHeader = true;
     built_ = BuildHex(b);
     if (built_.status != BuildResult::Built) {

@@ -18,6 +18,7 @@
 
 #include "Build.h"
 #include "Machine.h"
+#include "Scratch.h"
 #include "Simulator.h"
 
 namespace mirtolan {
@@ -132,7 +133,7 @@ private:
 
     Listener listener_;                 // told every event
     BuildResult built_;                 // the program
-    std::string scratch_;               // the folder of its listing and .hex, removed at the end
+    std::optional<PrivateFolder> scratch_; // the folder of its listing and .hex, removed at the end
     std::unique_ptr<Machine> machine_;  // the chip running it
     std::map<std::uint32_t, std::string> registerNames_; // data address -> the device's register name
     mutable std::mutex mutex_;          // guards the fields below

@@ -79,10 +79,10 @@ int RemoveTree(const std::string& path)
     return err;
 }
 
-PrivateFolder::PrivateFolder(std::string_view prefix)
+PrivateFolder::PrivateFolder(std::string_view prefix, const std::string& parent)
 {
     std::error_code ec;
-    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    const std::filesystem::path temp = parent.empty() ? std::filesystem::temp_directory_path(ec) : std::filesystem::path(parent);
     if (ec) {
         error_ = "no temporary directory: " + ec.message();
         return;

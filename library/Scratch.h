@@ -11,9 +11,10 @@ namespace mirtolan {
 
 class PrivateFolder {
 public:
-    // A fresh folder in the temporary directory ($TMPDIR, else /tmp) whose
-    // name begins with `prefix`. On failure path() is empty and error() says why.
-    explicit PrivateFolder(std::string_view prefix = "mirtolan-");
+    // A fresh folder in `parent` (by default the temporary directory:
+    // $TMPDIR, else /tmp) whose name begins with `prefix`. On failure path()
+    // is empty and error() says why.
+    explicit PrivateFolder(std::string_view prefix = "mirtolan-", const std::string& parent = "");
     ~PrivateFolder();
     PrivateFolder(PrivateFolder&& other) noexcept;
     PrivateFolder& operator=(PrivateFolder&& other) noexcept;

@@ -215,61 +215,6 @@ int WriteAll(int fd, std::string_view bytes)
     return 0;
 }
 
-// Copies the whole of file `from` to the end of `to`. The kernel copies
-// between files without the bytes passing through this process where it
-// can; elsewhere they go through a buffer.
-static int copyFile(int from, int to)
-{
-    constexpr std::size_t Chunk = std::size_t(1) << 30; // copy_file_range takes at most this much well
-    loff_t offset = 0;
-    bool kernelCopy = true;
-    for (;;) {
-        if (kernelCopy) {
-            const ssize_t n = ::copy_file_range(from, &offset, to, nullptr, Chunk, 0);
-            if (n > 0)
-                continue;
-            if (n == 0)
-                return 0;
-            if (errno == EINTR)
-                continue;
-            // Not between these files (other file systems, an old kernel): copy by hand.
-            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-                return errno;
-            kernelCopy = false;
-        }
-        char buf[1 << 16];
-        const ssize_t n = ::pread(from, buf, sizeof buf, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return 0;
-        if (const int err = WriteAll(to, std::string_view(buf, std::size_t(n))))
-            return err;
-        offset += n;
-    }
-}
-
-int OpenScratchBeside(const std::string& path)
-{
-#ifdef O_TMPFILE
-    // A file that never has a name, where the file system offers one.
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int unnamed = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (unnamed >= 0)
-        return unnamed;
-#endif
-    std::string tmp = path + ".tmpXXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        return -1;
-    // Unnamed at once, it vanishes with the process however the compile ends.
-    ::unlink(tmp.c_str());
-    return fd;
-}
 
 namespace {
 
@@ -326,21 +271,27 @@ Target targetKind(const struct stat& st)
     return Target::Refuse;
 }
 
-// Writes `bytes`, then the whole of `tail` when it is an open file.
-int writeContent(int fd, std::string_view bytes, int tail)
-{
-    int err = WriteAll(fd, bytes);
-    if (err == 0 && tail >= 0)
-        err = copyFile(tail, fd);
-    return err;
-}
+// How long a pipe is given to find its reader, and how often it is asked.
+constexpr int PipeReaderWaitMs = 2000;
+constexpr int PipeReaderPollMs = 10;
 
-void writeInPlace(const std::string& path, bool append, std::string_view bytes, int tail)
+void writeInPlace(const std::string& path, bool append, std::string_view bytes)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : 0));
+    // A pipe without a reader would block for good: it is asked without
+    // waiting, again for a moment (a reader started beside us may be late),
+    // and then refused.
+    const int flags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0);
+    int fd = ::open(path.c_str(), flags);
+    for (int waited = 0; fd < 0 && errno == ENXIO && waited < PipeReaderWaitMs; waited += PipeReaderPollMs) {
+        ::usleep(PipeReaderPollMs * 1000);
+        fd = ::open(path.c_str(), flags);
+    }
     if (fd < 0)
-        throw CompileError("Cannot write file " + path + ": " + errorText(errno));
-    int err = writeContent(fd, bytes, tail);
+        throw CompileError("Cannot write file " + path + ": " +
+                           (errno == ENXIO ? std::string("no program reads from this pipe") : errorText(errno)));
+    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    int err = WriteAll(fd, bytes);
     if (::close(fd) != 0 && err == 0)
         err = errno;
     if (err != 0)
@@ -356,8 +307,7 @@ bool keepOwner(int fd, const struct stat& old)
 }
 
 // A temporary file beside `real`, renamed over it once complete.
-void replaceFile(const std::string& path, const std::string& real, const struct stat* old, std::string_view bytes,
-                 int tail)
+void replaceFile(const std::string& path, const std::string& real, const struct stat* old, std::string_view bytes)
 {
     const auto fail = [&](int err) { throw CompileError("Cannot write file " + path + ": " + errorText(err)); };
     const std::string folder = folderOf(real);
@@ -379,7 +329,7 @@ void replaceFile(const std::string& path, const std::string& real, const struct 
     }
     // After the owner, which would clear the set-id bits.
     ::fchmod(fd, mode);
-    int err = writeContent(fd, bytes, tail);
+    int err = WriteAll(fd, bytes);
     if (err == 0 && ::fsync(fd) != 0)
         err = errno;
     if (::close(fd) != 0 && err == 0)
@@ -394,7 +344,7 @@ void replaceFile(const std::string& path, const std::string& real, const struct 
 
 } // namespace
 
-void WriteFileSafely(const std::string& path, std::string_view bytes, int tail)
+void WriteFileSafely(const std::string& path, std::string_view bytes)
 {
     std::string real;
     bool open = false;
@@ -402,7 +352,7 @@ void WriteFileSafely(const std::string& path, std::string_view bytes, int tail)
         throw CompileError("Cannot write file " + path + ": " + errorText(err));
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        replaceFile(path, real, nullptr, bytes, tail);
+        replaceFile(path, real, nullptr, bytes);
         return;
     }
     switch (targetKind(st)) {
@@ -410,11 +360,11 @@ void WriteFileSafely(const std::string& path, std::string_view bytes, int tail)
         // A file the caller holds open (--vcd /dev/stdout into a file) is
         // written where it is, after what the tool wrote there already.
         if (open)
-            writeInPlace(path, true, bytes, tail);
+            writeInPlace(path, true, bytes);
         else
-            replaceFile(path, real, &st, bytes, tail);
+            replaceFile(path, real, &st, bytes);
         return;
-    case Target::InPlace: writeInPlace(path, false, bytes, tail); return;
+    case Target::InPlace: writeInPlace(path, false, bytes); return;
     case Target::Refuse: break;
     }
     throw CompileError("Cannot write file " + path + ": " +

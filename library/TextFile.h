@@ -79,15 +79,10 @@ std::string JoinLines(const std::vector<std::string>& lines);
 // file. A device or a FIFO is written in place, as a shell's > would, and so
 // is a file reached through the kernel's links to open files (/dev/stdout);
 // a directory or a socket is refused.
-// When `tail` is an open file, its whole content follows `bytes`.
-void WriteFileSafely(const std::string& path, std::string_view bytes, int tail = -1);
+void WriteFileSafely(const std::string& path, std::string_view bytes);
 void WriteLinesSafely(const std::string& path, const std::vector<std::string>& lines);
 
 // Writes all of `bytes` to the open file; returns 0, or the errno of the failure.
 int WriteAll(int fd, std::string_view bytes);
-
-// An open scratch file beside `path`, with no name of its own; -1 when the
-// directory refuses one.
-int OpenScratchBeside(const std::string& path);
 
 } // namespace mirtolan

@@ -9,6 +9,7 @@
 #include "JoinedSource.h"
 #include "LabelFilter.h"
 #include "Machine.h"
+#include "Scratch.h"
 #include "Testing.h"
 #include "TextFile.h"
 
@@ -22,7 +23,7 @@ namespace {
 // (which the runner sends to each test word instead).
 constexpr std::string_view AddedMain = ": main ;";
 // The scratch folder of a run: the listing and the .hex, never the user's.
-constexpr const char* ScratchPattern = "mirtolan-test-XXXXXX";
+constexpr const char* ScratchPrefix = "mirtolan-test-";
 // The start-up calls the test word with rcall (one flash word) or call
 // (two); the instruction after it is where the word returns.
 constexpr std::uint32_t ShortCallBytes = 2, LongCallBytes = 4;
@@ -39,23 +40,6 @@ struct TesterWord {
 };
 constexpr TesterWord TesterWordNames[] = {
     {"T{", &TesterWords::open}, {"->", &TesterWords::arrow}, {"}T", &TesterWords::close}};
-
-// A folder of the run's own, removed with its last owner.
-struct RemoveFolder {
-    void operator()(const std::string* path) const
-    {
-        std::error_code ec;
-        fs::remove_all(*path, ec);
-        delete path;
-    }
-};
-using Scratch = std::unique_ptr<const std::string, RemoveFolder>;
-
-Scratch makeScratch()
-{
-    std::string pattern = (fs::temp_directory_path() / ScratchPattern).string();
-    return Scratch(::mkdtemp(pattern.data()) ? new std::string(pattern) : nullptr);
-}
 
 bool hasTestPrefix(std::string_view name)
 {
@@ -393,16 +377,16 @@ TestRun RunTests(const TestOptions& o)
         return run;
     }
 
-    const Scratch scratch = makeScratch();
-    if (!scratch) {
-        run.error = "cannot make a scratch folder in " + fs::temp_directory_path().string();
+    const PrivateFolder scratch(ScratchPrefix);
+    if (scratch.path().empty()) {
+        run.error = scratch.error();
         return run;
     }
     BuildOptions b = o.build;
     b.sourceFile = o.sources.front().file;
     b.sourceText = &joined.lines();
-    b.listingFile = (fs::path(*scratch) / "tests.asm").string();
-    b.hexFile = (fs::path(*scratch) / "tests.hex").string();
+    b.listingFile = scratch.file("tests.asm");
+    b.hexFile = scratch.file("tests.hex");
     b.includeHeader = true;
     b.progress = o.progress;
     b.cancel = o.run.stop;

@@ -59,32 +59,6 @@ std::string LinkTarget(const std::string& path) {
     return at; // a loop: the write then fails on it with the system's own reason
 }
 
-[[noreturn]] void Fail(const std::string& path, const std::string& why) {
-    throw CompileError("Cannot write file " + path + ": " + why);
-}
-
-// A device or a pipe takes the bytes where it is: replacing it by a regular
-// file would break whatever it stands for.
-void WriteInPlace(const std::string& shown, const std::string& target, std::string_view bytes) {
-    // Without a reader a pipe would block the window for good: ask without waiting.
-    const int fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) Fail(shown, errno == ENXIO ? "no program reads from this pipe" : std::strerror(errno));
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    int err = WriteAll(fd, bytes);
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) Fail(shown, std::strerror(err));
-}
-
-// The new file belongs to whoever saved it; give it the old one's owner and
-// group where the system lets us, and its mode again (a change of owner may
-// clear the set-id bits).
-void KeepOwnership(const std::string& target, const struct stat& old) {
-    if (::chown(target.c_str(), old.st_uid, old.st_gid) != 0 && ::chown(target.c_str(), uid_t(-1), old.st_gid) != 0)
-        return; // not a member of that group: the file keeps the user's own
-    ::chmod(target.c_str(), old.st_mode & 07777);
-}
-
 } // namespace
 
 LineFormat DetectLineFormat(std::string_view bytes) {
@@ -159,19 +133,6 @@ std::string FolderRefusal(const std::string& path) {
            "', or ask its owner).";
 }
 
-void WriteUserFile(const std::string& path, std::string_view bytes) {
-    const std::string target = LinkTarget(path);
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode)) Fail(path, "it is a folder");
-    if (exists && !S_ISREG(old.st_mode)) {
-        WriteInPlace(path, target, bytes);
-        return;
-    }
-    WriteFileSafely(target, bytes);
-    if (exists) KeepOwnership(target, old);
-}
-
 std::uint64_t FingerprintOf(std::string_view bytes) { return std::hash<std::string_view>{}(bytes); }
 
 std::optional<std::uint64_t> Fingerprint(const std::string& path) {
@@ -182,21 +143,6 @@ std::optional<std::uint64_t> Fingerprint(const std::string& path) {
     } catch (const std::exception&) {
         return std::nullopt;
     }
-}
-
-ScratchFolder::~ScratchFolder() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec); // never follows a link out of the folder
-}
-
-const std::string& ScratchFolder::path(const std::string& tempDir) {
-    if (!path_.empty()) return path_;
-    std::string pattern = (tempDir.empty() ? std::string("/tmp") : tempDir) + "/mirtolan-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
-        throw CompileError("Cannot make a scratch folder in " + ParentOf(pattern) + ": " + std::strerror(errno));
-    path_ = pattern;
-    return path_;
 }
 
 } // namespace mirtolan

@@ -1,7 +1,8 @@
 // The source file as the disk holds it: its line ends and byte order mark,
-// so that a save gives them back; whether a save may replace it; writing it
-// without losing a link, a device, a mode or a group; a fingerprint to see
-// that another program changed it; and the window's private scratch folder.
+// so that a save gives them back; whether a save may replace it; and a
+// fingerprint to see that another program changed it. Writing it goes
+// through the library's safe write, which keeps links, devices, modes and
+// groups.
 #pragma once
 
 #include <cstdint>
@@ -41,36 +42,10 @@ bool IsReadOnlyFile(const std::string& path);
 // empty when it can, or when `path` is no regular file (written in place).
 std::string FolderRefusal(const std::string& path);
 
-// Writes `bytes` as the user's file at `path`. A symbolic link stays and the
-// file it leads to gets the bytes; a device or a pipe is written in place; a
-// folder is refused; a regular file is replaced safely (a temporary file
-// beside it, then a rename), keeping its mode and, where the user may, its
-// group. Throws CompileError naming the file when it cannot.
-void WriteUserFile(const std::string& path, std::string_view bytes);
-
 // The content of a regular file, as a number that changes when the bytes
 // do; nothing when it is missing, unreadable or no regular file.
 std::optional<std::uint64_t> Fingerprint(const std::string& path);
 std::uint64_t FingerprintOf(std::string_view bytes);
 
-// A folder only this user may enter (mkdtemp, mode 0700), made on first use
-// and removed with everything in it when the owner goes: scratch files of one
-// window never meet another's or another user's.
-class ScratchFolder {
-public:
-    ScratchFolder() = default;
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    // Its path, making it under `tempDir` when there is none yet; throws
-    // CompileError when it cannot be made.
-    const std::string& path(const std::string& tempDir);
-    // Its path, or empty before it is made.
-    const std::string& made() const { return path_; }
-
-private:
-    std::string path_; // the folder, once made
-};
 
 } // namespace mirtolan

@@ -873,7 +873,7 @@ bool TForm1::saveTo(const std::string& path) {
     for (std::size_t i = 0; i < text.size(); ++i) EncodeLine(text[i], encoding, lines[i]);
     text = {};
     const std::string bytes = FormatLines(lines, format_);
-    WriteUserFile(path, bytes);
+    WriteFileSafely(path, bytes);
     encoding_ = encoding;
     diskPrint_ = FingerprintOf(bytes);
     keptOver_.reset();
@@ -1137,13 +1137,15 @@ void TForm1::BuildClick() {
 
 QString TForm1::untitledFile() {
     const QString temp = env_.tempDir.isEmpty() ? QDir::tempPath() : env_.tempDir;
-    const QString file = FileText(scratch_.path(FileBytes(temp))) + QLatin1Char('/') + UntitledName;
+    if (!scratch_ || scratch_->path().empty()) scratch_.emplace("mirtolan-", FileBytes(temp));
+    if (scratch_->path().empty()) throw CompileError(scratch_->error());
+    const QString file = FileText(scratch_->path()) + QLatin1Char('/') + UntitledName;
     // Its messages lead into the editor, as those of a file lead into it.
     ErrorMemo->setCurrentFile(file);
     return file;
 }
 
-QString TForm1::ScratchFolderPath() const { return FileText(scratch_.made()); }
+QString TForm1::ScratchFolderPath() const { return scratch_ ? FileText(scratch_->path()) : QString(); }
 
 BuildOptions TForm1::WindowBuildOptions(const QString& runtimeDir) {
     const QString runtime =

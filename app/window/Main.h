@@ -22,6 +22,7 @@
 #include "Build.h"
 #include "Devices.h"
 #include "DiskFile.h"
+#include "Scratch.h"
 #include "FileEncoding.h"
 
 class QAction;
@@ -312,7 +313,7 @@ private:
     QFileSystemWatcher* watcher_ = nullptr;  // tells when the open file changes on disk
     QTimer* diskCheck_ = nullptr;            // lets a burst of changes settle before CheckDisk looks
     bool askingAboutDisk_ = false;           // the reload question is open
-    ScratchFolder scratch_;                  // private folder for building an untitled source
+    std::optional<PrivateFolder> scratch_;   // private folder for building an untitled source, made on first use
     QString exampleName_;                    // the example an untitled source was copied from; empty: none
     bool sizeFromSettings_ = false;          // the settings gave the window's size
     bool placed_ = false;                    // the first show has fitted the window to its screen

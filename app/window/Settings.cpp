@@ -84,7 +84,7 @@ void IniFile::Save(const std::string& path) const {
         std::error_code ec;
         std::filesystem::create_directories(dir, ec); // a failure shows up as the write's own error
     }
-    WriteUserFile(path, JoinLines(lines_));
+    WriteFileSafely(path, JoinLines(lines_));
 }
 
 std::optional<std::string> IniFile::SectionName(std::string_view line) {
