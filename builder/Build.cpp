@@ -440,6 +440,7 @@ BuildResult BuildHex(const BuildOptions& options)
     c.CellBits = o.cellBits;
     c.Optimise = o.optimise;
     c.OptimiseSkip = o.optimiseSkip;
+    c.OptimiseKeep = o.optimiseKeep;
     c.IncludeHeader = o.includeHeader;
     c.VarStart = r.varStart;
     c.SourceFileName = o.sourceFile;

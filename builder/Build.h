@@ -74,6 +74,7 @@ struct BuildOptions {
     int cellBits = 8;                 // the cell size unless the source says otherwise (USE16BIT, USE8BIT): 8 or 16
     bool optimise = false;            // the optimiser rewrites each definition (--opt)
     unsigned optimiseSkip = 0;        // optimiser steps left out (OptStep bits), to measure each one
+    std::string optimiseKeep;         // the optimiser keeps words whose names begin so, though nothing calls them
     // The Forth source; the listing and the .hex are named after it. Empty
     // for an untitled source (sourceText then holds it): the build is made
     // in a private folder that the result keeps.

@@ -89,6 +89,7 @@ struct Compiler {
     std::string VarStart = "81"; // hexadecimal text of the first variable address, without "$"
     bool Optimise = false;     // each definition is rewritten into faster code at its ";" (--opt)
     unsigned OptimiseSkip = 0; // optimiser steps left out (bits of OptStep), to measure what each gains
+    std::string OptimiseKeep;  // words whose names begin so are never dropped as unused (the test words); empty: none
 
     // --- Files ---
     std::string SourceFileName; // path of the source being compiled; the .asm name derives from it

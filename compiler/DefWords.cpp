@@ -15,8 +15,6 @@ namespace mirtolan {
 
 namespace {
 
-// A count in flash (C") and a length cell in the byte cells hold up to this.
-constexpr std::int64_t MaxCountedLength = 255;
 // Bytes of a ".db" line: short enough for the assembler, and even.
 constexpr std::size_t DataBytesPerLine = 16;
 

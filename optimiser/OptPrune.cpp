@@ -145,7 +145,9 @@ void FinishOptimiser(Compiler& c)
         while (before > 0 && isComment(c.ProgramCode[before - 1]))
             --before;
         const bool entered = before > 0 && !endsPath(c.ProgramCode[before - 1]);
-        d.kept = entered || st.doubled.count(FoldCase(u.name)) || SameIgnoringCase(u.name, "main");
+        const bool keptByName = !c.OptimiseKeep.empty() && u.name.size() >= c.OptimiseKeep.size() &&
+                                SameIgnoringCase(std::string_view(u.name).substr(0, c.OptimiseKeep.size()), c.OptimiseKeep);
+        d.kept = entered || keptByName || st.doubled.count(FoldCase(u.name)) || SameIgnoringCase(u.name, "main");
         words.push_back(std::move(d));
     }
     const Archive& archive = ActiveArchive(c);

@@ -49,10 +49,34 @@ std::optional<Prim> FindPrim(std::string_view name, int cellBytes)
 
 namespace {
 
+// Instructions that run code the body does not show, which may use any register.
+constexpr std::string_view CallingOps[] = {"rcall", "call", "icall", "eicall", "ijmp", "eijmp", "zcall", "zjmp"};
+
 // Registers an archive body may use and still leave the optimiser's alone.
+// The header's macros that a body names (_REmit, _RHold...) keep to the
+// scratch registers too, but Zcall and Zjmp, which go elsewhere; a macro
+// that did not would be found by the optimised simulator cases.
 bool scratchOnly(std::string_view line)
 {
     line = line.substr(0, line.find(';'));
+    {
+        std::istringstream words{std::string(line)};
+        std::string op;
+        words >> op;
+        if (!op.empty() && op.back() == ':')
+            words >> op;
+        for (std::string_view c : CallingOps)
+            if (SameIgnoringCase(op, c))
+                return false;
+        // Y read as a value (DEPTH) sees cells the optimiser holds in
+        // registers as missing; Y stepped over the routine's own cells is fine.
+        std::string operands;
+        std::getline(words, operands);
+        const std::string folded = FoldCase(operands);
+        const bool steps = SameIgnoringCase(op, "adiw") || SameIgnoringCase(op, "sbiw");
+        if (!steps && (folded.find("YL") != std::string::npos || folded.find("YH") != std::string::npos))
+            return false;
+    }
     std::string word;
     for (std::size_t i = 0; i <= line.size(); ++i) {
         const char ch = i < line.size() ? line[i] : ' ';
@@ -90,9 +114,11 @@ int cellsOf(std::string_view item, int cellBytes)
     if (!s.empty() && s[0] == 'd' && (s.size() == 1 || std::isdigit(static_cast<unsigned char>(s[1])) ||
                                       std::string_view("+-*/").find(s[1]) != std::string_view::npos))
         return 2;
-    for (std::string_view a : {"addr", "faddr", "src", "dst"})
-        if (item.substr(0, a.size()) == a)
-            return cellBytes == 1 ? 2 : 1;
+    if (s == "xd")
+        return 2;
+    // c-addr, eaddr, faddr, addr+u...: two cells where cells are bytes.
+    if (item.find("addr") != std::string_view::npos || item.starts_with("src") || item.starts_with("dst"))
+        return cellBytes == 1 ? 2 : 1;
     return 1;
 }
 

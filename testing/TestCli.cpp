@@ -9,8 +9,9 @@ const char* const TestUsage =
     "                     run each colon definition whose name begins with\n"
     "                     'test' from reset in the simulator, instead of main;\n"
     "                     T{ ... -> ... }T inside them compare results; prints\n"
-    "                     TAP version 14 (with --device, --cells, --clock, and\n"
-    "                     --time T for each test's limit, default 1s)\n"
+    "                     TAP version 14 (with --device, --cells, --opt,\n"
+    "                     --clock, and --time T for each test's limit,\n"
+    "                     default 1s)\n"
     "      --junit FILE   with --test, also write the results as JUnit XML\n";
 
 int RunTestsCli(const TestCliOptions& o, std::ostream& out, std::ostream& err)

@@ -383,6 +383,7 @@ TestRun RunTests(const TestOptions& o)
         return run;
     }
     BuildOptions b = o.build;
+    b.optimiseKeep = std::string(TestWordPrefix); // run by address, called by nothing
     b.sourceFile = o.sources.front().file;
     b.sourceText = &joined.lines();
     b.listingFile = scratch.file("tests.asm");

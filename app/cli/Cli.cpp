@@ -418,7 +418,10 @@ int runTests(const Options& o, const Device& device, const std::string& archive,
     t.build.varStart = o.varbeg;
     t.build.useZcall = o.zcall;
     t.build.archive = archive;
+    t.build.archive16 = o.archive16;
     t.build.cellBits = o.cells;
+    t.build.optimise = o.optimise;
+    t.build.optimiseSkip = o.optSkip;
     t.build.runtimeDirs = dirs;
     t.run = o.run.options;
     return RunTestsCli(t, out, err);

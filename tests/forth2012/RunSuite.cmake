@@ -3,7 +3,9 @@
 # common.4th as one program with mirtolanc --test. A file whose first line
 # says it needs a UART is skipped, with the reason, on a device without one.
 #
-#   cmake -DMIRTOLANC=EXE -DDEVICE=NAME [-DUART=OFF] [-DTIME=5s] -P RunSuite.cmake
+#   cmake -DMIRTOLANC=EXE -DDEVICE=NAME [-DUART=OFF] [-DTIME=5s] [-DOPT=ON] -P RunSuite.cmake
+#
+# OPT=ON builds optimised (mirtolanc --opt).
 #
 # Fails when a test of any file fails or a file does not build.
 foreach(required MIRTOLANC DEVICE)
@@ -17,6 +19,10 @@ endif()
 # Long enough for the output tests, which wait for UART0 at 9600 baud.
 if(NOT TIME)
   set(TIME 5s)
+endif()
+set(optimise "")
+if(OPT)
+  set(optimise --opt)
 endif()
 
 get_filename_component(dir "${CMAKE_CURRENT_LIST_FILE}" DIRECTORY)
@@ -35,7 +41,7 @@ foreach(name IN LISTS files)
     continue()
   endif()
   execute_process(
-    COMMAND "${MIRTOLANC}" --device ${DEVICE} --cells 16 --time ${TIME} --test common.4th ${name}
+    COMMAND "${MIRTOLANC}" --device ${DEVICE} --cells 16 ${optimise} --time ${TIME} --test common.4th ${name}
     WORKING_DIRECTORY "${dir}"
     RESULT_VARIABLE status OUTPUT_VARIABLE tap ERROR_VARIABLE err)
   message("# ${name}\n${tap}${err}")

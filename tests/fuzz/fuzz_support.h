@@ -28,6 +28,8 @@ inline const std::vector<std::string>& SmallArchive()
         "$$ DUP", "\tld\tFtmp1,Y", "\tst\t-Y,Ftmp1",
         "$$ DROP", "\tld\tFtmp1,Y+",
         "$$ 1+", "\tld\tFtmp1,Y", "\tinc\tFtmp1", "\tst\tY,Ftmp1",
+        // What ?DO, LEAVE and ." call.
+        "$$ _QDo", "\tnop", "$$ UNLOOP", "\tnop", "$$ TYPEP", "\tnop",
         "$",
     };
     return archive;
