@@ -26,7 +26,7 @@ readJson('language-configuration.json');
 const debuggers = pkg.contributes.debuggers;
 check(debuggers.length === 1 && debuggers[0].type === 'mirtolan', 'one debugger of type mirtolan');
 const launch = debuggers[0].configurationAttributes.launch;
-for (const key of ['program', 'device', 'cells', 'clock', 'stopOnEntry', 'pins', 'uartIn', 'adc', 'varbeg', 'zcall'])
+for (const key of ['program', 'device', 'cells', 'opt', 'clock', 'stopOnEntry', 'pins', 'uartIn', 'adc', 'varbeg', 'zcall'])
   check(key in launch.properties, 'launch argument ' + key);
 check(launch.required.includes('program'), 'program is required');
 check(pkg.contributes.breakpoints.some((b) => b.language === 'mirtolan-forth'), 'breakpoints in .4th sources');
