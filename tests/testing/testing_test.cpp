@@ -106,6 +106,16 @@ const std::vector<std::string> MixedJUnit = {
     "<failure type=\"faulted\" message=\"fault: data stack underflow in DROP (line 5)",
     "<testcase name=\"TESTupper\"",
 };
+// Optimised, the same verdicts at the same lines; the inlined DROP's fault
+// is told in the word it was written into.
+const std::vector<std::string> MixedTapOptimised = {
+    "1..5\nok 1 - test-pass\nnot ok 2 - test-fail\n",
+    "  line: 4\n  expected: [7]\n  actual: [6]\n",
+    "not ok 3 - test-fault\n",
+    "  fault: \"data stack underflow in test-fault (line 5)",
+    "not ok 4 - test-count\n",
+    "ok 5 - TESTupper\n",
+};
 
 // The same verdicts in 16-bit cells, with what the 16-bit archive has on
 // every device: literals, and the stack read below its bottom in assembler.
@@ -133,6 +143,10 @@ TEST_P(OnEachDevice, SameVerdictsInBothCellSizes)
     EXPECT_EQ(o.status, 1) << o.out << o.err;
     ExpectAll(o.out, MixedTap, "TAP");
     ExpectAll(o.junit, MixedJUnit, "JUnit");
+
+    o = RunTool({{"mixed.4th", Mixed}}, "--device " + device + " --opt --test");
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    ExpectAll(o.out, MixedTapOptimised, "TAP, optimised");
 
     o = RunTool({{"wide.4th", Wide}}, "--device " + device + " --test");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
@@ -249,10 +263,13 @@ TEST(TestCli, ThermostatExamplePasses)
 {
     const std::string src = std::string(MIRTOLAN_SOURCE_DIR) + "/examples/";
     const std::string program = ReadAll(src + "thermostat.4th"), tests = ReadAll(src + "thermostat-test.4th");
-    const Outcome o = RunTool({{"thermostat.4th", program.c_str()}, {"thermostat-test.4th", tests.c_str()}},
-                              "--device atmega328p --test");
-    EXPECT_EQ(o.status, 0) << o.out << o.err;
-    ExpectAll(o.out, {"1..4\n", "ok 1 - test-median\n", "ok 4 - test-steps\n"}, "TAP");
+    // Optimised too: the test words stay, though nothing calls them.
+    for (const char* opt : {"", " --opt"}) {
+        const Outcome o = RunTool({{"thermostat.4th", program.c_str()}, {"thermostat-test.4th", tests.c_str()}},
+                                  std::string("--device atmega328p --test") + opt);
+        EXPECT_EQ(o.status, 0) << opt << o.out << o.err;
+        ExpectAll(o.out, {"1..4\n", "ok 1 - test-median\n", "ok 4 - test-steps\n"}, "TAP");
+    }
 }
 
 TestOptions Options(const std::string& source)
