@@ -216,6 +216,24 @@ std::optional<std::vector<KCell>> ParsePushes(const std::vector<std::string>& li
     return cellsOf(bytes, cellBytes);
 }
 
+std::optional<PushWord> PushWordAt(const Compiler& c, std::size_t label, std::size_t upTo)
+{
+    std::vector<std::string> body;
+    std::size_t j = label + 1;
+    for (; j < upTo; ++j) {
+        std::string l = c.ProgramCode[j];
+        if (l == "\tret")
+            break;
+        body.push_back(std::move(l));
+    }
+    if (j >= upTo || body.empty())
+        return std::nullopt;
+    auto cells = ParsePushes(body, 0, body.size(), c.CellBits / 8, true);
+    if (!cells)
+        return std::nullopt;
+    return PushWord{j + 1, std::move(*cells)};
+}
+
 Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end)
 {
     const int cellBytes = c.CellBits / 8;

@@ -26,11 +26,6 @@ struct Droppable {
     bool read = false;                 // the names in its lines are counted as used
 };
 
-bool isLabelLine(std::string_view line)
-{
-    return !line.empty() && line.back() == ':' && line[0] != ';' && static_cast<unsigned char>(line[0]) > ' ';
-}
-
 // The names a line may refer to: the operand of a call or jump, and every
 // run of letters, digits and underscores (a label in an instruction or a
 // directive such as INTERRUPT).
@@ -101,7 +96,7 @@ void FinishOptimiser(Compiler& c)
         std::vector<std::string> labels;
         for (std::size_t i = first; i < end; ++i) {
             const std::string line = list[i];
-            if (!isLabelLine(line))
+            if (!opt::IsLabelLine(line))
                 continue;
             const std::string name = line.substr(0, line.size() - 1);
             labels.push_back(FoldCase(name));
@@ -112,25 +107,13 @@ void FinishOptimiser(Compiler& c)
     // A unit runs from its label to its end; a variable found later in the
     // scan of the top level may follow the last definition.
     std::vector<ProgramUnit> units = st.units;
-    {
-        std::size_t i = st.scanned;
-        while (i < c.ProgramCode.size()) {
-            const std::string line = c.ProgramCode[i];
-            if (!isLabelLine(line)) {
-                ++i;
-                continue;
-            }
-            std::size_t j = i + 1;
-            std::vector<std::string> body;
-            for (; j < c.ProgramCode.size() && c.ProgramCode[j] != "\tret"; ++j)
-                body.push_back(c.ProgramCode[j]);
-            if (j < c.ProgramCode.size() && !body.empty() &&
-                opt::ParsePushes(body, 0, body.size(), c.CellBits / 8, true)) {
-                units.push_back({i, j + 1, line.substr(0, line.size() - 1)});
-                i = j + 1;
-                continue;
-            }
-            ++i;
+    for (std::size_t i = st.scanned; i < c.ProgramCode.size(); ++i) {
+        const std::string line = c.ProgramCode[i];
+        if (!opt::IsLabelLine(line))
+            continue;
+        if (const auto word = opt::PushWordAt(c, i, c.ProgramCode.size())) {
+            units.push_back({i, word->end, line.substr(0, line.size() - 1)});
+            i = word->end - 1;
         }
     }
     std::sort(units.begin(), units.end(), [](const ProgramUnit& a, const ProgramUnit& b) { return a.first < b.first; });
@@ -153,7 +136,7 @@ void FinishOptimiser(Compiler& c)
     const Archive& archive = ActiveArchive(c);
     for (std::size_t i = 0; i < c.LibraryCode.size();) {
         const std::string line = c.LibraryCode[i];
-        const std::string name = isLabelLine(line) ? line.substr(0, line.size() - 1) : std::string();
+        const std::string name = opt::IsLabelLine(line) ? line.substr(0, line.size() - 1) : std::string();
         const std::int64_t position = name.empty() ? -1 : FindArchiveWord(c, name);
         const auto end = archive.bodyEnd.find(position);
         if (position < 0 || end == archive.bodyEnd.end() || end->second < position) {

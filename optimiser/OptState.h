@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -45,11 +46,25 @@ namespace opt {
 
 // --- Reading lines ---
 
+// A line that is a label of its own ("name:"), such as a word's first line.
+inline bool IsLabelLine(std::string_view line)
+{
+    return !line.empty() && line.back() == ':' && line[0] != ';' && static_cast<unsigned char>(line[0]) > ' ';
+}
+
 // The cells pushed by lines [i, end) when they are nothing but pushes
 // through Ftmp1 (ldi/clr/ser, then st -Y); `expressions` allows operands
 // that are not numbers. Empty when the lines are anything else.
 std::optional<std::vector<KCell>> ParsePushes(const std::vector<std::string>& lines, std::size_t i, std::size_t end,
                                               int cellBytes, bool expressions);
+// A constant or variable between the definitions: a label, pushes, ret.
+struct PushWord {
+    std::size_t end = 0;      // the line after its ret
+    std::vector<KCell> cells; // what it pushes; may be none
+};
+// The word whose label is line `label` of ProgramCode, when a ret before
+// line `upTo` ends it and every line between is a push.
+std::optional<PushWord> PushWordAt(const Compiler& c, std::size_t label, std::size_t upTo);
 // The operations of a definition's body, lines [first, end) of ProgramCode.
 Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end);
 // CASE and OF as the rest of the optimiser takes them: the selector stays

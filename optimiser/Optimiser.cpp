@@ -29,49 +29,29 @@ OptimiserState& state(Compiler& c)
     return *c.Optimiser;
 }
 
-bool isLabelLine(std::string_view line)
-{
-    return !line.empty() && line.back() == ':' && line[0] != ';' && static_cast<unsigned char>(line[0]) > ' ';
-}
-
 void noteDefined(OptimiserState& st, const std::string& folded)
 {
     if (!st.defined.insert(folded).second)
         st.doubled.insert(folded);
 }
 
-// Constants and variables between the definitions: a label, pushes, ret.
+// Constants and variables between the definitions.
 void scanTopLevel(Compiler& c, OptimiserState& st, std::size_t upTo)
 {
-    const int cellBytes = c.CellBits / 8;
-    std::size_t i = st.scanned;
-    while (i < upTo) {
+    for (std::size_t i = st.scanned; i < upTo; ++i) {
         const std::string line = c.ProgramCode[i];
-        if (!isLabelLine(line)) {
-            ++i;
+        if (!IsLabelLine(line))
             continue;
-        }
         const std::string name = line.substr(0, line.size() - 1);
-        noteDefined(st, FoldCase(name));
-        std::vector<std::string> body;
-        std::size_t j = i + 1;
-        for (; j < upTo; ++j) {
-            std::string l = c.ProgramCode[j];
-            if (l == "\tret")
-                break;
-            body.push_back(std::move(l));
-        }
-        if (j < upTo && !body.empty()) {
-            if (const auto cells = ParsePushes(body, 0, body.size(), cellBytes, true)) {
-                if (!cells->empty()) {
-                    st.pushers[FoldCase(name)] = *cells;
-                    st.units.push_back({i, j + 1, name});
-                    i = j + 1;
-                    continue;
-                }
+        const std::string folded = FoldCase(name);
+        noteDefined(st, folded);
+        if (const auto word = PushWordAt(c, i, upTo)) {
+            if (!word->cells.empty()) {
+                st.pushers[folded] = word->cells;
+                st.units.push_back({i, word->end, name});
             }
+            i = word->end - 1; // its lines are pushes, no labels
         }
-        ++i;
     }
     st.scanned = std::max(st.scanned, upTo);
 }
