@@ -34,6 +34,10 @@ constexpr int UpperPairs[] = {20, 22, 24, 16, 18};
 // The registers an archive routine may change besides r0, r1 and Z.
 constexpr int ArchiveScratch[] = {16, 17, 18, 19};
 constexpr int LowerPairs[] = {8, 10, 12, 14};
+bool archiveScratch(int r)
+{
+    return std::find(std::begin(ArchiveScratch), std::end(ArchiveScratch), r) != std::end(ArchiveScratch);
+}
 // The largest displacement ldd and std take.
 constexpr int MaxDisplacement = 63;
 // The largest constant adiw takes.
@@ -218,22 +222,24 @@ void Gen::ins1(const char* m, int a, bool flags) { emit("\t" + std::string(m) + 
 
 bool Gen::isFree(int r) const { return refs_[r] == 0 && !pinned_[r]; }
 
+std::span<const int> Gen::upperRegs() const
+{
+    return cb_ == 1 ? std::span<const int>(UpperRegs8) : std::span<const int>(UpperPairs);
+}
+
+std::span<const int> Gen::lowerRegs() const
+{
+    return cb_ == 1 ? std::span<const int>(LowerRegs8) : std::span<const int>(LowerPairs);
+}
+
 int Gen::freeCount(bool upperOnly) const
 {
     int n = 0;
-    if (cb_ == 1) {
-        for (int r : UpperRegs8)
+    for (int r : upperRegs())
+        n += isFree(r);
+    if (!upperOnly)
+        for (int r : lowerRegs())
             n += isFree(r);
-        if (!upperOnly)
-            for (int r : LowerRegs8)
-                n += isFree(r);
-    } else {
-        for (int r : UpperPairs)
-            n += isFree(r);
-        if (!upperOnly)
-            for (int r : LowerPairs)
-                n += isFree(r);
-    }
     return n;
 }
 
@@ -249,11 +255,11 @@ int Gen::alloc(bool upper, const std::vector<int>& avoid, bool lowerFirst)
     };
     int r = -1;
     if (lowerFirst && !upper)
-        r = cb_ == 1 ? take(LowerRegs8) : take(LowerPairs);
+        r = take(lowerRegs());
     if (r < 0)
-        r = cb_ == 1 ? take(UpperRegs8) : take(UpperPairs);
+        r = take(upperRegs());
     if (r < 0 && !upper)
-        r = cb_ == 1 ? take(LowerRegs8) : take(LowerPairs);
+        r = take(lowerRegs());
     if (r < 0)
         throw GiveUp{"alloc"};
     return r;
@@ -746,8 +752,8 @@ LabelState& Gen::stateFor(const std::string& label)
         };
         // Cells kept across a label are mostly moved and added: the lower
         // registers do, and the upper ones stay for constants.
-        pick(cb_ == 1 ? std::span<const int>(LowerRegs8) : std::span<const int>(LowerPairs));
-        pick(cb_ == 1 ? std::span<const int>(UpperRegs8) : std::span<const int>(UpperPairs));
+        pick(lowerRegs());
+        pick(upperRegs());
         if (found < 0) {
             fromTop.resize(j);
             break;
@@ -1085,11 +1091,8 @@ void Gen::call(const Op& o, bool last)
     // (A call just before the return becomes a jump: all goes to memory first.)
     if (!last && o.takes >= 0 && on(OptRegisters) && transparentCall(o))
         return;
-    const auto scratch = [](int r) {
-        return std::find(std::begin(ArchiveScratch), std::end(ArchiveScratch), r) != std::end(ArchiveScratch);
-    };
     if (std::any_of(loops_.begin(), loops_.end(), [&](const Frame& f) {
-            return f.kind == Frame::RegLoop && (o.takes < 0 || scratch(f.index) || (f.limitInReg && scratch(f.limit)));
+            return f.kind == Frame::RegLoop && (o.takes < 0 || archiveScratch(f.index) || (f.limitInReg && archiveScratch(f.limit)));
         }))
         throw GiveUp{"a call inside a loop counted in registers"};
     flush();
@@ -1168,9 +1171,6 @@ void Gen::divide(const Op& o, bool remainder, bool quotient)
 
 bool Gen::transparentCall(const Op& o)
 {
-    const auto scratch = [](int r) {
-        return std::find(std::begin(ArchiveScratch), std::end(ArchiveScratch), r) != std::end(ArchiveScratch);
-    };
     for (int r : ArchiveScratch)
         if (pinned_[r])
             return false;
@@ -1180,14 +1180,14 @@ bool Gen::transparentCall(const Op& o)
     std::vector<int> moving; // registers of the cells that stay, in r16-r19
     for (int j = 0; j < L - o.takes; ++j) {
         const Val& x = v_[std::size_t(j)];
-        if ((x.kind == Val::Reg || x.kind == Val::Sum) && scratch(x.reg) &&
+        if ((x.kind == Val::Reg || x.kind == Val::Sum) && archiveScratch(x.reg) &&
             std::find(moving.begin(), moving.end(), int(x.reg)) == moving.end())
             moving.push_back(x.reg);
     }
     int room = 0;
-    for (int r : cb_ == 1 ? std::span<const int>(UpperRegs8) : std::span<const int>(UpperPairs))
-        room += isFree(r) && !scratch(r);
-    for (int r : cb_ == 1 ? std::span<const int>(LowerRegs8) : std::span<const int>(LowerPairs))
+    for (int r : upperRegs())
+        room += isFree(r) && !archiveScratch(r);
+    for (int r : lowerRegs())
         room += isFree(r);
     if (room < int(moving.size()) + o.leaves)
         return false;

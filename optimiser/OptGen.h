@@ -5,6 +5,7 @@
 
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,9 @@ private:
 
     // --- Registers ---
     bool isFree(int r) const;
+    // The registers (pairs in 16-bit cells) that take constants, and the others, in the order they are taken.
+    std::span<const int> upperRegs() const;
+    std::span<const int> lowerRegs() const;
     int freeCount(bool upperOnly) const;
     int alloc(bool upper, const std::vector<int>& avoid = {}, bool lowerFirst = false);
     int allocPair8(); // 8-bit cells: two adjacent upper registers, low even
