@@ -218,6 +218,18 @@ void Gen::insI(const char* m, int a, const std::string& imm, bool flags)
 
 void Gen::ins1(const char* m, int a, bool flags) { emit("\t" + std::string(m) + "\t" + R(a), 1, flags); }
 
+void Gen::pushCell(char stack, int r)
+{
+    for (int b = cb_ - 1; b >= 0; --b)
+        emit("\tst\t-" + std::string(1, stack) + "," + R(r + b), 1, false);
+}
+
+void Gen::popCell(char stack, int r)
+{
+    for (int b = 0; b < cb_; ++b)
+        emit("\tld\t" + R(r + b) + "," + std::string(1, stack) + "+", 1, false);
+}
+
 // ---------------------------------------------------------------- registers
 
 bool Gen::isFree(int r) const { return refs_[r] == 0 && !pinned_[r]; }
@@ -576,8 +588,7 @@ void Gen::reconcile(const std::vector<int>& regs)
     for (int p = L - d_ - 1; p >= n; --p) {
         const Val& x = v_[std::size_t(L - 1 - p)];
         if (x.kind == Val::Reg) {
-            for (int b = cb_ - 1; b >= 0; --b)
-                emit("\tst\t-Y," + R(x.reg + b), 1, false);
+            pushCell('Y', x.reg);
         } else if (x.kind == Val::Const) {
             for (int b = cb_ - 1; b >= 0; --b) {
                 insI("ldi", RegZ + b, x.k.bytes[b].text(), false);
@@ -585,13 +596,11 @@ void Gen::reconcile(const std::vector<int>& regs)
             }
         } else if (x.kind == Val::Sum) {
             sumInto(RegZ, x);
-            for (int b = cb_ - 1; b >= 0; --b)
-                emit("\tst\t-Y," + R(RegZ + b), 1, false);
+            pushCell('Y', RegZ);
         } else {
             for (int b = 0; b < cb_; ++b)
                 emit(loadFrom(b, "Y", off(x.slot, b)), 1, false);
-            for (int b = cb_ - 1; b >= 0; --b)
-                emit("\tst\t-Y," + R(b), 1, false);
+            pushCell('Y', 0);
         }
         ++pushed;
     }
@@ -901,9 +910,7 @@ std::vector<AsmLine> Gen::run()
 void Gen::noteStacks()
 {
     origin_.stack = 0;
-    const bool loopsInRegisters =
-        std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; });
-    if (!c_.Map || (v_.empty() && d_ == 0 && !loopsInRegisters))
+    if (!c_.Map || (v_.empty() && d_ == 0 && !countsInRegisters()))
         return;
     StackNote note;
     note.covered = d_;
@@ -1076,11 +1083,16 @@ void Gen::op(std::size_t& i)
     }
 }
 
+bool Gen::countsInRegisters() const
+{
+    return std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; });
+}
+
 // A line kept as the compiler wrote it: every cell in memory around it, and
 // no loop counting in registers, whose counters it would not know.
 void Gen::asWritten(const Op& o)
 {
-    if (std::any_of(loops_.begin(), loops_.end(), [](const Frame& f) { return f.kind == Frame::RegLoop; }))
+    if (countsInRegisters())
         throw GiveUp{"a line kept as written inside a loop counted in registers"};
     flush();
     emit(o.text, LineWords(o.text));
@@ -1150,16 +1162,12 @@ void Gen::divide(const Op& o, bool remainder, bool quotient)
         }
     emitJump(done);
     emitLabel(slow);
-    for (const Val& x : {a, b}) {
-        emit("\tst\t-Y," + R(x.reg + 1), 1, false);
-        emit("\tst\t-Y," + R(x.reg), 1, false);
-    }
+    for (const Val& x : {a, b})
+        pushCell('Y', x.reg);
     emit(o.text, LineWords(o.text));
     for (const int r : {quotient ? quot : rem, quotient && remainder ? rem : -1})
-        if (r >= 0) {
-            emit("\tld\t" + R(r) + ",Y+", 1, false);
-            emit("\tld\t" + R(r + 1) + ",Y+", 1, false);
-        }
+        if (r >= 0)
+            popCell('Y', r);
     emitLabel(done);
     release(a);
     release(b);
@@ -1227,8 +1235,7 @@ bool Gen::transparentCall(const Op& o)
                 emit(loadFrom(b, "Y", memOffset(x.slot + pushed, b)), 1, false);
             deepestRead_ = std::max(deepestRead_, x.slot);
         }
-        for (int b = cb_ - 1; b >= 0; --b)
-            emit("\tst\t-Y," + R(from + b), 1, false);
+        pushCell('Y', from);
         ++pushed;
     }
     for (int k = 0; k < o.takes; ++k) {
@@ -1240,8 +1247,7 @@ bool Gen::transparentCall(const Op& o)
     std::vector<Val> results;
     for (int k = 0; k < o.leaves; ++k) {
         const int r = alloc(false);
-        for (int b = 0; b < cb_; ++b)
-            emit("\tld\t" + R(r + b) + ",Y+", 1, false);
+        popCell('Y', r);
         results.push_back(regVal(r));
     }
     for (auto it = results.rbegin(); it != results.rend(); ++it)
@@ -2192,8 +2198,7 @@ void Gen::toR()
 {
     Val x = pop();
     const int r = inReg(x, false);
-    for (int b = cb_ - 1; b >= 0; --b)
-        emit("\tst\t-X," + R(r + b), 1, false);
+    pushCell('X', r);
     release(x);
     Frame f;
     f.kind = Frame::RCell;
@@ -2208,8 +2213,7 @@ void Gen::rFrom()
         loops_.pop_back();
     }
     const int d = alloc(false);
-    for (int b = 0; b < cb_; ++b)
-        emit("\tld\t" + R(d + b) + ",X+", 1, false);
+    popCell('X', d);
     push(regVal(d));
 }
 
@@ -2263,10 +2267,8 @@ void Gen::doLoop(const Op& o)
         f.kind = Frame::MemLoop;
         const int rl = inReg(limit, false);
         const int rs = inReg(start, false);
-        for (int b = cb_ - 1; b >= 0; --b)
-            emit("\tst\t-X," + R(rl + b), 1, false);
-        for (int b = cb_ - 1; b >= 0; --b)
-            emit("\tst\t-X," + R(rs + b), 1, false);
+        pushCell('X', rl);
+        pushCell('X', rs);
         release(limit);
         release(start);
         if (plusLoops_.count(o.name))

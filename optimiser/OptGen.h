@@ -81,6 +81,10 @@ private:
     void ins(const char* m, int a, int b, bool flags = true);
     void insI(const char* m, int a, const std::string& imm, bool flags = true);
     void ins1(const char* m, int a, bool flags = true);
+    // The cell in register r (a pair in 16-bit cells) onto the stack that
+    // `stack` (Y or X) points to, high byte first; and off it into r.
+    void pushCell(char stack, int r);
+    void popCell(char stack, int r);
 
     // --- Registers ---
     bool isFree(int r) const;
@@ -150,6 +154,7 @@ private:
     void call(const Op& op, bool last);
     void noteStacks();
     void asWritten(const Op& op);
+    bool countsInRegisters() const; // a loop on the loop stack counts in registers
     bool transparentCall(const Op& op);
     void divide(const Op& op, bool remainder, bool quotient);
 
