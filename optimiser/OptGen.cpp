@@ -136,6 +136,13 @@ constexpr Condition Conditions[] = {
     {Prim::ZeroLess, true, 0, false, "brge"},   {Prim::ZeroGreater, true, 1, false, "brlt"},
 };
 
+// 8-bit cells: the low and high cell of one address that M+ made.
+bool oneAddress(const Val& lo, const Val& hi)
+{
+    return lo.kind == Val::Sum && hi.kind == Val::Sum && lo.half == 1 && hi.half == 2 && lo.reg == hi.reg &&
+           lo.off == hi.off;
+}
+
 bool signedBranch(const std::string& b) { return b == "brge" || b == "brlt"; }
 
 } // namespace
@@ -1940,6 +1947,19 @@ int Gen::zFor(int reg, bool byteIndex, std::uint32_t off, int span, const Val& r
     return int((off - held) & 0xFFFF);
 }
 
+// 8-bit cells: a cell in a register, a constant or memory into register `to`.
+void Gen::byteInto(int to, const Val& v)
+{
+    if (v.kind == Val::Reg) {
+        ins("mov", to, v.reg, false);
+    } else if (v.kind == Val::Const) {
+        insI("ldi", to, v.k.bytes[0].text(), false);
+    } else {
+        emit(loadFrom(to, "Y", memOffset(v.slot, 0)), 1, false);
+        deepestRead_ = std::max(deepestRead_, v.slot);
+    }
+}
+
 // Z for an address that is no constant; returns the displacement.
 int Gen::addressToZ(Address& a, int span)
 {
@@ -1947,8 +1967,7 @@ int Gen::addressToZ(Address& a, int span)
         Val& lo = a.cells[0];
         Val& hi = a.cells[1];
         int disp = 0;
-        if (lo.kind == Val::Sum && hi.kind == Val::Sum && lo.half == 1 && hi.half == 2 && lo.reg == hi.reg &&
-            lo.off == hi.off) {
+        if (oneAddress(lo, hi)) {
             // The two cells of one address that M+ made.
             disp = zFor(lo.reg, true, lo.off, span, lo);
         } else if (lo.kind == Val::Reg && hi.kind == Val::Reg && hi.reg == lo.reg + 1 && lo.reg % 2 == 0) {
@@ -1959,18 +1978,8 @@ int Gen::addressToZ(Address& a, int span)
                 inReg(lo, false);
             if (hi.kind == Val::Sum)
                 inReg(hi, false);
-            const auto byteTo = [&](int to, Val& v) {
-                if (v.kind == Val::Reg) {
-                    ins("mov", to, v.reg, false);
-                } else if (v.kind == Val::Const) {
-                    insI("ldi", to, v.k.bytes[0].text(), false);
-                } else {
-                    emit(loadFrom(to, "Y", memOffset(v.slot, 0)), 1, false);
-                    deepestRead_ = std::max(deepestRead_, v.slot);
-                }
-            };
-            byteTo(RegZ, lo);
-            byteTo(RegZ + 1, hi);
+            byteInto(RegZ, lo);
+            byteInto(RegZ + 1, hi);
             z_.valid = false;
         }
         release(lo);
@@ -2075,8 +2084,7 @@ void Gen::mplus()
         return;
     }
     std::uint32_t nl = 0, nh = 0;
-    const bool halves = lo.kind == Val::Sum && hi.kind == Val::Sum && lo.half == 1 && hi.half == 2 &&
-                        lo.reg == hi.reg && lo.off == hi.off;
+    const bool halves = oneAddress(lo, hi);
     if (on(OptFold) && numericConst(lo) && numericConst(hi) && (n.kind == Val::Reg || (n.kind == Val::Sum && n.half == 0)) &&
         rangeOf(n, nl, nh) && nh < 0x80) {
         // Never negative: the index as it is, the constant in the offset.
@@ -2107,16 +2115,6 @@ void Gen::mplus()
     if (hi.kind == Val::Sum)
         inReg(hi, false);
     const int p = allocPair8();
-    const auto byteTo = [&](int to, Val& v) {
-        if (v.kind == Val::Reg)
-            ins("mov", to, v.reg, false);
-        else if (v.kind == Val::Const)
-            insI("ldi", to, v.k.bytes[0].text(), false);
-        else
-            emit(loadFrom(to, "Y", memOffset(v.slot, 0)), 1, false);
-        if (v.kind == Val::Mem)
-            deepestRead_ = std::max(deepestRead_, v.slot);
-    };
     if (numericConst(lo) && numericConst(hi) && n.kind == Val::Reg) {
         const std::uint32_t neg = (0u - (cval(hi) << 8 | cval(lo))) & 0xFFFF;
         ins("mov", p, n.reg, false);
@@ -2126,8 +2124,8 @@ void Gen::mplus()
         insI("subi", p, std::to_string(neg & 0xFF));
         insI("sbci", p + 1, std::to_string(neg >> 8));
     } else {
-        byteTo(p, lo);
-        byteTo(p + 1, hi);
+        byteInto(p, lo);
+        byteInto(p + 1, hi);
         if (numericConst(n)) {
             const std::uint32_t neg = (0u - sext(cval(n))) & 0xFFFF;
             insI("subi", p, std::to_string(neg & 0xFF));

@@ -174,6 +174,7 @@ private:
     } z_;
     Address popAddress();
     int addressToZ(Address& a, int span);
+    void byteInto(int to, const Val& v);
     int zFor(int reg, bool byteIndex, std::uint32_t off, int span, const Val& range);
     void noteWrites(const std::string& text);
     std::string addressPlus(const Address& a, int k) const;
