@@ -1705,7 +1705,7 @@ bool Gen::compare(Prim p, const std::string* branchTo)
         compareBranch(x, y, cond->falseBranch, *branchTo);
         return true;
     }
-    compareFlag(x, y, cond->falseBranch, std::string(cond->falseBranch) == "brsh", cond->swap);
+    compareFlag(x, y, cond->falseBranch);
     return false;
 }
 
@@ -1787,8 +1787,10 @@ void Gen::compareBranch(Val x, Val y, std::string falseBranch, const std::string
     release(y);
 }
 
-void Gen::compareFlag(Val x, Val y, std::string falseBranch, bool carryForm, bool)
+void Gen::compareFlag(Val x, Val y, std::string falseBranch)
 {
+    // An unsigned "less than" is the carry of the compare.
+    const bool carryForm = falseBranch == "brsh";
     compareOperands(x, y, falseBranch);
     const int d = alloc(false);
     if (carryForm) {

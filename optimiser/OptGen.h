@@ -138,7 +138,7 @@ private:
     // the compare reads it (a register, or a constant for the right).
     void compareOperands(Val& x, Val& y, const std::string& falseBranch);
     void compareBranch(Val x, Val y, std::string falseBranch, const std::string& label);
-    void compareFlag(Val x, Val y, std::string falseBranch, bool carryForm, bool swapForCarry);
+    void compareFlag(Val x, Val y, std::string falseBranch);
     void emitCompare(Val& x, Val& y, std::string& falseBranch);
     void branchIfZero(Val flag, const std::string& label);
     bool bitTest(std::size_t& i);

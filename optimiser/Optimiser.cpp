@@ -184,7 +184,7 @@ void expandCall(Compiler& c, OptimiserState& st, const Op& original, Ops& out, c
 }
 
 // Notes a definition's operations for the calls that follow it.
-void record(Compiler& c, OptimiserState& st, const std::string& folded, const Ops& ops)
+void record(OptimiserState& st, const std::string& folded, const Ops& ops)
 {
     if (ops.empty() || ops.back().kind != OpKind::Exit || st.doubled.count(folded))
         return;
@@ -216,7 +216,6 @@ void record(Compiler& c, OptimiserState& st, const std::string& folded, const Op
     }
     if (body.size() <= InlineLimit && !body.empty())
         st.inlinable[folded] = std::move(body);
-    (void)c;
 }
 
 const std::map<std::string, std::string> InverseBranch = {
@@ -380,7 +379,7 @@ void OptimiseDefinition(Compiler& c, std::size_t labelLine)
         }
         if (c.Map)
             c.Map->program.current = saved;
-        record(c, st, folded, ops);
+        record(st, folded, ops);
     } else {
         st.keptAsWritten.emplace_back(name, body ? st.lastGiveUp : "CASE and OF do not match");
     }
