@@ -9,7 +9,6 @@
 #include "OptGen.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <span>
 
@@ -833,25 +832,16 @@ void Gen::protect(Val& v, const std::vector<int>& regs)
 std::vector<AsmLine> Gen::run()
 {
     // Labels that lines the optimiser does not read may jump to hold every cell in memory.
-    std::set<std::string> names;
+    std::set<std::string, std::less<>> names;
     for (const Op& o : ops_)
         if (o.kind == OpKind::Label || o.kind == OpKind::Do)
             names.insert(o.name);
-    for (const Op& o : ops_) {
-        if (o.kind != OpKind::Barrier)
-            continue;
-        std::string word;
-        for (std::size_t k = 0; k <= o.text.size(); ++k) {
-            const char ch = k < o.text.size() ? o.text[k] : ' ';
-            if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') {
-                word += ch;
-                continue;
-            }
-            if (names.count(word))
-                labels_[word].canonical = true;
-            word.clear();
-        }
-    }
+    for (const Op& o : ops_)
+        if (o.kind == OpKind::Barrier)
+            ForEachName(o.text, [&](std::string_view name) {
+                if (const auto it = names.find(name); it != names.end())
+                    labels_[*it].canonical = true;
+            });
     // Loops whose body calls nothing and is entered only through DO may keep
     // their counters in registers.
     std::map<std::string, std::size_t> doAt;

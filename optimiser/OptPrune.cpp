@@ -2,7 +2,6 @@
 // definitions, constants and variables whose every call was written in
 // place, and the archive routines nothing calls.
 #include <algorithm>
-#include <cctype>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -50,18 +49,7 @@ void namesIn(std::string_view line, std::unordered_set<std::string>& out)
         }
     }
     // A comment names nothing.
-    line = line.substr(0, line.find(';'));
-    std::string word;
-    for (std::size_t k = 0; k <= line.size(); ++k) {
-        const char ch = k < line.size() ? line[k] : ' ';
-        if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') {
-            word += FoldChar(ch);
-            continue;
-        }
-        if (!word.empty())
-            out.insert(word);
-        word.clear();
-    }
+    opt::ForEachName(line.substr(0, line.find(';')), [&](std::string_view name) { out.insert(FoldCase(name)); });
 }
 
 // A line that is no code: empty, or a comment.

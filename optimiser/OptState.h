@@ -2,6 +2,7 @@
 // share.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -57,6 +58,21 @@ inline bool IsLabelLine(std::string_view line)
 // that are not numbers. Empty when the lines are anything else.
 std::optional<std::vector<KCell>> ParsePushes(const std::vector<std::string>& lines, std::size_t i, std::size_t end,
                                               int cellBytes, bool expressions);
+// Each run of letters, digits and underscores in `text` (a label,
+// register or number an assembler line names), in turn.
+template <class F>
+void ForEachName(std::string_view text, F&& f)
+{
+    std::size_t from = 0;
+    for (std::size_t k = 0; k <= text.size(); ++k) {
+        if (k < text.size() && (std::isalnum(static_cast<unsigned char>(text[k])) || text[k] == '_'))
+            continue;
+        if (k > from)
+            f(text.substr(from, k - from));
+        from = k + 1;
+    }
+}
+
 // A constant or variable between the definitions: a label, pushes, ret.
 struct PushWord {
     std::size_t end = 0;      // the line after its ret

@@ -77,27 +77,19 @@ bool scratchOnly(std::string_view line)
         if (!steps && (folded.find("YL") != std::string::npos || folded.find("YH") != std::string::npos))
             return false;
     }
-    std::string word;
-    for (std::size_t i = 0; i <= line.size(); ++i) {
-        const char ch = i < line.size() ? line[i] : ' ';
-        if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') {
-            word += ch;
-            continue;
+    bool scratch = true;
+    ForEachName(line, [&](std::string_view name) {
+        const std::string w = FoldCase(name);
+        // The loop stack, or a register beyond the scratch ones.
+        if (w == "X" || w == "XL" || w == "XH")
+            scratch = false;
+        if (w.size() >= 2 && w[0] == 'R' && std::isdigit(static_cast<unsigned char>(w[1]))) {
+            const int r = std::atoi(w.c_str() + 1);
+            if (!(r == 0 || r == 1 || (r >= 16 && r <= 19) || r == 30 || r == 31))
+                scratch = false;
         }
-        if (!word.empty()) {
-            const std::string w = FoldCase(word);
-            // The loop stack, or a register beyond the scratch ones.
-            if (w == "X" || w == "XL" || w == "XH")
-                return false;
-            if (w.size() >= 2 && w[0] == 'R' && std::isdigit(static_cast<unsigned char>(w[1]))) {
-                const int r = std::atoi(w.c_str() + 1);
-                if (!(r == 0 || r == 1 || (r >= 16 && r <= 19) || r == 30 || r == 31))
-                    return false;
-            }
-        }
-        word.clear();
-    }
-    return true;
+    });
+    return scratch;
 }
 
 // Cells one item of a stack comment stands for: a double takes two, an
