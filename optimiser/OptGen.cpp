@@ -2297,19 +2297,11 @@ void Gen::loopEnd(const Op& o, bool plus)
     if (f.kind == Frame::RegLoop) {
         const int ri = f.index;
         if (!plus) {
-            if (cb_ == 1) {
+            if (cb_ == 1 || f.lowByteCounts) { // (a loop whose low byte counts has a constant limit)
                 ins1("inc", ri);
                 if (f.limitInReg) {
                     ins("cp", ri, f.limit);
                 } else if (ri >= FirstUpper) {
-                    insI("cpi", ri, f.limitK.bytes[0].text());
-                } else {
-                    insI("ldi", RegZ + 1, f.limitK.bytes[0].text(), false);
-                    ins("cp", ri, RegZ + 1);
-                }
-            } else if (f.lowByteCounts) {
-                ins1("inc", ri);
-                if (ri >= FirstUpper) {
                     insI("cpi", ri, f.limitK.bytes[0].text());
                 } else {
                     insI("ldi", RegZ + 1, f.limitK.bytes[0].text(), false);
