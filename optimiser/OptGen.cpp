@@ -515,12 +515,10 @@ int Gen::memOffset(int slot, int byte) const
     return q;
 }
 
-void Gen::loadMem(int r, int slot)
+void Gen::loadMem(int r, int slot, int pushed)
 {
-    for (int b = 0; b < cb_; ++b) {
-        const int q = memOffset(slot, b);
-        emit(loadFrom(r + b, "Y", q), 1, false);
-    }
+    for (int b = 0; b < cb_; ++b)
+        emit(loadFrom(r + b, "Y", memOffset(slot + pushed, b)), 1, false);
     deepestRead_ = std::max(deepestRead_, slot);
 }
 
@@ -604,8 +602,7 @@ void Gen::reconcile(const std::vector<int>& regs)
             sumInto(RegZ, x);
             pushCell('Y', RegZ);
         } else {
-            for (int b = 0; b < cb_; ++b)
-                emit(loadFrom(b, "Y", off(x.slot, b)), 1, false);
+            loadMem(0, x.slot, pushed);
             pushCell('Y', 0);
         }
         ++pushed;
@@ -656,8 +653,7 @@ void Gen::reconcile(const std::vector<int>& regs)
             else if (m.src.kind == Val::Sum)
                 sumInto(r, m.src);
             else
-                for (int b = 0; b < cb_; ++b)
-                    emit(loadFrom(r + b, "Y", off(m.src.slot, b)), 1, false);
+                loadMem(r, m.src.slot, pushed);
             return;
         }
         int from = 0;
@@ -666,14 +662,12 @@ void Gen::reconcile(const std::vector<int>& regs)
         } else if (m.src.kind == Val::Sum) {
             from = RegZ;
             sumInto(RegZ, m.src);
+        } else if (m.src.kind == Val::Const) {
+            from = RegZ;
+            loadConst(RegZ, m.src.k);
         } else {
             from = RegZ;
-            for (int b = 0; b < cb_; ++b) {
-                if (m.src.kind == Val::Const)
-                    insI("ldi", RegZ + b, m.src.k.bytes[b].text(), false);
-                else
-                    emit(loadFrom(RegZ + b, "Y", off(m.src.slot, b)), 1, false);
-            }
+            loadMem(RegZ, m.src.slot, pushed);
         }
         for (int b = 0; b < cb_; ++b)
             emit(storeTo("Y", off(m.dst.n, b), from + b), 1, false);
@@ -695,8 +689,7 @@ void Gen::reconcile(const std::vector<int>& regs)
         // A cycle: the first move's destination goes to r0 (r1:r0) first.
         const Loc d = moves.front().dst;
         if (d.mem) {
-            for (int b = 0; b < cb_; ++b)
-                emit(loadFrom(b, "Y", off(d.n, b)), 1, false);
+            loadMem(0, d.n, pushed);
         } else {
             copyReg(0, d.n);
         }
@@ -1228,9 +1221,7 @@ bool Gen::transparentCall(const Op& o)
             sumInto(RegZ, x);
         } else if (x.kind == Val::Mem) {
             from = 0;
-            for (int b = 0; b < cb_; ++b)
-                emit(loadFrom(b, "Y", memOffset(x.slot + pushed, b)), 1, false);
-            deepestRead_ = std::max(deepestRead_, x.slot);
+            loadMem(0, x.slot, pushed);
         }
         pushCell('Y', from);
         ++pushed;
@@ -1984,14 +1975,11 @@ int Gen::addressToZ(Address& a, int span)
         disp = zFor(v.reg, false, v.off, span, v);
     } else if (v.kind == Val::Reg) {
         disp = zFor(v.reg, false, 0, span, v);
-    } else if (v.kind == Val::Const) {
-        insI("ldi", RegZ, v.k.bytes[0].text(), false);
-        insI("ldi", RegZ + 1, v.k.bytes[1].text(), false);
-        z_.valid = false;
     } else {
-        emit(loadFrom(RegZ, "Y", memOffset(v.slot, 0)), 1, false);
-        emit(loadFrom(RegZ + 1, "Y", memOffset(v.slot, 1)), 1, false);
-        deepestRead_ = std::max(deepestRead_, v.slot);
+        if (v.kind == Val::Const)
+            loadConst(RegZ, v.k);
+        else
+            loadMem(RegZ, v.slot);
         z_.valid = false;
     }
     release(v);

@@ -111,7 +111,8 @@ private:
     void moveInto(int r, Val& v);
     void loadConst(int r, const KCell& k);
     void loadConstByte(int r, const KByte& b);
-    void loadMem(int r, int slot);
+    // Memory cell `slot` into r; `pushed`: cells pushed below the data stack pointer since the slots were counted.
+    void loadMem(int r, int slot, int pushed = 0);
     void copyReg(int to, int from);
     int inReg(Val& v, bool upper);
     int ownReg(Val& v, bool upper);
