@@ -245,13 +245,14 @@ Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end)
     }
     const bool ownTest = IsProgramWord(c, "_TestIfZero"); // IF would call the program's own
     Ops ops;
-    const auto add = [&](OpKind kind, std::size_t at, std::string name = {}, std::string text = {}) {
+    const auto add = [&](OpKind kind, std::size_t at, std::string name = {}, std::string text = {}) -> Op& {
         Op op;
         op.kind = kind;
         op.name = std::move(name);
         op.text = std::move(text);
         op.origin = origins[at];
         ops.push_back(std::move(op));
+        return ops.back();
     };
     const std::size_t n = lines.size();
     for (std::size_t i = 0; i < n;) {
@@ -287,11 +288,7 @@ Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end)
                 // Each cell takes the origin of the line that starts it.
                 std::size_t at = i;
                 for (const KCell& k : *cells) {
-                    Op op;
-                    op.kind = OpKind::Push;
-                    op.cell = k;
-                    op.origin = origins[at];
-                    ops.push_back(std::move(op));
+                    add(OpKind::Push, at).cell = k;
                     // Skip this cell's lines: loads and cellBytes pushes.
                     int pushes = 0;
                     while (at < runEnd && pushes < cellBytes) {
@@ -317,12 +314,7 @@ Ops ParseBody(const Compiler& c, std::size_t first, std::size_t end)
         }
         // A case constant and OF: "ldi Ftmp1,K" ("ldi Ftmp1H,K"), "cp Ftmp1,Ftmp2 ; OF" ("cpc"), "brne _Ln".
         if (const auto k = ofAt(lines, i, cellBytes)) {
-            Op op;
-            op.kind = OpKind::Of;
-            op.cell = k->first;
-            op.name = k->second;
-            op.origin = origins[i];
-            ops.push_back(std::move(op));
+            add(OpKind::Of, i, k->second).cell = k->first;
             i += std::size_t(3 + 2 * (cellBytes - 1));
             continue;
         }
