@@ -23,7 +23,7 @@ struct Device {
     std::uint32_t flashBytes;       // size of program memory
     bool hasCallJmp;                // has the two-word call and jmp (Zcall needs them)
     bool hasUart;                   // has UART0, which the serial words use
-    std::string_view headerFolder;  // run-time folder under runtime/ (and share/mirtolan/) holding 4thHead.asm
+    std::string_view headerFolder;  // run-time folder under share/mirtolan/ (and runtime/) holding 4thHead.asm
     std::uint32_t clockHz;          // default clock, which the run-time header's timing assumes
     std::string_view varStart;      // default variable start, hexadecimal without "$"
 };

@@ -9,9 +9,10 @@ if(TARGET mirtolan)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 
-# The tools look for the run-time in ../share/mirtolan beside their bin/.
+# The tools look for the run-time in ../share/mirtolan beside their bin/; the
+# headers and register words are generated, runtime/CMakeLists.txt installs them.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/runtime/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mirtolan
-        FILES_MATCHING PATTERN "*.arch" PATTERN "*.asm" PATTERN "*.4th")
+        FILES_MATCHING PATTERN "*.arch" PATTERN "*.4th")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/mirtolan/examples
         FILES_MATCHING PATTERN "*.4th")
 # The VS Code extension, to copy into ~/.vscode/extensions (README, Debugging).

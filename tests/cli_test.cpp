@@ -244,7 +244,7 @@ TEST(Cli, FilesBesideTheSourceAreFoundFromAnywhere)
     const std::string shipped = "--archive '" MIRTOLAN_SOURCE_DIR "/runtime/Mirtolan.arch' ";
     const TempDir tmp;
     fs::create_directory(tmp / "sub");
-    const std::string header = ReadFile(MIRTOLAN_SOURCE_DIR "/runtime/4thHead.asm");
+    const std::string header = ReadFile(MIRTOLAN_SHARE_DIR "/4thHead.asm");
     for (const std::string& dir : {tmp.path(), tmp / "sub"}) {
         WriteFile(dir + "/4thHead.asm", header + ".equ OWN = 5\n");
         WriteFile(dir + "/extra.inc", ".equ EXTRA = 3\n");

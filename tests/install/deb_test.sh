@@ -33,6 +33,11 @@ for f in "${expect[@]}"; do
   [ -e "$root/$f" ] || fail "package lacks $f"
 done
 gzip -t "$root/usr/share/man/man1/mirtolanc.1.gz" || fail "man page is not gzip"
+# The headers ship whole, as the build wrote them, and their parts do not ship.
+for h in $(cd "$build/share/mirtolan" && find . -name 4thHead.asm); do
+  cmp -s "$build/share/mirtolan/$h" "$root/usr/share/mirtolan/$h" || fail "package's $h differs from the build's"
+done
+[ -z "$(find "$root/usr/share/mirtolan" -name 4thDevice.inc -o -name 4thCore.inc)" ] || fail "package holds a header's part"
 
 # The installed tool finds the installed archive when the working directory has none.
 mkdir "$work/proj"
