@@ -555,7 +555,7 @@ BuildResult BuildHex(const BuildOptions& options)
     }
 
     r.symbols = readMap(scratch.file("program.map"));
-    r.spots = ReadSpots(labelled, c.Listing, *c.Map, r.symbols);
+    r.spots = ReadSpots(labelled, *c.Map, r.symbols);
     std::erase_if(r.symbols, [](const auto& s) { return IsSpotLabel(s.first); });
     append(r.diagnostics, CheckMemory(ctx, r.symbols, std::int64_t(c.VarNext) - 1));
     settle(r.diagnostics, o.sourceFile);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "Compiler.h"
 #include "DefColon.h"
@@ -39,8 +40,6 @@ constexpr std::array<std::string_view, 122> Mnemonics{{
 // The program counter, which the assembler reads in an operand beside its functions.
 constexpr std::string_view ProgramCounter = "PC";
 
-std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
-
 std::string hex4(std::int64_t v)
 {
     char buf[24];
@@ -48,16 +47,9 @@ std::string hex4(std::int64_t v)
     return buf;
 }
 
-std::string_view sourceLine(const DiagnosisContext& ctx, std::uint32_t line)
-{
-    if (!ctx.source || line >= ctx.source->size())
-        return {};
-    return (*ctx.source)[line];
-}
-
 std::string wordAt(const DiagnosisContext& ctx, const LineOrigin& o)
 {
-    const auto text = sourceLine(ctx, o.line);
+    const auto text = SourceLineOf(ctx, o.line);
     if (o.column == 0 || o.column - 1 >= text.size())
         return {};
     return std::string(text.substr(o.column - 1, o.length));
@@ -82,7 +74,7 @@ Diagnostic at(const DiagnosisContext& ctx, const LineOrigin& o, std::int64_t lis
         d.word = o.kind == OriginKind::Archive ? std::string(ctx.map->name(o.entry)) : wordAt(ctx, o);
         if (o.kind == OriginKind::Archive)
             text = "in the archive routine " + std::string(ctx.map->name(o.entry)) + ", which " +
-                   (o.column ? inQuotes(wordAt(ctx, o)) : std::string("this line")) + " uses: " + text;
+                   (o.column ? InQuotes(wordAt(ctx, o)) : std::string("this line")) + " uses: " + text;
     } else {
         d.file = ctx.listingFile;
         d.line = listingLine;
@@ -135,8 +127,8 @@ std::string kindText(SymbolKind k)
 std::string nameAndLabel(std::string_view name, std::string_view label)
 {
     if (SameIgnoringCase(name, label))
-        return inQuotes(name);
-    return inQuotes(name) + " (spelled " + std::string(label) + " in the listing)";
+        return InQuotes(name);
+    return InQuotes(name) + " (spelled " + std::string(label) + " in the listing)";
 }
 
 // The column of `word` standing alone in `line` (1-based), 0 when absent.
@@ -298,7 +290,7 @@ std::vector<Diagnostic> CheckListing(const DiagnosisContext& ctx)
     if (!map.variables.empty() && ctx.device) {
         const auto& first = map.variables.front();
         const std::string name(map.name(first.name));
-        const auto column = columnOf(sourceLine(ctx, first.line), name);
+        const auto column = columnOf(SourceLineOf(ctx, first.line), name);
         LineOrigin o{OriginKind::Word, first.line, std::uint32_t(column), std::uint32_t(name.size()), first.name, 0};
         const std::string range = hex4(ctx.device->sramStart) + "-" + hex4(ctx.device->sramEnd);
         if (ctx.varStart < ctx.device->sramStart)
@@ -349,11 +341,11 @@ std::vector<Diagnostic> CheckMemory(const DiagnosisContext& ctx, const std::map<
             continue;
         LineOrigin o{OriginKind::Word, v.line, 0, 0, v.name, 0};
         Diagnostic d = at(ctx, o, 0, Severity::Warning,
-                          "the variables run into the data stack: " + inQuotes(ctx.map->name(v.name)) + " ends at " +
+                          "the variables run into the data stack: " + InQuotes(ctx.map->name(v.name)) + " ends at " +
                               hex4(v.address + v.size - 1) + ", and the data stack grows down from " +
                               hex4(top->second) + " toward them; allot fewer bytes");
         d.word = std::string(ctx.map->name(v.name));
-        d.column = columnOf(sourceLine(ctx, v.line), d.word);
+        d.column = columnOf(SourceLineOf(ctx, v.line), d.word);
         out.push_back(std::move(d));
         break;
     }
@@ -378,17 +370,29 @@ std::string operandOf(std::string_view line)
     return std::string(line.substr(i, j - i));
 }
 
-// The listing line (from 0) of label `name`, if any.
-std::optional<std::size_t> findLabel(const LineList& listing, std::string_view name)
+// What the explanations of one build's messages share: the measured
+// branch distances, and the listing's labels, read once for all the
+// branches that ask for their targets.
+struct Findings {
+    const std::map<std::int64_t, std::int64_t>& reach; // listing line (from 1) -> a branch's distance in words
+    std::optional<std::unordered_map<std::string, std::size_t>> labels; // folded label -> its first listing line
+};
+
+// The listing line (from 0) of label `name`: a line that begins with the
+// name, a colon and a blank or its end.
+std::optional<std::size_t> findLabel(const LineList& listing, Findings& f, std::string_view name)
 {
-    const std::string label = std::string(name) + ":";
-    for (std::size_t i = 0; i < listing.size(); ++i) {
-        const auto l = listing[i];
-        if (l.size() >= label.size() && SameIgnoringCase(l.substr(0, label.size()), label) &&
-            (l.size() == label.size() || IsBlank(l[label.size()])))
-            return i;
+    if (!f.labels) {
+        f.labels.emplace();
+        for (std::size_t i = 0; i < listing.size(); ++i) {
+            const auto l = listing[i];
+            const std::size_t blank = std::size_t(std::find_if(l.begin(), l.end(), IsBlank) - l.begin());
+            if (blank > 0 && l[blank - 1] == ':')
+                f.labels->try_emplace(FoldCase(l.substr(0, blank - 1)), i);
+        }
     }
-    return std::nullopt;
+    const auto it = f.labels->find(FoldCase(name));
+    return it == f.labels->end() ? std::nullopt : std::optional<std::size_t>(it->second);
 }
 
 struct Place {
@@ -399,7 +403,7 @@ struct Place {
     LineOrigin origin;       // where it came from
 };
 
-std::string branchText(const Place& p, const std::map<std::int64_t, std::int64_t>& reach)
+std::string branchText(const Place& p, Findings& f)
 {
     const auto& ctx = p.ctx;
     if (p.origin.kind != OriginKind::Word)
@@ -408,7 +412,7 @@ std::string branchText(const Place& p, const std::map<std::int64_t, std::int64_t
     const std::string def = definitionOf(ctx, p.origin);
     std::string other;
     bool forward = true;
-    if (const auto target = findLabel(*ctx.listing, operandOf(p.text))) {
+    if (const auto target = findLabel(*ctx.listing, f, operandOf(p.text))) {
         forward = *target > p.index;
         const LineOrigin t = ctx.map->listingLine(*target);
         if (t.kind == OriginKind::Word)
@@ -417,9 +421,9 @@ std::string branchText(const Place& p, const std::map<std::int64_t, std::int64_t
     std::string text = forward ? opener + " cannot reach " + (other.empty() ? "its end" : "its " + other)
                                : opener + " cannot jump back to " + (other.empty() ? "its start" : "its " + other);
     if (!def.empty())
-        text += " in " + inQuotes(def);
+        text += " in " + InQuotes(def);
     text += ": the code between them is ";
-    if (const auto k = reach.find(std::int64_t(p.index) + 1); k != reach.end()) {
+    if (const auto k = f.reach.find(std::int64_t(p.index) + 1); k != f.reach.end()) {
         const std::int64_t miss = k->second > BranchForward ? k->second - BranchForward : -BranchBack - k->second;
         text += std::to_string(miss) + (miss == 1 ? " word" : " words") + " too long for a conditional branch";
     } else {
@@ -450,7 +454,7 @@ std::string relativeText(const Place& p)
         return upper + " cannot reach its label: the definition's body is longer than rjmp reaches (2K words); move "
                        "part of it into words of their own";
     const std::string target = operandOf(p.text);
-    const std::string what = word.empty() ? "the call of " + target : "the call of " + inQuotes(word);
+    const std::string what = word.empty() ? "the call of " + target : "the call of " + InQuotes(word);
     if (ctx.device && !ctx.device->hasCallJmp)
         return what + " cannot reach it: rcall and rjmp reach 2K words, and the " + std::string(ctx.device->title) +
                " has no call or jmp; the program is too big for it, so make it smaller";
@@ -461,7 +465,7 @@ std::string relativeText(const Place& p)
 std::string clashText(const Place& p)
 {
     const std::string def = definitionOf(p.ctx, p.origin);
-    return (def.empty() ? std::string("this name") : inQuotes(def)) +
+    return (def.empty() ? std::string("this name") : InQuotes(def)) +
            " clashes with a name the assembler already knows (" + p.message.text + "): rename the word";
 }
 
@@ -477,15 +481,15 @@ std::string undefinedText(const Place& p)
 // The assembler's messages about listing lines, by the text they contain.
 struct AssemblerKind {
     std::string_view contains;
-    std::string (*explain)(const Place&, const std::map<std::int64_t, std::int64_t>&);
+    std::string (*explain)(const Place&, Findings&);
 };
 const AssemblerKind AssemblerKinds[] = {
-    {"Branch out of range", [](const Place& p, const auto& r) { return branchText(p, r); }},
-    {"Relative address out of range", [](const Place& p, const auto&) { return relativeText(p); }},
-    {"has already been defined", [](const Place& p, const auto&) { return clashText(p); }},
-    {"Can't redefine label", [](const Place& p, const auto&) { return clashText(p); }},
-    {"Found no label/variable/constant named", [](const Place& p, const auto&) { return undefinedText(p); }},
-    {"Constant out of range", [](const Place& p, const auto&) {
+    {"Branch out of range", [](const Place& p, Findings& f) { return branchText(p, f); }},
+    {"Relative address out of range", [](const Place& p, Findings&) { return relativeText(p); }},
+    {"has already been defined", [](const Place& p, Findings&) { return clashText(p); }},
+    {"Can't redefine label", [](const Place& p, Findings&) { return clashText(p); }},
+    {"Found no label/variable/constant named", [](const Place& p, Findings&) { return undefinedText(p); }},
+    {"Constant out of range", [](const Place& p, Findings&) {
          return "the value does not fit the instruction (" + p.message.text + ")";
      }},
 };
@@ -511,6 +515,7 @@ std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std
 {
     std::vector<Diagnostic> out;
     const std::string headerBase = std::filesystem::path(ctx.headerFile).filename().string();
+    Findings findings{branchReach, std::nullopt};
     for (const auto& m : messages) {
         const Severity s = m.error ? Severity::Error : Severity::Warning;
         if (!m.file.empty() && SameFile(m.file, ctx.listingFile) && m.line >= 1 &&
@@ -520,7 +525,7 @@ std::vector<Diagnostic> DiagnoseAssembler(const DiagnosisContext& ctx, const std
             std::string text;
             for (const auto& k : AssemblerKinds)
                 if (m.text.find(k.contains) != std::string::npos) {
-                    text = k.explain(p, branchReach);
+                    text = k.explain(p, findings);
                     break;
                 }
             if (text.empty())

@@ -62,6 +62,11 @@ bool CallsBeyondReach(const DiagnosisContext& ctx, const std::vector<AssemblerMe
 std::vector<Diagnostic> CheckMemory(const DiagnosisContext& ctx, const std::map<std::string, std::uint32_t>& symbols,
                                     std::int64_t variableEnd);
 
+// `s` in single quotes, as the diagnostics name a word.
+std::string InQuotes(std::string_view s);
+// Line `line` (from 0) of the source; empty past its end.
+std::string_view SourceLineOf(const DiagnosisContext& ctx, std::uint32_t line);
+
 // Names the assembler keeps for itself, upper-cased: the instruction
 // mnemonics, PC and the expression functions.
 bool IsAssemblerReserved(std::string_view upperName);

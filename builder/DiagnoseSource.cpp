@@ -12,16 +12,16 @@
 
 namespace mirtolan {
 
-namespace {
+std::string InQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
 
-std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
-
-std::string_view sourceLine(const DiagnosisContext& ctx, std::uint32_t line)
+std::string_view SourceLineOf(const DiagnosisContext& ctx, std::uint32_t line)
 {
     if (!ctx.source || line >= ctx.source->size())
         return {};
     return (*ctx.source)[line];
 }
+
+namespace {
 
 Diagnostic at(const DiagnosisContext& ctx, Severity s, std::uint32_t line, std::uint32_t column, std::string word,
               std::string text)
@@ -128,15 +128,15 @@ std::string suggestion(const DiagnosisContext& ctx, const std::string& word, std
         for (const auto& line : ctx.archive->ArchiveList)
             if (line.starts_with("$$ "))
                 consider(std::string_view(line).substr(3));
-    return best.empty() ? std::string() : "; did you mean " + inQuotes(best) + "?";
+    return best.empty() ? std::string() : "; did you mean " + InQuotes(best) + "?";
 }
 
 // ---- words of this Forth that the compile reports when they are misused
 
 struct Misuse {
     std::string_view word; // upper case
-    const char* topLevel;  // the explanation at the top level (null: the generic one)
-    const char* inside;    // inside a definition
+    const char* topLevel;  // the explanation at the top level (null: it works only inside a definition)
+    const char* inside;    // inside a definition (null: the generic one)
 };
 constexpr const char* OnlyInside = " works only inside a colon definition";
 const Misuse Misuses[] = {
@@ -150,6 +150,12 @@ const Misuse Misuses[] = {
     {"[']", nullptr, "['] needs the name of a word defined above, or of an archive word, after it"},
     {"LEAVE", nullptr, "LEAVE leaves a DO loop, but no DO loop is open here"},
     {"'", "a lone ' is not a word at the top level: set a DEFER inside a definition, ['] word IS name", nullptr},
+    {"?DO", nullptr, nullptr},
+    {"EXIT", nullptr, nullptr},
+    {"RECURSE", nullptr, nullptr},
+    {".\"", nullptr, nullptr},
+    {"S\"", nullptr, nullptr},
+    {"C\"", nullptr, nullptr},
 };
 
 std::string notDefinedText(const DiagnosisContext& ctx, const MessageRecord& r, std::size_t& suggested)
@@ -157,10 +163,10 @@ std::string notDefinedText(const DiagnosisContext& ctx, const MessageRecord& r, 
     const std::string upper = FoldCase(r.word);
     const bool inside = r.definition != 0;
     if (ParseNumber(r.word, true) || ParseNumber(r.word, false) || (!inside && !r.word.empty() && r.word[0] == '\''))
-        return inside ? inQuotes(r.word) + " is not a number in HEX mode, where only bare hexadecimal digits are numbers "
+        return inside ? InQuotes(r.word) + " is not a number in HEX mode, where only bare hexadecimal digits are numbers "
                                            "(no sign, no prefix): write DECIMAL before this definition, or the number "
                                            "in hexadecimal"
-                      : inQuotes(r.word) + " is not used: at the top level a number stands right before the word that "
+                      : InQuotes(r.word) + " is not used: at the top level a number stands right before the word that "
                                            "takes it (5 CONSTANT five, 7 VALUE speed, 1 C, 2 , in a CREATE table, 9 "
                                            "ALLOT)";
     for (const auto& m : Misuses) {
@@ -171,11 +177,7 @@ std::string notDefinedText(const DiagnosisContext& ctx, const MessageRecord& r, 
         if (!inside)
             return std::string(m.word) + OnlyInside;
     }
-    if (!inside)
-        for (const auto& w : {"?DO", "EXIT", "RECURSE", ".\"", "S\"", "C\"", "[']", "LEAVE", "TO", "IS"})
-            if (upper == w)
-                return std::string(w) + OnlyInside;
-    return inQuotes(r.word) + " is not defined: it is no word defined above this line, no archive word and no number; "
+    return InQuotes(r.word) + " is not defined: it is no word defined above this line, no archive word and no number; "
                               "define it before its first use or check its spelling" +
            suggestion(ctx, r.word, suggested);
 }
@@ -196,7 +198,7 @@ std::string unmatchedText(const DiagnosisContext& ctx, const MessageRecord& r)
     for (const auto& k : Closers)
         if (k.word == upper)
             return upper + " has nothing to close: no " + k.opener + " is open" +
-                   (r.definition ? " in " + inQuotes(definitionName(ctx, r.definition)) : std::string()) +
+                   (r.definition ? " in " + InQuotes(definitionName(ctx, r.definition)) : std::string()) +
                    " before it";
     return "control structure not matched: a closing word has nothing to close";
 }
@@ -245,11 +247,11 @@ std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, con
                 const std::string name = definitionName(ctx, r.definition);
                 const std::uint32_t line = open ? open->line : r.line;
                 out.push_back(at(ctx, Severity::Error, line, open ? open->column : 0, name,
-                                 "';' missing: " + inQuotes(name) + " (line " + std::to_string(line + 1) +
+                                 "';' missing: " + InQuotes(name) + " (line " + std::to_string(line + 1) +
                                      ") is still open where the next ':' stands (line " + std::to_string(r.line + 1) +
                                      "); end it with ;"));
                 if (i + 1 < records.size() && records[i + 1].kind == MessageKind::NotDefined &&
-                    records[i + 1].line == r.line && records[i + 1].word == wordAfter(sourceLine(ctx, r.line), r.column))
+                    records[i + 1].line == r.line && records[i + 1].word == wordAfter(SourceLineOf(ctx, r.line), r.column))
                     skip[i + 1] = true;
                 continue;
             }
@@ -267,14 +269,14 @@ std::vector<Diagnostic> DiagnoseCompileMessages(const DiagnosisContext& ctx, con
             continue;
         case MessageKind::CaseParameter:
             out.push_back(at(ctx, Severity::Error, r.line, r.column, r.word,
-                             inQuotes(r.word) + " cannot be a case constant: after CASE and after ENDOF a number, a "
+                             InQuotes(r.word) + " cannot be a case constant: after CASE and after ENDOF a number, a "
                                                 "character literal or a CONSTANT defined above must come, followed by "
                                                 "OF; a default clause begins with DEFAULT" +
                                  suggestion(ctx, r.word, suggested)));
             continue;
         case MessageKind::ConstExpected:
             out.push_back(at(ctx, Severity::Error, r.line, r.column, r.word,
-                             inQuotes(r.word) + " is not a number: CONSTANT takes a name and a number (5 CONSTANT "
+                             InQuotes(r.word) + " is not a number: CONSTANT takes a name and a number (5 CONSTANT "
                                                 "five, or CONSTANT five 5), ALLOT a count (9 ALLOT, or ALLOT 9)"));
             continue;
         case MessageKind::Unmatched:
@@ -357,7 +359,7 @@ std::vector<Diagnostic> DiagnoseFacts(const DiagnosisContext& ctx)
 {
     std::vector<Diagnostic> out;
     for (const auto& f : ctx.map->facts) {
-        const std::string def = f.definition ? inQuotes(definitionName(ctx, f.definition)) : std::string("the definition");
+        const std::string def = f.definition ? InQuotes(definitionName(ctx, f.definition)) : std::string("the definition");
         switch (f.kind) {
         case FactKind::OpenStructure:
             out.push_back(at(ctx, Severity::Error, f.line, f.column, f.word,
@@ -381,7 +383,7 @@ std::vector<Diagnostic> DiagnoseFacts(const DiagnosisContext& ctx)
             break;
         case FactKind::CaseWithoutOf:
             out.push_back(at(ctx, Severity::Warning, f.line, f.column, f.word,
-                             "the case constant " + inQuotes(f.word) + " is not followed by OF, so nothing compares "
+                             "the case constant " + InQuotes(f.word) + " is not followed by OF, so nothing compares "
                                                                        "it: write '" +
                                  f.word + " OF ... ENDOF'; a default clause begins with DEFAULT"));
             break;

@@ -65,7 +65,7 @@ LabelledListing LabelWordStarts(const LineList& listing, const LineMaps& map)
     return out;
 }
 
-std::vector<CodeSpot> ReadSpots(const LabelledListing& copy, const LineList&, const LineMaps& map,
+std::vector<CodeSpot> ReadSpots(const LabelledListing& copy, const LineMaps& map,
                                 const std::map<std::string, std::uint32_t>& symbols)
 {
     std::vector<CodeSpot> spots;

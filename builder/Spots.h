@@ -31,7 +31,7 @@ LabelledListing LabelWordStarts(const LineList& listing, const LineMaps& map);
 // The spots of the labelled lines, by the assembler's symbols (names
 // upper-cased, word addresses), in order of address; words without code
 // of their own are left out.
-std::vector<CodeSpot> ReadSpots(const LabelledListing& copy, const LineList& listing, const LineMaps& map,
+std::vector<CodeSpot> ReadSpots(const LabelledListing& copy, const LineMaps& map,
                                 const std::map<std::string, std::uint32_t>& symbols);
 
 } // namespace mirtolan

@@ -3,7 +3,6 @@
 #include "DefColon.h"
 
 #include <cstdio>
-#include <functional>
 
 #include "Archive.h"
 #include "Compiler.h"
@@ -18,11 +17,11 @@ std::string_view CallMnemonic(const Compiler& c) { return c.UseZcall ? "Zcall" :
 
 void CompileCall(Compiler& c, const std::string& name) { c.ProgramCode.push_back({"\t", CallMnemonic(c), "\t", name}); }
 
-// A literal in HEX mode is written as at least four upper-case digits of its
+// A number in HEX mode is written as at least four upper-case digits of its
 // 32-bit two's complement, so a negative value shows all eight.
-static std::string literalText(const Compiler& c, std::int32_t value)
+static std::string numberText(std::int32_t value, bool decimal)
 {
-    if (c.DecimalBase)
+    if (decimal)
         return std::to_string(value);
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(static_cast<std::uint32_t>(value)));
@@ -31,14 +30,25 @@ static std::string literalText(const Compiler& c, std::int32_t value)
 
 // A 16-bit cell lies in memory low byte first, at the lower address: the
 // high byte is pushed first. Two equal bytes are loaded once.
-void PushWideCell(Compiler& c, std::int32_t value, const std::function<std::string(std::int32_t)>& text)
+void PushCell(Compiler& c, std::int32_t value, bool decimal)
 {
+    if (c.CellBits != WideCellBits) {
+        c.ProgramCode.push_back({"\tldi\tFtmp1,", numberText(value, decimal)});
+        c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+        return;
+    }
     const std::int32_t high = (value >> 8) & 0xFF, low = value & 0xFF;
-    c.ProgramCode.push_back({"\tldi\tFtmp1,", text(high)});
+    c.ProgramCode.push_back({"\tldi\tFtmp1,", numberText(high, decimal)});
     c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
     if (low != high)
-        c.ProgramCode.push_back({"\tldi\tFtmp1,", text(low)});
+        c.ProgramCode.push_back({"\tldi\tFtmp1,", numberText(low, decimal)});
     c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+}
+
+std::string SourceWord(const Compiler& c, const LineOrigin& o)
+{
+    const std::string_view line = SourceLine(c, o.line);
+    return o.column > 0 && o.column - 1 < line.size() ? std::string(line.substr(o.column - 1, o.length)) : "";
 }
 
 std::string CurrentWord(const Compiler& c, std::uint32_t& column)
@@ -46,10 +56,8 @@ std::string CurrentWord(const Compiler& c, std::uint32_t& column)
     column = 0;
     if (!c.Map)
         return {};
-    const LineOrigin& o = c.Map->program.current;
-    column = o.column;
-    const std::string_view line = SourceLine(c, o.line);
-    return o.column > 0 && o.column - 1 < line.size() ? std::string(line.substr(o.column - 1, o.length)) : "";
+    column = c.Map->program.current.column;
+    return SourceWord(c, c.Map->program.current);
 }
 
 void CheckFits(Compiler& c, std::int64_t value, int bits, const std::string& word, std::uint32_t line,
@@ -72,21 +80,18 @@ void CompileLiteral(Compiler& c, std::int32_t value)
         if (c.Map)
             c.Ext.PendingCase = c.Map->program.current;
     }
-    if (c.CellBits == WideCellBits) {
-        const auto text = [&c](std::int32_t byte) { return literalText(c, byte); };
-        if (!c.CaseExpected) {
-            PushWideCell(c, value, text);
-            return;
-        }
-        // A case constant is loaded into Ftmp1H:Ftmp1 for OF to compare.
-        c.ProgramCode.push_back({"\tldi\tFtmp1,", text(value & 0xFF)});
-        c.ProgramCode.push_back({"\tldi\tFtmp1H,", text((value >> 8) & 0xFF)});
+    if (!c.CaseExpected) {
+        PushCell(c, value, c.DecimalBase);
         return;
     }
-    c.ProgramCode.push_back({"\tldi\tFtmp1,", literalText(c, value)});
-    // A case constant is only loaded: OF compares it with the selector in Ftmp2.
-    if (!c.CaseExpected)
-        c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
+    // A case constant is only loaded: OF compares it with the selector in
+    // Ftmp2 (Ftmp2H:Ftmp2 in the 16-bit cells).
+    if (c.CellBits != WideCellBits) {
+        c.ProgramCode.push_back({"\tldi\tFtmp1,", numberText(value, c.DecimalBase)});
+        return;
+    }
+    c.ProgramCode.push_back({"\tldi\tFtmp1,", numberText(value & 0xFF, c.DecimalBase)});
+    c.ProgramCode.push_back({"\tldi\tFtmp1H,", numberText((value >> 8) & 0xFF, c.DecimalBase)});
 }
 
 void CompileRet(Compiler& c) { c.ProgramCode.push_back("\tret"); }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +11,7 @@
 namespace mirtolan {
 
 struct Compiler;
+struct LineOrigin;
 
 // --- Colon definitions ---
 void CompileColon(Compiler& c);
@@ -20,8 +20,8 @@ void CompileBodyWord(Compiler& c, std::string& word);
 void CompileCall(Compiler& c, const std::string& name);
 std::string_view CallMnemonic(const Compiler& c);
 void CompileLiteral(Compiler& c, std::int32_t value);
-// Pushes `value` as one 16-bit cell, its two bytes written by `text`.
-void PushWideCell(Compiler& c, std::int32_t value, const std::function<std::string(std::int32_t)>& text);
+// Pushes the cell `value`, written in decimal or (`decimal` false) in hexadecimal.
+void PushCell(Compiler& c, std::int32_t value, bool decimal);
 void CompileRet(Compiler& c);
 void EndColon(Compiler& c);
 bool IsProgramWord(const Compiler& c, const std::string& name);
@@ -35,6 +35,8 @@ void CheckFits(Compiler& c, std::int64_t value, int bits, const std::string& wor
                std::uint32_t column, const char* role);
 // The word being compiled and its column, from the line map.
 std::string CurrentWord(const Compiler& c, std::uint32_t& column);
+// The word of the source that `origin` names; empty for a whole line.
+std::string SourceWord(const Compiler& c, const LineOrigin& origin);
 
 // --- Numbers and data ---
 // The number syntax alone: decimal with an optional sign, or "$", "x", "X",
@@ -52,6 +54,12 @@ std::string DefineName(Compiler& c);
 void CompileAddressPush(Compiler& c, std::int32_t address);
 // The body of a word that pushes the cell `value`, and its ret.
 void CompileConstantValue(Compiler& c, std::int32_t value);
+// The data space grows by `count` bytes (wrapping like the target's
+// arithmetic), which belong to the variable or table defined last.
+void GrowData(Compiler& c, std::int32_t count);
+// Notes `size` bytes of RAM at `address`, named by the definition being
+// made, for the run report.
+void NoteVariable(Compiler& c, std::int32_t address, std::int64_t size);
 void DefVariable(Compiler& c);
 void DefConstant(Compiler& c);
 void DefAllot(Compiler& c);

@@ -3,6 +3,7 @@
 // closing word takes it back and writes the matching label or branch.
 #include <array>
 #include <charconv>
+#include <type_traits>
 
 #include "Archive.h"
 #include "Compiler.h"
@@ -14,49 +15,33 @@ namespace mirtolan {
 
 namespace {
 
-// Slot `slot` (from 1) of a label stack. Slots at or below 0 exist only after
-// an unmatched closing word has driven the depth under 1; a push there is
-// dropped and a read gives 0, so nothing outside the stack is ever touched.
-void setSlot(std::vector<std::int64_t>& stack, std::int64_t slot, std::int64_t value)
+// Slot `slot` (from 1) of a label stack or of the records beside it. Slots
+// at or below 0 exist only after an unmatched closing word has driven the
+// depth under 1; a push there is dropped and a read gives the empty value,
+// so nothing outside the stack is ever touched.
+template <class T>
+void setSlot(std::vector<T>& stack, std::int64_t slot, const std::type_identity_t<T>& value)
 {
     if (slot < 1)
         return;
     const auto index = std::size_t(slot - 1);
     if (index >= stack.size())
-        stack.resize(index + 1, 0); // the stacks grow with the nesting, without a fixed limit
+        stack.resize(index + 1); // the stacks grow with the nesting, without a fixed limit
     stack[index] = value;
 }
 
-std::int64_t getSlot(const std::vector<std::int64_t>& stack, std::int64_t slot)
+template <class T>
+T getSlot(const std::vector<T>& stack, std::int64_t slot)
 {
     if (slot < 1 || std::uint64_t(slot - 1) >= stack.size())
-        return 0;
-    return stack[std::size_t(slot - 1)];
-}
-
-// The record of slot `slot`, written and read like the label stacks.
-void setInfo(std::vector<CtlEntry>& info, std::int64_t slot, const CtlEntry& e)
-{
-    if (slot < 1)
-        return;
-    const auto index = std::size_t(slot - 1);
-    if (index >= info.size())
-        info.resize(index + 1);
-    info[index] = e;
-}
-
-CtlEntry getInfo(const std::vector<CtlEntry>& info, std::int64_t slot)
-{
-    if (slot < 1 || std::uint64_t(slot - 1) >= info.size())
         return {};
-    return info[std::size_t(slot - 1)];
+    return stack[std::size_t(slot - 1)];
 }
 
 // The record of a structure opened by `keyword`, which was just read.
 CtlEntry entryHere(const Compiler& c, CtlKind kind, std::string_view keyword)
 {
-    const std::int64_t column = c.LinePos - std::int64_t(keyword.size());
-    return {kind, std::uint32_t(c.LineNo), std::uint32_t(column > 0 ? column : 0), false};
+    return {kind, std::uint32_t(c.LineNo), WordColumn(c, keyword), false};
 }
 
 // The words that open each kind of structure, and those that close it.
@@ -87,6 +72,14 @@ void noteFact(Compiler& c, CompileFact f)
     c.Map->facts.push_back(std::move(f));
 }
 
+// `closer` met a structure it cannot close: the one `opener` opened at
+// `openerLine`, or none at all when `opener` is empty.
+void noteWrongCloser(Compiler& c, std::string_view closer, const char* opener, std::uint32_t openerLine)
+{
+    noteFact(c, {FactKind::WrongCloser, std::string(closer), std::uint32_t(c.LineNo), WordColumn(c, closer), opener,
+                 openerLine, 0, 0, 0});
+}
+
 // A closing word took `met` off the stack; when that is not a structure it
 // closes, the listing pairs the wrong labels, which the build must refuse.
 void checkCloser(Compiler& c, std::string_view closer, const CtlEntry& met, std::initializer_list<CtlKind> closes)
@@ -94,19 +87,12 @@ void checkCloser(Compiler& c, std::string_view closer, const CtlEntry& met, std:
     for (CtlKind k : closes)
         if (met.kind == k)
             return;
-    const std::int64_t column = c.LinePos - std::int64_t(closer.size());
-    noteFact(c, {FactKind::WrongCloser, std::string(closer), std::uint32_t(c.LineNo),
-                 std::uint32_t(column > 0 ? column : 0), namesOf(met.kind).opener, met.line, 0, 0, 0});
+    noteWrongCloser(c, closer, namesOf(met.kind).opener, met.line);
 }
 
 // ELSE and ENDOF with nothing open give no message, and the label of their
 // jump is never written.
-void nothingToClose(Compiler& c, std::string_view closer)
-{
-    const std::int64_t column = c.LinePos - std::int64_t(closer.size());
-    noteFact(c, {FactKind::WrongCloser, std::string(closer), std::uint32_t(c.LineNo),
-                 std::uint32_t(column > 0 ? column : 0), "", 0, 0, 0, 0});
-}
+void nothingToClose(Compiler& c, std::string_view closer) { noteWrongCloser(c, closer, "", 0); }
 
 // The decimal text of a label number, made without allocating.
 class Num {
@@ -126,7 +112,7 @@ void emit(Compiler& c, std::initializer_list<std::string_view> pieces) { c.Progr
 std::int64_t beginPush(Compiler& c, const CtlEntry& e)
 {
     setSlot(c.CtlStack, c.CtlDepth, c.LabelCount);
-    setInfo(c.Ext.CtlInfo, c.CtlDepth, e);
+    setSlot(c.Ext.CtlInfo, c.CtlDepth, e);
     return c.LabelCount;
 }
 void pushed(Compiler& c)
@@ -149,14 +135,14 @@ std::optional<std::int64_t> pop(Compiler& c, bool report)
 }
 
 // The entry just popped (at slot CtlDepth).
-CtlEntry popped(const Compiler& c) { return getInfo(c.Ext.CtlInfo, c.CtlDepth); }
+CtlEntry popped(const Compiler& c) { return getSlot(c.Ext.CtlInfo, c.CtlDepth); }
 
 // Takes slot `slot` out of the control stack; the entries above move down.
 void removeSlot(Compiler& c, std::int64_t slot)
 {
     for (std::int64_t k = slot; k + 1 < c.CtlDepth; ++k) {
         setSlot(c.CtlStack, k, getSlot(c.CtlStack, k + 1));
-        setInfo(c.Ext.CtlInfo, k, getInfo(c.Ext.CtlInfo, k + 1));
+        setSlot(c.Ext.CtlInfo, k, getSlot(c.Ext.CtlInfo, k + 1));
     }
     --c.CtlDepth;
 }
@@ -168,11 +154,11 @@ void removeSlot(Compiler& c, std::int64_t slot)
 std::int64_t beginBelowWhiles(const Compiler& c, std::int64_t whiles)
 {
     std::int64_t k = c.CtlDepth - 1, found = 0;
-    while (k >= 1 && getInfo(c.Ext.CtlInfo, k).kind == CtlKind::While) {
+    while (k >= 1 && getSlot(c.Ext.CtlInfo, k).kind == CtlKind::While) {
         --k;
         ++found;
     }
-    if (found < whiles || k < 1 || getInfo(c.Ext.CtlInfo, k).kind != CtlKind::Begin)
+    if (found < whiles || k < 1 || getSlot(c.Ext.CtlInfo, k).kind != CtlKind::Begin)
         return 0;
     return k;
 }
@@ -212,7 +198,7 @@ void CompileElse(Compiler& c)
     if (const auto m = pop(c, false)) {
         checkCloser(c, "ELSE", popped(c), {CtlKind::If, CtlKind::While});
         setSlot(c.CtlStack, c.CtlDepth, n);
-        setInfo(c.Ext.CtlInfo, c.CtlDepth, entryHere(c, CtlKind::Else, "ELSE"));
+        setSlot(c.Ext.CtlInfo, c.CtlDepth, entryHere(c, CtlKind::Else, "ELSE"));
         emit(c, {"_L", Num(*m), ":"});
     } else {
         nothingToClose(c, "ELSE");
@@ -284,8 +270,8 @@ void CompileRepeat(Compiler& c)
         CondNotMatched(c);
         return;
     }
-    checkCloser(c, "REPEAT", getInfo(c.Ext.CtlInfo, c.CtlDepth + 1), {CtlKind::While});
-    checkCloser(c, "REPEAT", getInfo(c.Ext.CtlInfo, c.CtlDepth), {CtlKind::Begin});
+    checkCloser(c, "REPEAT", getSlot(c.Ext.CtlInfo, c.CtlDepth + 1), {CtlKind::While});
+    checkCloser(c, "REPEAT", getSlot(c.Ext.CtlInfo, c.CtlDepth), {CtlKind::Begin});
     const auto w = getSlot(c.CtlStack, c.CtlDepth + 1);
     const auto b = getSlot(c.CtlStack, c.CtlDepth);
     emit(c, {"\trjmp\t_L", Num(b), "\t\t; REPEAT"});
@@ -319,11 +305,11 @@ void CompileQDo(Compiler& c)
 bool CompileLeave(Compiler& c)
 {
     for (std::int64_t k = c.CtlDepth - 1; k >= 1; --k) {
-        CtlEntry e = getInfo(c.Ext.CtlInfo, k);
+        CtlEntry e = getSlot(c.Ext.CtlInfo, k);
         if (e.kind != CtlKind::Do && e.kind != CtlKind::QDo)
             continue;
         e.leaves = true;
-        setInfo(c.Ext.CtlInfo, k, e);
+        setSlot(c.Ext.CtlInfo, k, e);
         UseRuntimeWord(c, "UNLOOP");
         emit(c, {"\trjmp\t_LV", Num(getSlot(c.CtlStack, k)), "\t\t; LEAVE"});
         return true;
@@ -354,7 +340,7 @@ void NoteOpenStructures(Compiler& c)
         return;
     const auto note = [&c](const std::vector<CtlEntry>& info, std::int64_t depth) {
         for (std::int64_t k = 1; k < depth; ++k) {
-            const CtlEntry e = getInfo(info, k);
+            const CtlEntry e = getSlot(info, k);
             const KindWords& n = namesOf(e.kind);
             // The end of the source is told as such, not at the line past it.
             const std::uint32_t end = c.SourceEnded ? LineOrigin::NoLine : std::uint32_t(c.LineNo);
@@ -373,16 +359,14 @@ void SettleCaseConstant(Compiler& c)
     c.Ext.PendingCase.reset();
     if (!c.Map)
         return;
-    const std::string_view line = SourceLine(c, o.line);
-    const std::string word = o.column > 0 && o.column - 1 < line.size() ? std::string(line.substr(o.column - 1, o.length)) : "";
-    c.Map->facts.push_back({FactKind::CaseWithoutOf, word, o.line, o.column, "", 0, 0, 0, o.definition});
+    c.Map->facts.push_back({FactKind::CaseWithoutOf, SourceWord(c, o), o.line, o.column, "", 0, 0, 0, o.definition});
 }
 
 void CompileCase(Compiler& c)
 {
     const auto k = c.CaseLabelCount;
     setSlot(c.CaseStack, c.CaseDepth, k);
-    setInfo(c.Ext.CaseInfo, c.CaseDepth, entryHere(c, CtlKind::Case, "CASE"));
+    setSlot(c.Ext.CaseInfo, c.CaseDepth, entryHere(c, CtlKind::Case, "CASE"));
     c.CaseExpected = true;
     c.Ext.CaseClauseConstants = 0;
     emit(c, {"\tld\tFtmp2,Y+\t; CASE"});
@@ -434,7 +418,7 @@ void CompileEndCase(Compiler& c)
         CondNotMatched(c);
     } else {
         // A default clause that began without DEFAULT left the selector on top.
-        if (getInfo(c.Ext.CaseInfo, c.CaseDepth).selectorPushed)
+        if (getSlot(c.Ext.CaseInfo, c.CaseDepth).selectorPushed)
             emit(c, {"\tadiw\tYL,", Num(c.CellBits / 8)});
         emit(c, {"_LC", Num(getSlot(c.CaseStack, c.CaseDepth)), ":\t\t\t\t; ENDCASE"});
     }
@@ -456,9 +440,9 @@ bool BeginDefaultClause(Compiler& c)
             emit(c, {"\tst\t-Y,Ftmp1H"});
         emit(c, {"\tst\t-Y,Ftmp1"});
     }
-    CtlEntry e = getInfo(c.Ext.CaseInfo, c.CaseDepth - 1);
+    CtlEntry e = getSlot(c.Ext.CaseInfo, c.CaseDepth - 1);
     e.selectorPushed = true;
-    setInfo(c.Ext.CaseInfo, c.CaseDepth - 1, e);
+    setSlot(c.Ext.CaseInfo, c.CaseDepth - 1, e);
     c.Ext.PendingCase.reset();
     c.Ext.CaseClauseConstants = 0;
     c.CaseExpected = false;

@@ -144,26 +144,16 @@ void CompileAddressPush(Compiler& c, std::int32_t address)
 void CompileConstantValue(Compiler& c, std::int32_t value)
 {
     // Constants are written in decimal whatever the number base.
-    if (c.CellBits == WideCellBits) {
-        PushWideCell(c, value, [](std::int32_t byte) { return std::to_string(byte); });
-    } else {
-        c.ProgramCode.push_back("\tldi\tFtmp1," + std::to_string(value));
-        c.ProgramCode.push_back("\tst\t-Y,Ftmp1");
-    }
+    PushCell(c, value, true);
     CompileRet(c);
 }
-
-// Gives the word that failed back to the top-level interpreter, which reads
-// it again by its own rules.
-static void giveBack(Compiler& c, const std::string& word) { c.LinePos -= std::int64_t(word.size()); }
 
 void DefVariable(Compiler& c)
 {
     DefineName(c);
     const std::int32_t address = c.VarNext;
     const std::uint32_t cellBytes = std::uint32_t(c.CellBits / 8);
-    if (c.Map)
-        c.Map->variables.push_back({c.Map->program.current.definition, address, cellBytes, c.Map->program.current.line});
+    NoteVariable(c, address, cellBytes);
     c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + cellBytes);
     CompileAddressPush(c, address);
 }
@@ -180,12 +170,10 @@ void DefConstant(Compiler& c)
         value = EvalNumber(c, valueWord);
     if (!c.NumberValid) {
         ConstExpected(c, c.LastToken);
-        giveBack(c, c.LastToken);
+        GiveBack(c, c.LastToken);
         value = 0;
     } else {
-        const std::int64_t column = c.LinePos - std::int64_t(c.LastToken.size());
-        CheckFits(c, value, c.CellBits, c.LastToken, std::uint32_t(c.LineNo), std::uint32_t(column > 0 ? column : 0),
-                  "constant");
+        CheckFits(c, value, c.CellBits, c.LastToken, std::uint32_t(c.LineNo), WordColumn(c, c.LastToken), "constant");
     }
     c.Ext.Constants[FoldCase(name)] = value;
     CompileConstantValue(c, value);
@@ -199,12 +187,23 @@ void DefAllot(Compiler& c)
         count = *value;
     } else {
         ConstExpected(c, word);
-        giveBack(c, word);
+        GiveBack(c, word);
     }
+    GrowData(c, count);
+}
+
+void GrowData(Compiler& c, std::int32_t count)
+{
     c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + static_cast<std::uint32_t>(count));
     // The bytes belong to the variable before them.
     if (c.Map && !c.Map->variables.empty())
         c.Map->variables.back().size += count;
+}
+
+void NoteVariable(Compiler& c, std::int32_t address, std::int64_t size)
+{
+    if (c.Map)
+        c.Map->variables.push_back({c.Map->program.current.definition, address, size, c.Map->program.current.line});
 }
 
 } // namespace mirtolan

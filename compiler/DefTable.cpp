@@ -44,22 +44,6 @@ std::vector<std::string> cellBytes(std::int32_t value, int bytes)
     return out;
 }
 
-// The data space grows by `count` bytes, which belong to the variable (or
-// table) defined last.
-void grow(Compiler& c, std::int32_t count)
-{
-    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + static_cast<std::uint32_t>(count));
-    if (c.Map && !c.Map->variables.empty())
-        c.Map->variables.back().size += count;
-}
-
-// A word of RAM named like a VARIABLE: its record for the run report.
-void noteVariable(Compiler& c, std::int32_t address, std::int64_t size)
-{
-    if (c.Map)
-        c.Map->variables.push_back({c.Map->program.current.definition, address, size, c.Map->program.current.line});
-}
-
 void checkHeld(Compiler& c, const HeldNumber& h, int bits, const char* role)
 {
     CheckFits(c, h.value, bits, h.word, h.line, h.column, role);
@@ -78,7 +62,7 @@ void heldValue(Compiler& c, const HeldNumber& h)
     checkHeld(c, h, c.CellBits, "value");
     const int bytes = c.CellBits / 8;
     const std::int32_t address = c.VarNext;
-    noteVariable(c, address, bytes);
+    NoteVariable(c, address, bytes);
     c.VarNext += bytes;
     addInitData(c, address, cellBytes(h.value, bytes));
     c.Ext.Values[FoldCase(name)] = {address};
@@ -94,7 +78,7 @@ void heldByte(Compiler& c, const HeldNumber& h)
 {
     checkHeld(c, h, 8, "C,");
     addInitData(c, c.VarNext, cellBytes(h.value, 1));
-    grow(c, 1);
+    GrowData(c, 1);
 }
 
 void heldCell(Compiler& c, const HeldNumber& h)
@@ -102,10 +86,10 @@ void heldCell(Compiler& c, const HeldNumber& h)
     checkHeld(c, h, c.CellBits, ",");
     const int bytes = c.CellBits / 8;
     addInitData(c, c.VarNext, cellBytes(h.value, bytes));
-    grow(c, bytes);
+    GrowData(c, bytes);
 }
 
-void heldAllot(Compiler& c, const HeldNumber& h) { grow(c, h.value); }
+void heldAllot(Compiler& c, const HeldNumber& h) { GrowData(c, h.value); }
 
 struct HeldTaker {
     std::string_view word;                      // upper case
@@ -118,7 +102,7 @@ constexpr std::array<HeldTaker, 5> HeldTakers{{
 void defCreate(Compiler& c)
 {
     DefineName(c);
-    noteVariable(c, c.VarNext, 0);
+    NoteVariable(c, c.VarNext, 0);
     CompileAddressPush(c, c.VarNext);
 }
 
@@ -178,8 +162,7 @@ bool TopLevelExtension(Compiler& c, const std::string& word, const std::string& 
     const auto value = character ? std::optional<std::int32_t>(CharLiteral(word)) : ParseNumber(word, c.DecimalBase);
     if (value) {
         FlushHeldNumber(c);
-        const std::int64_t column = c.LinePos - std::int64_t(word.size());
-        c.Ext.Held = HeldNumber{*value, word, std::uint32_t(c.LineNo), std::uint32_t(column > 0 ? column : 0)};
+        c.Ext.Held = HeldNumber{*value, word, std::uint32_t(c.LineNo), WordColumn(c, word)};
         return true;
     }
     for (const auto& t : TopLevelWords) {

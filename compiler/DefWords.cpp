@@ -25,29 +25,25 @@ bool quotable(unsigned char ch) { return ch >= 32 && ch < 127 && ch != '"' && ch
 
 void emit(Compiler& c, std::initializer_list<std::string_view> pieces) { c.ProgramCode.push_back(pieces); }
 
-// Gives a word read after a keyword back to the definition, which reads it
-// again by the usual rules.
-void giveBack(Compiler& c, const std::string& word) { c.LinePos -= std::int64_t(word.size()); }
-
 // Reads the name after a keyword; empty (and given back) when it is ";"
 // or the source has ended, so that the definition still ends there.
 std::string nameAfter(Compiler& c)
 {
     std::string name = NextWord(c);
     if (name == ";") {
-        giveBack(c, name);
+        GiveBack(c, name);
         return {};
     }
     return name;
 }
 
-// Pushes the flash byte address of label `label`, high byte first: two
-// cells in the byte cells, one in the 16-bit cells.
-void pushFlashAddress(Compiler& c, const std::string& label)
+// Pushes the address that the assembler expression `address` gives, high
+// byte first: two cells in the byte cells, one in the 16-bit cells.
+void pushAddress(Compiler& c, std::string_view address)
 {
-    emit(c, {"\tldi\tFtmp1,high(2*", label, ")"});
+    emit(c, {"\tldi\tFtmp1,high(", address, ")"});
     emit(c, {"\tst\t-Y,Ftmp1"});
-    emit(c, {"\tldi\tFtmp1,low(2*", label, ")"});
+    emit(c, {"\tldi\tFtmp1,low(", address, ")"});
     emit(c, {"\tst\t-Y,Ftmp1"});
 }
 
@@ -84,7 +80,7 @@ bool compileText(Compiler& c, TextKind kind)
     const std::int64_t length = std::int64_t(text.size());
     const std::string label = "_S" + std::to_string(c.Ext.TextLabelCount++);
     PendingText pending{c.Ext.TextLabelCount - 1, text, c.Map ? c.Map->program.current : LineOrigin{}};
-    pushFlashAddress(c, label);
+    pushAddress(c, "2*" + label); // the text's flash byte address
     if (kind == TextKind::Counted) {
         // The count is a byte in flash, whatever the cell size.
         CheckFits(c, length, 8, word, std::uint32_t(c.LineNo), column, "text");
@@ -132,18 +128,14 @@ bool compileTick(Compiler& c)
     if (!IsProgramWord(c, name) && !IsLibraryWord(c, name)) {
         const std::int64_t position = FindArchiveWord(c, name);
         if (position < 0) {
-            giveBack(c, name);
+            GiveBack(c, name);
             return false;
         }
         CopyArchiveWord(c, position);
         label = std::string(ActiveArchive(c).ArchiveList[std::size_t(position)]).substr(3);
     }
     Compiler filter; // the label filter's working line, apart from this compile's scanner
-    const std::string spelled = SpelledLabel(filter, label);
-    emit(c, {"\tldi\tFtmp1,high(", spelled, ")"});
-    emit(c, {"\tst\t-Y,Ftmp1"});
-    emit(c, {"\tldi\tFtmp1,low(", spelled, ")"});
-    emit(c, {"\tst\t-Y,Ftmp1"});
+    pushAddress(c, SpelledLabel(filter, label));
     return true;
 }
 
@@ -155,7 +147,7 @@ bool storeInto(Compiler& c, const std::unordered_map<std::string, NamedCell>& ce
         return false;
     const auto it = cells.find(FoldCase(name));
     if (it == cells.end()) {
-        giveBack(c, name);
+        GiveBack(c, name);
         return false;
     }
     storeCell(c, it->second.address, bytes);
@@ -225,18 +217,6 @@ bool compileDouble(Compiler& c, const std::string& word)
     return true;
 }
 
-// The word after the scanner's position on the current line, left unread.
-std::string nextWordOnLine(const Compiler& c)
-{
-    std::size_t i = c.LinePos >= 1 ? std::size_t(c.LinePos - 1) : 0;
-    while (i < c.LineBuf.size() && IsBlank(c.LineBuf[i]))
-        ++i;
-    std::size_t j = i;
-    while (j < c.LineBuf.size() && j - i < MaxWordLength && !IsBlank(c.LineBuf[j]))
-        ++j;
-    return i < c.LineBuf.size() ? c.LineBuf.substr(i, j - i) : std::string();
-}
-
 // A word the body could compile outside a CASE: of the program, the
 // archive, or one of the words above.
 bool knownWord(const Compiler& c, const std::string& word, const std::string& upper)
@@ -259,7 +239,7 @@ bool CompileBodyExtension(Compiler& c, const std::string& word)
         }
         // ENDOF ." other" ENDCASE: the standard's default clause. A name
         // that OF follows stays a wrong case constant, as it always was.
-        if (!knownWord(c, word, upper) || FoldCase(nextWordOnLine(c)) == "OF" || !BeginDefaultClause(c))
+        if (!knownWord(c, word, upper) || FoldCase(PeekWord(c)) == "OF" || !BeginDefaultClause(c))
             return false;
         std::string again = word;
         CompileBodyWord(c, again);

@@ -36,13 +36,25 @@ std::int64_t skipspace(const Compiler& c)
     return std::int64_t(i - start);
 }
 
-std::string RetrieveWord(const Compiler& c)
+// The word that begins at index `start` of LineBuf.
+static std::string wordAt(const Compiler& c, std::size_t start)
 {
-    const std::size_t start = cursor(c);
     std::size_t i = start;
     while (i < c.LineBuf.size() && i - start < MaxWordLength && !IsBlank(c.LineBuf[i]))
         ++i;
     return c.LineBuf.substr(start, i - start);
+}
+
+std::string RetrieveWord(const Compiler& c) { return wordAt(c, cursor(c)); }
+
+std::string PeekWord(const Compiler& c) { return wordAt(c, cursor(c) + std::size_t(skipspace(c))); }
+
+void GiveBack(Compiler& c, std::string_view word) { c.LinePos -= std::int64_t(word.size()); }
+
+std::uint32_t WordColumn(const Compiler& c, std::string_view word)
+{
+    const std::int64_t column = c.LinePos - std::int64_t(word.size());
+    return std::uint32_t(column > 0 ? column : 0);
 }
 
 void NewLine(Compiler& c)

@@ -36,4 +36,12 @@ bool SourceHas(const Compiler& c, std::int64_t i);
 // The rest of LineBuf from LinePos on (empty when LinePos lies past the end).
 std::string RestOfLine(const Compiler& c);
 
+// The next word on the current line, left unread.
+std::string PeekWord(const Compiler& c);
+// Gives `word`, just read, back to the scanner, which reads it again.
+void GiveBack(Compiler& c, std::string_view word);
+// The 1-based column of `word`, just read (it ends where the scanner
+// stands); 0 when that would lie before the line.
+std::uint32_t WordColumn(const Compiler& c, std::string_view word);
+
 } // namespace mirtolan
