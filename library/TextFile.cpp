@@ -376,6 +376,14 @@ void WriteLinesSafely(const std::string& path, const std::vector<std::string>& l
     WriteFileSafely(path, JoinLines(lines));
 }
 
+std::string WriteTarget(const std::string& path)
+{
+    std::string real;
+    bool open = false;
+    followLinks(path, real, open); // a link that cannot be followed is where the write fails
+    return real;
+}
+
 bool SameFile(const std::string& a, const std::string& b)
 {
     std::error_code ec;

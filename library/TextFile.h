@@ -81,6 +81,9 @@ std::string JoinLines(const std::vector<std::string>& lines);
 // a directory or a socket is refused.
 void WriteFileSafely(const std::string& path, std::string_view bytes);
 void WriteLinesSafely(const std::string& path, const std::vector<std::string>& lines);
+// The file WriteFileSafely writes for `path`: the end of its chain of
+// symbolic links (which need not exist yet), or `path` when it is no link.
+std::string WriteTarget(const std::string& path);
 
 // Writes all of `bytes` to the open file; returns 0, or the errno of the failure.
 int WriteAll(int fd, std::string_view bytes);

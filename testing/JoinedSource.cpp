@@ -5,6 +5,8 @@
 #include <cctype>
 #include <iterator>
 
+#include "Scanner.h"
+
 namespace mirtolan {
 
 void JoinedSource::append(const std::string& file, const LineList& lines)
@@ -87,23 +89,9 @@ void JoinedSource::placeDiagnostics(std::vector<Diagnostic>& diagnostics, const 
 
 namespace {
 
-// Any character of code 0 to 32 separates words, as in the compiler.
-constexpr unsigned char LastBlank = 32;
-
-bool isBlank(char ch) { return static_cast<unsigned char>(ch) <= LastBlank; }
-
-std::string upper(std::string_view s)
-{
-    std::string u(s);
-    for (char& ch : u)
-        if (ch >= 'a' && ch <= 'z')
-            ch = char(ch - 'a' + 'A');
-    return u;
-}
-
 // Words whose text runs to a closing character on the same line.
 struct TextWord {
-    std::string_view word; // upper-cased
+    std::string_view word; // in any letter case in the source
     char close;            // the character that ends its text
 };
 constexpr std::array<TextWord, 5> TextWords{{
@@ -123,10 +111,10 @@ void scanDefinitions(const LineList& lines, Found found)
             continue; // an assembler line, copied through
         std::size_t i = 0;
         while (i < line.size()) {
-            while (i < line.size() && isBlank(line[i]))
+            while (i < line.size() && IsBlank(line[i]))
                 ++i;
             const std::size_t start = i;
-            while (i < line.size() && !isBlank(line[i]))
+            while (i < line.size() && !IsBlank(line[i]))
                 ++i;
             if (start == i)
                 break;
@@ -151,9 +139,8 @@ void scanDefinitions(const LineList& lines, Found found)
                 inDefinition = false;
                 continue;
             }
-            const std::string u = upper(word);
             for (const TextWord& t : TextWords)
-                if (u == t.word) {
+                if (SameIgnoringCase(word, t.word)) {
                     const std::size_t close = line.find(t.close, i + 1);
                     i = close == std::string_view::npos ? line.size() : close + 1;
                     break;
@@ -174,16 +161,16 @@ std::vector<ColonName> ColonDefinitions(const LineList& lines)
 bool DefinesMain(const LineList& lines)
 {
     bool found = false;
-    scanDefinitions(lines, [&](std::string_view name, std::int64_t) { found = found || upper(name) == "MAIN"; });
+    scanDefinitions(lines, [&](std::string_view name, std::int64_t) { found = found || SameIgnoringCase(name, "MAIN"); });
     if (found)
         return true;
     for (std::string_view line : lines) {
         if (line.empty() || line[0] != '$')
             continue;
         line.remove_prefix(1);
-        while (!line.empty() && isBlank(line.front()))
+        while (!line.empty() && IsBlank(line.front()))
             line.remove_prefix(1);
-        if (upper(line.substr(0, 5)) == "MAIN:")
+        if (SameIgnoringCase(line.substr(0, 5), "MAIN:"))
             return true;
     }
     return false;

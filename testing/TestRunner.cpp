@@ -43,16 +43,7 @@ constexpr TesterWord TesterWordNames[] = {
 
 bool hasTestPrefix(std::string_view name)
 {
-    if (name.size() < TestWordPrefix.size())
-        return false;
-    for (std::size_t i = 0; i < TestWordPrefix.size(); ++i) {
-        char ch = name[i];
-        if (ch >= 'A' && ch <= 'Z')
-            ch = char(ch - 'A' + 'a');
-        if (ch != TestWordPrefix[i])
-            return false;
-    }
-    return true;
+    return SameIgnoringCase(name.substr(0, TestWordPrefix.size()), TestWordPrefix);
 }
 
 std::vector<std::int64_t> signedCells(const std::vector<std::uint32_t>& cells, int bits)

@@ -335,6 +335,7 @@ std::string knownDevices()
     return names;
 }
 
+// What --hex, --run, --upload and --test build, from the options given.
 BuildOptions buildOptions(const Options& o, const Device& device, const std::vector<std::string>& dirs)
 {
     BuildOptions b;
@@ -408,21 +409,13 @@ int runBuild(const Options& o, const BuildOptions& b, std::ostream& out, std::os
 }
 
 #ifdef MIRTOLAN_TEST
-int runTests(const Options& o, const Device& device, const std::string& archive, const std::vector<std::string>& dirs,
-             std::ostream& out, std::ostream& err)
+int runTests(const Options& o, const Device& device, const std::vector<std::string>& dirs, std::ostream& out,
+             std::ostream& err)
 {
     TestCliOptions t;
     t.sources = o.sources;
     t.junit = o.junit;
-    t.build.device = &device;
-    t.build.varStart = o.varbeg;
-    t.build.useZcall = o.zcall;
-    t.build.archive = archive;
-    t.build.archive16 = o.archive16;
-    t.build.cellBits = o.cells;
-    t.build.optimise = o.optimise;
-    t.build.optimiseSkip = o.optSkip;
-    t.build.runtimeDirs = dirs;
+    t.build = buildOptions(o, device, dirs); // the runner puts its own source, listing and .hex in
     t.run = o.run.options;
     return RunTestsCli(t, out, err);
 }
@@ -503,7 +496,7 @@ int RunCli(const std::vector<std::string>& args, const std::string& exeDir, std:
     }
 #ifdef MIRTOLAN_TEST
     if (o.test)
-        return runTests(o, *device, findArchive(o, dirs), dirs, out, err);
+        return runTests(o, *device, dirs, out, err);
 #endif
     if (o.hex) {
         const BuildOptions b = buildOptions(o, *device, dirs);

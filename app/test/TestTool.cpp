@@ -1,8 +1,6 @@
 #include "TestTool.h"
 
 #include <QAction>
-#include <QCoreApplication>
-#include <QDir>
 #include <QStatusBar>
 #include <QTabWidget>
 
@@ -39,10 +37,7 @@ QStringList failureLines(const TestOutcome& t)
 } // namespace
 
 TestTool::TestTool(TForm1& w, const QString& shareDir)
-    : QObject(&w), window_(w),
-      share_(shareDir.isEmpty() ? QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/mirtolan")
-                                : shareDir),
-      controller_(new TestController(this)), pane_(new TestPane)
+    : QObject(&w), window_(w), share_(shareDir), controller_(new TestController(this)), pane_(new TestPane)
 {
     ConnectTestPane(*controller_, *pane_);
     w.AddPane(pane_, tr("Tests"));

@@ -34,7 +34,7 @@ private:
     void finished(const TestRun& run);
 
     TForm1& window_;              // the window it serves
-    QString share_;               // the run-time folder
+    QString share_;               // the run-time folder; empty: the window's own (WindowBuildOptions)
     QAction* test_ = nullptr;     // Test, Ctrl+T
     TestController* controller_;  // runs the tests off the window's thread
     TestPane* pane_;              // the Tests pane

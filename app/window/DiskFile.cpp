@@ -1,24 +1,16 @@
 #include "DiskFile.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Compiler.h"
 #include "TextFile.h"
 
 namespace mirtolan {
 
 namespace {
-
-// Links followed before a chain counts as a loop (the kernel's own limit).
-constexpr int MaxLinkDepth = 40;
 
 // Each line end: its bytes and its name.
 struct LineEndEntry {
@@ -41,22 +33,6 @@ const LineEndEntry& EntryOf(LineFormat::End end) {
 std::string ParentOf(const std::string& path) {
     const std::string parent = std::filesystem::path(path).parent_path().string();
     return parent.empty() ? std::string(".") : parent;
-}
-
-// The file a chain of symbolic links at `path` ends in; `path` itself when it
-// is no link. A dangling link gives the missing file it names.
-std::string LinkTarget(const std::string& path) {
-    std::string at = path;
-    for (int depth = 0; depth < MaxLinkDepth; ++depth) {
-        struct stat st {};
-        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
-        std::string target(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(at.c_str(), target.data(), target.size());
-        if (n <= 0) return at;
-        target.resize(std::size_t(n));
-        at = target.front() == '/' ? target : ParentOf(at) + "/" + target;
-    }
-    return at; // a loop: the write then fails on it with the system's own reason
 }
 
 } // namespace
@@ -116,7 +92,7 @@ bool IsReadOnlyFile(const std::string& path) {
 }
 
 std::string FolderRefusal(const std::string& path) {
-    const std::string target = LinkTarget(path);
+    const std::string target = WriteTarget(path);
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return {};
     const std::string folder = ParentOf(target);

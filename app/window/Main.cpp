@@ -159,6 +159,15 @@ QString ErrorText(const char* what) {
     return utf8.contains(QChar::ReplacementCharacter) ? QString::fromLatin1(what) : utf8;
 }
 
+// VarBeg below the device's SRAM (the ATmega32's 81 kept while another
+// device is chosen) would put the variables over its registers: a build
+// uses the device's own start then, and its summary says so.
+bool BelowSram(const QString& varBeg, const Device& device) {
+    bool ok = false;
+    const uint start = varBeg.trimmed().toUInt(&ok, 16);
+    return ok && start < device.sramStart;
+}
+
 } // namespace
 
 std::string DirectoryPart(const std::string& path) {
@@ -736,8 +745,6 @@ bool TForm1::OpenFile(const QString& path) {
     showFileBytes(bytes);
     bytes = {};
     watchFile();
-    Compile->setEnabled(true);
-    CompileAction->setEnabled(true);
     lastDir_ = DirectoryPart(name);
     rememberRecent(absolute);
     updateTitle();
@@ -791,8 +798,6 @@ bool TForm1::OpenExample(const QString& path) {
     ErrorMemo->clearMessages();
     ErrorMemo->setCurrentFile(QString());
     showFileBytes(bytes);
-    Compile->setEnabled(true);
-    CompileAction->setEnabled(true);
     updateTitle();
     statusBar()->showMessage(QStringLiteral("A copy of the example %1: F9 compiles it, Save keeps it where you choose")
                                  .arg(exampleName_));
@@ -966,8 +971,6 @@ bool TForm1::SaveAs() {
     Source->document()->setModified(false);
     watchFile();
     ErrorMemo->setCurrentFile(absolute);
-    Compile->setEnabled(true);
-    CompileAction->setEnabled(true);
     rememberRecent(absolute);
     updateTitle();
     return true;
@@ -994,8 +997,6 @@ void TForm1::NewFile() {
     QTextCursor c = Source->textCursor();
     c.movePosition(QTextCursor::EndOfBlock);
     Source->setTextCursor(c);
-    Compile->setEnabled(true);
-    CompileAction->setEnabled(true);
     updateTitle();
 }
 
@@ -1154,12 +1155,7 @@ BuildOptions TForm1::WindowBuildOptions(const QString& runtimeDir) {
     o.sourceFile = c_.SourceFileName.empty() ? FileBytes(untitledFile()) : c_.SourceFileName;
     o.device = &ChosenDevice();
     const QString varStart = EdVarBeg->text().trimmed();
-    // VarBeg below the device's SRAM (the ATmega32's 81 kept while another
-    // device is chosen) would put the variables over its registers: the
-    // device's own start is used then, and the build's summary says so.
-    bool ok = false;
-    const uint start = varStart.toUInt(&ok, 16);
-    if (!varStart.isEmpty() && !(ok && start < o.device->sramStart)) o.varStart = Bytes(varStart);
+    if (!varStart.isEmpty() && !BelowSram(varStart, *o.device)) o.varStart = Bytes(varStart);
     o.useZcall = Zcall->isChecked();
     o.includeHeader = CheckBox1->isChecked();
     o.cellBits = ChosenCellBits();
@@ -1189,7 +1185,7 @@ void TForm1::buildFinished(const BuildResult& r) {
                            Latin1(std::string(r.device->title)))
                       .arg(r.flashWords)
                       .arg(ms);
-        if (bool ok = false; EdVarBeg->text().trimmed().toUInt(&ok, 16) < r.device->sramStart && ok)
+        if (BelowSram(EdVarBeg->text(), *r.device))
             summary += QStringLiteral("; variables from $%1, since VarBeg $%2 lies below its SRAM")
                            .arg(Latin1(r.varStart), EdVarBeg->text().trimmed());
         if (c_.SourceFileName.empty()) summary += QStringLiteral("; save the source to keep a .hex beside it");

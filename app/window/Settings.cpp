@@ -7,7 +7,6 @@
 
 #include "CodeList.h"
 #include "Compiler.h"
-#include "DiskFile.h"
 #include "TextFile.h"
 
 namespace mirtolan {
@@ -84,7 +83,7 @@ void IniFile::Save(const std::string& path) const {
         std::error_code ec;
         std::filesystem::create_directories(dir, ec); // a failure shows up as the write's own error
     }
-    WriteFileSafely(path, JoinLines(lines_));
+    WriteLinesSafely(path, lines_);
 }
 
 std::optional<std::string> IniFile::SectionName(std::string_view line) {

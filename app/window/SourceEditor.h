@@ -16,7 +16,6 @@
 #include "Colours.h"
 #include "ForthWords.h"
 #include "MessagePane.h"
-#include "WordIndex.h"
 
 class QCompleter;
 class QMimeData;

@@ -15,6 +15,7 @@
 
 #include "Devices.h"
 #include "JoinedSource.h"
+#include "TempDir.h"
 #include "Testing.h"
 #include "TextFile.h"
 
@@ -47,23 +48,19 @@ struct Outcome {
 Outcome RunTool(const std::vector<File>& files, const std::string& args)
 {
     Outcome o;
-    std::string dir = (fs::temp_directory_path() / "mirtolan-testing-XXXXXX").string();
-    if (!::mkdtemp(dir.data()))
-        return o; // no folder: the status fails the case
+    const test::TempDir dir;
     std::string names;
     for (const File& f : files) {
-        std::ofstream(fs::path(dir) / f.name, std::ios::binary) << f.text;
+        std::ofstream(dir / f.name, std::ios::binary) << f.text;
         names += std::string(" ") + f.name;
     }
-    const std::string cmd = "cd '" + dir + "' && '" MIRTOLANC_PATH "' " + args + names + " >out.txt 2>err.txt";
+    const std::string cmd = "cd '" + dir.path() + "' && '" MIRTOLANC_PATH "' " + args + names + " >out.txt 2>err.txt";
     const int raw = std::system(cmd.c_str());
     o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    o.out = ReadAll(fs::path(dir) / "out.txt");
-    o.err = ReadAll(fs::path(dir) / "err.txt");
-    if (fs::exists(fs::path(dir) / "junit.xml"))
-        o.junit = ReadAll(fs::path(dir) / "junit.xml");
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    o.out = ReadAll(dir / "out.txt");
+    o.err = ReadAll(dir / "err.txt");
+    if (fs::exists(dir / "junit.xml"))
+        o.junit = ReadAll(dir / "junit.xml");
     return o;
 }
 
