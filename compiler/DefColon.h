@@ -38,6 +38,9 @@ std::string CurrentWord(const Compiler& c, std::uint32_t& column);
 // The word of the source that `origin` names; empty for a whole line.
 std::string SourceWord(const Compiler& c, const LineOrigin& origin);
 
+// Steps the next free data address on by `bytes`, wrapping as the target's
+// 32-bit arithmetic does (a variable start near the top must not overflow).
+void AdvanceVarNext(Compiler& c, std::uint32_t bytes);
 // --- Numbers and data ---
 // The number syntax alone: decimal with an optional sign, or "$", "x", "X",
 // "0x", "0X" and hexadecimal digits. In HEX mode (`decimal` false) the text

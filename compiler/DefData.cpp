@@ -154,7 +154,7 @@ void DefVariable(Compiler& c)
     const std::int32_t address = c.VarNext;
     const std::uint32_t cellBytes = std::uint32_t(c.CellBits / 8);
     NoteVariable(c, address, cellBytes);
-    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + cellBytes);
+    AdvanceVarNext(c, cellBytes);
     CompileAddressPush(c, address);
 }
 
@@ -192,9 +192,14 @@ void DefAllot(Compiler& c)
     GrowData(c, count);
 }
 
+void AdvanceVarNext(Compiler& c, std::uint32_t bytes)
+{
+    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + bytes);
+}
+
 void GrowData(Compiler& c, std::int32_t count)
 {
-    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + static_cast<std::uint32_t>(count));
+    AdvanceVarNext(c, static_cast<std::uint32_t>(count));
     // The bytes belong to the variable before them.
     if (c.Map && !c.Map->variables.empty())
         c.Map->variables.back().size += count;

@@ -63,7 +63,7 @@ void heldValue(Compiler& c, const HeldNumber& h)
     const int bytes = c.CellBits / 8;
     const std::int32_t address = c.VarNext;
     NoteVariable(c, address, bytes);
-    c.VarNext += bytes;
+    AdvanceVarNext(c, std::uint32_t(bytes));
     addInitData(c, address, cellBytes(h.value, bytes));
     c.Ext.Values[FoldCase(name)] = {address};
     // High byte first, so the cell lies on the stack as it lies in RAM.
@@ -110,7 +110,7 @@ void defDefer(Compiler& c)
 {
     const std::string name = DefineName(c);
     const std::int32_t address = c.VarNext;
-    c.VarNext += DeferBytes;
+    AdvanceVarNext(c, DeferBytes);
     addInitData(c, address, {std::string("low(") + NoopRoutine + ")", std::string("high(") + NoopRoutine + ")"});
     c.Ext.UsesDefer = true;
     c.Ext.Defers[FoldCase(name)] = {address};

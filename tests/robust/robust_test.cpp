@@ -294,6 +294,15 @@ TEST(HostileDetail, ExtremeAllotCountsWrapLikeTheTarget)
     }
 }
 
+// A VALUE and a DEFER whose cells step the next address past the largest
+// signed one wrap like ALLOT does.
+TEST(HostileDetail, ValueAndDeferAtTheTopOfTheAddressesWrap)
+{
+    const Result r = Compile({"ALLOT 2147483646", "7 VALUE x", "DEFER d", ": main x DROP ;"});
+    ASSERT_TRUE(Completed(r)) << r.error;
+    EXPECT_EQ(r.messages.back(), "Variable end: $80000081");
+}
+
 TEST(HostileDetail, SourceEndsInTheMiddleOfAConstruct)
 {
     const struct {
