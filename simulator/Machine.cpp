@@ -1028,7 +1028,8 @@ Machine::Outcome Machine::run(const std::function<bool()>& atTrap)
 }
 
 // In optimised code standing at the start of a word, the note of where its
-// cells are; null elsewhere, where the stacks are all in memory.
+// cells are; null elsewhere, where the stacks are all in memory, as an empty
+// note reads them.
 std::optional<StackNote> Machine::noteHere() const
 {
     const std::uint32_t at = pc();
@@ -1042,39 +1043,21 @@ std::vector<std::uint32_t> Machine::stackCells() const
 {
     if (!started_)
         return {};
-    if (const auto note = noteHere())
-        return NotedDataStack(*note, [this](std::uint32_t a) { return data(a); }, std::max(y(), varEnd_), dataTop_,
-                              cellBytes_);
-    return cellsBetween(std::max(y(), varEnd_), dataTop_);
+    return NotedDataStack(noteHere().value_or(StackNote{}), [this](std::uint32_t a) { return data(a); },
+                          std::max(y(), varEnd_), dataTop_, cellBytes_);
 }
 
 std::vector<std::uint32_t> Machine::cellsBetween(std::uint32_t low, std::uint32_t high) const
 {
-    std::vector<std::uint32_t> cells;
-    for (std::uint32_t a = high; a >= low + std::uint32_t(cellBytes_) && a <= high;) {
-        a -= std::uint32_t(cellBytes_);
-        std::uint32_t v = 0;
-        for (int k = cellBytes_ - 1; k >= 0; --k)
-            v = (v << 8) | data(a + std::uint32_t(k));
-        cells.push_back(v);
-    }
-    return cells;
+    return NotedDataStack(StackNote{}, [this](std::uint32_t a) { return data(a); }, low, high, cellBytes_);
 }
 
 std::vector<std::uint32_t> Machine::loopCells() const
 {
-    std::vector<std::uint32_t> cells;
     if (!started_)
-        return cells;
-    if (const auto note = noteHere())
-        return NotedLoopStack(*note, [this](std::uint32_t a) { return data(a); }, x(), loopTop_, cellBytes_);
-    for (std::uint32_t a = x(); a + std::uint32_t(cellBytes_) <= loopTop_; a += std::uint32_t(cellBytes_)) {
-        std::uint32_t v = 0;
-        for (int k = cellBytes_ - 1; k >= 0; --k)
-            v = (v << 8) | data(a + std::uint32_t(k));
-        cells.push_back(v);
-    }
-    return cells;
+        return {};
+    return NotedLoopStack(noteHere().value_or(StackNote{}), [this](std::uint32_t a) { return data(a); }, x(),
+                          loopTop_, cellBytes_);
 }
 
 const std::string& Machine::uartOutput() const { return chip_->uartOut; }
