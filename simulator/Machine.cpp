@@ -744,9 +744,6 @@ void Machine::applyInputs()
 }
 
 std::uint32_t Machine::wordIndexAt(std::uint32_t byteAddress) const { return words_ ? words_->map.at(byteAddress) : 0; }
-bool Machine::isWordStart(std::uint32_t byteAddress) const { return words_ && words_->map.isStart(byteAddress); }
-const std::string& Machine::wordName(std::uint32_t index) const { return words_->map.names[index]; }
-std::int64_t Machine::wordLine(std::uint32_t index) const { return words_->map.lines[index]; }
 
 const CodeSpot* Machine::spotAt(std::uint32_t byteAddress) const
 {
@@ -973,24 +970,6 @@ bool Machine::poll()
         realStartNs_ = 0;
     }
     return true;
-}
-
-Machine::Outcome Machine::step()
-{
-    if (ended_ || !error_.empty())
-        return Outcome::Ended;
-    if (inputsPending_.load(std::memory_order_relaxed))
-        applyInputs();
-    avr_t* avr = chip_->avr.get();
-    const std::uint32_t pc = avr->pc;
-    if (started_ && !checkAccess(pc))
-        return Outcome::Ended;
-    const std::uint64_t before = avr->cycle;
-    avr->run(avr);
-    afterInstruction(pc, before);
-    if (!ended_ && avr->cycle >= nextPoll_)
-        poll();
-    return ended_ ? Outcome::Ended : Outcome::Trapped;
 }
 
 Machine::Outcome Machine::run(const std::function<bool()>& atTrap)
