@@ -867,21 +867,22 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
         avr->pc = entryAt_;
         newPc = entryAt_;
     }
+    const std::uint32_t there = m.at(newPc);
     const std::uint32_t newSp = std::uint32_t(d[DataSPL] | (d[DataSPH] << 8));
     if (newSp != spNow_) {
         if (newSp + retBytes_ == spNow_)
-            enter(m.at(newPc), pc, newPc < vectorsEnd_ ? FrameKind::Interrupt : FrameKind::Call);
+            enter(there, pc, newPc < vectorsEnd_ ? FrameKind::Interrupt : FrameKind::Call);
         else if (newSp == spNow_ + retBytes_)
             leave();
         spNow_ = newSp;
-    } else if (m.at(newPc) != here && m.isStart(newPc) && !frames_.empty()) {
+    } else if (there != here && m.isStart(newPc) && !frames_.empty()) {
         // A tail call ends the caller's time, but its frame stays on the
         // shadow, so that the chain still names it.
         CallFrame& f = frames_.back();
         if (f.counted && !f.closed)
             total_[f.word] += avr->cycle - f.entry;
         f.closed = true;
-        enter(m.at(newPc), pc, FrameKind::TailJump);
+        enter(there, pc, FrameKind::TailJump);
     }
 
     if (started_) {
@@ -889,7 +890,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
         const std::uint32_t xv = std::uint32_t(d[RegXL] | (d[RegXL + 1] << 8));
         const std::uint32_t spLow = loopTop_ - 1;
         if (yv - varEnd_ > dataTop_ - varEnd_ || xv - loopBottom_ > loopTop_ - loopBottom_ ||
-            newSp - spLow > avr->ramend - spLow || !m.at(newPc) || newPc == 0 || chip_->invalidOpcode) {
+            newSp - spLow > avr->ramend - spLow || !there || newPc == 0 || chip_->invalidOpcode) {
             if (chip_->invalidOpcode)
                 fault(FaultKind::IllegalInstruction, pc);
             else if (newSp > avr->ramend)
@@ -898,7 +899,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
                 fault(chip_->resetFlags && (d[chip_->resetFlags] & WatchdogResetFlag) ? FaultKind::Watchdog
                                                                                        : FaultKind::Reset,
                       pc);
-            else if (!m.at(newPc))
+            else if (!there)
                 fault(FaultKind::UnusedFlash, pc);
             else if (yv > dataTop_)
                 fault(FaultKind::DataStackUnderflow, pc);
