@@ -437,25 +437,4 @@ RunReport DebugSession::report() const
     return machine_->report();
 }
 
-void DebugSession::drivePin(char port, int bit, int level)
-{
-    if (machine_)
-        machine_->drivePin(port, bit, level);
-}
-void DebugSession::driveAdc(int channel, double volts)
-{
-    if (machine_)
-        machine_->driveAdc(channel, volts);
-}
-void DebugSession::sendUart(const std::string& bytes)
-{
-    if (machine_)
-        machine_->sendUart(bytes);
-}
-void DebugSession::setRealTime(bool on)
-{
-    if (machine_)
-        machine_->setRealTime(on);
-}
-
 } // namespace mirtolan
