@@ -213,8 +213,7 @@ void DebugSession::runOnce(Mode mode)
 {
     Machine& m = *machine_;
     const std::size_t depth = m.frames().size();
-    const std::uint32_t from = m.pc();
-    const std::int64_t fromLine = m.sourceLine(from);
+    const std::int64_t fromLine = m.sourceLine(m.pc());
     const bool stepping = mode != Mode::Continue;
     {
         std::lock_guard lock(mutex_);
@@ -272,7 +271,6 @@ void DebugSession::runOnce(Mode mode)
         }
     }
     flushOutput();
-    (void)from;
     DebugEvent e;
     {
         std::lock_guard lock(mutex_);
