@@ -123,6 +123,8 @@ private:
     void runOnce(Mode mode);
     void placeTraps(bool everySpot);
     std::string cellText(std::uint32_t cell) const;
+    // The cells as rows "[0]", "[1]"..., in the order given.
+    std::vector<Shown> numbered(const std::vector<std::uint32_t>& cells) const;
     void flushOutput();
 
     Listener listener_;                 // told every event
