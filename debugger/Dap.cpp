@@ -3,7 +3,6 @@
 #include <atomic>
 #include <filesystem>
 #include <istream>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>

@@ -1,8 +1,6 @@
 #include "DebugSession.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include "CodeList.h"

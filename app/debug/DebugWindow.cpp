@@ -11,7 +11,6 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
-#include <QTextBlock>
 #include <QToolBar>
 
 #include "BoardView.h"
