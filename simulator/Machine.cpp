@@ -260,7 +260,7 @@ struct Machine::Chip {
     }
     void drive(const PinStimulus& p)
     {
-        const std::string name = std::string("P") + p.port + char('0' + p.bit);
+        const std::string name = PinName(p.port, p.bit);
         for (std::size_t i = 0; i < traces.size(); ++i)
             if (traces[i].name == name) {
                 // The level holds the input from now on: simavr puts it back
@@ -562,7 +562,7 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
             pinRegisterPort_[pin] = std::uint8_t(chip.livePorts + 1);
         ++chip.livePorts;
         for (int b = 0; b < PinsPerPort; ++b) {
-            chip.traces.push_back(PinTrace{std::string("P") + port + char('0' + b), {}, 0, false});
+            chip.traces.push_back(PinTrace{PinName(port, b), {}, 0, false});
             chip.pinIrqs.push_back(first + b);
         }
     }
@@ -607,7 +607,7 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
         applyInputs();
     }
     for (const auto& [cycle, p] : plan->pins) {
-        const std::string name = std::string("P") + p.port + char('0' + p.bit);
+        const std::string name = PinName(p.port, p.bit);
         if (std::none_of(chip.traces.begin(), chip.traces.end(), [&](const PinTrace& t) { return t.name == name; })) {
             error_ = "the " + std::string(device.title) + " has no pin " + name;
             return;

@@ -41,7 +41,7 @@ QString voltsText(int millivolts) { return QString::number(millivolts / 1000.0, 
 
 } // namespace
 
-std::string PinName(const PinState& pin) { return std::string("P") + pin.port + char('0' + pin.bit); }
+std::string PinName(const PinState& pin) { return PinName(pin.port, pin.bit); }
 
 std::vector<PinState> PinsInUse(const std::vector<PinState>& pins)
 {
