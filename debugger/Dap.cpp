@@ -3,7 +3,6 @@
 #include <atomic>
 #include <filesystem>
 #include <istream>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -286,21 +285,19 @@ private:
             }
             return items;
         };
-        for (const std::string& p : list("pins")) {
-            const auto pin = ParsePinStimulus(p, error);
-            if (!pin) {
-                respond(request, false, {}, error);
-                return;
+        // Each item of the key's list read by `parse` into `into`; false at the first it cannot read.
+        const auto parseAll = [&](const char* key, auto parse, auto& into) {
+            for (const std::string& item : list(key)) {
+                const auto value = parse(item, error);
+                if (!value)
+                    return false;
+                into.push_back(*value);
             }
-            o.run.pins.push_back(*pin);
-        }
-        for (const std::string& a : list("adc")) {
-            const auto adc = ParseAdcStimulus(a, error);
-            if (!adc) {
-                respond(request, false, {}, error);
-                return;
-            }
-            o.run.adc.push_back(*adc);
+            return true;
+        };
+        if (!parseAll("pins", ParsePinStimulus, o.run.pins) || !parseAll("adc", ParseAdcStimulus, o.run.adc)) {
+            respond(request, false, {}, error);
+            return;
         }
         session_ = std::make_unique<DebugSession>([this](const DebugEvent& e) {
             if (e.kind == DebugEvent::Stopped && e.stop == StopKind::Exception)

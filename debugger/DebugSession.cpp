@@ -1,8 +1,6 @@
 #include "DebugSession.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include "CodeList.h"
@@ -22,6 +20,9 @@ std::string hexText(std::uint32_t v, int digits)
     std::snprintf(buf, sizeof buf, "$%0*X", digits, v);
     return buf;
 }
+
+// A register's value: "165 ($A5)".
+std::string byteText(std::uint8_t v) { return std::to_string(v) + " (" + hexText(v, 2) + ")"; }
 
 } // namespace
 
@@ -213,8 +214,7 @@ void DebugSession::runOnce(Mode mode)
 {
     Machine& m = *machine_;
     const std::size_t depth = m.frames().size();
-    const std::uint32_t from = m.pc();
-    const std::int64_t fromLine = m.sourceLine(from);
+    const std::int64_t fromLine = m.sourceLine(m.pc());
     const bool stepping = mode != Mode::Continue;
     {
         std::lock_guard lock(mutex_);
@@ -272,7 +272,6 @@ void DebugSession::runOnce(Mode mode)
         }
     }
     flushOutput();
-    (void)from;
     DebugEvent e;
     {
         std::lock_guard lock(mutex_);
@@ -346,26 +345,22 @@ std::vector<Frame> DebugSession::stackTrace() const
 
 std::string DebugSession::cellText(std::uint32_t cell) const { return std::to_string(cell); }
 
-std::vector<Shown> DebugSession::dataStack() const
+std::vector<Shown> DebugSession::numbered(const std::vector<std::uint32_t>& cells) const
 {
     std::vector<Shown> out;
-    if (!stopped())
-        return out;
-    const auto cells = machine_->stackCells();
     for (std::size_t i = 0; i < cells.size(); ++i)
         out.push_back({"[" + std::to_string(i) + "]", cellText(cells[i]), {}});
     return out;
 }
 
+std::vector<Shown> DebugSession::dataStack() const
+{
+    return stopped() ? numbered(machine_->stackCells()) : std::vector<Shown>{};
+}
+
 std::vector<Shown> DebugSession::loopStack() const
 {
-    std::vector<Shown> out;
-    if (!stopped())
-        return out;
-    const auto cells = machine_->loopCells();
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        out.push_back({"[" + std::to_string(i) + "]", cellText(cells[i]), {}});
-    return out;
+    return stopped() ? numbered(machine_->loopCells()) : std::vector<Shown>{};
 }
 
 std::vector<Shown> DebugSession::variables() const
@@ -378,14 +373,8 @@ std::vector<Shown> DebugSession::variables() const
     for (const ProgramVariable& v : built_.variables) {
         Shown s;
         s.name = v.name;
-        const auto cellAt = [&](std::uint32_t a) {
-            std::uint32_t value = 0;
-            for (std::uint32_t k = cell; k-- > 0;)
-                value = (value << 8) | m.data(a + k);
-            return value;
-        };
         if (v.size <= cell) {
-            s.value = cellText(cellAt(v.address));
+            s.value = cellText(m.cellsBetween(v.address, v.address + cell).front());
         } else {
             // A table: its bytes, each a part.
             s.value = "[";
@@ -408,9 +397,7 @@ std::vector<Shown> DebugSession::registers() const
         return out;
     for (const std::uint32_t a : machine_->touchedIo()) {
         const auto it = registerNames_.find(a);
-        const std::uint8_t v = machine_->data(a);
-        out.push_back({it == registerNames_.end() ? hexText(a, 4) : it->second,
-                       std::to_string(v) + " (" + hexText(v, 2) + ")", {}});
+        out.push_back({it == registerNames_.end() ? hexText(a, 4) : it->second, byteText(machine_->data(a)), {}});
     }
     return out;
 }
@@ -423,10 +410,8 @@ std::optional<Shown> DebugSession::evaluate(const std::string& name) const
         if (SameIgnoringCase(v.name, name))
             return v;
     for (const auto& [address, reg] : registerNames_)
-        if (SameIgnoringCase(reg, name)) {
-            const std::uint8_t v = machine_->data(address);
-            return Shown{reg, std::to_string(v) + " (" + hexText(v, 2) + ")", {}};
-        }
+        if (SameIgnoringCase(reg, name))
+            return Shown{reg, byteText(machine_->data(address)), {}};
     return std::nullopt;
 }
 
@@ -435,27 +420,6 @@ RunReport DebugSession::report() const
     if (!stopped())
         return {};
     return machine_->report();
-}
-
-void DebugSession::drivePin(char port, int bit, int level)
-{
-    if (machine_)
-        machine_->drivePin(port, bit, level);
-}
-void DebugSession::driveAdc(int channel, double volts)
-{
-    if (machine_)
-        machine_->driveAdc(channel, volts);
-}
-void DebugSession::sendUart(const std::string& bytes)
-{
-    if (machine_)
-        machine_->sendUart(bytes);
-}
-void DebugSession::setRealTime(bool on)
-{
-    if (machine_)
-        machine_->setRealTime(on);
 }
 
 } // namespace mirtolan

@@ -116,12 +116,6 @@ public:
     // The report of the run so far.
     RunReport report() const;
 
-    // --- The board, from any thread, also while the program runs ---
-    void drivePin(char port, int bit, int level);
-    void driveAdc(int channel, double volts);
-    void sendUart(const std::string& bytes);
-    void setRealTime(bool on);
-
 private:
     enum class Mode { Continue, Over, OverLine, In, Out, Entry };
     void command(Mode mode);
@@ -129,6 +123,8 @@ private:
     void runOnce(Mode mode);
     void placeTraps(bool everySpot);
     std::string cellText(std::uint32_t cell) const;
+    // The cells as rows "[0]", "[1]"..., in the order given.
+    std::vector<Shown> numbered(const std::vector<std::uint32_t>& cells) const;
     void flushOutput();
 
     Listener listener_;                 // told every event

@@ -87,10 +87,4 @@ void BoardLink::setRealTime(bool on)
         machine_->setRealTime(on);
 }
 
-bool BoardLink::realTime() const
-{
-    std::lock_guard lock(mutex_);
-    return realTime_;
-}
-
 } // namespace mirtolan

@@ -36,7 +36,6 @@ public:
     void driveAdc(int channel, double volts);
     void sendUart(const std::string& bytes);
     void setRealTime(bool on);
-    bool realTime() const;
 
 private:
     mutable std::mutex mutex_;        // guards everything below

@@ -260,7 +260,7 @@ struct Machine::Chip {
     }
     void drive(const PinStimulus& p)
     {
-        const std::string name = std::string("P") + p.port + char('0' + p.bit);
+        const std::string name = PinName(p.port, p.bit);
         for (std::size_t i = 0; i < traces.size(); ++i)
             if (traces[i].name == name) {
                 // The level holds the input from now on: simavr puts it back
@@ -562,7 +562,7 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
             pinRegisterPort_[pin] = std::uint8_t(chip.livePorts + 1);
         ++chip.livePorts;
         for (int b = 0; b < PinsPerPort; ++b) {
-            chip.traces.push_back(PinTrace{std::string("P") + port + char('0' + b), {}, 0, false});
+            chip.traces.push_back(PinTrace{PinName(port, b), {}, 0, false});
             chip.pinIrqs.push_back(first + b);
         }
     }
@@ -607,7 +607,7 @@ Machine::Machine(const BuildResult& program, const RunOptions& options)
         applyInputs();
     }
     for (const auto& [cycle, p] : plan->pins) {
-        const std::string name = std::string("P") + p.port + char('0' + p.bit);
+        const std::string name = PinName(p.port, p.bit);
         if (std::none_of(chip.traces.begin(), chip.traces.end(), [&](const PinTrace& t) { return t.name == name; })) {
             error_ = "the " + std::string(device.title) + " has no pin " + name;
             return;
@@ -744,9 +744,6 @@ void Machine::applyInputs()
 }
 
 std::uint32_t Machine::wordIndexAt(std::uint32_t byteAddress) const { return words_ ? words_->map.at(byteAddress) : 0; }
-bool Machine::isWordStart(std::uint32_t byteAddress) const { return words_ && words_->map.isStart(byteAddress); }
-const std::string& Machine::wordName(std::uint32_t index) const { return words_->map.names[index]; }
-std::int64_t Machine::wordLine(std::uint32_t index) const { return words_->map.lines[index]; }
 
 const CodeSpot* Machine::spotAt(std::uint32_t byteAddress) const
 {
@@ -870,21 +867,22 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
         avr->pc = entryAt_;
         newPc = entryAt_;
     }
+    const std::uint32_t there = m.at(newPc);
     const std::uint32_t newSp = std::uint32_t(d[DataSPL] | (d[DataSPH] << 8));
     if (newSp != spNow_) {
         if (newSp + retBytes_ == spNow_)
-            enter(m.at(newPc), pc, newPc < vectorsEnd_ ? FrameKind::Interrupt : FrameKind::Call);
+            enter(there, pc, newPc < vectorsEnd_ ? FrameKind::Interrupt : FrameKind::Call);
         else if (newSp == spNow_ + retBytes_)
             leave();
         spNow_ = newSp;
-    } else if (m.at(newPc) != here && m.isStart(newPc) && !frames_.empty()) {
+    } else if (there != here && m.isStart(newPc) && !frames_.empty()) {
         // A tail call ends the caller's time, but its frame stays on the
         // shadow, so that the chain still names it.
         CallFrame& f = frames_.back();
         if (f.counted && !f.closed)
             total_[f.word] += avr->cycle - f.entry;
         f.closed = true;
-        enter(m.at(newPc), pc, FrameKind::TailJump);
+        enter(there, pc, FrameKind::TailJump);
     }
 
     if (started_) {
@@ -892,7 +890,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
         const std::uint32_t xv = std::uint32_t(d[RegXL] | (d[RegXL + 1] << 8));
         const std::uint32_t spLow = loopTop_ - 1;
         if (yv - varEnd_ > dataTop_ - varEnd_ || xv - loopBottom_ > loopTop_ - loopBottom_ ||
-            newSp - spLow > avr->ramend - spLow || !m.at(newPc) || newPc == 0 || chip_->invalidOpcode) {
+            newSp - spLow > avr->ramend - spLow || !there || newPc == 0 || chip_->invalidOpcode) {
             if (chip_->invalidOpcode)
                 fault(FaultKind::IllegalInstruction, pc);
             else if (newSp > avr->ramend)
@@ -901,7 +899,7 @@ void Machine::afterInstruction(std::uint32_t pc, std::uint64_t before)
                 fault(chip_->resetFlags && (d[chip_->resetFlags] & WatchdogResetFlag) ? FaultKind::Watchdog
                                                                                        : FaultKind::Reset,
                       pc);
-            else if (!m.at(newPc))
+            else if (!there)
                 fault(FaultKind::UnusedFlash, pc);
             else if (yv > dataTop_)
                 fault(FaultKind::DataStackUnderflow, pc);
@@ -975,24 +973,6 @@ bool Machine::poll()
     return true;
 }
 
-Machine::Outcome Machine::step()
-{
-    if (ended_ || !error_.empty())
-        return Outcome::Ended;
-    if (inputsPending_.load(std::memory_order_relaxed))
-        applyInputs();
-    avr_t* avr = chip_->avr.get();
-    const std::uint32_t pc = avr->pc;
-    if (started_ && !checkAccess(pc))
-        return Outcome::Ended;
-    const std::uint64_t before = avr->cycle;
-    avr->run(avr);
-    afterInstruction(pc, before);
-    if (!ended_ && avr->cycle >= nextPoll_)
-        poll();
-    return ended_ ? Outcome::Ended : Outcome::Trapped;
-}
-
 Machine::Outcome Machine::run(const std::function<bool()>& atTrap)
 {
     if (ended_ || !error_.empty())
@@ -1028,7 +1008,8 @@ Machine::Outcome Machine::run(const std::function<bool()>& atTrap)
 }
 
 // In optimised code standing at the start of a word, the note of where its
-// cells are; null elsewhere, where the stacks are all in memory.
+// cells are; null elsewhere, where the stacks are all in memory, as an empty
+// note reads them.
 std::optional<StackNote> Machine::noteHere() const
 {
     const std::uint32_t at = pc();
@@ -1042,39 +1023,21 @@ std::vector<std::uint32_t> Machine::stackCells() const
 {
     if (!started_)
         return {};
-    if (const auto note = noteHere())
-        return NotedDataStack(*note, [this](std::uint32_t a) { return data(a); }, std::max(y(), varEnd_), dataTop_,
-                              cellBytes_);
-    return cellsBetween(std::max(y(), varEnd_), dataTop_);
+    return NotedDataStack(noteHere().value_or(StackNote{}), [this](std::uint32_t a) { return data(a); },
+                          std::max(y(), varEnd_), dataTop_, cellBytes_);
 }
 
 std::vector<std::uint32_t> Machine::cellsBetween(std::uint32_t low, std::uint32_t high) const
 {
-    std::vector<std::uint32_t> cells;
-    for (std::uint32_t a = high; a >= low + std::uint32_t(cellBytes_) && a <= high;) {
-        a -= std::uint32_t(cellBytes_);
-        std::uint32_t v = 0;
-        for (int k = cellBytes_ - 1; k >= 0; --k)
-            v = (v << 8) | data(a + std::uint32_t(k));
-        cells.push_back(v);
-    }
-    return cells;
+    return NotedDataStack(StackNote{}, [this](std::uint32_t a) { return data(a); }, low, high, cellBytes_);
 }
 
 std::vector<std::uint32_t> Machine::loopCells() const
 {
-    std::vector<std::uint32_t> cells;
     if (!started_)
-        return cells;
-    if (const auto note = noteHere())
-        return NotedLoopStack(*note, [this](std::uint32_t a) { return data(a); }, x(), loopTop_, cellBytes_);
-    for (std::uint32_t a = x(); a + std::uint32_t(cellBytes_) <= loopTop_; a += std::uint32_t(cellBytes_)) {
-        std::uint32_t v = 0;
-        for (int k = cellBytes_ - 1; k >= 0; --k)
-            v = (v << 8) | data(a + std::uint32_t(k));
-        cells.push_back(v);
-    }
-    return cells;
+        return {};
+    return NotedLoopStack(noteHere().value_or(StackNote{}), [this](std::uint32_t a) { return data(a); }, x(),
+                          loopTop_, cellBytes_);
 }
 
 const std::string& Machine::uartOutput() const { return chip_->uartOut; }

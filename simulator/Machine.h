@@ -80,8 +80,6 @@ public:
     // result is then Trapped. A run after Trapped goes on from there.
     enum class Outcome { Ended, Trapped, Paused };
     Outcome run(const std::function<bool()>& atTrap = {});
-    // Executes one instruction (or one interrupt entry); Ended when that ended the run.
-    Outcome step();
     // Why the run ended, once run() said Ended.
     StopReason stopped() const { return stopped_; }
 
@@ -114,14 +112,11 @@ public:
     std::uint32_t pc() const;           // byte address of the next instruction
     std::uint64_t cycles() const;       // cycles since the start
     std::uint8_t data(std::uint32_t address) const;
-    std::uint32_t dataTop() const { return dataTop_; }   // the data stack's empty position
-    std::uint32_t loopTop() const { return loopTop_; }   // the loop stack's empty position
     std::uint32_t y() const;            // the data stack pointer
     // Moves the data stack pointer, between instructions: the test runner's
     // -> and }T take values off the stack as Forth-2012's tester does.
     void setY(std::uint32_t address);
     std::uint32_t x() const;            // the loop stack pointer
-    bool started() const { return started_; } // main (or the entry word) has been entered: the stacks are set up
     int cellBytes() const { return cellBytes_; }
     // The data stack's cells, bottom first, each as its bytes read low
     // byte first; empty before the start-up has set the stacks.
@@ -137,8 +132,6 @@ public:
     // The word that owns a flash byte address, and its name and line.
     WordAt wordAt(std::uint32_t byteAddress) const;
     std::uint32_t wordIndexAt(std::uint32_t byteAddress) const;
-    const std::string& wordName(std::uint32_t index) const;
-    std::int64_t wordLine(std::uint32_t index) const;
     // The spot (the word of the source) whose code holds the byte address,
     // when the address lies in the code of a source word; null in archive
     // routines and the start-up.
@@ -147,16 +140,12 @@ public:
     // address: its spot's, or, inside an archive routine, the line of the
     // innermost call into it that a spot holds; 0 when none does.
     std::int64_t sourceLine(std::uint32_t byteAddress) const;
-    // True when the byte address is the first instruction of a word of the program.
-    bool isWordStart(std::uint32_t byteAddress) const;
     // The I/O registers the program wrote, by data address, in order of address.
     std::vector<std::uint32_t> touchedIo() const;
     // EEPROM bytes that differ from their state at reset.
     std::vector<EepromByte> eepromChanges() const;
     // What the program has sent on UART0 so far.
     const std::string& uartOutput() const;
-    // The stray store that faulted the run, if one did.
-    const std::optional<StrayStore>& strayStore() const { return stray_; }
 
     // The report of the run so far (the whole run once it has ended).
     RunReport report() const;

@@ -56,6 +56,8 @@ std::optional<AdcStimulus> ParseAdcStimulus(std::string_view text, std::string& 
 
 // "PD2=0@10ms": pin, level and moment; nothing (and error set) when malformed.
 std::optional<PinStimulus> ParsePinStimulus(std::string_view text, std::string& error);
+// A pin's name as reports and stimuli write it: "PB5".
+std::string PinName(char port, int bit);
 // "2s", "10ms", "250us", "100ns": a span of simulated time in seconds.
 std::optional<double> ParseDuration(std::string_view text, std::string& error);
 // `seconds` at `clockHz` as whole cycles, rounded to the nearest; nothing

@@ -99,7 +99,7 @@ std::optional<RunPlan> PlanRun(const RunOptions& options, const Device& device, 
     for (const PinStimulus& p : options.pins) {
         const auto at = SecondsToCycles(p.seconds, plan.clockHz);
         if (!at || *at > limit) {
-            error = std::string("the pin change P") + p.port + char('0' + p.bit) + "=" + char('0' + p.level) + "@" +
+            error = "the pin change " + PinName(p.port, p.bit) + "=" + char('0' + p.level) + "@" +
                     FormatSeconds(p.seconds) + " comes after the run's end: give a time from 0 to " +
                     FormatSeconds(double(limit) * cycleSeconds) + ", or a longer run (--time, --cycles)";
             return std::nullopt;
@@ -121,6 +121,8 @@ std::optional<RunPlan> PlanRun(const RunOptions& options, const Device& device, 
     std::stable_sort(plan.adc.begin(), plan.adc.end(), byCycle);
     return plan;
 }
+
+std::string PinName(char port, int bit) { return std::string("P") + port + char('0' + bit); }
 
 std::optional<PinStimulus> ParsePinStimulus(std::string_view text, std::string& error)
 {

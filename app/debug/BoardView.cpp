@@ -41,7 +41,7 @@ QString voltsText(int millivolts) { return QString::number(millivolts / 1000.0, 
 
 } // namespace
 
-std::string PinName(const PinState& pin) { return std::string("P") + pin.port + char('0' + pin.bit); }
+std::string PinName(const PinState& pin) { return PinName(pin.port, pin.bit); }
 
 std::vector<PinState> PinsInUse(const std::vector<PinState>& pins)
 {
@@ -211,13 +211,11 @@ void BoardView::refresh()
 void BoardView::showPins(const std::vector<PinState>& pins)
 {
     for (const PinState& p : PinsInUse(pins))
-        shown_[PinName(p)] = p.output;
+        shown_.insert(PinName(p));
     std::vector<PinState> seen;
     for (const PinState& p : pins)
-        if (const auto it = shown_.find(PinName(p)); it != shown_.end()) {
-            it->second = p.output;
+        if (shown_.count(PinName(p)))
             seen.push_back(p);
-        }
     bool same = seen.size() == rows_.size();
     for (std::size_t i = 0; same && i < seen.size(); ++i)
         same = PinName(seen[i]) == PinName(rows_[i].pin) && seen[i].output == rows_[i].pin.output;

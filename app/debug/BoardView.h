@@ -119,7 +119,7 @@ private:
     QComboBox* pace_;                // as fast as it goes, or real time
     std::vector<Row> rows_;          // in port and pin order
     std::vector<std::string> inputs_; // the inputs' names in row order, for keys 1 to 9
-    std::map<std::string, bool> shown_; // the pins shown in this run, and whether each is an output
+    std::set<std::string> shown_;    // the pins shown in this run
     std::vector<QSlider*> sliders_;  // by channel
     std::map<int, int> millivolts_;  // each slider's value, kept across runs
     std::uint64_t generation_ = 0;   // the run shown

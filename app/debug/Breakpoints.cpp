@@ -13,9 +13,8 @@ namespace mirtolan {
 
 namespace {
 
-// A breakpoint's dot, and the tints of the line the program stands at:
-// mixed into the editor's background by these shares.
-const QColor BreakpointColour(0xc0, 0x10, 0x30);
+// The tints of the line the program stands at: mixed into the editor's
+// background by these shares.
 const QColor CurrentTint(0x40, 0xd0, 0x40);
 const QColor FaultTint(0xff, 0x30, 0x30);
 constexpr double CurrentShare = 0.30;

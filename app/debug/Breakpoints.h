@@ -4,6 +4,7 @@
 // moved to the next line with code is shown where it stands.
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QTextCursor>
 
@@ -14,6 +15,9 @@
 #include "SourceEditor.h"
 
 namespace mirtolan {
+
+// A breakpoint's dot, in the gutter and on the tool bar.
+inline const QColor BreakpointColour(0xc0, 0x10, 0x30);
 
 class EditorBreakpoints : public QObject, public LineDecorator {
     Q_OBJECT

@@ -11,7 +11,6 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
-#include <QTextBlock>
 #include <QToolBar>
 
 #include "BoardView.h"
@@ -77,7 +76,7 @@ QIcon BreakpointIcon(const QWidget& w)
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xc0, 0x10, 0x30));
+    p.setBrush(BreakpointColour);
     p.drawEllipse(QRectF(size * 0.2, size * 0.2, size * 0.6, size * 0.6));
     return QIcon(pixmap);
 }

@@ -305,6 +305,16 @@ void RunController::done()
     emit finished();
 }
 
+void RunController::wire(RunOptions& run)
+{
+    run.stop = &stop_;
+    if (!run.board)
+        run.board = board_;
+    run.progress = [this](double f, std::uint64_t c) {
+        QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
+    };
+}
+
 void RunController::buildAndRun(BuildOptions build, RunOptions run, std::optional<LineList> source)
 {
     build.cancel = &stop_;
@@ -312,12 +322,7 @@ void RunController::buildAndRun(BuildOptions build, RunOptions run, std::optiona
         const QString text = QString::fromStdString(s);
         QMetaObject::invokeMethod(this, [this, text] { emit stage(text); }, Qt::QueuedConnection);
     };
-    run.stop = &stop_;
-    if (!run.board)
-        run.board = board_;
-    run.progress = [this](double f, std::uint64_t c) {
-        QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
-    };
+    wire(run);
     start([this, build = std::move(build), run = std::move(run), source = std::move(source)]() mutable {
         if (source)
             build.sourceText = &*source;
@@ -341,12 +346,7 @@ void RunController::runBuilt(BuildResult program, RunOptions run)
 {
     if (worker_)
         return; // the running one keeps its program
-    run.stop = &stop_;
-    if (!run.board)
-        run.board = board_;
-    run.progress = [this](double f, std::uint64_t c) {
-        QMetaObject::invokeMethod(this, [this, f, c] { emit progress(f, c); }, Qt::QueuedConnection);
-    };
+    wire(run);
     build_ = std::move(program);
     start([this, run = std::move(run)] {
         RunReport r = RunProgram(build_, run);

@@ -110,6 +110,8 @@ signals:
 private:
     void start(std::function<void()> work);
     void done();
+    // Ties a run to this controller: its Stop, its board and its progress.
+    void wire(RunOptions& run);
 
     std::unique_ptr<std::thread> worker_; // the running build and run
     std::atomic<bool> stop_{false};       // asks the worker to end
