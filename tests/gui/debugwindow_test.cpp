@@ -43,7 +43,7 @@ using namespace mirtolan;
 
 namespace {
 
-constexpr int Wait = 20000; // ms for a build and a stop
+constexpr int Wait = 20000; // ms for a build, a stop or the board to follow, on a loaded machine
 
 // Adds 3, 2 and 1 into `total`.
 const char* const Tally = "VARIABLE total\n"              // 1
@@ -218,21 +218,21 @@ void DebugWindowTest::theBoardsButtonKeyAndSwitch()
     w.key(Qt::Key_F9, Qt::ShiftModifier);
     BoardView& board = w.board();
     QTRY_COMPARE_WITH_TIMEOUT(board.shownPins(), (QStringList{"PB5", "PD2"}), Wait);
-    QTRY_VERIFY(!w.lampOn()); // the pull-up holds the button's pin high
+    QTRY_VERIFY_WITH_TIMEOUT(!w.lampOn(), Wait); // the pull-up holds the button's pin high
     QPushButton* button = board.button("PD2");
     QVERIFY(button && !board.button("PB5"));
-    QTRY_VERIFY(button->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), Wait);
     QTest::mousePress(button, Qt::LeftButton);
-    QTRY_VERIFY(w.lampOn());
+    QTRY_VERIFY_WITH_TIMEOUT(w.lampOn(), Wait);
     QTest::mouseRelease(button, Qt::LeftButton);
-    QTRY_VERIFY(!w.lampOn());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.lampOn(), Wait);
     // Key 1 holds the first input's button while it is down.
     QTest::keyPress(&board, Qt::Key_1);
-    QTRY_VERIFY(w.lampOn());
+    QTRY_VERIFY_WITH_TIMEOUT(w.lampOn(), Wait);
     QTest::keyRelease(&board, Qt::Key_1);
-    QTRY_VERIFY(!w.lampOn());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.lampOn(), Wait);
     board.switchBox("PD2")->setChecked(true);
-    QTRY_VERIFY(w.lampOn());
+    QTRY_VERIFY_WITH_TIMEOUT(w.lampOn(), Wait);
     // Paused, the board shows where the chip stands; stopped, the last run.
     w.key(Qt::Key_F6);
     QTRY_COMPARE_WITH_TIMEOUT(int(w.controller().state()), int(DebugController::State::Stopped), Wait);
@@ -241,7 +241,7 @@ void DebugWindowTest::theBoardsButtonKeyAndSwitch()
     w.key(Qt::Key_F2, Qt::ControlModifier);
     QCOMPARE(int(w.controller().state()), int(DebugController::State::Idle));
     QCOMPARE(w.pane().status()->text(), QString("Ended: stopped"));
-    QTRY_VERIFY(board.status()->text().startsWith("The run has ended"));
+    QTRY_VERIFY_WITH_TIMEOUT(board.status()->text().startsWith("The run has ended"), Wait);
     QVERIFY(!board.input()->isEnabled());
 }
 
@@ -262,7 +262,7 @@ void DebugWindowTest::adcSliderAndUartConsole()
     QTRY_COMPARE_WITH_TIMEOUT(int(w.controller().state()), int(DebugController::State::Stopped), Wait);
     QCOMPARE(w.variable("level"), QString("127")); // 2.5 V of 5: the top eight of ten bits
     w.key(Qt::Key_F9, Qt::ShiftModifier);
-    QTRY_VERIFY(board.input()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(board.input()->isEnabled(), Wait);
     QTest::keyClicks(board.input(), "hi");
     QTest::keyClick(board.input(), Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(board.console()->toPlainText(), QString("hi\n"), Wait);
@@ -278,9 +278,9 @@ void DebugWindowTest::aPlainRunShowsOnTheBoard()
     QSignalSpy finished(w.run.controller, &RunController::finished);
     w.key(Qt::Key_F5);
     QVERIFY(finished.wait(Wait));
-    QTRY_COMPARE(w.board().shownPins(), QStringList{"PB5"});
-    QTRY_VERIFY(w.lampOn());
-    QTRY_COMPARE(w.board().console()->toPlainText(), QString("ok"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.board().shownPins(), QStringList{"PB5"}, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(w.lampOn(), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(w.board().console()->toPlainText(), QString("ok"), Wait);
     QVERIFY(w.board().status()->text().startsWith("The run has ended"));
 }
 
