@@ -26,7 +26,7 @@ CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebI
   -DMIRTOLAN_FUZZ=ON -DMIRTOLAN_SANITIZE=ON -DMIRTOLAN_GUI=OFF -DBUILD_TESTING=ON >/dev/null
 builds=()
 for t in "${targets[@]}"; do
-  [ "$t" = optimiser ] && builds+=(mirtolan_difftest register_words) || builds+=("fuzz_$t")
+  [ "$t" = optimiser ] && builds+=(mirtolan_difftest) || builds+=("fuzz_$t")
 done
 cmake --build "$build" -j2 --target "${builds[@]}"
 
