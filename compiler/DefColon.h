@@ -41,6 +41,9 @@ std::string SourceWord(const Compiler& c, const LineOrigin& origin);
 // Steps the next free data address on by `bytes`, wrapping as the target's
 // 32-bit arithmetic does (a variable start near the top must not overflow).
 void AdvanceVarNext(Compiler& c, std::uint32_t bytes);
+// `address` plus `bytes` with the same wrapping: the bytes of a cell or of
+// initialised data that starts near the top of the addresses.
+std::int32_t AddressPlus(std::int32_t address, std::int64_t bytes);
 // --- Numbers and data ---
 // The number syntax alone: decimal with an optional sign, or "$", "x", "X",
 // "0x", "0X" and hexadecimal digits. In HEX mode (`decimal` false) the text

@@ -192,9 +192,14 @@ void DefAllot(Compiler& c)
     GrowData(c, count);
 }
 
+std::int32_t AddressPlus(std::int32_t address, std::int64_t bytes)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(address) + static_cast<std::uint32_t>(bytes));
+}
+
 void AdvanceVarNext(Compiler& c, std::uint32_t bytes)
 {
-    c.VarNext = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.VarNext) + bytes);
+    c.VarNext = AddressPlus(c.VarNext, bytes);
 }
 
 void GrowData(Compiler& c, std::int32_t count)

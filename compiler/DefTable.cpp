@@ -29,7 +29,7 @@ void emit(Compiler& c, std::initializer_list<std::string_view> pieces) { c.Progr
 void addInitData(Compiler& c, std::int32_t address, std::vector<std::string> bytes)
 {
     auto& data = c.Ext.InitData;
-    if (!data.empty() && data.back().address + std::int32_t(data.back().bytes.size()) == address)
+    if (!data.empty() && AddressPlus(data.back().address, std::int64_t(data.back().bytes.size())) == address)
         data.back().bytes.insert(data.back().bytes.end(), bytes.begin(), bytes.end());
     else
         data.push_back({address, std::move(bytes)});
@@ -68,7 +68,7 @@ void heldValue(Compiler& c, const HeldNumber& h)
     c.Ext.Values[FoldCase(name)] = {address};
     // High byte first, so the cell lies on the stack as it lies in RAM.
     for (int i = bytes - 1; i >= 0; --i) {
-        emit(c, {"\tlds\tFtmp1,", std::to_string(address + i)});
+        emit(c, {"\tlds\tFtmp1,", std::to_string(AddressPlus(address, i))});
         emit(c, {"\tst\t-Y,Ftmp1"});
     }
     CompileRet(c);
@@ -116,7 +116,7 @@ void defDefer(Compiler& c)
     c.Ext.Defers[FoldCase(name)] = {address};
     // The word jumps to the one its cell names, which returns to the caller.
     emit(c, {"\tlds\tZL,", std::to_string(address)});
-    emit(c, {"\tlds\tZH,", std::to_string(address + 1)});
+    emit(c, {"\tlds\tZH,", std::to_string(AddressPlus(address, 1))});
     emit(c, {"\tijmp"});
 }
 

@@ -52,7 +52,7 @@ void storeCell(Compiler& c, std::int32_t address, int bytes)
 {
     for (int i = 0; i < bytes; ++i) {
         emit(c, {"\tld\tFtmp1,Y+"});
-        emit(c, {"\tsts\t", std::to_string(address + i), ",Ftmp1"});
+        emit(c, {"\tsts\t", std::to_string(AddressPlus(address, i)), ",Ftmp1"});
     }
 }
 

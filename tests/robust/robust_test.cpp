@@ -294,13 +294,27 @@ TEST(HostileDetail, ExtremeAllotCountsWrapLikeTheTarget)
     }
 }
 
-// A VALUE and a DEFER whose cells step the next address past the largest
-// signed one wrap like ALLOT does.
-TEST(HostileDetail, ValueAndDeferAtTheTopOfTheAddressesWrap)
+// Data that steps the next address past the largest signed one wraps like
+// ALLOT does, also for the bytes of a cell and of initialised data that
+// straddle it (the sanitizer build checks that nothing overflows).
+TEST(HostileDetail, DataAtTheTopOfTheAddressesWraps)
 {
-    const Result r = Compile({"ALLOT 2147483646", "7 VALUE x", "DEFER d", ": main x DROP ;"});
-    ASSERT_TRUE(Completed(r)) << r.error;
-    EXPECT_EQ(r.messages.back(), "Variable end: $80000081");
+    // 0x81 + this puts the next address on 0x7FFFFFFF.
+    const std::string toTop = "ALLOT 2147483518";
+    const struct {
+        std::vector<std::string> source;
+        std::string end; // the last message
+    } cases[] = {
+        {{"ALLOT 2147483646", "7 VALUE x", "DEFER d", ": main x DROP ;"}, "Variable end: $80000081"},
+        {{"USE16BIT", toTop, "7 VALUE x", ": main 9 TO x x DROP ;"}, "Variable end: $80000000"},
+        {{toTop, "DEFER d", ": e ; : main ['] e IS d d ;"}, "Variable end: $80000000"},
+        {{toTop, "CREATE t 5 C, 6 C, 7 ,", ": main t DROP ;"}, "Variable end: $80000001"},
+    };
+    for (const auto& k : cases) {
+        const Result r = Compile(k.source);
+        ASSERT_TRUE(Completed(r)) << k.source.back() << ": " << r.error;
+        EXPECT_EQ(r.messages.back(), k.end) << k.source.back();
+    }
 }
 
 TEST(HostileDetail, SourceEndsInTheMiddleOfAConstruct)
